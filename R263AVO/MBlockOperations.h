@@ -1,0 +1,38 @@
+// Macroblock-level pixel operations: loading intra macroblocks, forming motion-compensated
+// predictions and prediction errors, and writing reconstructions back.
+#pragma once
+
+#include <cstdint>
+
+#include "Picture.h"
+
+namespace r263avo {
+
+// Macroblock prediction buffer: 16x16 luma (stride 16), then 8x8 Cb, then 8x8 Cr (stride 8).
+constexpr int kPredBytes = 384;
+
+// Copies the macroblock at (x, y) of `cur` into the six blocks (values 0..255).
+void LoadIntraMacroblock(const ConstPictureView& cur, int x, int y, int16_t blocks[6][64]);
+
+// Builds the prediction of the macroblock at (x, y) for half-pel vector (mx, my): luma from the
+// interpolated reference `interp` of `ref`, chroma from ref's chroma planes with the standard's
+// chroma vector; writes the prediction to `pred` and cur - pred into the six blocks.
+void FormInterPrediction(const ConstPictureView& cur, const ConstPictureView& ref, const uint8_t* interp, int x,
+                         int y, int mx, int my, uint8_t pred[kPredBytes], int16_t blocks[6][64]);
+
+// Writes the six blocks through PixelClip into `rec` at (x, y).
+void WriteIntraMacroblock(const PictureView& rec, int x, int y, const int16_t blocks[6][64]);
+
+// rec = PixelClip(pred + block) for block b (0..3 luma quadrants, 4 Cb, 5 Cr).
+void AddBlockToPrediction(const PictureView& rec, int x, int y, int b, const uint8_t pred[kPredBytes],
+                          const int16_t block[64]);
+
+// Copies block b of the prediction unchanged into `rec`.
+void CopyPredictionBlock(const PictureView& rec, int x, int y, int b, const uint8_t pred[kPredBytes]);
+
+// Copies the whole prediction into `rec`.
+void CopyPredictionMacroblock(const PictureView& rec, int x, int y, const uint8_t pred[kPredBytes]);
+
+inline uint8_t PixelClip(int v) { return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
+
+}  // namespace r263avo

@@ -1,0 +1,112 @@
+// Public interface of the H.263+ encoder library.
+//
+// The encoder state lives in an explicit context (`Encoder`); tests and batch tools create their
+// own. The functions without a context argument at the bottom are a thin facade over one
+// process-wide instance, for callers that follow the classic calling order:
+//   fill GlobalEncoderParams() -> EncoderOpen() -> EncodeFrame()... -> EncoderFlushFrame()... ->
+//   EncoderClose().
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace r263avo {
+
+// What the caller hands to the encoder. Read only by EncoderOpen, except ComputeSnr, which every
+// EncodeFrame call reads.
+struct EncoderParams {
+    int32_t StartFrame = 0;       // first input frame of the range
+    int32_t EndFrame = 0;         // last input frame of the range (rate control)
+    int32_t FrameCount = 0;       // frames in the source; not read by the encoder
+    int32_t SourceFormat = 2;     // 1 sub-QCIF, 2 QCIF, 3 CIF, 4 4CIF, 5 16CIF, 6 custom
+    int32_t Width = 176;          // input picture size in pixels
+    int32_t Height = 144;
+    int32_t SearchWindow = 15;    // motion search range in whole pixels
+    int32_t PQuantizer = 8;       // clamped to 5..31
+    int32_t IQuantizer = 8;       // clamped to 5..31
+    int32_t RateControl = 0;      // 1 = picture-level rate control, otherwise constant quantiser
+    int32_t Bitrate = 64000;      // bits per second
+    int32_t FrameRateActual = 1;  // frame step: every N-th input frame is coded
+    int32_t FrameRateInput = 1;   // input frame period in ticks of FrameRateTarget
+    int32_t SyncInsertPeriod = 0;
+    int32_t IFramePeriod = 0;
+    int32_t IntraMBRefreshPeriod = 0;
+    int32_t GOBMode = 0;          // nonzero: GOB headers
+    int32_t Speed = 1;            // 1..5, row of the speed preset table
+    float FrameRateTarget = 30.0f;
+    int32_t PtypeSacFlag = 0;
+    int32_t PtypeApFlag = 0;
+    int32_t UseAdvIntraCoding = 0;  // Annex I
+    int32_t UseDeblockFilter = 0;   // Annex J
+    int32_t UseSliceMode = 0;       // Annex K
+    int32_t MBlocksPerSlice = 0;
+    int32_t UseTrueBPictures = 0;   // Annex O
+    int32_t BPictures = 0;
+    int32_t BQuantizer = 0;
+    int32_t EnhLayerQuantizer = 0;
+    int32_t UseModifiedQuant = 0;   // Annex T
+    int32_t ComputeSnr = 0;
+};
+
+// What the caller reads after each EncodeFrame / EncoderFlushFrame call.
+struct EncoderStats {
+    const uint8_t* OutputBuffer = nullptr;  // bytes of the last call
+    uint32_t ByteCount = 0;                 // bytes produced by the last call
+    double SnrY = 0.0, SnrU = 0.0, SnrV = 0.0;
+    double SnrSumY = 0.0, SnrSumU = 0.0, SnrSumV = 0.0;  // the caller adds to these
+};
+
+// Picture type codes as reported for a coded picture.
+enum PictureType : int32_t { kPictureI = 0, kPictureP = 1, kPictureB = 3 };
+
+// A reconstructed picture held by the encoder: planar Y, U, V at the coded size (multiples of 16),
+// each plane contiguous with its width as stride.
+struct ReconstructedPicture {
+    const uint8_t* data = nullptr;
+    int32_t codedWidth = 0;
+    int32_t codedHeight = 0;
+    int32_t frame = -1;   // input frame number of the picture
+    int32_t type = -1;    // PictureType
+};
+
+class Encoder;  // opaque encoder context
+
+Encoder* EncoderCreate();
+void EncoderDestroy(Encoder* encoder);
+
+// Returns 0, or -1 when the parameters cannot be coded (SourceFormat outside 1..6, Speed outside
+// 1..5, FrameRateActual below 1, MBlocksPerSlice below 1 with slices on, bad custom size) or
+// memory is short; after -1 nothing is allocated and EncoderClose is harmless.
+int32_t EncoderOpen(Encoder& encoder, const EncoderParams& params);
+
+// Codes zero or one picture for input frame `frame` (planar Width x Height 4:2:0). Returns the
+// number of the last input frame this call accounts for (the caller continues at result + 1),
+// or -1 when the encoder is not open or the call cannot be placed in the schedule.
+int32_t EncodeFrame(Encoder& encoder, int32_t frame, int32_t intraRequest, uint32_t* iPicture,
+                    const uint8_t* picture, uint32_t* byteCount);
+
+// Codes one picture still held for B-picture reordering. Returns 0, or -1 when not open.
+int32_t EncoderFlushFrame(Encoder& encoder, uint32_t* byteCount);
+
+void EncoderClose(Encoder& encoder);
+
+EncoderStats& EncoderGetStats(Encoder& encoder);
+
+// ComputeSnr is read on every call; this changes it on an open encoder.
+void EncoderSetComputeSnr(Encoder& encoder, int32_t computeSnr);
+
+// The reconstruction of the picture coded by the last EncodeFrame / EncoderFlushFrame call.
+// Returns false when that call coded no picture or the picture was not reconstructed.
+bool EncoderLastReconstruction(const Encoder& encoder, ReconstructedPicture* out);
+
+// ---- Process-wide facade -------------------------------------------------------------------
+
+EncoderParams& GlobalEncoderParams();
+EncoderStats& GlobalEncoderStats();
+int32_t EncoderOpen();
+int32_t EncodeFrame(int32_t frame, int32_t intraRequest, uint32_t* iPicture, const uint8_t* picture,
+                    uint32_t* byteCount);
+int32_t EncoderFlushFrame(uint32_t* byteCount);
+void EncoderClose();
+
+}  // namespace r263avo

@@ -1,0 +1,31 @@
+// Sum-of-absolute-differences kernels of the motion search, with run-time dispatch.
+//
+// `cur` points at the top-left sample of the 16x16 current block (row stride curStride).
+// `ref` points at a sample of the half-pel interpolated reference (row stride refStride, see
+// Picture.h); the kernels read every second sample of every second row from it, so the same
+// kernel serves whole-pixel positions (ref at (2X, 2Y)) and half-pel positions (ref at (u, v)).
+// All kernels stop early: after each row the partial sum is compared with `limit` and returned at
+// once when greater. A limit of 65535 never stops them.
+#pragma once
+
+#include <cstdint>
+
+namespace r263avo {
+
+using Sad16Fn = int (*)(const uint8_t* cur, int curStride, const uint8_t* ref, int refStride, int limit);
+
+struct SadKernels {
+    // Full 16x16 SAD (Sad16Full for whole-pixel positions, Sad16Half for half-pel positions).
+    Sad16Fn full;
+    // Rows and columns 0, 2, ..., 14 only (64 samples); the full result is multiplied by 4, an
+    // early-exit result is the partial sum without the factor.
+    Sad16Fn sub;
+};
+
+// The plain C++ reference kernels.
+const SadKernels& SadKernelsC();
+// The best kernels for this processor (cpuinfo::SimdFlags()); re-read on every call so that a
+// mask set in a test takes effect.
+SadKernels SelectSadKernels();
+
+}  // namespace r263avo

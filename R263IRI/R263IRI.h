@@ -1,0 +1,68 @@
+// Public interface of the H.263+ decoder library.
+//
+// The decoder state lives in an explicit context (`Decoder`); tests and fuzzers create their own.
+// The functions without a context argument at the bottom are a thin facade over one process-wide
+// instance. The whole stream is held in memory by the caller:
+//   DecoderOpen() -> DecodePicture()... while position < size -> DecoderFlush() -> DecoderClose().
+// I- and P-pictures come back one call late, B-pictures at once, so pictures leave in display
+// order.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace r263iri {
+
+// What the last DecodePicture call did with the picture it met.
+enum class DecodeStatus : int32_t {
+    kDecoded = 0,          // a picture was decoded (it may be damaged and resynchronised)
+    kNoPicture,            // no picture start code before the end of the stream
+    kUnsupportedMode,      // the picture uses a mode this decoder does not implement; skipped
+    kFormatChanged,        // format, custom size, AIC or DF differ from the first picture; skipped
+    kBadPictureSize,       // size 0 or above 2048x1152; skipped
+    kOutOfMemory,          // the stores could not be allocated; pictureBytes holds -1
+};
+
+// Facts about the stream and the last call, for logging.
+struct DecoderInfo {
+    int32_t displayWidth = 0, displayHeight = 0;  // size of the returned pictures
+    int32_t codedWidth = 0, codedHeight = 0;      // multiples of 16
+    int32_t sourceFormat = 0;                     // 1..6 of the first picture
+    uint32_t picturesHandled = 0;                 // DecodePicture calls that met a picture
+    DecodeStatus lastStatus = DecodeStatus::kNoPicture;
+    const char* lastMessage = "";                 // human-readable reason for the last status
+};
+
+class Decoder;  // opaque decoder context
+
+Decoder* DecoderCreate();
+void DecoderDestroy(Decoder* decoder);
+
+// Clears the state. Returns 0.
+int32_t DecoderOpen(Decoder& decoder);
+
+// Decodes the next picture of `stream` (size bytes). `position` receives the reader's byte index
+// plus 1; the caller loops while it is below `size`. `pictureBytes` is written by the call that
+// sets up the stream (the size of every returned picture, or 0xFFFFFFFF on allocation failure).
+// `first` non-zero restarts at byte 0. Returns a picture (display size, planar Y, U, V) valid until
+// the next call, or nullptr. Never reads outside stream[0, size).
+const uint8_t* DecodePicture(Decoder& decoder, const uint8_t* stream, size_t size, uint32_t* position,
+                             uint32_t* pictureBytes, int32_t first);
+
+// The picture held back by the output delay, or nullptr.
+const uint8_t* DecoderFlush(Decoder& decoder);
+
+void DecoderClose(Decoder& decoder);
+
+const DecoderInfo& DecoderGetInfo(const Decoder& decoder);
+
+// ---- Process-wide facade -------------------------------------------------------------------
+
+int32_t DecoderOpen();
+const uint8_t* DecodePicture(const uint8_t* stream, size_t size, uint32_t* position, uint32_t* pictureBytes,
+                             int32_t first);
+const uint8_t* DecoderFlush();
+void DecoderClose();
+const DecoderInfo& DecoderGetInfo();
+
+}  // namespace r263iri

@@ -1,0 +1,18 @@
+# tessaro_add_codec_library(NAME DIR): a static library of every .cpp in DIR. On x86-64 the files
+# in DIR/x86 are added too, each compiled with only its own instruction-set flags: *Sse2.cpp with
+# -msse2, *Avx2.cpp with -mavx2 (dispatch at run time picks the best the processor has).
+function(tessaro_add_codec_library name dir)
+  file(GLOB sources CONFIGURE_DEPENDS ${dir}/*.cpp)
+  if(TESSARO_X86)
+    file(GLOB sse2 CONFIGURE_DEPENDS ${dir}/x86/*Sse2.cpp)
+    file(GLOB avx2 CONFIGURE_DEPENDS ${dir}/x86/*Avx2.cpp)
+    set_source_files_properties(${sse2} PROPERTIES COMPILE_OPTIONS "-msse2")
+    set_source_files_properties(${avx2} PROPERTIES COMPILE_OPTIONS "-mavx2")
+    list(APPEND sources ${sse2} ${avx2})
+  endif()
+  add_library(${name} STATIC ${sources})
+  target_include_directories(${name} PUBLIC ${dir})
+  if(TESSARO_X86)
+    target_compile_definitions(${name} PRIVATE TESSARO_X86=1)
+  endif()
+endfunction()
