@@ -14,9 +14,19 @@ constexpr int kPredBytes = 384;
 // Copies the macroblock at (x, y) of `cur` into the six blocks (values 0..255).
 void LoadIntraMacroblock(const ConstPictureView& cur, int x, int y, int16_t blocks[6][64]);
 
+// Chroma vector component of a luma half-pel component mc (one vector per macroblock): whole
+// part mc >> 2 (floor(mc / 4)), half flag when mc & 3 is nonzero (quarter positions go to half).
+struct ChromaVectorComponent {
+    int whole;
+    bool half;
+};
+inline ChromaVectorComponent ChromaComponent(int mc) { return {mc >> 2, (mc & 3) != 0}; }
+
 // Builds the prediction of the macroblock at (x, y) for half-pel vector (mx, my): luma from the
 // interpolated reference `interp` of `ref`, chroma from ref's chroma planes with the standard's
-// chroma vector; writes the prediction to `pred` and cur - pred into the six blocks.
+// chroma vector; writes the prediction to `pred` and cur - pred into the six blocks. A vector
+// that would take the 16x16 block outside the picture is clamped to the picture edge (the motion
+// search never produces one), so nothing outside the planes is read.
 void FormInterPrediction(const ConstPictureView& cur, const ConstPictureView& ref, const uint8_t* interp, int x,
                          int y, int mx, int my, uint8_t pred[kPredBytes], int16_t blocks[6][64]);
 

@@ -1,0 +1,51 @@
+#include "BlockOperations.h"
+
+#include <cstring>
+
+#include "MBlockOperations.h"
+
+namespace r263avo {
+
+void LoadBlock8(const uint8_t* src, int stride, int16_t block[64]) {
+    for (int j = 0; j < 8; ++j, src += stride, block += 8)
+        for (int i = 0; i < 8; ++i) block[i] = src[i];
+}
+
+void SubtractBlock8(const uint8_t* cur, int curStride, const uint8_t* pred, int predStride, int16_t block[64]) {
+    for (int j = 0; j < 8; ++j, cur += curStride, pred += predStride, block += 8)
+        for (int i = 0; i < 8; ++i) block[i] = static_cast<int16_t>(cur[i] - pred[i]);
+}
+
+void WriteClippedBlock8(const int16_t block[64], uint8_t* dst, int dstStride) {
+    for (int j = 0; j < 8; ++j, block += 8, dst += dstStride)
+        for (int i = 0; i < 8; ++i) dst[i] = PixelClip(block[i]);
+}
+
+void AddClipBlock8(const uint8_t* pred, int predStride, const int16_t block[64], uint8_t* dst, int dstStride) {
+    for (int j = 0; j < 8; ++j, pred += predStride, block += 8, dst += dstStride)
+        for (int i = 0; i < 8; ++i) dst[i] = PixelClip(pred[i] + block[i]);
+}
+
+void CopyBlock8(const uint8_t* src, int srcStride, uint8_t* dst, int dstStride) {
+    for (int j = 0; j < 8; ++j, src += srcStride, dst += dstStride) std::memcpy(dst, src, 8);
+}
+
+void PredictChromaBlock8(const uint8_t* ref, int refStride, bool halfX, bool halfY, uint8_t* pred, int predStride) {
+    const int dx = halfX ? 1 : 0;
+    const int dy = halfY ? refStride : 0;
+    for (int j = 0; j < 8; ++j, ref += refStride, pred += predStride) {
+        for (int i = 0; i < 8; ++i) {
+            const int a = ref[i], b = ref[i + dx], c = ref[i + dy], d = ref[i + dy + dx];
+            if (halfX && halfY)
+                pred[i] = static_cast<uint8_t>((a + b + c + d + 2) >> 2);
+            else if (halfX)
+                pred[i] = static_cast<uint8_t>((a + b + 1) >> 1);
+            else if (halfY)
+                pred[i] = static_cast<uint8_t>((a + c + 1) >> 1);
+            else
+                pred[i] = static_cast<uint8_t>(a);
+        }
+    }
+}
+
+}  // namespace r263avo

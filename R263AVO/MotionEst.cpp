@@ -1,0 +1,175 @@
+#include "MotionEst.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "Picture.h"
+
+namespace r263avo {
+
+// Speed 1..5: accept threshold, descent stop shift, half-pel threshold, quantiser table parameter,
+// the two inter early-exit limits of the quantiser, subsampled descent SAD. The encoder's speed
+// presets, one row per Speed setting.
+const SpeedPreset SpeedPresets[5] = {
+    {0, 0, 0, 1, 8, 8, 0},
+    {128, 0, 1024, 10, 8, 4, 0},
+    {256, 1, 1536, 25, 4, 4, 0},
+    {512, 1, 2048, 35, 2, 2, 0},
+    {768, 1, 2048, 45, 2, 1, 1},
+};
+
+namespace {
+
+constexpr int kNoStop = 65535;    // a SAD limit that never stops a kernel
+constexpr int kNoCost = 65536;    // cost of a position outside the window; above any SAD
+constexpr int kZeroBias = 100;    // the zero vector is favoured by this much
+constexpr int kIntraMargin = 500; // INTRA when the activity is below the best cost by this much
+
+constexpr int kMbTypeInter = 0;
+constexpr int kMbTypeIntra = 3;
+
+struct Window {
+    int xmin, xmax, ymin, ymax;
+    bool Inside(int px, int py) const { return px >= xmin && px <= xmax && py >= ymin && py <= ymax; }
+};
+
+class Searcher {
+public:
+    Searcher(const MotionSearchInput& in, int x, int y)
+        : in_(in), cur_(in.cur + static_cast<long>(y) * in.width + x), refStride_(InterpStride(in.width)) {}
+
+    // SAD of the macroblock against the reference at half-pel position (u, v).
+    int Cost(Sad16Fn fn, int u, int v, int limit) const {
+        return fn(cur_, in_.width, InterpAt(in_.interp, in_.width, u, v), refStride_, limit);
+    }
+    // At whole-pixel position (px, py).
+    int Full(int px, int py, int limit) const { return Cost(in_.sad.full, 2 * px, 2 * py, limit); }
+    int Sub(int px, int py, int limit) const { return Cost(in_.sad.sub, 2 * px, 2 * py, limit); }
+
+    const uint8_t* Current() const { return cur_; }
+
+private:
+    const MotionSearchInput& in_;
+    const uint8_t* cur_;
+    int refStride_;
+};
+
+}  // namespace
+
+int MacroblockActivity(const uint8_t* cur, int stride) {
+    int sum = 0;
+    for (int j = 0; j < 16; ++j)
+        for (int i = 0; i < 16; ++i) sum += cur[j * stride + i];
+    const int mean = sum / 256;
+    int activity = 0;
+    for (int j = 0; j < 16; ++j)
+        for (int i = 0; i < 16; ++i) activity += std::abs(cur[j * stride + i] - mean);
+    return activity;
+}
+
+MotionSearchResult MotionSearch(const MotionSearchInput& in, int x, int y, int c) {
+    const int W = in.width, H = in.height;
+    const int sw = std::max(0, in.searchWindow);
+    const SpeedPreset& preset = *in.preset;
+    const Searcher s(in, x, y);
+    const Window win{std::max(0, x - sw), std::min(x + sw, W - 16), std::max(0, y - sw), std::min(y + sw, H - 16)};
+
+    // Zero vector, favoured by a fixed bias; it is the overall best so far.
+    const int sad0 = s.Full(x, y, kNoStop) - kZeroBias;
+    int bestX = x, bestY = y, bestCost = sad0;
+
+    // The three predictor candidates (whole-pixel vectors of the neighbours).
+    struct Candidate {
+        int dx = 0, dy = 0, cost = 0;
+    };
+    auto evaluate = [&](int dx, int dy) {
+        Candidate k{dx, dy, 0};
+        if (!win.Inside(x + dx, y + dy))
+            k.cost = kNoCost;
+        else if (dx == 0 && dy == 0)
+            k.cost = sad0;
+        else
+            k.cost = s.Sub(x + dx, y + dy, kNoStop);
+        return k;
+    };
+    const Candidate left = x == 0 ? evaluate(0, 0) : evaluate(in.left->wx, in.left->wy);
+    const Candidate above = y == 0 ? evaluate(0, 0) : evaluate(in.aboveRow[c].wx, in.aboveRow[c].wy);
+    const Candidate aboveRight =
+        (x == W - 16 || y == 0) ? evaluate(0, 0) : evaluate(in.aboveRow[c + 1].wx, in.aboveRow[c + 1].wy);
+
+    const Candidate* best;
+    if (above.cost < left.cost)
+        best = above.cost < aboveRight.cost ? &above : &aboveRight;
+    else
+        best = left.cost <= aboveRight.cost ? &left : &aboveRight;
+
+    MotionSearchResult result;
+    result.type = kMbTypeInter;
+    if (best->cost < preset.acceptThreshold) {
+        result.record = {2 * best->dx, 2 * best->dy, best->dx, best->dy};
+        result.sad = best->cost;
+        return result;
+    }
+
+    // Cross descent from the best candidate: each step moves to the cheapest of the four
+    // neighbours and goes on while that cost keeps falling fast enough.
+    static constexpr int kCross[4][2] = {{-1, 0}, {0, 1}, {1, 0}, {0, -1}};
+    const bool subsampled = preset.subsampledSad == 1;
+    int cx = x + best->dx, cy = y + best->dy;
+    int previous = kNoCost;
+    for (int step = 1;;) {
+        int stepBest = kNoCost, nextX = cx, nextY = cy;
+        for (const auto& d : kCross) {
+            const int px = cx + d[0], py = cy + d[1];
+            if (!win.Inside(px, py)) continue;
+            const int cost = subsampled ? s.Sub(px, py, bestCost) : s.Full(px, py, bestCost);
+            if (cost < bestCost) {
+                bestCost = cost;
+                bestX = px;
+                bestY = py;
+            }
+            if (cost < stepBest) {
+                stepBest = cost;
+                nextX = px;
+                nextY = py;
+            }
+        }
+        cx = nextX;
+        cy = nextY;
+        ++step;
+        if (!(stepBest <= (previous >> preset.stopShift) && step <= 2 * sw)) break;
+        previous = stepBest;
+    }
+
+    const int wx = bestX - x, wy = bestY - y;
+    result.record = {2 * wx, 2 * wy, wx, wy};
+    result.sad = bestCost;
+
+    if (MacroblockActivity(s.Current(), W) < bestCost - kIntraMargin) {
+        result.type = kMbTypeIntra;
+        return result;
+    }
+
+    if (bestCost > preset.halfPelThreshold) {
+        const int l = bestX != 0 ? -1 : 0;
+        const int r = bestX < W - 16 ? 1 : 0;
+        const int t = bestY != 0 ? -1 : 0;
+        const int b = bestY < H - 16 ? 1 : 0;
+        const int offsets[8][2] = {{l, t}, {0, t}, {r, t}, {l, 0}, {r, 0}, {l, b}, {0, b}, {r, b}};
+        int ox = 0, oy = 0;
+        for (const auto& o : offsets) {
+            const int cost = s.Cost(in.sad.full, 2 * bestX + o[0], 2 * bestY + o[1], bestCost);
+            if (cost < bestCost) {
+                bestCost = cost;
+                ox = o[0];
+                oy = o[1];
+            }
+        }
+        result.record.hx += ox;
+        result.record.hy += oy;
+        result.sad = bestCost;
+    }
+    return result;
+}
+
+}  // namespace r263avo
