@@ -1,0 +1,126 @@
+// The SAD kernels of every SIMD level against the plain C++ reference: same values in every case,
+// early exits and their partial sums included.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "CheckKernel.h"
+#include "Sad.h"
+
+namespace {
+
+using checkkernel::Rng;
+using r263avo::Sad16Fn;
+using r263avo::SadKernels;
+
+// A 16x16 current block and the half-pel reference rows it is compared with, each in a heap
+// buffer of exactly the bytes a kernel may touch (the block, and rows 0, 2, ..., 30 up to byte 30
+// of the reference), so the address sanitizer reports any read outside.
+struct SadInput {
+    int curStride, refStride;
+    std::vector<uint8_t> cur, ref;
+
+    SadInput(int cs, int rs) : curStride(cs), refStride(rs), cur(15 * cs + 16), ref(30 * rs + 31) {}
+};
+
+SadInput RandomInput(Rng& rng) {
+    SadInput in(rng.Range(16, 70), rng.Range(31, 120));
+    // Mostly small differences so that random limits fall inside the range of partial sums.
+    const bool similar = rng.Range(0, 1) == 1;
+    rng.FillBytes(in.cur.data(), in.cur.size());
+    for (size_t i = 0; i < in.ref.size(); ++i) {
+        const int base = in.cur[i % in.cur.size()];
+        in.ref[i] = similar ? static_cast<uint8_t>(std::clamp(base + rng.Range(-12, 12), 0, 255)) : rng.Byte();
+    }
+    return in;
+}
+
+SadInput FlatInput(int cs, int rs, uint8_t curValue, uint8_t refValue) {
+    SadInput in(cs, rs);
+    std::fill(in.cur.begin(), in.cur.end(), curValue);
+    std::fill(in.ref.begin(), in.ref.end(), refValue);
+    return in;
+}
+
+int CallSad(Sad16Fn fn, const SadInput& in, int limit) {
+    return fn(in.cur.data(), in.curStride, in.ref.data(), in.refStride, limit);
+}
+
+// Every kernel pair of a SIMD level against C for one input and a set of limits.
+void ExpectSameAsC(const SadInput& in, const std::vector<int>& limits) {
+    const SadKernels& c = r263avo::SadKernelsC();
+    for (const auto& level : checkkernel::AvailableSimdLevels()) {
+        checkkernel::ScopedSimdMask mask(level.mask);
+        const SadKernels simd = r263avo::SelectSadKernels();
+        for (int limit : limits) {
+            SCOPED_TRACE(std::string(level.name) + " limit " + std::to_string(limit) + " strides " +
+                         std::to_string(in.curStride) + "/" + std::to_string(in.refStride));
+            EXPECT_EQ(CallSad(simd.full, in, limit), CallSad(c.full, in, limit)) << "full";
+            EXPECT_EQ(CallSad(simd.sub, in, limit), CallSad(c.sub, in, limit)) << "sub";
+        }
+    }
+}
+
+TEST(SadKernels, ReferenceExitsAfterTheRowThatPassesTheLimit) {
+    const SadKernels& c = r263avo::SadKernelsC();
+    const SadInput in = FlatInput(16, 40, 255, 0);  // every difference is 255
+    // Full: 16 rows of 4080; sub: 8 sampled rows of 2040, times 4 at the end.
+    EXPECT_EQ(CallSad(c.full, in, 65535), 65280);
+    EXPECT_EQ(CallSad(c.sub, in, 65535), 65280);
+    EXPECT_EQ(CallSad(c.full, in, 4080), 8160);  // equal is not greater: one more row
+    EXPECT_EQ(CallSad(c.full, in, 4079), 4080);
+    EXPECT_EQ(CallSad(c.sub, in, 5000), 6120);   // partial sum without the factor 4
+    EXPECT_EQ(CallSad(c.sub, in, -100), 2040);
+    EXPECT_EQ(CallSad(c.full, FlatInput(16, 40, 7, 7), -1), 0);  // a negative limit stops after row 0
+}
+
+TEST(SadKernels, ReferenceSamplesEverySecondHalfPelSample) {
+    // Only the even samples of even rows take part: odd ones may hold anything.
+    SadInput in = FlatInput(16, 33, 10, 10);
+    for (int r = 0; r <= 30; ++r)
+        for (int u = 0; u <= 30; ++u)
+            if (r % 2 || u % 2) in.ref[r * 33 + u] = 200;
+    EXPECT_EQ(CallSad(r263avo::SadKernelsC().full, in, 65535), 0);
+    // The subsampled kernel only sees rows 0, 4, ..., 28 and samples 0, 4, ..., 28 of them.
+    in.ref[2 * 33 + 2] = 0;
+    EXPECT_EQ(CallSad(r263avo::SadKernelsC().sub, in, 65535), 0);
+    in.ref[4 * 33 + 4] = 0;
+    EXPECT_EQ(CallSad(r263avo::SadKernelsC().sub, in, 65535), 40);
+}
+
+TEST(SadKernels, PlainCWhenSimdIsMaskedOff) {
+    checkkernel::ScopedSimdMask mask(0);
+    const SadKernels k = r263avo::SelectSadKernels();
+    EXPECT_EQ(k.full, r263avo::SadKernelsC().full);
+    EXPECT_EQ(k.sub, r263avo::SadKernelsC().sub);
+}
+
+TEST(SadKernels, SimdMatchesReferenceOnCorners) {
+    const std::vector<int> limits = {-100, -1, 0, 1, 255, 2040, 4080, 4081, 30000, 65279, 65280, 65535};
+    for (int cs : {16, 17, 63}) {
+        for (int rs : {31, 32, 97}) {
+            ExpectSameAsC(FlatInput(cs, rs, 0, 255), limits);
+            ExpectSameAsC(FlatInput(cs, rs, 255, 0), limits);
+            ExpectSameAsC(FlatInput(cs, rs, 128, 128), limits);
+        }
+    }
+}
+
+TEST(SadKernels, SimdMatchesReferenceOnRandomInputs) {
+    if (checkkernel::AvailableSimdLevels().empty()) GTEST_SKIP() << "no SIMD level on this processor";
+    Rng rng(1);
+    for (int round = 0; round < 500; ++round) {
+        const SadInput in = RandomInput(rng);
+        // Limits around the true sum and the row sums make the early exit land on every row.
+        const int full = CallSad(r263avo::SadKernelsC().full, in, 65535);
+        const int sub = CallSad(r263avo::SadKernelsC().sub, in, 65535);
+        ExpectSameAsC(in, {0, 1, 65535, rng.Range(-200, 65535), rng.Range(0, full), rng.Range(0, sub / 4),
+                           full - 1, full, sub / 4 - 1});
+        if (HasFailure()) break;
+    }
+}
+
+}  // namespace
