@@ -108,5 +108,6 @@ int32_t EncodeFrame(int32_t frame, int32_t intraRequest, uint32_t* iPicture, con
                     uint32_t* byteCount);
 int32_t EncoderFlushFrame(uint32_t* byteCount);
 void EncoderClose();
+bool EncoderLastReconstruction(ReconstructedPicture* out);
 
 }  // namespace r263avo

@@ -1,0 +1,391 @@
+// Encoder open/close, geometry, buffers, the per-call dispatch to the picture coders, the input
+// copy and the process-wide facade.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#include "EncoderState.h"
+#include "Ipic.h"
+#include "Ppic.h"
+#include "Snr.h"
+
+namespace r263avo {
+
+namespace {
+
+constexpr int kFormatCustom = 6;
+constexpr int kMinQuant = 5;
+constexpr int kMaxQuant = 31;
+constexpr int kMaxBPictures = 5;
+// Vectors must stay within the -16..15.5 pixel range that an MVD can reach without Annex D; with
+// the half-pel refinement on top, 15 whole pixels is the widest search that keeps them there.
+constexpr int kMaxSearchWindow = 15;
+constexpr int kMaxCustomWidth = 2048;
+constexpr int kMaxCustomHeight = 1152;
+
+struct FormatSize {
+    int width, height, gobRows;
+};
+// Source formats 1..5 of the standard: sub-QCIF, QCIF, CIF, 4CIF, 16CIF.
+constexpr FormatSize kFormatSizes[5] = {
+    {128, 96, 1}, {176, 144, 1}, {352, 288, 1}, {704, 576, 2}, {1408, 1152, 4}};
+
+int RoundUp(int v, int m) { return (v + m - 1) / m * m; }
+
+// MBA field width by the number of macroblocks (the standard's Annex K table).
+int MbaBits(int mbCount) {
+    const int last = mbCount - 1;
+    if (last <= 47) return 6;
+    if (last <= 98) return 7;
+    if (last <= 395) return 9;
+    if (last <= 1583) return 11;
+    if (last <= 6335) return 13;
+    return 14;
+}
+
+// Copies one plane of iw x ih samples into a w x h plane, repeating the last sample of each line
+// and the last line.
+void CopyPlaneExtended(const uint8_t* src, int iw, int ih, uint8_t* dst, int w, int h) {
+    for (int j = 0; j < ih; ++j) {
+        const uint8_t* s = src + static_cast<long>(j) * iw;
+        uint8_t* d = dst + static_cast<long>(j) * w;
+        std::memcpy(d, s, static_cast<size_t>(iw));
+        std::memset(d + iw, s[iw - 1], static_cast<size_t>(w - iw));
+    }
+    const uint8_t* last = dst + static_cast<long>(ih - 1) * w;
+    for (int j = ih; j < h; ++j) std::memcpy(dst + static_cast<long>(j) * w, last, static_cast<size_t>(w));
+}
+
+void CopyInput(const Geometry& g, const uint8_t* picture, uint8_t* store) {
+    if (g.inputWidth == g.width && g.inputHeight == g.height) {
+        std::memcpy(store, picture, g.pictureBytes);
+        return;
+    }
+    const int iw = g.inputWidth, ih = g.inputHeight;
+    const int w = g.width, h = g.height;
+    const long inLuma = static_cast<long>(iw) * ih;
+    const long inChroma = static_cast<long>(iw / 2) * (ih / 2);
+    const long luma = static_cast<long>(w) * h;
+    const long chroma = luma / 4;
+    CopyPlaneExtended(picture, iw, ih, store, w, h);
+    CopyPlaneExtended(picture + inLuma, iw / 2, ih / 2, store + luma, w / 2, h / 2);
+    CopyPlaneExtended(picture + inLuma + inChroma, iw / 2, ih / 2, store + luma + chroma, w / 2, h / 2);
+}
+
+// Features whose coders come with the B-picture and Annex I/J/K work; refused until then.
+bool UsesUnsupportedFeature(const EncoderParams& p) {
+    return p.UseTrueBPictures != 0 || p.UseAdvIntraCoding != 0 || p.UseDeblockFilter != 0 || p.UseSliceMode != 0;
+}
+
+bool ParamsAcceptable(const EncoderParams& p) {
+    if (p.SourceFormat < 1 || p.SourceFormat > kFormatCustom) return false;
+    if (p.Speed < 1 || p.Speed > 5) return false;
+    if (p.FrameRateActual < 1) return false;
+    if (p.UseSliceMode && p.MBlocksPerSlice < 1) return false;
+    // The rate controller divides by the clock rate.
+    if (p.RateControl == 1 && !(std::isfinite(p.FrameRateTarget) && p.FrameRateTarget > 0.0f)) return false;
+    return !UsesUnsupportedFeature(p);
+}
+
+PictureCoding MakePictureCoding(Encoder& e, int pictureType, int32_t trSource) {
+    const Geometry& g = e.geo;
+    const int ref = 1 - e.current;
+    PictureCoding pc;
+    pc.writer = &e.writer;
+    pc.header = &e.header;
+    pc.pictureType = pictureType;
+    pc.tr = trSource & 255;
+    pc.quant = e.quant;
+    pc.modifiedQuant = e.modifiedQuant;
+    pc.mbPerRow = g.mbPerRow;
+    pc.mbCount = g.mbCount;
+    pc.gobHeaders = e.gobHeaders;
+    pc.mbPerGob = g.gobRows * g.mbPerRow;
+    pc.input = MakePictureView(e.anchorInput.data(), g.width, g.height);
+    pc.recon = MakePictureView(e.recon[e.current].data(), g.width, g.height);
+    pc.reconInterp = e.interp[e.current].data();
+    pc.reference = MakePictureView(e.recon[ref].data(), g.width, g.height);
+    pc.referenceInterp = e.interp[ref].data();
+    pc.preset = &e.preset;
+    pc.interTables = &e.interTables;
+    pc.searchWindow = e.params.SearchWindow;
+    pc.aboveRecords = e.aboveRecords.data();
+    pc.leftRecord = &e.leftRecord;
+    pc.blocks = e.blocks;
+    pc.prediction = e.prediction;
+    return pc;
+}
+
+// Codes the picture in the anchor input store as an I- or P-picture.
+void CodeAnchor(Encoder& e, int pictureType, int32_t trSource) {
+    e.current = 1 - e.current;  // the older reconstruction becomes the new current one
+    const PictureCoding pc = MakePictureCoding(e, pictureType, trSource);
+    if (pictureType == kPictureI) {
+        CodeIPicture(pc);
+    } else {
+        CodePPicture(pc);
+    }
+    e.lastCoded = true;
+    e.lastFrame = trSource;
+    e.lastType = pictureType;
+}
+
+// Pads the call's bitstream to a byte boundary and hands its bytes to the caller.
+uint32_t FinishCall(Encoder& e) {
+    e.writer.AlignToByte();
+    const uint32_t bytes = e.writer.ByteCount();
+    e.stats.OutputBuffer = e.output.data();
+    e.stats.ByteCount = bytes;
+    e.writer.ResetByteCount();
+    return bytes;
+}
+
+}  // namespace
+
+int CustomGobRows(int lines) {
+    if (lines <= 400) return 1;
+    if (lines <= 800) return 2;
+    return 4;
+}
+
+bool DeriveGeometry(int format, int width, int height, Geometry* g) {
+    if (format < 1 || format > kFormatCustom) return false;
+    if (width < 4 || height < 4 || (width & 1) || (height & 1)) return false;
+    Geometry r;
+    r.format = format;
+    r.inputWidth = width;
+    r.inputHeight = height;
+    if (format == kFormatCustom) {
+        r.headerWidth = RoundUp(width, 4);
+        r.headerHeight = RoundUp(height, 4);
+        r.width = RoundUp(width, 16);
+        r.height = RoundUp(height, 16);
+        if (r.width > kMaxCustomWidth || r.height > kMaxCustomHeight) return false;
+        r.gobRows = CustomGobRows(r.headerHeight);
+    } else {
+        const FormatSize& f = kFormatSizes[format - 1];
+        // A smaller input is extended to the format's size; a larger one cannot be coded.
+        if (width > f.width || height > f.height) return false;
+        r.width = f.width;
+        r.height = f.height;
+        r.headerWidth = f.width;
+        r.headerHeight = f.height;
+        r.gobRows = f.gobRows;
+    }
+    r.mbPerRow = r.width / 16;
+    r.mbRows = r.height / 16;
+    r.mbCount = r.mbPerRow * r.mbRows;
+    r.mbaBits = MbaBits(r.mbCount);
+    r.pictureBytes = static_cast<size_t>(r.width) * r.height * 3 / 2;
+    *g = r;
+    return true;
+}
+
+Position ClassifyCall(Schedule& s, int32_t frame, bool intraRequest) {
+    if (s.bPictures > 0 && !s.intraPending && intraRequest) s.intraPending = true;
+    if (frame == s.startFrame) {
+        s.intraPending = false;
+        s.nextAnchor = frame + s.step + s.bPictures;
+        return Position::kI;
+    }
+    if (s.bPictures == 0 && intraRequest) {
+        s.nextAnchor = frame + s.step;
+        return Position::kI;
+    }
+    if (frame != s.nextAnchor) return Position::kB;
+    s.nextAnchor = frame + s.step + s.bPictures;
+    if (s.intraPending) {
+        s.intraPending = false;
+        return Position::kI;
+    }
+    return Position::kP;
+}
+
+void Encoder::Release() {
+    isOpen = false;
+    output = {};
+    for (auto& b : recon) b = {};
+    for (auto& b : interp) b = {};
+    anchorInput = {};
+    aboveRecords = {};
+    lastCoded = false;
+    stats.OutputBuffer = nullptr;
+    stats.ByteCount = 0;
+}
+
+Encoder* EncoderCreate() { return new (std::nothrow) Encoder(); }
+
+void EncoderDestroy(Encoder* encoder) { delete encoder; }
+
+int32_t EncoderOpen(Encoder& e, const EncoderParams& params) {
+    e.Release();  // opening again replaces the previous run
+    if (!ParamsAcceptable(params)) return -1;
+    Geometry geo;
+    if (!DeriveGeometry(params.SourceFormat, params.Width, params.Height, &geo)) return -1;
+
+    EncoderParams p = params;
+    p.PQuantizer = std::clamp(p.PQuantizer, kMinQuant, kMaxQuant);
+    p.IQuantizer = std::clamp(p.IQuantizer, kMinQuant, kMaxQuant);
+    p.BPictures = p.UseTrueBPictures ? std::clamp(p.BPictures, 0, kMaxBPictures) : 0;
+    p.SearchWindow = std::clamp(p.SearchWindow, 0, kMaxSearchWindow);
+    p.MBlocksPerSlice = std::max(p.MBlocksPerSlice, 1);
+
+    try {
+        const size_t interpBytes = static_cast<size_t>(InterpStride(geo.width)) * InterpRows(geo.height);
+        // Sized for the worst case (every coefficient escaped, headers everywhere), so no content
+        // can overflow it.
+        e.output.assign(WorstCasePictureBytes(geo.mbCount), 0);
+        for (auto& b : e.recon) b.assign(geo.pictureBytes, 0);
+        e.anchorInput.assign(geo.pictureBytes, 0);
+        for (auto& b : e.interp) b.assign(interpBytes, 0);
+        e.aboveRecords.assign(static_cast<size_t>(geo.mbPerRow) + 1, MbRecord{});
+    } catch (const std::bad_alloc&) {
+        e.Release();
+        return -1;
+    }
+
+    e.params = p;
+    e.geo = geo;
+    e.gobHeaders = p.GOBMode != 0 && p.UseSliceMode == 0;
+    e.modifiedQuant = p.UseModifiedQuant != 0;
+    e.computeSnr = p.ComputeSnr;
+    e.header = PictureHeaderConfig{};
+    e.header.sourceFormat = geo.format;
+    e.header.headerWidth = geo.headerWidth;
+    e.header.headerHeight = geo.headerHeight;
+    e.header.advIntra = p.UseAdvIntraCoding != 0;
+    e.header.deblock = p.UseDeblockFilter != 0;
+    e.header.slices = p.UseSliceMode != 0;
+    e.header.modifiedQuant = e.modifiedQuant;
+    e.header.sacFlag = p.PtypeSacFlag;
+    e.header.apFlag = p.PtypeApFlag;
+    e.header.plusPtype = NeedsPlusPtype(p.BPictures, e.header.slices, e.header.deblock, e.header.advIntra,
+                                        e.header.modifiedQuant, geo.format);
+
+    e.preset = SpeedPresets[p.Speed - 1];
+    InitInterQdctTables(e.interTables, e.preset.qdctParam);
+
+    e.schedule = Schedule{};
+    e.schedule.startFrame = p.StartFrame;
+    e.schedule.step = p.FrameRateActual;
+    e.schedule.bPictures = p.BPictures;
+    e.current = 0;
+    e.quant = p.PQuantizer;
+    e.leftRecord = MbRecord{};
+    RateControlReset(e.rateControl, p);
+    e.writer.Reset(e.output.data(), e.output.size());
+    e.stats = EncoderStats{};
+    e.stats.OutputBuffer = e.output.data();
+    e.lastCoded = false;
+    e.lastFrame = -1;
+    e.lastType = -1;
+    e.isOpen = true;
+    return 0;
+}
+
+int32_t EncodeFrame(Encoder& e, int32_t frame, int32_t intraRequest, uint32_t* iPicture, const uint8_t* picture,
+                    uint32_t* byteCount) {
+    if (byteCount) *byteCount = 0;
+    if (!e.isOpen || picture == nullptr) return -1;
+    e.lastCoded = false;
+    e.stats.ByteCount = 0;
+
+    Schedule saved = e.schedule;
+    const Position position = ClassifyCall(e.schedule, frame, intraRequest != 0);
+    if (position == Position::kB) {
+        // Without B-pictures there is no slot to hold the frame: the call cannot be placed.
+        e.schedule = saved;
+        return -1;
+    }
+
+    CopyInput(e.geo, picture, e.anchorInput.data());
+    int pictureType = kPictureI;
+    if (position == Position::kI) {
+        e.quant = e.params.IQuantizer;
+    } else {
+        pictureType = kPictureP;
+        if (e.schedule.firstPPending) {
+            e.quant = e.params.PQuantizer;
+            e.schedule.firstPPending = false;
+        }
+    }
+    CodeAnchor(e, pictureType, frame);
+    const int32_t step = RateControlUpdate(e.rateControl, e.writer.TotalBits(), frame, frame, &e.quant);
+    const uint32_t bytes = FinishCall(e);
+    if (e.writer.Overflowed()) return -1;  // cannot happen with the worst-case sized buffer
+    if (byteCount) *byteCount = bytes;
+    if (iPicture) *iPicture = pictureType == kPictureI ? 1u : 0u;
+
+    if (e.computeSnr) {
+        const SnrValues s = ComputeSnr(MakePictureView(e.recon[e.current].data(), e.geo.width, e.geo.height),
+                                       picture, e.geo.inputWidth, e.geo.inputHeight);
+        e.stats.SnrY = s.y;
+        e.stats.SnrU = s.u;
+        e.stats.SnrV = s.v;
+    }
+    return frame + step - 1;
+}
+
+int32_t EncoderFlushFrame(Encoder& e, uint32_t* byteCount) {
+    if (byteCount) *byteCount = 0;
+    if (!e.isOpen) return -1;
+    // Nothing is ever held back without B-pictures.
+    e.lastCoded = false;
+    e.stats.ByteCount = 0;
+    ++e.schedule.flushCounter;
+    return 0;
+}
+
+void EncoderClose(Encoder& e) { e.Release(); }
+
+EncoderStats& EncoderGetStats(Encoder& e) { return e.stats; }
+
+void EncoderSetComputeSnr(Encoder& e, int32_t computeSnr) { e.computeSnr = computeSnr; }
+
+bool EncoderLastReconstruction(const Encoder& e, ReconstructedPicture* out) {
+    if (!e.isOpen || !e.lastCoded || out == nullptr) return false;
+    out->data = e.recon[e.current].data();
+    out->codedWidth = e.geo.width;
+    out->codedHeight = e.geo.height;
+    out->frame = e.lastFrame;
+    out->type = e.lastType;
+    return true;
+}
+
+// ---- Process-wide facade -------------------------------------------------------------------
+
+namespace {
+
+struct GlobalInstance {
+    EncoderParams params;
+    Encoder encoder;
+};
+
+GlobalInstance& Global() {
+    static GlobalInstance instance;
+    return instance;
+}
+
+}  // namespace
+
+EncoderParams& GlobalEncoderParams() { return Global().params; }
+
+EncoderStats& GlobalEncoderStats() { return Global().encoder.stats; }
+
+int32_t EncoderOpen() { return EncoderOpen(Global().encoder, Global().params); }
+
+int32_t EncodeFrame(int32_t frame, int32_t intraRequest, uint32_t* iPicture, const uint8_t* picture,
+                    uint32_t* byteCount) {
+    GlobalInstance& g = Global();
+    g.encoder.computeSnr = g.params.ComputeSnr;  // read on every call
+    return EncodeFrame(g.encoder, frame, intraRequest, iPicture, picture, byteCount);
+}
+
+int32_t EncoderFlushFrame(uint32_t* byteCount) { return EncoderFlushFrame(Global().encoder, byteCount); }
+
+void EncoderClose() { EncoderClose(Global().encoder); }
+
+bool EncoderLastReconstruction(ReconstructedPicture* out) { return EncoderLastReconstruction(Global().encoder, out); }
+
+}  // namespace r263avo

@@ -1,0 +1,106 @@
+// The encoder context: parameters, derived geometry, schedule, rate control, frame stores and the
+// per-picture work buffers. Everything is allocated by EncoderOpen and released by EncoderClose;
+// nothing is allocated per picture. The picture coders do not see this struct: they receive a
+// PictureCoding view (PictureCoding.h) built from it for one picture.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "Buffer.h"
+#include "MBlockOperations.h"
+#include "MotionEst.h"
+#include "Picture.h"
+#include "PictureHeader.h"
+#include "Qdct.h"
+#include "R263AVO.h"
+#include "RateCtrl.h"
+
+namespace r263avo {
+
+// Coded geometry derived from the source format and the input size.
+struct Geometry {
+    int format = 0;                          // PictureFormat code 1..6
+    int inputWidth = 0, inputHeight = 0;     // the caller's picture
+    int width = 0, height = 0;               // coded size, multiples of 16
+    int headerWidth = 0, headerHeight = 0;   // signalled size (custom format), multiples of 4
+    int mbPerRow = 0, mbRows = 0, mbCount = 0;
+    int gobRows = 1;                         // macroblock rows per GOB (k)
+    int mbaBits = 0;                         // MBA field width of slice headers
+    size_t pictureBytes = 0;                 // W x H x 3/2
+};
+
+// Fills `g` for `format` (1..6) and the input size; false when that size cannot be coded:
+// odd or below 4, larger than the fixed size of formats 1..5, or beyond 2048 x 1152 for the
+// custom format.
+bool DeriveGeometry(int format, int width, int height, Geometry* g);
+
+// Macroblock rows per GOB for a custom picture of `lines` signalled lines: 1 up to 400, 2 up to
+// 800, 4 above (the standard's rule, which decoders apply to the signalled height).
+int CustomGobRows(int lines);
+
+// What a call becomes in the picture-type schedule.
+enum class Position { kI, kP, kB };
+
+// Picture-type schedule state.
+struct Schedule {
+    int32_t startFrame = 0;
+    int32_t step = 1;          // FrameRateActual
+    int32_t bPictures = 0;     // nB after the clamp
+    int32_t nextAnchor = 0;
+    bool intraPending = false;
+    bool firstAnchorPending = true;
+    bool firstPPending = true;
+    bool firstBPending = true;
+    int32_t bSlotIndex = 0;
+    int32_t flushCounter = 0;
+};
+
+// Classifies the call for frame `frame` and advances the schedule.
+Position ClassifyCall(Schedule& s, int32_t frame, bool intraRequest);
+
+class Encoder {
+public:
+    bool isOpen = false;
+    EncoderParams params;  // copy taken at open, quantisers clamped
+    Geometry geo;
+    PictureHeaderConfig header;
+    bool gobHeaders = false;
+    bool modifiedQuant = false;
+    int32_t computeSnr = 0;
+
+    SpeedPreset preset{};
+    InterQdctTables interTables{};
+    Schedule schedule;
+    RateControlState rateControl;
+    BitWriter writer;
+    EncoderStats stats;
+    int32_t quant = 0;  // current quantiser (PQUANT of the next picture)
+
+    // Frame stores (coded geometry) and the half-pel images of the two reconstructions. Index
+    // `current` is the reconstruction of the latest anchor; the other one is its reference.
+    std::vector<uint8_t> output;
+    std::array<std::vector<uint8_t>, 2> recon;
+    std::array<std::vector<uint8_t>, 2> interp;
+    int current = 0;
+    std::vector<uint8_t> anchorInput;
+
+    // Motion records of the row above (mbPerRow + 1, the last one the spare) and the left one.
+    std::vector<MbRecord> aboveRecords;
+    MbRecord leftRecord;
+
+    alignas(16) int16_t blocks[6][64] = {};
+    alignas(16) uint8_t prediction[kPredBytes] = {};
+
+    // What the last call coded.
+    bool lastCoded = false;
+    int32_t lastFrame = -1;
+    int32_t lastType = -1;
+
+    // Releases every buffer and returns to the closed state.
+    void Release();
+};
+
+}  // namespace r263avo

@@ -1,0 +1,129 @@
+#include "Ppic.h"
+
+#include <algorithm>
+
+#include "EncodeCoefficients.h"
+#include "Idct.h"
+#include "Interpolation.h"
+#include "Ipic.h"
+#include "Iquant.h"
+#include "Qdct.h"
+#include "Quant.h"
+#include "Sad.h"
+
+namespace r263avo {
+
+namespace {
+
+constexpr int kLumaBlocks = 4;
+constexpr int kBlocks = 6;
+
+int Median3(int a, int b, int c) { return a + b + c - std::max({a, b, c}) - std::min({a, b, c}); }
+
+// Prediction error of the macroblock in pc.blocks: transform and quantise; returns the coded
+// block pattern.
+int QuantizeInterMacroblock(const PictureCoding& pc) {
+    const int chromaQuant = ChromaQuant(pc.quant, pc.modifiedQuant);
+    const SpeedPreset& p = *pc.preset;
+    int cbp = 0;
+    for (int b = 0; b < kBlocks; ++b) {
+        QdctInterBlock(pc.blocks[b], *pc.interTables, b < kLumaBlocks ? pc.quant : chromaQuant, p.interRowLimit,
+                       p.interColLimit);
+        if (!pc.modifiedQuant) LimitLevels(pc.blocks[b], 0);
+        if (BlockHasLevels(pc.blocks[b], 0)) cbp |= CbpBit(b);
+    }
+    return cbp;
+}
+
+void CodeInterMacroblock(const PictureCoding& pc, int c, int x, int y, const MbRecord& mv, int cbp) {
+    BitWriter& bw = *pc.writer;
+    bw.PutBits(1, 0);  // COD: coded
+    WriteMcbpcP(bw, kMbInter, cbp & 3);
+    WriteCbpy(bw, (cbp >> 2) ^ 15);
+    const MotionVector predictor = PredictMotionVector(pc.aboveRecords, *pc.leftRecord, c);
+    WriteMvdComponent(bw, WrapMvd(mv.hx - predictor.x));
+    WriteMvdComponent(bw, WrapMvd(mv.hy - predictor.y));
+
+    const int chromaQuant = ChromaQuant(pc.quant, pc.modifiedQuant);
+    for (int b = 0; b < kBlocks; ++b) {
+        if (!(cbp & CbpBit(b))) {
+            CopyPredictionBlock(pc.recon, x, y, b, pc.prediction);
+            continue;
+        }
+        CodeInterBlock(bw, pc.blocks[b], pc.modifiedQuant);
+        DequantizeInterBlock(pc.blocks[b], b < kLumaBlocks ? pc.quant : chromaQuant);
+        IdctBlock(pc.blocks[b]);
+        AddBlockToPrediction(pc.recon, x, y, b, pc.prediction, pc.blocks[b]);
+    }
+}
+
+void CodeIntraMacroblock(const PictureCoding& pc, int x, int y) {
+    BitWriter& bw = *pc.writer;
+    LoadIntraMacroblock(pc.input, x, y, pc.blocks);
+    const int cbp = QuantizeIntraMacroblock(pc);
+    bw.PutBits(1, 0);  // COD: coded
+    WriteMcbpcP(bw, kMbIntra, cbp & 3);
+    WriteCbpy(bw, cbp >> 2);
+    WriteIntraBlocks(pc);
+    ReconstructIntraMacroblock(pc, x, y);
+}
+
+}  // namespace
+
+MotionVector PredictMotionVector(const MbRecord* aboveRow, const MbRecord& left, int c) {
+    const MbRecord& above = aboveRow[c];
+    if (above.hx == kMvUnavailable) return MotionVector{left.hx, left.hy};
+    const MbRecord& aboveRight = aboveRow[c + 1];
+    return MotionVector{Median3(left.hx, above.hx, aboveRight.hx), Median3(left.hy, above.hy, aboveRight.hy)};
+}
+
+void CodePPicture(const PictureCoding& pc) {
+    BitWriter& bw = *pc.writer;
+    ResetMotionRecords(pc);
+    WritePictureHeader(bw, *pc.header, pc.pictureType, pc.tr, pc.quant);
+
+    MotionSearchInput search;
+    search.cur = pc.input.y;
+    search.interp = pc.referenceInterp;
+    search.width = pc.input.width;
+    search.height = pc.input.height;
+    search.searchWindow = pc.searchWindow;
+    search.preset = pc.preset;
+    search.aboveRow = pc.aboveRecords;
+    search.left = pc.leftRecord;
+    search.sad = SelectSadKernels();
+
+    int gobCounter = 0;
+    for (int i = 0; i < pc.mbCount; ++i) {
+        const int c = i % pc.mbPerRow;
+        const int x = c * 16;
+        const int y = (i / pc.mbPerRow) * 16;
+        if (c == 0) *pc.leftRecord = MbRecord{};
+        MaybeWriteGobHeader(pc, i, &gobCounter);
+
+        const MotionSearchResult found = MotionSearch(search, x, y, c);
+        MbRecord record = found.record;
+        if (found.type == kMbIntra) {
+            // An intra macroblock predicts as a zero vector; its whole-pixel vector stays as a
+            // search candidate for the neighbours.
+            record.hx = 0;
+            record.hy = 0;
+            CodeIntraMacroblock(pc, x, y);
+        } else {
+            FormInterPrediction(pc.input, pc.reference, pc.referenceInterp, x, y, record.hx, record.hy,
+                                pc.prediction, pc.blocks);
+            const int cbp = QuantizeInterMacroblock(pc);
+            if (cbp == 0 && record.hx == 0 && record.hy == 0) {
+                bw.PutBits(1, 1);  // COD: not coded, the prediction is the reconstruction
+                CopyPredictionMacroblock(pc.recon, x, y, pc.prediction);
+            } else {
+                CodeInterMacroblock(pc, c, x, y, record, cbp);
+            }
+        }
+        pc.aboveRecords[c] = record;
+        *pc.leftRecord = record;
+    }
+    InterpolatePicture(pc.recon.y, pc.recon.width, pc.recon.height, pc.reconInterp, false);
+}
+
+}  // namespace r263avo
