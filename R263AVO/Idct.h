@@ -1,4 +1,10 @@
 // 8x8 integer inverse DCT, bit-exact with the decoder's.
+//
+// Arithmetic model (shared by every version): the row stage reads 16-bit coefficients and stores
+// its outputs back into the 16-bit block (truncated to 16 bits, as an in-place transform does);
+// the column stage reads those and stores its outputs truncated to 16 bits. Intermediates are
+// 32-bit two's-complement values; the only step that can exceed 32 bits for extreme inputs, the
+// multiplication by 181, wraps modulo 2^32 in every version.
 #pragma once
 
 #include <cstdint>
@@ -10,5 +16,15 @@ void IdctBlock(int16_t block[64]);
 
 // The plain reference version; IdctBlock dispatches to a SIMD version when one is available.
 void IdctBlockC(int16_t block[64]);
+
+using IdctFunction = void (*)(int16_t block[64]);
+
+// The version IdctBlock uses for the given cpuinfo SIMD flags (kSimdSse2, kSimdAvx2).
+IdctFunction SelectIdct(uint32_t simdFlags);
+
+#if defined(__x86_64__) || defined(_M_X64)
+// SIMD versions, bit-exact with IdctBlockC. Call only when the processor has the instruction set.
+void IdctBlockSse2(int16_t block[64]);
+#endif
 
 }  // namespace r263avo

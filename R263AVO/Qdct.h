@@ -19,6 +19,11 @@ struct InterQdctTables {
 // p is value 4 of the speed preset row (1, 10, 25, 35, 45).
 void InitInterQdctTables(InterQdctTables& tables, int p);
 
+// The separable transform shared by the intra path and ForwardDctBlock: row pass with R14
+// rounding, column pass with T14 truncation, both with the constants c1..c7 in `constants`.
+// Replaces the block by the 64 outputs (raster order).
+void QdctTransform(int16_t block[64], const int32_t constants[8]);
+
 // Intra block without Annex I: pixels in; INTRADC (1..254) in element 0 and 63 AC levels out.
 void QdctIntraBlock(int16_t block[64], int qp);
 

@@ -1,0 +1,132 @@
+// 8x8 integer inverse DCT on 128-bit vectors, shared by the SSE2 and AVX2 builds (each includes
+// it into its own translation unit, compiled with its own instruction-set flags).
+//
+// Why the result equals IdctBlockC bit for bit:
+// - Every first-level product of the reference has the form a X + b Y of two 16-bit inputs
+//   (565 (X1 + X7) + 2276 X1 = 2841 X1 + 565 X7, and so on), which _mm_madd_epi16 computes
+//   exactly in 32 bits (the constants are far from -32768, so the pair sum cannot wrap).
+// - The butterflies are 32-bit adds that cannot overflow for 16-bit inputs; 181 v is formed as
+//   v<<7 + v<<5 + v<<4 + v<<2 + v, which wraps modulo 2^32 exactly like the reference.
+// - Shifts are arithmetic; stage outputs are truncated to 16 bits like the reference's stores.
+// - The reference's all-AC-zero shortcuts give the same values as the full butterfly
+//   ((2048 X0 + 128) >> 8 = 8 X0, (256 Y0 + 8192) >> 14 = (Y0 + 32) >> 6), so they are omitted.
+#pragma once
+
+#include <emmintrin.h>
+
+#include <cstdint>
+
+namespace r263avo::idct_simd {
+
+// Eight 32-bit lanes in two registers (lanes 0..3, 4..7).
+struct Wide {
+    __m128i lo, hi;
+};
+
+inline __m128i PairConstant(int16_t c0, int16_t c1) {
+    return _mm_set_epi16(c1, c0, c1, c0, c1, c0, c1, c0);
+}
+
+// c0 a + c1 b per lane, in 32 bits.
+inline Wide MulPair(__m128i a, __m128i b, int16_t c0, int16_t c1) {
+    const __m128i k = PairConstant(c0, c1);
+    return {_mm_madd_epi16(_mm_unpacklo_epi16(a, b), k), _mm_madd_epi16(_mm_unpackhi_epi16(a, b), k)};
+}
+
+inline Wide Add(Wide a, Wide b) {
+    return {_mm_add_epi32(a.lo, b.lo), _mm_add_epi32(a.hi, b.hi)};
+}
+inline Wide Sub(Wide a, Wide b) {
+    return {_mm_sub_epi32(a.lo, b.lo), _mm_sub_epi32(a.hi, b.hi)};
+}
+inline Wide AddConst(Wide a, int32_t c) {
+    const __m128i k = _mm_set1_epi32(c);
+    return {_mm_add_epi32(a.lo, k), _mm_add_epi32(a.hi, k)};
+}
+template <int N>
+inline Wide Sra(Wide a) {
+    return {_mm_srai_epi32(a.lo, N), _mm_srai_epi32(a.hi, N)};
+}
+
+// (181 v + 128) >> 8 with the product taken modulo 2^32.
+inline __m128i Rotate45(__m128i v) {
+    __m128i p = _mm_add_epi32(_mm_slli_epi32(v, 7), _mm_slli_epi32(v, 5));
+    p = _mm_add_epi32(p, _mm_add_epi32(_mm_slli_epi32(v, 4), _mm_slli_epi32(v, 2)));
+    p = _mm_add_epi32(p, _mm_add_epi32(v, _mm_set1_epi32(128)));
+    return _mm_srai_epi32(p, 8);
+}
+inline Wide Rotate45(Wide a) {
+    return {Rotate45(a.lo), Rotate45(a.hi)};
+}
+
+// Truncates eight 32-bit lanes to 16 bits (modulo 2^16, like a store to int16_t).
+inline __m128i Narrow(Wide a) {
+    const __m128i lo = _mm_srai_epi32(_mm_slli_epi32(a.lo, 16), 16);
+    const __m128i hi = _mm_srai_epi32(_mm_slli_epi32(a.hi, 16), 16);
+    return _mm_packs_epi32(lo, hi);
+}
+
+inline void Transpose8x8(__m128i r[8]) {
+    const __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]), a1 = _mm_unpackhi_epi16(r[0], r[1]);
+    const __m128i a2 = _mm_unpacklo_epi16(r[2], r[3]), a3 = _mm_unpackhi_epi16(r[2], r[3]);
+    const __m128i a4 = _mm_unpacklo_epi16(r[4], r[5]), a5 = _mm_unpackhi_epi16(r[4], r[5]);
+    const __m128i a6 = _mm_unpacklo_epi16(r[6], r[7]), a7 = _mm_unpackhi_epi16(r[6], r[7]);
+    const __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
+    const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
+    const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
+    const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
+    r[0] = _mm_unpacklo_epi64(b0, b4);
+    r[1] = _mm_unpackhi_epi64(b0, b4);
+    r[2] = _mm_unpacklo_epi64(b1, b5);
+    r[3] = _mm_unpackhi_epi64(b1, b5);
+    r[4] = _mm_unpacklo_epi64(b2, b6);
+    r[5] = _mm_unpackhi_epi64(b2, b6);
+    r[6] = _mm_unpacklo_epi64(b3, b7);
+    r[7] = _mm_unpackhi_epi64(b3, b7);
+}
+
+// One stage over eight lines at once: v[k] holds input k of every line (one line per lane);
+// on return v[k] holds output k. The row stage (kColumn false) keeps full-precision products,
+// adds 128 to the DC term and shifts by 8; the column stage rounds each product as (p + 4) >> 3,
+// adds 8192 and shifts by 14.
+template <bool kColumn>
+inline void Stage(__m128i v[8]) {
+    const auto product = [](Wide p) { return kColumn ? Sra<3>(AddConst(p, 4)) : p; };
+    const int16_t dcScale = kColumn ? 256 : 2048;
+    const int32_t dcRound = kColumn ? 8192 : 128;
+
+    const Wide x8 = AddConst(MulPair(v[0], v[4], dcScale, dcScale), dcRound);   // x0 + x1
+    const Wide x0 = AddConst(MulPair(v[0], v[4], dcScale, -dcScale), dcRound);  // x0 - x1
+    const Wide x4 = product(MulPair(v[1], v[7], 2841, 565));
+    const Wide x5 = product(MulPair(v[1], v[7], 565, -2841));
+    const Wide x6 = product(MulPair(v[5], v[3], 1609, 2408));
+    const Wide x7 = product(MulPair(v[5], v[3], 2408, -1609));
+    const Wide x2 = product(MulPair(v[2], v[6], 1108, -2676));
+    const Wide x3 = product(MulPair(v[2], v[6], 2676, 1108));
+
+    const Wide s1 = Add(x4, x6), s4 = Sub(x4, x6), s6 = Add(x5, x7), s5 = Sub(x5, x7);
+    const Wide t7 = Add(x8, x3), t8 = Sub(x8, x3), t3 = Add(x0, x2), t0 = Sub(x0, x2);
+    const Wide r2 = Rotate45(Add(s4, s5)), r4 = Rotate45(Sub(s4, s5));
+
+    constexpr int kShift = kColumn ? 14 : 8;
+    v[0] = Narrow(Sra<kShift>(Add(t7, s1)));
+    v[1] = Narrow(Sra<kShift>(Add(t3, r2)));
+    v[2] = Narrow(Sra<kShift>(Add(t0, r4)));
+    v[3] = Narrow(Sra<kShift>(Add(t8, s6)));
+    v[4] = Narrow(Sra<kShift>(Sub(t8, s6)));
+    v[5] = Narrow(Sra<kShift>(Sub(t0, r4)));
+    v[6] = Narrow(Sra<kShift>(Sub(t3, r2)));
+    v[7] = Narrow(Sra<kShift>(Sub(t7, s1)));
+}
+
+inline void Idct8x8(int16_t block[64]) {
+    __m128i v[8];
+    for (int i = 0; i < 8; ++i) v[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * i));
+    Transpose8x8(v);  // v[k] = coefficient k of every row
+    Stage<false>(v);  // v[k] = row-stage output k of every row
+    Transpose8x8(v);  // v[r] = row r, i.e. input r of every column
+    Stage<true>(v);   // v[r] = output row r
+    for (int i = 0; i < 8; ++i) _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * i), v[i]);
+}
+
+}  // namespace r263avo::idct_simd

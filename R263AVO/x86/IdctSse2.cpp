@@ -1,0 +1,11 @@
+// SSE2 build of the vector inverse DCT.
+#include "../Idct.h"
+#include "IdctSimd.h"
+
+namespace r263avo {
+
+void IdctBlockSse2(int16_t block[64]) {
+    idct_simd::Idct8x8(block);
+}
+
+}  // namespace r263avo
