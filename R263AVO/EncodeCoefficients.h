@@ -14,16 +14,31 @@ extern const uint8_t AltHorizontalScan[64];
 extern const uint8_t AltVerticalScan[64];
 
 // Macroblock types of the MCBPC tables.
-enum MbType : int { kMbInter = 0, kMbInterQ = 1, kMbInter4V = 2, kMbIntra = 3, kMbIntraQ = 4, kMbInter4VQ = 5 };
+enum MbType : int {
+    kMbInter = 0,
+    kMbInterQ = 1,
+    kMbInter4V = 2,
+    kMbIntra = 3,
+    kMbIntraQ = 4,
+    kMbInter4VQ = 5
+};
 
-void WriteMcbpcI(BitWriter& bw, int type, int cbpc);   // type 3 or 4
-void WriteMcbpcP(BitWriter& bw, int type, int cbpc);   // type 0..5
+void WriteMcbpcI(BitWriter& bw, int type, int cbpc);  // type 3 or 4
+void WriteMcbpcP(BitWriter& bw, int type, int cbpc);  // type 0..5
 // cbpy is the value to code; the caller inverts it (XOR 15) for inter macroblocks.
 void WriteCbpy(BitWriter& bw, int cbpy);
-void WriteIntraMode(BitWriter& bw, int aicMode);       // 0, 2 or 3
+void WriteIntraMode(BitWriter& bw, int aicMode);  // 0, 2 or 3
 // Without Annex T: change -2, -1, +1, +2. With Annex T: change from Table T.1's columns, or 0
 // for the absolute form carrying newQuant.
+// newQuant is the QUANT after the change. Without Annex T, changes outside -2..+2 are limited to
+// that range (0 is not codable there and is written as +1: callers must not ask for it). With
+// Annex T, a change that neither column of Table T.1 gives at QUANT newQuant - change is written
+// in the absolute form, so the decoder always arrives at newQuant.
 void WriteDquant(BitWriter& bw, int change, bool modifiedQuant, int newQuant);
+
+// The change of QUANT that the Annex T DQUANT code 10 (secondColumn false) or 11 (true) selects
+// at the given QUANT (H.263 Table T.1).
+int ModifiedQuantChange(int quant, bool secondColumn);
 
 // Wraps a motion vector difference into -32..31 half-pels.
 int WrapMvd(int mvd);

@@ -1,0 +1,190 @@
+// Macroblock-layer writers, scan orders and the block writers (event formation and escapes).
+#include "EncodeCoefficients.h"
+
+#include "OutPutCoefficients.h"
+
+namespace r263avo {
+
+// H.263 Figure 14: zigzag scan (scan position -> raster index).
+const uint8_t ZigzagScan[64] = {
+    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
+    41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
+    30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63,
+};
+
+// H.263 Figure I.2 a): alternate-horizontal scan (Annex I, vertical prediction, mode 2).
+const uint8_t AltHorizontalScan[64] = {
+    0,  1,  2,  3,  8,  9,  16, 17, 10, 11, 4,  5,  6,  7,  15, 14, 13, 12, 19, 18, 24, 25,
+    32, 33, 26, 27, 20, 21, 22, 23, 28, 29, 30, 31, 34, 35, 40, 41, 48, 49, 42, 43, 36, 37,
+    38, 39, 44, 45, 46, 47, 50, 51, 56, 57, 58, 59, 52, 53, 54, 55, 60, 61, 62, 63,
+};
+
+// H.263 Figure I.2 b): alternate-vertical scan (Annex I, horizontal prediction, mode 3).
+const uint8_t AltVerticalScan[64] = {
+    0,  8,  16, 24, 1,  9,  2,  10, 17, 25, 32, 40, 48, 56, 57, 49, 41, 33, 26, 18, 3,  11,
+    4,  12, 19, 27, 34, 42, 50, 58, 35, 43, 51, 59, 20, 28, 5,  13, 6,  14, 21, 29, 36, 44,
+    52, 60, 37, 45, 53, 61, 22, 30, 7,  15, 23, 31, 38, 46, 54, 62, 39, 47, 55, 63,
+};
+
+void WriteMcbpcI(BitWriter& bw, int type, int cbpc) {
+    PutVlc(bw, McbpcICodes[type == kMbIntraQ ? 1 : 0][cbpc & 3]);
+}
+
+void WriteMcbpcP(BitWriter& bw, int type, int cbpc) {
+    if (type < kMbInter) type = kMbInter;
+    if (type > kMbInter4VQ) type = kMbInter4VQ;
+    PutVlc(bw, McbpcPCodes[type][cbpc & 3]);
+}
+
+void WriteCbpy(BitWriter& bw, int cbpy) {
+    PutVlc(bw, CbpyCodes[cbpy & 15]);
+}
+
+void WriteIntraMode(BitWriter& bw, int aicMode) {
+    // INTRA_MODE of Annex I: 0 DC only, 10 vertical DC and AC, 11 horizontal DC and AC.
+    if (aicMode == 2) {
+        bw.PutBits(2, 2);
+    } else if (aicMode == 3) {
+        bw.PutBits(2, 3);
+    } else {
+        bw.PutBits(1, 0);
+    }
+}
+
+int ModifiedQuantChange(int quant, bool secondColumn) {
+    if (quant < 1) quant = 1;
+    if (quant > 31) quant = 31;
+    // H.263 Table T.1, DQUANT 10 and DQUANT 11 columns.
+    if (!secondColumn) {
+        if (quant == 1) return 2;
+        if (quant <= 10) return -1;
+        if (quant <= 20) return -2;
+        return -3;
+    }
+    if (quant <= 10) return 1;
+    if (quant <= 20) return 2;
+    if (quant <= 28) return 3;
+    if (quant == 29) return 2;
+    if (quant == 30) return 1;
+    return -5;
+}
+
+void WriteDquant(BitWriter& bw, int change, bool modifiedQuant, int newQuant) {
+    if (!modifiedQuant) {
+        // H.263 Table 12: 00 = -1, 01 = -2, 10 = +1, 11 = +2.
+        if (change < -2) change = -2;
+        if (change > 2) change = 2;
+        static constexpr uint32_t kCodes[5] = {1, 0, 2, 2, 3};  // change -2..+2 (0 as +1)
+        bw.PutBits(2, kCodes[change + 2]);
+        return;
+    }
+    if (newQuant < 1) newQuant = 1;
+    if (newQuant > 31) newQuant = 31;
+    if (change != 0) {
+        const int oldQuant = newQuant - change;
+        if (oldQuant >= 1 && oldQuant <= 31) {
+            if (change == ModifiedQuantChange(oldQuant, false)) {
+                bw.PutBits(2, 2);
+                return;
+            }
+            if (change == ModifiedQuantChange(oldQuant, true)) {
+                bw.PutBits(2, 3);
+                return;
+            }
+        }
+    }
+    // Absolute form: 0 followed by the new QUANT in 5 bits.
+    bw.PutBits(1, 0);
+    bw.PutBits(5, static_cast<uint32_t>(newQuant));
+}
+
+int WrapMvd(int mvd) {
+    return ((mvd + 32) & 63) - 32;
+}
+
+void WriteMvdComponent(BitWriter& bw, int mvd) {
+    const int index = WrapMvd(mvd) & 63;  // 0..63, negative differences at 32..63
+    const int magnitude = index <= 31 ? index : 64 - index;
+    PutVlc(bw, MvdCodes[magnitude]);
+    if (index != 0) bw.PutBits(1, index > 31 ? 1u : 0u);
+}
+
+namespace {
+
+inline int WriteRunLevel(BitWriter& bw, VlcCode vlc, int level) {
+    if (vlc.length == 0) return 0;
+    PutVlc(bw, vlc);
+    bw.PutBits(1, level < 0 ? 1u : 0u);
+    return vlc.length;
+}
+
+using EventLookup = int (*)(BitWriter&, int run, int level, int last);
+
+// Walks scan positions first..63 and writes one event per nonzero level; the last one carries
+// LAST = 1. Events without a table code are escaped, and the level the escape carried is stored
+// back so that the caller reconstructs what the decoder will.
+void CodeEvents(BitWriter& bw, int16_t levels[64], const uint8_t scan[64], int first, bool modifiedQuant,
+                int max8Bit, EventLookup lookup) {
+    int heldPos = -1;
+    int heldRun = 0;
+    int run = 0;
+    const auto writeEvent = [&](int last) {
+        const int level = levels[heldPos];
+        if (lookup(bw, heldRun, level, last) == 0) {
+            levels[heldPos] =
+                static_cast<int16_t>(WriteEscape(bw, last, heldRun, level, modifiedQuant, max8Bit));
+        }
+    };
+    for (int k = first; k < 64; ++k) {
+        const int pos = scan[k];
+        if (levels[pos] == 0) {
+            ++run;
+            continue;
+        }
+        if (heldPos >= 0) writeEvent(0);
+        heldPos = pos;
+        heldRun = run;
+        run = 0;
+    }
+    if (heldPos >= 0) writeEvent(1);
+}
+
+}  // namespace
+
+int TcoefVlcLookup(BitWriter& bw, int run, int level, int last) {
+    return WriteRunLevel(bw, TcoefCode(last, run, level < 0 ? -level : level), level);
+}
+
+int AicVlcLookup(BitWriter& bw, int run, int level, int last) {
+    return WriteRunLevel(bw, AicCode(last, run, level < 0 ? -level : level), level);
+}
+
+void CodeIntraBlock(BitWriter& bw, int16_t levels[64], bool modifiedQuant) {
+    // INTRADC: 0 and 128 (as 1000 0000) are not valid codes; 128 is written as 1111 1111.
+    int dc = levels[0];
+    if (dc < 1) dc = 1;
+    if (dc > 254) dc = 254;
+    levels[0] = static_cast<int16_t>(dc);
+    bw.PutBits(8, dc == 128 ? 255u : static_cast<uint32_t>(dc));
+    CodeEvents(bw, levels, ZigzagScan, 1, modifiedQuant, 127, TcoefVlcLookup);
+}
+
+void CodeInterBlock(BitWriter& bw, int16_t levels[64], bool modifiedQuant) {
+    CodeEvents(bw, levels, ZigzagScan, 0, modifiedQuant, 127, TcoefVlcLookup);
+}
+
+void CodeAicBlock(BitWriter& bw, int16_t levels[64], const uint8_t scan[64], bool modifiedQuant) {
+    // Annex I blocks keep 127 out of the plain 8-bit level field.
+    CodeEvents(bw, levels, scan, 0, modifiedQuant, 126, AicVlcLookup);
+}
+
+bool BlockHasLevels(const int16_t levels[64], int first) {
+    // Every scan starts at raster position 0, so for first 0 or 1 the positions are the same
+    // in all three scans.
+    for (int k = first < 0 ? 0 : first; k < 64; ++k) {
+        if (levels[ZigzagScan[k]] != 0) return true;
+    }
+    return false;
+}
+
+}  // namespace r263avo
