@@ -1,0 +1,127 @@
+#include "DecodeJob.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <vector>
+
+#include "OutputFiles.h"
+#include "R263IRI.h"
+
+namespace tessaro {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct DecoderDeleter {
+    void operator()(r263iri::Decoder* d) const { r263iri::DecoderDestroy(d); }
+};
+
+// The largest picture a stream can announce (2048 x 1152, 4:2:0).
+constexpr uint32_t kMaxPictureBytes = 2048u * 1152u * 3u / 2u;
+
+}  // namespace
+
+bool DecodeJob::Start(const DecodeJobConfig& config, JobObserver& observer) {
+    Wait();
+    if (!config.input || !config.input->isBitstream()) return false;
+    config_ = config;
+    observer_ = &observer;
+    Launch();
+    return true;
+}
+
+void DecodeJob::Run() {
+    const GeneralSettings& general = config_.settings.general;
+    VideoFile& file = *config_.input;
+    JobObserver& out = *observer_;
+    const std::string inputPath = file.name();
+
+    if (general.ShowProgress) out.ProgressStart("Decoding:", 0, 100);
+    std::vector<uint8_t> stream;
+    if (file.bitstreamSize() >= 0xFFFFFFFFu || !file.ReadWholeBitstream(&stream)) {
+        out.Error("Error Opening " + inputPath);
+        running_.store(false);
+        stream.clear();
+    }
+    int fd = -1;
+    std::string outputPath = config_.outputPath;
+    if (running_.load()) {
+        const bool created = outputPath.empty()
+                                 ? CreateDecodedOutput(inputPath, file.decodedName(), &outputPath, &fd)
+                                 : CreateNamedOutput(outputPath, &fd);
+        if (!created) {
+            out.Error("Error Opening " + (outputPath.empty() ? file.decodedName() : outputPath));
+            running_.store(false);
+        }
+    }
+    if (general.LogInfoCoder) {
+        out.Log(Format("-> Decoding started: input file %s (%llu bytes)...", inputPath.c_str(),
+                       static_cast<unsigned long long>(file.bitstreamSize())));
+    }
+
+    std::unique_ptr<r263iri::Decoder, DecoderDeleter> decoder(r263iri::DecoderCreate());
+    if (!decoder) running_.store(false);
+    if (decoder) r263iri::DecoderOpen(*decoder);
+    uint32_t position = 0, pictureBytes = 0;
+    int pictures = 0, written = 0;
+    Clock::duration decodeTime{};
+    const size_t size = stream.size();
+    while (position < size && running_.load()) {
+        const uint32_t before = position;
+        const Clock::time_point t0 = Clock::now();
+        const uint8_t* picture =
+            r263iri::DecodePicture(*decoder, stream.data(), size, &position, &pictureBytes, position == 0 ? 1 : 0);
+        decodeTime += Clock::now() - t0;
+        if (pictureBytes == 0xFFFFFFFFu) {  // the decoder could not allocate its stores
+            running_.store(false);
+            break;
+        }
+        if (picture) {
+            if (pictureBytes == 0 || pictureBytes > kMaxPictureBytes || !WriteFully(fd, picture, pictureBytes)) {
+                running_.store(false);
+            } else {
+                ++written;
+            }
+            ++pictures;
+        }
+        if (general.ShowProgress) out.ProgressPosition(static_cast<int>(uint64_t{position} * 100 / size));
+        if (position <= before) break;  // no progress: the rest of the stream cannot be read
+    }
+    // The last anchor picture; this also runs after a stop.
+    const uint8_t* last = decoder ? r263iri::DecoderFlush(*decoder) : nullptr;
+    ++pictures;
+    if (!last || pictureBytes == 0 || pictureBytes > kMaxPictureBytes || fd < 0 ||
+        !WriteFully(fd, last, pictureBytes)) {
+        running_.store(false);
+    } else {
+        ++written;
+    }
+    if (decoder) r263iri::DecoderClose(*decoder);
+    file.Close();
+    if (fd >= 0 && close(fd) != 0) running_.store(false);
+
+    const bool completed = running_.load();
+    if (general.LogInfoCoder) {
+        if (completed) {
+            const double ms = std::chrono::duration<double, std::milli>(decodeTime).count();
+            out.Log(Format("-> Decoding completed: output file %s (%d frames)", outputPath.c_str(), pictures));
+            out.Log(Format("-> Decoding time: %d ms",
+                           static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(decodeTime).count())));
+            out.Log(Format("-> Decoding speed: %0.1f fps", pictures * 1000.0 / ms));
+            out.Log("");
+        } else {
+            out.Log("-> Decoding terminated !");
+        }
+    }
+    if (general.ShowProgress) out.ProgressStop();
+    result_.completed = completed;
+    result_.frames = written;
+    result_.outputPath = outputPath;
+    result_.outputBytes = 0;
+    running_.store(false);
+    out.Finished(result_);
+}
+
+}  // namespace tessaro

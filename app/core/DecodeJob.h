@@ -1,0 +1,32 @@
+// The decode job: decodes a whole H.263 bitstream into a raw sequence file on a worker thread,
+// with its own decoder context, reporting log lines and progress to an observer.
+#pragma once
+
+#include <string>
+
+#include "Job.h"
+#include "Settings.h"
+#include "VideoFile.h"
+
+namespace tessaro {
+
+struct DecodeJobConfig {
+    VideoFile* input = nullptr;  // an opened bitstream; closed by the job when it ends
+    // The raw output. Empty: the bitstream's decodedName beside it (or in the cache folder) under a
+    // free name; the chosen path is in the result. Otherwise this file is created or truncated.
+    std::string outputPath;
+    CodecSettings settings;
+};
+
+class DecodeJob : public Job {
+public:
+    // Starts the worker. False when `input` is not an opened bitstream.
+    bool Start(const DecodeJobConfig& config, JobObserver& observer);
+
+private:
+    void Run() override;
+    DecodeJobConfig config_;
+    JobObserver* observer_ = nullptr;
+};
+
+}  // namespace tessaro

@@ -1,0 +1,33 @@
+// The encode job: codes a frame range of a raw sequence into an H.263+ bitstream file on a worker
+// thread, with its own encoder context, reporting log lines and progress to an observer.
+#pragma once
+
+#include <string>
+
+#include "Job.h"
+#include "Settings.h"
+#include "VideoFile.h"
+
+namespace tessaro {
+
+struct EncodeJobConfig {
+    const VideoFile* input = nullptr;  // an open raw sequence; must outlive the run
+    std::string outputPath;            // the bitstream file (created, or truncated)
+    std::string reconPath;             // optional: reconstructed pictures, display order, input size
+    CodecSettings settings;            // General part and EncoderParams (StartFrame/EndFrame included)
+};
+
+class EncodeJob : public Job {
+public:
+    // Creates the output files, clamps the frame range to the file, and starts the worker. False
+    // with `error` ("Error Opening <path>") when a file cannot be created; nothing starts then.
+    bool Start(const EncodeJobConfig& config, JobObserver& observer, std::string* error);
+
+private:
+    void Run() override;
+    EncodeJobConfig config_;
+    JobObserver* observer_ = nullptr;
+    int outputFd_ = -1, reconFd_ = -1;
+};
+
+}  // namespace tessaro

@@ -1,0 +1,260 @@
+#include "VideoFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <new>
+
+namespace tessaro {
+namespace {
+
+struct FormatInfo {
+    const char* extension;
+    int width, height;
+};
+
+// Picture sizes of the H.263 source formats 1..5.
+const FormatInfo kFormats[] = {{"sqcif", 128, 96}, {"qcif", 176, 144}, {"cif", 352, 288},
+                               {"4cif", 704, 576}, {"16cif", 1408, 1152}};
+
+constexpr uint32_t kFourccI420 = 'I' | ('4' << 8) | ('2' << 16) | (static_cast<uint32_t>('0') << 24);
+
+// Limits of a custom picture size.
+constexpr int kMinSide = 4, kMaxWidth = 2048, kMaxHeight = 1152;
+
+// `count` bits starting at bit `position` (most significant bit of byte 0 is bit 0).
+uint32_t BitsAt(const uint8_t* bytes, int position, int count) {
+    uint32_t v = 0;
+    for (int i = 0; i < count; ++i) {
+        const int bit = position + i;
+        v = (v << 1) | ((bytes[bit >> 3] >> (7 - (bit & 7))) & 1u);
+    }
+    return v;
+}
+
+std::string Lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+std::string FileNameOf(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool ReadAt(int fd, uint8_t* out, size_t size, uint64_t offset) {
+    size_t done = 0;
+    while (done < size) {
+        ssize_t n = pread(fd, out + done, size - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string FormatExtension(int format) {
+    if (format >= 1 && format <= 5) return kFormats[format - 1].extension;
+    return format == kCustom ? "cst" : "";
+}
+
+double FrameRateOfIndex(int index) {
+    static const double rates[6] = {30.0, 25.0, 15.0, 12.5, 10.0, 8.3};
+    return (index >= 0 && index < 6) ? rates[index] : 30.0;
+}
+
+bool PeekPictureSize(const uint8_t* bytes, size_t size, BitstreamPeek* peek) {
+    if (size < 5) return false;
+    if (bytes[0] != 0 || bytes[1] != 0 || (bytes[2] >> 2) != 0x20) return false;  // picture start code
+    int format = (bytes[4] & 0x1C) >> 2;  // PTYPE source format
+    int width = 0, height = 0;
+    if (format == 7) {  // PLUSPTYPE
+        if (size < 6 || (bytes[5] & 0x80) == 0) return false;  // UFEP must announce OPPTYPE
+        format = (bytes[5] & 0x70) >> 4;
+        if (format == kCustom) {
+            if (size < 12) return false;
+            // CPFMT directly after PLUSPTYPE when CPM is 0: PAR (4 bits), PWI (9), a one, PHI (9).
+            width = (static_cast<int>(BitsAt(bytes, 73, 9)) + 1) * 4;
+            height = static_cast<int>(BitsAt(bytes, 83, 9)) * 4;
+            if (height < kMinSide || width > kMaxWidth || height > kMaxHeight) return false;
+        }
+    }
+    if (format >= 1 && format <= 5) {
+        width = kFormats[format - 1].width;
+        height = kFormats[format - 1].height;
+    } else if (format != kCustom) {
+        return false;
+    }
+    peek->format = format;
+    peek->width = width;
+    peek->height = height;
+    return true;
+}
+
+std::string DecodedFileName(const std::string& bitstreamPath, int format) {
+    std::string base = FileNameOf(bitstreamPath);
+    base = base.substr(0, base.find('.'));
+    return base + "_." + FormatExtension(format);
+}
+
+VideoFile::VideoFile(int frameRateIndex) {
+    frameRateIndex_ = std::clamp(frameRateIndex, 0, 5);
+    frameRate_ = FrameRateOfIndex(frameRateIndex_);
+}
+
+VideoFile::~VideoFile() { Close(); }
+
+void VideoFile::Close() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+    isRaw_ = false;
+    frameBuffer_.clear();
+    frameBuffer_.shrink_to_fit();
+    rgbBuffer_.clear();
+    rgbBuffer_.shrink_to_fit();
+}
+
+bool VideoFile::Fail(const std::string& message) {
+    Close();
+    error_ = message;
+    return false;
+}
+
+bool VideoFile::Open(const std::string& path, VideoFileHost* host) {
+    // Everything but the facts of an earlier bitstream open is reset.
+    const int keptWidth = width_, keptHeight = height_;
+    Close();
+    error_.clear();
+    fileSize_ = 0;
+    fourcc_ = 0;
+    format_ = width_ = height_ = 0;
+    frameBytes_ = 0;
+    frameCount_ = 0;
+    bitsPerPixel_ = 0;
+    bitrateKbps_ = 0.0;
+    name_ = path;
+
+    fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    if (fd_ < 0 || fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return Fail("Error Opening " + path);
+    fileSize_ = static_cast<uint64_t>(st.st_size);
+    if (fileSize_ == 0) return Fail("Invalid Input File " + path);
+
+    const size_t dot = path.find_last_of('.');
+    const std::string extension = Lower(dot == std::string::npos ? path : path.substr(dot + 1));
+
+    for (int f = 1; f <= 5; ++f) {
+        const FormatInfo& info = kFormats[f - 1];
+        const uint64_t bytes = static_cast<uint64_t>(info.width) * info.height * 3 / 2;
+        if (extension == info.extension && fileSize_ % bytes == 0) {
+            format_ = f;
+            width_ = info.width;
+            height_ = info.height;
+            return FinishRaw(host);
+        }
+    }
+    if (extension == "cst") {
+        auto fits = [&](int w, int h) {
+            const uint64_t bytes = static_cast<uint64_t>(w) * h * 3 / 2;
+            return bytes > 0 && fileSize_ % bytes == 0;
+        };
+        if (isBitstream_ && keptWidth > 0 && keptHeight > 0 && fits(keptWidth, keptHeight)) {
+            width_ = keptWidth;
+            height_ = keptHeight;
+        } else {
+            int w = 0, h = 0;
+            if (!host || !host->AskPictureSize(FileNameOf(path), &w, &h)) {
+                return Fail("Error Opening " + path + ": picture width/height not specified");
+            }
+            if (w < kMinSide || w > kMaxWidth || h < kMinSide || h > kMaxHeight || !fits(w, h)) {
+                return Fail("Error Opening " + path + ": invalid picture width/height");
+            }
+            width_ = w;
+            height_ = h;
+        }
+        format_ = kCustom;
+        return FinishRaw(host);
+    }
+    if (extension == "263") {
+        uint8_t head[12] = {};
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(fileSize_, sizeof head));
+        BitstreamPeek peek;
+        if (!ReadAt(fd_, head, n, 0) || !PeekPictureSize(head, n, &peek)) {
+            return Fail("Error Opening " + path + ": unknown file type.");
+        }
+        isBitstream_ = true;
+        bitstreamSize_ = fileSize_;
+        format_ = peek.format;
+        width_ = peek.width;
+        height_ = peek.height;
+        decodedName_ = DecodedFileName(path, peek.format);
+        return true;  // frames become readable once the decoded output is reopened
+    }
+    return Fail("Error Opening " + path + ": unknown file type");
+}
+
+bool VideoFile::FinishRaw(VideoFileHost* host) {
+    bitsPerPixel_ = 12;
+    frameBytes_ = pixelCount() * 12 / 8;
+    const uint64_t count = fileSize_ / static_cast<uint64_t>(frameBytes_);
+    if (count > static_cast<uint64_t>(INT_MAX)) return Fail("Error Opening " + name_ + ": unknown file type");
+    frameCount_ = static_cast<int>(count);
+    isRaw_ = true;
+    fourcc_ = kFourccI420;
+    if (host) host->RawOpened(frameCount_, format_, width_, height_);
+    ComputeBitrate();
+    try {
+        frameBuffer_.assign(static_cast<size_t>(frameBytes_), 0);
+    } catch (const std::bad_alloc&) {
+        return Fail("Error Opening " + name_ + ": can't allocate frame buffer");
+    }
+    try {
+        rgbBuffer_.assign(static_cast<size_t>(pixelCount()) * 3, 0);
+    } catch (const std::bad_alloc&) {
+        return Fail("Error Opening " + name_ + ": can't allocate buffers");
+    }
+    return true;
+}
+
+void VideoFile::ComputeBitrate() {
+    if (isBitstream_) {
+        const uint64_t kilobits = bitstreamSize_ * 8 / 1000;
+        bitrateKbps_ = static_cast<double>(kilobits) * frameRate_ / frameCount_;
+    } else {
+        bitrateKbps_ = bitsPerPixel_ * static_cast<double>(pixelCount()) * frameRate_ * (1.0 / 1024.0);
+    }
+}
+
+void VideoFile::SetFrameRateIndex(int index) {
+    frameRateIndex_ = index;
+    frameRate_ = FrameRateOfIndex(index);
+    if (isRaw_) ComputeBitrate();
+}
+
+bool VideoFile::ReadFrame(int64_t k, uint8_t* out) const {
+    if (!isRaw_ || fd_ < 0 || k < 0 || k >= frameCount_) return false;
+    return ReadAt(fd_, out, static_cast<size_t>(frameBytes_), static_cast<uint64_t>(k) * frameBytes_);
+}
+
+const uint8_t* VideoFile::ReadFrame(int64_t k) {
+    return ReadFrame(k, frameBuffer_.data()) ? frameBuffer_.data() : nullptr;
+}
+
+bool VideoFile::ReadWholeBitstream(std::vector<uint8_t>* out) const {
+    if (!isBitstream_ || fd_ < 0) return false;
+    try {
+        out->assign(static_cast<size_t>(bitstreamSize_), 0);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return ReadAt(fd_, out->data(), out->size(), 0);
+}
+
+}  // namespace tessaro

@@ -1,0 +1,109 @@
+// One opened video file: a raw YUV 4:2:0 sequence (".sqcif", ".qcif", ".cif", ".4cif", ".16cif",
+// ".cst") or an H.263 bitstream (".263") whose picture size is read from its first picture header.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tessaro {
+
+// Picture format codes (the H.263 source-format numbers).
+enum PictureFormat : int { kSubQcif = 1, kQcif = 2, kCif = 3, k4Cif = 4, k16Cif = 5, kCustom = 6 };
+
+// Extension of a format code ("sqcif", ... "cst"), or "" for other codes.
+std::string FormatExtension(int format);
+
+// Playback rate of a FrameRateIndex 0..5 (30.0, 25.0, 15.0, 12.5, 10.0, 8.3); 30.0 otherwise.
+double FrameRateOfIndex(int index);
+
+// What an open may need from its caller.
+class VideoFileHost {
+public:
+    virtual ~VideoFileHost() = default;
+    // The picture size of a ".cst" file; `title` is the file name without its folder. False when
+    // the user gives none.
+    virtual bool AskPictureSize(const std::string& title, int* width, int* height) = 0;
+    // Called after every successful open of a raw sequence with its picture facts.
+    virtual void RawOpened(int frameCount, int format, int width, int height) {
+        (void)frameCount, (void)format, (void)width, (void)height;
+    }
+};
+
+// Result of reading the first picture header of a bitstream.
+struct BitstreamPeek {
+    int format = 0;  // 1..6
+    int width = 0, height = 0;
+};
+
+// Reads the picture size from the first bytes of an H.263 stream (plain PTYPE or PLUSPTYPE with a
+// standard or custom format). False when the bytes do not start with such a picture header.
+bool PeekPictureSize(const uint8_t* bytes, size_t size, BitstreamPeek* peek);
+
+// The decoded file name of a bitstream: its file name without folder, cut at the first ".", plus
+// "_." and the extension of the format ("foreman.qcif.263" -> "foreman_.qcif").
+std::string DecodedFileName(const std::string& bitstreamPath, int format);
+
+class VideoFile {
+public:
+    explicit VideoFile(int frameRateIndex = 0);
+    ~VideoFile();
+    VideoFile(const VideoFile&) = delete;
+    VideoFile& operator=(const VideoFile&) = delete;
+
+    // Opens `path`. On failure the object is closed and Error() holds the message for the user.
+    // isBitstream, bitstreamSize and decodedName survive from an earlier open of the same object
+    // (reopening a bitstream's decoded output).
+    bool Open(const std::string& path, VideoFileHost* host = nullptr);
+    void Close();
+    const std::string& Error() const { return error_; }
+
+    // Reads frame k into `out` (FrameBytes bytes). Safe to call from several threads at once.
+    bool ReadFrame(int64_t k, uint8_t* out) const;
+    // Reads frame k into the object's frame buffer and returns it (nullptr on a failed read).
+    const uint8_t* ReadFrame(int64_t k);
+    // The whole bitstream (bitstreamSize bytes); false on a read error.
+    bool ReadWholeBitstream(std::vector<uint8_t>* out) const;
+
+    void SetFrameRateIndex(int index);
+
+    const std::string& name() const { return name_; }
+    const std::string& decodedName() const { return decodedName_; }
+    bool isBitstream() const { return isBitstream_; }
+    bool isRaw() const { return isRaw_; }
+    uint64_t fileSize() const { return fileSize_; }
+    uint64_t bitstreamSize() const { return bitstreamSize_; }
+    uint32_t fourcc() const { return fourcc_; }
+    int format() const { return format_; }
+    int width() const { return width_; }
+    int height() const { return height_; }
+    int64_t pixelCount() const { return static_cast<int64_t>(width_) * height_; }
+    int64_t frameBytes() const { return frameBytes_; }
+    int frameCount() const { return frameCount_; }
+    int bitsPerPixel() const { return bitsPerPixel_; }
+    int frameRateIndex() const { return frameRateIndex_; }
+    double frameRate() const { return frameRate_; }
+    double bitrateKbps() const { return bitrateKbps_; }
+    // Display picture of width x height x 3 bytes (bottom-up BGR), zero-filled at open.
+    std::vector<uint8_t>& rgbBuffer() { return rgbBuffer_; }
+
+private:
+    bool Fail(const std::string& message);
+    bool FinishRaw(VideoFileHost* host);
+    void ComputeBitrate();
+
+    std::string name_, decodedName_, error_;
+    bool isBitstream_ = false, isRaw_ = false;
+    int fd_ = -1;
+    uint64_t fileSize_ = 0, bitstreamSize_ = 0;
+    uint32_t fourcc_ = 0;
+    int format_ = 0, width_ = 0, height_ = 0;
+    int64_t frameBytes_ = 0;
+    int frameCount_ = 0;
+    int bitsPerPixel_ = 0;
+    int frameRateIndex_ = 0;
+    double frameRate_ = 30.0, bitrateKbps_ = 0.0;
+    std::vector<uint8_t> frameBuffer_, rgbBuffer_;
+};
+
+}  // namespace tessaro
