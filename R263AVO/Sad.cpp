@@ -11,7 +11,6 @@ namespace r263avo {
 int Sad16FullSse2(const uint8_t* cur, int curStride, const uint8_t* ref, int refStride, int limit);
 int Sad16SubSse2(const uint8_t* cur, int curStride, const uint8_t* ref, int refStride, int limit);
 int Sad16FullAvx2(const uint8_t* cur, int curStride, const uint8_t* ref, int refStride, int limit);
-int Sad16SubAvx2(const uint8_t* cur, int curStride, const uint8_t* ref, int refStride, int limit);
 #endif
 
 namespace {
@@ -53,7 +52,7 @@ SadKernels SelectSadKernels() {
 #ifdef TESSARO_X86
     const uint32_t flags = cpuinfo::SimdFlags();
     if (flags & cpuinfo::kSimdSse2) k = {Sad16FullSse2, Sad16SubSse2};
-    if (flags & cpuinfo::kSimdAvx2) k = {Sad16FullAvx2, Sad16SubAvx2};
+    if ((flags & cpuinfo::kSimdAvx2) && (flags & cpuinfo::kSimdSse2)) k.full = Sad16FullAvx2;
 #endif
     return k;
 }

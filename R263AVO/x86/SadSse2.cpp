@@ -4,8 +4,9 @@
 // even bytes 0..30 of an interpolated row. Two 16-byte loads (at 0 and at 15) cover exactly those
 // bytes: the even bytes of the first load and the odd bytes of the second are the 16 samples.
 // Nothing outside the samples the C version reads is touched except the bytes between them.
-// PSADBW sums exactly the same absolute differences as the C loop, and the early exit is taken
-// after the same row with the same partial sum, so the results are identical.
+// PSADBW sums exactly the same absolute differences as the C loop. The limit is tested once per
+// pair of rows; since partial sums never decrease, an exit after the first row of the pair is
+// then recognised separately, so the exit row and its partial sum are those of the C loop.
 #include <emmintrin.h>
 
 #include <cstdint>
@@ -39,11 +40,16 @@ inline __m128i LoadEvenWords(const uint8_t* c) {
 
 int Sad16FullSse2(const uint8_t* cur, int curStride, const uint8_t* ref, int refStride, int limit) {
     int sum = 0;
-    for (int j = 0; j < 16; ++j) {
-        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cur + j * curStride));
-        const __m128i s = _mm_sad_epu8(c, LoadHalfPelRow(ref + 2 * j * refStride));
-        sum += _mm_cvtsi128_si32(s) + _mm_cvtsi128_si32(_mm_srli_si128(s, 8));
-        if (sum > limit) return sum;
+    for (int j = 0; j < 16; j += 2) {
+        const __m128i c0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cur + j * curStride));
+        const __m128i c1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cur + (j + 1) * curStride));
+        const __m128i s0 = _mm_sad_epu8(c0, LoadHalfPelRow(ref + 2 * j * refStride));
+        const __m128i s1 = _mm_sad_epu8(c1, LoadHalfPelRow(ref + 2 * (j + 1) * refStride));
+        // Partial sums only grow, so one test after the pair finds any exit; the first row of the
+        // pair is then tested on its own to return the same partial sum as the row-by-row loop.
+        const int first = sum + _mm_cvtsi128_si32(s0) + _mm_cvtsi128_si32(_mm_srli_si128(s0, 8));
+        sum = first + _mm_cvtsi128_si32(s1) + _mm_cvtsi128_si32(_mm_srli_si128(s1, 8));
+        if (sum > limit) return first > limit ? first : sum;
     }
     return sum;
 }
@@ -56,10 +62,9 @@ int Sad16SubSse2(const uint8_t* cur, int curStride, const uint8_t* ref, int refS
         const __m128i r = _mm_packus_epi16(LoadSubRowWords(ref + 2 * j * refStride),
                                            LoadSubRowWords(ref + 2 * (j + 2) * refStride));
         const __m128i s = _mm_sad_epu8(c, r);
-        sum += _mm_cvtsi128_si32(s);
-        if (sum > limit) return sum;
-        sum += _mm_cvtsi128_si32(_mm_srli_si128(s, 8));
-        if (sum > limit) return sum;
+        const int first = sum + _mm_cvtsi128_si32(s);
+        sum = first + _mm_cvtsi128_si32(_mm_srli_si128(s, 8));
+        if (sum > limit) return first > limit ? first : sum;
     }
     return sum * 4;
 }
