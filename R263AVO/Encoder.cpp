@@ -305,10 +305,11 @@ int32_t EncodeFrame(Encoder& e, int32_t frame, int32_t intraRequest, uint32_t* i
         e.quant = e.params.IQuantizer;
     } else {
         pictureType = kPictureP;
-        if (e.schedule.firstPPending) {
-            e.quant = e.params.PQuantizer;
-            e.schedule.firstPPending = false;
-        }
+        // The first P-picture starts from PQuantizer; afterwards rate control carries its own
+        // quantiser over. With a constant quantiser every P-picture uses PQuantizer, also after
+        // an I-picture that an intra request put in between.
+        if (e.schedule.firstPPending || e.rateControl.mode != 1) e.quant = e.params.PQuantizer;
+        e.schedule.firstPPending = false;
     }
     CodeAnchor(e, pictureType, frame);
     const int32_t step = RateControlUpdate(e.rateControl, e.writer.TotalBits(), frame, frame, &e.quant);
