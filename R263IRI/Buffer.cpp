@@ -1,0 +1,84 @@
+#include "Buffer.h"
+
+#include <algorithm>
+#include <new>
+
+namespace r263iri {
+namespace {
+
+size_t gAllocationLimit = 0;
+
+int MbaWidth(int mbCount) {
+    if (mbCount <= 48) return 6;
+    if (mbCount <= 99) return 7;
+    if (mbCount <= 396) return 9;
+    if (mbCount <= 1584) return 11;
+    if (mbCount <= 6336) return 13;
+    return 14;
+}
+
+template <typename T>
+void Allocate(std::vector<T>& v, size_t n, const T& fill, size_t* total) {
+    *total += n * sizeof(T);
+    if (gAllocationLimit != 0 && *total > gAllocationLimit) throw std::bad_alloc();
+    v.assign(n, fill);
+}
+
+}  // namespace
+
+void SetAllocationLimitForTesting(size_t bytes) { gAllocationLimit = bytes; }
+
+bool AllocateStores(Decoder& d, int displayWidth, int displayHeight, bool customFormat) {
+    d.displayWidth = displayWidth;
+    d.displayHeight = displayHeight;
+    d.codedWidth = (displayWidth + 15) & ~15;
+    d.codedHeight = (displayHeight + 15) & ~15;
+    d.chromaWidth = d.codedWidth / 2;
+    d.chromaHeight = d.codedHeight / 2;
+    d.mbPerRow = d.codedWidth / 16;
+    d.mbRows = d.codedHeight / 16;
+    d.mbCount = d.mbPerRow * d.mbRows;
+    if (customFormat) {
+        d.mbaWidth = MbaWidth(d.mbCount);
+        d.gobRows = d.codedHeight < 400 ? 1 : (d.codedHeight < 800 ? 2 : 4);
+    } else {
+        d.mbaWidth = MbaWidth(d.mbCount);
+        d.gobRows = d.codedHeight <= 288 ? 1 : (d.codedHeight <= 576 ? 2 : 4);
+    }
+    const size_t picture = static_cast<size_t>(d.PictureSize());
+    const size_t padded = static_cast<size_t>(d.PaddedWidth()) * d.PaddedHeight() +
+                          2 * static_cast<size_t>(d.PaddedChromaWidth()) * d.PaddedChromaHeight();
+    size_t total = 0;
+    try {
+        if (customFormat) {
+            Allocate(d.cropStore, static_cast<size_t>(displayWidth) * displayHeight * 3 / 2, uint8_t{0},
+                     &total);
+        }
+        for (auto& a : d.anchor) {
+            Allocate(a, picture, uint8_t{0}, &total);
+            // Chroma at the neutral value, so that areas never decoded show black.
+            std::fill(a.begin() + d.LumaSize(), a.end(), uint8_t{128});
+        }
+        Allocate(d.bStore, picture, uint8_t{0}, &total);
+        for (auto& p : d.padded) Allocate(p, padded, uint8_t{0}, &total);
+        Allocate(d.lastPVectors, static_cast<size_t>(d.mbCount) * 2, int32_t{0}, &total);
+        Allocate(d.mvTable, static_cast<size_t>(d.mbPerRow) + 3, MvRecord{}, &total);
+        // Annex I and J stores are allocated here when the first picture uses those modes.
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    d.left = &d.mvTable[d.mbPerRow + 1];
+    return true;
+}
+
+void FreeStores(Decoder& d) {
+    for (auto& a : d.anchor) std::vector<uint8_t>().swap(a);
+    std::vector<uint8_t>().swap(d.bStore);
+    for (auto& p : d.padded) std::vector<uint8_t>().swap(p);
+    std::vector<uint8_t>().swap(d.cropStore);
+    std::vector<int32_t>().swap(d.lastPVectors);
+    std::vector<MvRecord>().swap(d.mvTable);
+    d.left = nullptr;
+}
+
+}  // namespace r263iri

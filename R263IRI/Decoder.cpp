@@ -1,0 +1,170 @@
+#include <cstdio>
+
+#include "Buffer.h"
+#include "FrameOperations.h"
+#include "IpicD.h"
+#include "Parser.h"
+#include "PpicD.h"
+#include "R263IRI.h"
+
+namespace r263iri {
+namespace {
+
+constexpr int kMaxWidth = 2048;
+constexpr int kMaxHeight = 1152;
+
+void SetStatus(Decoder& d, DecodeStatus status, const std::string& message) {
+    d.message = message;
+    d.info.lastStatus = status;
+    d.info.lastMessage = d.message.c_str();
+}
+
+// Sets up the stream at its first decodable picture. False (status set) when the picture's size
+// is unusable or memory is short.
+bool SetUpStream(Decoder& d, int width, int height, uint32_t* pictureBytes) {
+    const bool custom = d.hdr.sourceFormat == 6;
+    if (!AllocateStores(d, width, height, custom)) {
+        FreeStores(d);
+        if (pictureBytes) *pictureBytes = 0xFFFFFFFFu;
+        SetStatus(d, DecodeStatus::kOutOfMemory, "the frame stores could not be allocated");
+        return false;
+    }
+    d.setUp = true;
+    d.firstFormat = d.hdr.sourceFormat;
+    d.firstWidth = static_cast<uint32_t>(width);
+    d.firstHeight = static_cast<uint32_t>(height);
+    d.firstAic = d.hdr.aic;
+    d.firstDf = d.hdr.df;
+    d.pictureBytes = static_cast<uint32_t>(width * height * 3 / 2);
+    if (pictureBytes) *pictureBytes = d.pictureBytes;
+    d.info.displayWidth = d.displayWidth;
+    d.info.displayHeight = d.displayHeight;
+    d.info.codedWidth = d.codedWidth;
+    d.info.codedHeight = d.codedHeight;
+    d.info.sourceFormat = static_cast<int32_t>(d.firstFormat);
+    return true;
+}
+
+// Checks the picture against the stream set up by the first one. False (status set) when the
+// picture cannot be decoded with the stores of the stream.
+bool CheckPictureFormat(Decoder& d, int width, int height) {
+    char text[160];
+    if (d.hdr.sourceFormat != d.firstFormat || static_cast<uint32_t>(width) != d.firstWidth ||
+        static_cast<uint32_t>(height) != d.firstHeight) {
+        std::snprintf(text, sizeof text, "picture size %dx%d differs from the stream's %ux%u; picture skipped",
+                      width, height, d.firstWidth, d.firstHeight);
+        SetStatus(d, DecodeStatus::kFormatChanged, text);
+        return false;
+    }
+    // B pictures carry DF 0 even in streams that filter their anchors.
+    if (d.hdr.aic != d.firstAic || (d.hdr.pictureType != kPicB && d.hdr.df != d.firstDf)) {
+        SetStatus(d, DecodeStatus::kFormatChanged,
+                  "advanced intra coding or deblocking differs from the first picture; picture skipped");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+Decoder* DecoderCreate() { return new Decoder(); }
+
+void DecoderDestroy(Decoder* decoder) { delete decoder; }
+
+int32_t DecoderOpen(Decoder& decoder) {
+    // Clears everything but the bit reader, which the first DecodePicture call sets.
+    const BitReader reader = decoder.reader;
+    decoder = Decoder();
+    decoder.reader = reader;
+    return 0;
+}
+
+const uint8_t* DecodePicture(Decoder& d, const uint8_t* stream, size_t size, uint32_t* position,
+                             uint32_t* pictureBytes, int32_t first) {
+    if (first) {
+        d.reader.Reset(stream, size);
+    } else {
+        d.reader.Attach(stream, size);
+    }
+    const uint8_t* result = nullptr;
+
+    if (ParsePictureHeader(d) == HeaderStatus::kNoPicture) {
+        SetStatus(d, DecodeStatus::kNoPicture, "no picture start code before the end of the stream");
+    } else {
+        ++d.info.picturesHandled;
+        int width = 0, height = 0;
+        const char* unsupported = UnsupportedMode(d.hdr);
+        if (!HeaderPictureSize(d.hdr, &width, &height) || width <= 0 || height <= 0 || width > kMaxWidth ||
+            height > kMaxHeight) {
+            char text[120];
+            std::snprintf(text, sizeof text, "picture size %dx%d (format %u) cannot be decoded; picture skipped",
+                          width, height, d.hdr.sourceFormat);
+            SetStatus(d, DecodeStatus::kBadPictureSize, text);
+        } else if (!d.setUp && !SetUpStream(d, width, height, pictureBytes)) {
+            // status set; nothing decoded
+        } else if (!CheckPictureFormat(d, width, height)) {
+            // status set
+        } else if (unsupported) {
+            SetStatus(d, DecodeStatus::kUnsupportedMode, unsupported);
+        } else if (d.hdr.aic) {
+            SetStatus(d, DecodeStatus::kUnsupportedMode,
+                      "advanced intra coding (Annex I) is not decoded yet; picture skipped");
+        } else if (d.hdr.pictureType == kPicB) {
+            SetStatus(d, DecodeStatus::kUnsupportedMode, "B-pictures (Annex O) are not decoded yet; picture skipped");
+        } else {
+            d.currentTr = d.hdr.customPcf && d.hdr.plusPtype ? (d.hdr.etr << 8 | d.hdr.tr) : d.hdr.tr;
+            d.currentAnchor ^= 1;  // the older anchor's store receives the new picture
+            if (d.hdr.pictureType == kPicI) {
+                DecodeIPicture(d);
+            } else {
+                d.lastPTr = d.currentTr;
+                DecodePPicture(d);
+            }
+            if (d.anchorHeld) result = OutputPicture(d, d.Previous());
+            d.anchorHeld = true;
+            SetStatus(d, DecodeStatus::kDecoded, d.hdr.pictureType == kPicI ? "I-picture" : "P-picture");
+            if (pictureBytes) *pictureBytes = d.pictureBytes;
+        }
+        ++d.pictureCounter;
+    }
+    if (position) *position = d.reader.byteIndex + 1;
+    return result;
+}
+
+const uint8_t* DecoderFlush(Decoder& d) {
+    if (!d.setUp || !d.anchorHeld) return nullptr;
+    d.anchorHeld = false;
+    return OutputPicture(d, d.Current());
+}
+
+void DecoderClose(Decoder& d) {
+    FreeStores(d);
+    d.setUp = false;
+    d.anchorHeld = false;
+}
+
+const DecoderInfo& DecoderGetInfo(const Decoder& d) { return d.info; }
+
+// ---- Process-wide facade -------------------------------------------------------------------
+
+namespace {
+Decoder& Global() {
+    static Decoder instance;
+    return instance;
+}
+}  // namespace
+
+int32_t DecoderOpen() { return DecoderOpen(Global()); }
+
+const uint8_t* DecodePicture(const uint8_t* stream, size_t size, uint32_t* position, uint32_t* pictureBytes,
+                             int32_t first) {
+    return DecodePicture(Global(), stream, size, position, pictureBytes, first);
+}
+
+const uint8_t* DecoderFlush() { return DecoderFlush(Global()); }
+
+void DecoderClose() { DecoderClose(Global()); }
+
+const DecoderInfo& DecoderGetInfo() { return DecoderGetInfo(Global()); }
+
+}  // namespace r263iri

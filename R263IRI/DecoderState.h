@@ -1,0 +1,112 @@
+// The decoder context: bit reader, picture header, stream geometry, frame stores and the state of
+// the macroblock being decoded. Shared by the decoder's modules; not part of the public interface.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "R263IRI.h"
+#include "ReadFunctions.h"
+
+namespace r263iri {
+
+// Picture types as the decoder numbers them (MPPTYPE codes).
+enum PictureCoding : uint32_t {
+    kPicI = 0,
+    kPicP = 1,
+    kPicImprovedPB = 2,
+    kPicB = 3,
+    kPicEI = 4,
+    kPicEP = 5,
+};
+
+// Every field of the picture header. Fields keep their values from one picture to the next until
+// a header sets them again (a PLUSPTYPE header with UFEP 0 carries the last OPPTYPE values over).
+struct PictureHeader {
+    uint32_t tr = 0;
+    uint32_t splitScreen = 0, documentCamera = 0, freezeRelease = 0;
+    uint32_t sourceFormat = 0;   // 1..6; 0 until a header names one
+    uint32_t plusPtype = 0;      // the current header used PLUSPTYPE
+    uint32_t ufep = 0;
+    // OPPTYPE
+    uint32_t customPcf = 0, umv = 0, sac = 0, ap = 0, aic = 0, df = 0, ss = 0, rps = 0, isd = 0, aiv = 0,
+             mq = 0;
+    // MPPTYPE
+    uint32_t pictureType = kPicI;
+    uint32_t rpr = 0, rru = 0, roundingType = 0;
+    // Plain PTYPE bit 13
+    uint32_t pb = 0;
+    uint32_t cpm = 0, psbi = 0;
+    // CPFMT / EPAR
+    uint32_t par = 0, pwi = 0, phi = 0, eparWidth = 0, eparHeight = 0;
+    // CPCFC / ETR
+    uint32_t clockConversion = 0, clockDivisor = 0, etr = 0;
+    uint32_t uui = 0;
+    uint32_t rs = 0, aso = 0;  // SSS
+    uint32_t elnum = 0, rlnum = 0;
+    uint32_t pquant = 0;
+    uint32_t trb = 0, dbquant = 0;
+    uint32_t pei = 0;
+    uint32_t fourVectors = 0;  // derived: DF on and not a B picture
+};
+
+// One record of the motion-vector table: block vectors Y0..Y3, horizontal then vertical, in
+// half-pel units; kMvUnavailable marks a record outside the current GOB or slice.
+struct MvRecord {
+    int32_t x[4];
+    int32_t y[4];
+};
+constexpr int32_t kMvUnavailable = 1000;
+
+class Decoder {
+public:
+    BitReader reader;
+    PictureHeader hdr;
+
+    // Stream geometry, fixed by the first picture.
+    bool setUp = false;
+    int codedWidth = 0, codedHeight = 0, displayWidth = 0, displayHeight = 0;
+    int chromaWidth = 0, chromaHeight = 0;
+    int mbPerRow = 0, mbRows = 0, mbCount = 0, mbaWidth = 0, gobRows = 1;
+    uint32_t firstFormat = 0, firstWidth = 0, firstHeight = 0, firstAic = 0, firstDf = 0;
+    uint32_t pictureBytes = 0;
+
+    uint32_t pictureCounter = 0;
+    uint32_t currentTr = 0, lastPTr = 0;
+
+    // Frame stores: planar Y, Cb, Cr at the coded size.
+    std::vector<uint8_t> anchor[2];
+    int currentAnchor = 0;  // index of the most recent anchor picture
+    bool anchorHeld = false;  // an anchor picture waits to be handed out
+    std::vector<uint8_t> bStore;
+    std::vector<uint8_t> padded[2];  // forward and backward references with a 15-sample border
+    std::vector<uint8_t> cropStore;
+
+    // Work tables.
+    alignas(16) int16_t coeffs[6 * 64] = {};
+    std::vector<MvRecord> mvTable;  // mbPerRow columns, above-right spare, left spare, scratch
+    MvRecord* left = nullptr;
+    std::vector<int32_t> lastPVectors;  // 2 per macroblock
+
+    // Current macroblock.
+    int mbNumber = 0, mbColumn = 0, mbRow = 0, mbX = 0, mbY = 0;
+    int quant = 1;
+    int mbType = 0, cbp = 0, cod = 0, intraMode = 0;
+    bool headerRead = false;  // a GOB or slice header preceded this macroblock
+
+    // Last call, for the caller's log.
+    DecoderInfo info;
+    std::string message;
+
+    uint8_t* Current() { return anchor[currentAnchor].data(); }
+    uint8_t* Previous() { return anchor[currentAnchor ^ 1].data(); }
+    int LumaSize() const { return codedWidth * codedHeight; }
+    int PictureSize() const { return LumaSize() * 3 / 2; }
+    int PaddedWidth() const { return codedWidth + 30; }
+    int PaddedHeight() const { return codedHeight + 30; }
+    int PaddedChromaWidth() const { return chromaWidth + 30; }
+    int PaddedChromaHeight() const { return chromaHeight + 30; }
+};
+
+}  // namespace r263iri

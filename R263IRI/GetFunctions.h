@@ -1,0 +1,54 @@
+// Variable-length decoders of the macroblock and block layers, each a single table look-up on a
+// peek of the longest code of its table.
+#pragma once
+
+#include <cstdint>
+
+#include "ReadFunctions.h"
+
+namespace r263iri {
+
+// MCBPC results: macroblock type in the low 3 bits, CBPC in bits 4-5.
+constexpr int kMcbpcStuffing = 255;
+constexpr int kInvalidCode = -1;
+
+// MCBPC of I pictures (types 3, 4); kMcbpcStuffing for the stuffing code, kInvalidCode for a
+// pattern that is no code (nothing consumed then).
+int GetMcbpcIntra(BitReader& r);
+
+// MCBPC of P pictures (types 0..5), same conventions.
+int GetMcbpcInter(BitReader& r);
+
+// CBPY as the intra pattern (bit 3 = Y0 .. bit 0 = Y3); inter macroblocks invert it. kInvalidCode
+// for a pattern that is no code (nothing consumed).
+int GetCbpy(BitReader& r);
+
+// Motion vector difference in half-pel units, -32..31 (the code of -16 also stands for +16).
+// A pattern that is no code gives 0 and consumes one bit.
+int GetMvd(BitReader& r);
+
+// One TCOEF event.
+struct TcoefEvent {
+    int last = 0;
+    int run = 0;
+    int level = 0;  // signed; 0 when the escape carried a level of 0
+};
+
+// Reads one event of the standard TCOEF table, with ESCAPE (LAST, RUN, 8-bit LEVEL, and with
+// modified quantisation the 11-bit extended level after LEVEL 1000 0000). Returns false, consuming
+// nothing, when the next bits are no code.
+bool GetTcoef(BitReader& r, bool modifiedQuant, TcoefEvent* event);
+
+// INTRA_MODE of advanced intra coding: 0 (DC), 2 (vertical) or 3 (horizontal).
+int GetIntraMode(BitReader& r);
+
+// Reads DQUANT and returns the new QUANT (kept within 1..31).
+int GetDquant(BitReader& r, bool modifiedQuant, int quant);
+
+// Chroma QUANT for a luma QUANT under modified quantisation.
+int ChromaQuant(int quant);
+
+// Scan position -> raster index within an 8x8 block.
+extern const uint8_t kZigzag[64];
+
+}  // namespace r263iri

@@ -1,0 +1,17 @@
+// 8x8 integer inverse DCT and the sample clip of the reconstruction.
+#pragma once
+
+#include <cstdint>
+
+namespace r263iri {
+
+// Coefficients in (raster order), sample values or differences out, not clipped. In place.
+void IdctBlock(int16_t block[64]);
+
+// The plain reference version; IdctBlock dispatches to a SIMD version when one is available.
+void IdctBlockC(int16_t block[64]);
+
+// Maps any integer to 0..255.
+inline uint8_t ClipSample(int v) { return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
+
+}  // namespace r263iri

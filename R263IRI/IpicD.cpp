@@ -1,0 +1,142 @@
+#include "IpicD.h"
+
+#include <cstring>
+
+#include "GetFunctions.h"
+#include "Idct.h"
+#include "Parser.h"
+
+namespace r263iri {
+
+void SetMacroblock(Decoder& d, int m) {
+    d.mbNumber = m;
+    d.mbColumn = m % d.mbPerRow;
+    d.mbRow = m / d.mbPerRow;
+    d.mbX = d.mbColumn * 16;
+    d.mbY = d.mbRow * 16;
+}
+
+int BlockQuant(const Decoder& d, int block) {
+    return (block >= 4 && d.hdr.mq) ? ChromaQuant(d.quant) : d.quant;
+}
+
+void DecodeTcoefBlock(Decoder& d, int block, int start, int q) {
+    int16_t* coeffs = d.coeffs + 64 * block;
+    const bool mq = d.hdr.mq != 0;
+    const int evenCorrection = (q & 1) ? 0 : 1;
+    TcoefEvent ev;
+    int pos = start;
+    while (pos < 64) {
+        if (!GetTcoef(d.reader, mq, &ev)) return;  // no code: the block ends here
+        pos += ev.run;
+        if (pos > 63) return;
+        if (ev.level != 0) {
+            const int magnitude = ev.level < 0 ? -ev.level : ev.level;
+            int rec = q * (2 * magnitude + 1) - evenCorrection;
+            if (ev.level < 0) rec = -rec;
+            // Only extended levels reach beyond 16 bits; they are brought into the coefficient range.
+            if (rec > 32767) rec = 2047;
+            if (rec < -32768) rec = -2048;
+            coeffs[kZigzag[pos]] = static_cast<int16_t>(rec);
+        }
+        ++pos;
+        if (ev.last) return;
+    }
+}
+
+int DecodeIntraBlocks(Decoder& d) {
+    int transform = 0;
+    for (int b = 0; b < 6; ++b) {
+        int16_t* block = d.coeffs + 64 * b;
+        int dc = static_cast<int>(d.reader.GetBits(8));
+        if (dc == 255) dc = 128;
+        if (d.cbp & (32 >> b)) {
+            std::memset(block, 0, 64 * sizeof(int16_t));
+            DecodeTcoefBlock(d, b, 1, BlockQuant(d, b));
+            block[0] = static_cast<int16_t>(dc * 8);
+            transform |= 32 >> b;
+        } else {
+            for (int i = 0; i < 64; ++i) block[i] = static_cast<int16_t>(dc);
+        }
+    }
+    return transform;
+}
+
+namespace {
+
+void WriteBlock(const int16_t* block, uint8_t* dst, int stride) {
+    for (int y = 0; y < 8; ++y, dst += stride, block += 8) {
+        for (int x = 0; x < 8; ++x) dst[x] = ClipSample(block[x]);
+    }
+}
+
+// Reads the intra macroblock header of an I picture. False on a pattern that is no code.
+bool ReadIntraHeader(Decoder& d) {
+    int mcbpc;
+    do {
+        mcbpc = GetMcbpcIntra(d.reader);
+    } while (mcbpc == kMcbpcStuffing);
+    if (mcbpc == kInvalidCode) return false;
+    d.mbType = mcbpc & 7;
+    const int cbpy = GetCbpy(d.reader);
+    if (cbpy == kInvalidCode) return false;
+    d.cbp = (cbpy << 2) | (mcbpc >> 4);
+    if (d.mbType == 4) d.quant = GetDquant(d.reader, d.hdr.mq != 0, d.quant);
+    return true;
+}
+
+}  // namespace
+
+void WriteIntraMacroblock(Decoder& d, uint8_t* store, int transform) {
+    const int w = d.codedWidth, cw = d.chromaWidth;
+    uint8_t* y = store + d.mbY * w + d.mbX;
+    for (int b = 0; b < 6; ++b) {
+        if (transform & (32 >> b)) IdctBlock(d.coeffs + 64 * b);
+    }
+    WriteBlock(d.coeffs, y, w);
+    WriteBlock(d.coeffs + 64, y + 8, w);
+    WriteBlock(d.coeffs + 128, y + 8 * w, w);
+    WriteBlock(d.coeffs + 192, y + 8 * w + 8, w);
+    const int chromaOffset = (d.mbY / 2) * cw + d.mbX / 2;
+    WriteBlock(d.coeffs + 256, store + d.LumaSize() + chromaOffset, cw);
+    WriteBlock(d.coeffs + 320, store + d.LumaSize() + d.LumaSize() / 4 + chromaOffset, cw);
+}
+
+int CheckSegmentHeader(Decoder& d, int m, bool* headerRead) {
+    if (d.reader.ShowBits(22) >= 64) return m;
+    const int next = ReadSegmentHeader(d);
+    if (next >= 0) *headerRead = true;
+    return next;
+}
+
+void DecodeIPicture(Decoder& d) {
+    d.quant = d.hdr.pquant < 1 ? 1 : static_cast<int>(d.hdr.pquant);
+    int m = 0;
+    if (d.hdr.ss) {
+        m = ReadFirstSliceHeader(d);
+    } else {
+        ResetMotionPrediction(d);
+    }
+    // Annex J: every block of an I picture counts as coded for the deblocking filter.
+    bool headerRead = false;
+    while (m >= 0 && m < d.mbCount) {
+        m = CheckSegmentHeader(d, m, &headerRead);
+        if (m < 0) break;
+        SetMacroblock(d, m);
+        d.headerRead = headerRead;
+        headerRead = false;
+        // Annex I: advanced intra coding reads INTRA_MODE and predicts the blocks here.
+        if (!ReadIntraHeader(d)) {
+            // A pattern that is no code: continue at the next GOB or slice of this picture.
+            m = ReadSegmentHeader(d);
+            headerRead = m >= 0;
+            continue;
+        }
+        const int transform = DecodeIntraBlocks(d);
+        WriteIntraMacroblock(d, d.Current(), transform);
+        // Annex J: the deblocking filter runs over the macroblock here.
+        m = d.mbNumber + 1;
+    }
+}
+
+}  // namespace r263iri

@@ -1,0 +1,43 @@
+// P-picture decoding: macroblock header, motion vectors and motion-compensated prediction.
+#pragma once
+
+#include <cstdint>
+
+#include "DecoderState.h"
+
+namespace r263iri {
+
+// Decodes a P picture into the current anchor store, predicting from the previous one.
+void DecodePPicture(Decoder& d);
+
+// Predicts a size x size block from a padded reference plane. `plane` points at sample (0, 0) of
+// a plane of width x height samples with a border of kBorder samples (stride width + 30); (x, y) is
+// the integer position of the block's top-left prediction sample and (hx, hy) the half-sample
+// flags. Positions outside the padded area are clamped into it, which repeats the edge samples
+// without limit.
+void PredictBlock(const uint8_t* plane, int width, int height, int x, int y, int hx, int hy, int size,
+                  int rounding, uint8_t* dst, int dstStride);
+
+// Chroma vector component in chroma half-pel units for one luma vector component (half-pel).
+inline int ChromaFromOneVector(int v) { return (v >> 2) * 2 + ((v & 3) != 0 ? 1 : 0); }
+
+// Chroma vector component in chroma half-pel units for the sum of four luma block components.
+int ChromaFromFourVectors(int sum);
+
+// Median vector predictor of one component: the left candidate when the above one is unavailable.
+inline int PredictComponent(int a, int b, int c, bool aboveAvailable) {
+    if (!aboveAvailable) return a;
+    const int mx = a > b ? (a > c ? a : c) : (b > c ? b : c);
+    const int mn = a < b ? (a < c ? a : c) : (b < c ? b : c);
+    return a + b + c - mx - mn;
+}
+
+// Adds a decoded difference to a predictor and brings the result into -32..31 half-pels.
+inline int WrapVector(int predictor, int mvd) {
+    int v = predictor + mvd;
+    if (v >= 32) v -= 64;
+    if (v < -32) v += 64;
+    return v;
+}
+
+}  // namespace r263iri
