@@ -89,7 +89,7 @@ bool PeekPictureSize(const uint8_t* bytes, size_t size, BitstreamPeek* peek) {
     if (format >= 1 && format <= 5) {
         width = kFormats[format - 1].width;
         height = kFormats[format - 1].height;
-    } else if (format != kCustom) {
+    } else if (width == 0) {  // custom sizes come only from CPFMT
         return false;
     }
     peek->format = format;
