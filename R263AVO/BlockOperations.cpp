@@ -2,9 +2,17 @@
 
 #include <cstring>
 
+#include "CPUInfo.h"
 #include "MBlockOperations.h"
 
 namespace r263avo {
+
+#ifdef TESSARO_X86
+// x86/BlockOperationsSse2.cpp
+void SubtractBlock8Sse2(const uint8_t* cur, int curStride, const uint8_t* pred, int predStride, int16_t block[64]);
+void AddClipBlock8Sse2(const uint8_t* pred, int predStride, const int16_t block[64], uint8_t* dst, int dstStride);
+void FetchLuma16Sse2(const uint8_t* src, int srcStride, uint8_t pred[256]);
+#endif
 
 void LoadBlock8(const uint8_t* src, int stride, int16_t block[64]) {
     for (int j = 0; j < 8; ++j, src += stride, block += 8)
@@ -28,6 +36,24 @@ void AddClipBlock8(const uint8_t* pred, int predStride, const int16_t block[64],
 
 void CopyBlock8(const uint8_t* src, int srcStride, uint8_t* dst, int dstStride) {
     for (int j = 0; j < 8; ++j, src += srcStride, dst += dstStride) std::memcpy(dst, src, 8);
+}
+
+void FetchLuma16(const uint8_t* src, int srcStride, uint8_t pred[256]) {
+    for (int j = 0; j < 16; ++j, src += 2 * srcStride, pred += 16)
+        for (int i = 0; i < 16; ++i) pred[i] = src[2 * i];
+}
+
+const BlockKernels& BlockKernelsC() {
+    static const BlockKernels kernels{SubtractBlock8, AddClipBlock8, FetchLuma16};
+    return kernels;
+}
+
+BlockKernels SelectBlockKernels() {
+    BlockKernels k = BlockKernelsC();
+#ifdef TESSARO_X86
+    if (cpuinfo::SimdFlags() & cpuinfo::kSimdSse2) k = {SubtractBlock8Sse2, AddClipBlock8Sse2, FetchLuma16Sse2};
+#endif
+    return k;
 }
 
 void PredictChromaBlock8(const uint8_t* ref, int refStride, bool halfX, bool halfY, uint8_t* pred, int predStride) {

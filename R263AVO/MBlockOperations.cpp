@@ -49,11 +49,9 @@ void FormInterPrediction(const ConstPictureView& cur, const ConstPictureView& re
     mx = std::clamp(mx, -2 * x, 2 * (W - 16 - x));
     my = std::clamp(my, -2 * y, 2 * (H - 16 - y));
 
+    const BlockKernels k = SelectBlockKernels();
     // Luma: every second sample of every second row of the half-pel image.
-    const int stride = InterpStride(W);
-    const uint8_t* src = InterpAt(interp, W, 2 * x + mx, 2 * y + my);
-    for (int j = 0; j < 16; ++j, src += 2 * stride)
-        for (int i = 0; i < 16; ++i) pred[j * 16 + i] = src[2 * i];
+    k.fetchLuma16(InterpAt(interp, W, 2 * x + mx, 2 * y + my), InterpStride(W), pred);
 
     // Chroma with the derived chroma vector.
     const ChromaVectorComponent cx = ChromaComponent(mx), cy = ChromaComponent(my);
@@ -64,8 +62,7 @@ void FormInterPrediction(const ConstPictureView& cur, const ConstPictureView& re
 
     for (int b = 0; b < 6; ++b) {
         const BlockPlace at = PlaceOf(W, x, y, b);
-        SubtractBlock8(PlaneOf(cur, b) + at.planeOffset, at.planeStride, pred + at.predOffset, at.predStride,
-                       blocks[b]);
+        k.subtract8(PlaneOf(cur, b) + at.planeOffset, at.planeStride, pred + at.predOffset, at.predStride, blocks[b]);
     }
 }
 
@@ -79,7 +76,8 @@ void WriteIntraMacroblock(const PictureView& rec, int x, int y, const int16_t bl
 void AddBlockToPrediction(const PictureView& rec, int x, int y, int b, const uint8_t pred[kPredBytes],
                           const int16_t block[64]) {
     const BlockPlace at = PlaceOf(rec.width, x, y, b);
-    AddClipBlock8(pred + at.predOffset, at.predStride, block, PlaneOf(rec, b) + at.planeOffset, at.planeStride);
+    SelectBlockKernels().addClip8(pred + at.predOffset, at.predStride, block, PlaneOf(rec, b) + at.planeOffset,
+                                  at.planeStride);
 }
 
 void CopyPredictionBlock(const PictureView& rec, int x, int y, int b, const uint8_t pred[kPredBytes]) {
