@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "CheckKernel.h"
+#include "Picture.h"
 #include "Sad.h"
 
 namespace {
@@ -105,6 +106,35 @@ TEST(SadKernels, SimdMatchesReferenceOnCorners) {
             ExpectSameAsC(FlatInput(cs, rs, 0, 255), limits);
             ExpectSameAsC(FlatInput(cs, rs, 255, 0), limits);
             ExpectSameAsC(FlatInput(cs, rs, 128, 128), limits);
+        }
+    }
+}
+
+// A whole interpolated reference (QCIF size) in a buffer of exactly its size: the first and the
+// last position whose samples still lie inside it, at the outer corners of the margin.
+TEST(SadKernels, SimdMatchesReferenceAtTheMarginCorners) {
+    const int w = 176, h = 144, stride = r263avo::InterpStride(w);
+    Rng rng(6);
+    std::vector<uint8_t> interp(static_cast<size_t>(stride) * r263avo::InterpRows(h));
+    rng.FillBytes(interp.data(), interp.size());
+    std::vector<uint8_t> cur(16 * 16);
+    rng.FillBytes(cur.data(), cur.size());
+    const size_t span = 30 * static_cast<size_t>(stride) + 31;  // what one block position covers
+    const SadKernels& c = r263avo::SadKernelsC();
+    for (const auto& level : checkkernel::AvailableSimdLevels()) {
+        checkkernel::ScopedSimdMask mask(level.mask);
+        const SadKernels simd = r263avo::SelectSadKernels();
+        // Top-left and bottom-right corners, and the ends of the first and the last row.
+        const size_t row = static_cast<size_t>(stride) - 31;
+        for (const size_t start : {size_t{0}, interp.size() - span, row, interp.size() - span - row}) {
+            for (int limit : {0, 5000, 65535}) {
+                EXPECT_EQ(simd.full(cur.data(), 16, interp.data() + start, stride, limit),
+                          c.full(cur.data(), 16, interp.data() + start, stride, limit))
+                    << level.name << " at " << start;
+                EXPECT_EQ(simd.sub(cur.data(), 16, interp.data() + start, stride, limit),
+                          c.sub(cur.data(), 16, interp.data() + start, stride, limit))
+                    << level.name << " at " << start;
+            }
         }
     }
 }
