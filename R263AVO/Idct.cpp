@@ -11,11 +11,10 @@ namespace {
 // differences the butterflies need: 2276 = W1 - W7, 3406 = W1 + W7, 799 = W3 - W5,
 // 4017 = W3 + W5, 3784 = W2 + W6, 1568 = W2 - W6; 181 = 256 / sqrt(2).
 
-// (181 v + 128) >> 8 in 32-bit two's-complement arithmetic: the product can exceed 32 bits for
-// extreme coefficients, and then it wraps exactly as the SIMD versions' shifts and adds do.
+// (181 v + 128) >> 8, exact: for 16-bit coefficients |v| < 4.9e8, so the product can exceed 32
+// bits, but the result (below 3.5e8 in magnitude) and every later sum fit.
 inline int32_t Rotate45(int32_t v) {
-    const uint32_t p = static_cast<uint32_t>(v) * 181u + 128u;
-    return static_cast<int32_t>(p) >> 8;
+    return static_cast<int32_t>((int64_t{181} * v + 128) >> 8);
 }
 
 void RowStage(int16_t* x) {

@@ -1,10 +1,10 @@
 // 8x8 integer inverse DCT, bit-exact with the decoder's.
 //
-// Arithmetic model (shared by every version): the row stage reads 16-bit coefficients and stores
-// its outputs back into the 16-bit block (truncated to 16 bits, as an in-place transform does);
-// the column stage reads those and stores its outputs truncated to 16 bits. Intermediates are
-// 32-bit two's-complement values; the only step that can exceed 32 bits for extreme inputs, the
-// multiplication by 181, wraps modulo 2^32 in every version.
+// Arithmetic model (shared by every version and by the decoder's copy): the row stage reads
+// 16-bit coefficients and stores its outputs back into the 16-bit block (truncated to 16 bits, as
+// an in-place transform does); the column stage reads those and stores its outputs truncated to
+// 16 bits. The multiplication by 181 = 256/sqrt(2) is exact ((181 v + 128) >> 8 taken without
+// overflow); all other intermediates fit in 32 bits for any 16-bit input.
 #pragma once
 
 #include <cstdint>

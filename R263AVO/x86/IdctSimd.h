@@ -5,8 +5,9 @@
 // - Every first-level product of the reference has the form a X + b Y of two 16-bit inputs
 //   (565 (X1 + X7) + 2276 X1 = 2841 X1 + 565 X7, and so on), which _mm_madd_epi16 computes
 //   exactly in 32 bits (the constants are far from -32768, so the pair sum cannot wrap).
-// - The butterflies are 32-bit adds that cannot overflow for 16-bit inputs; 181 v is formed as
-//   v<<7 + v<<5 + v<<4 + v<<2 + v, which wraps modulo 2^32 exactly like the reference.
+// - The butterflies are 32-bit adds that cannot overflow for 16-bit inputs. The reference takes
+//   (181 v + 128) >> 8 in 64 bits; here v = 256 h + l (h = v >> 8, l = v & 255) and the result is
+//   181 h + ((181 l + 128) >> 8), which is the same value with no term leaving 32 bits.
 // - Shifts are arithmetic; stage outputs are truncated to 16 bits like the reference's stores.
 // - The reference's all-AC-zero shortcuts give the same values as the full butterfly
 //   ((2048 X0 + 128) >> 8 = 8 X0, (256 Y0 + 8192) >> 14 = (Y0 + 32) >> 6), so they are omitted.
@@ -48,12 +49,18 @@ inline Wide Sra(Wide a) {
     return {_mm_srai_epi32(a.lo, N), _mm_srai_epi32(a.hi, N)};
 }
 
-// (181 v + 128) >> 8 with the product taken modulo 2^32.
+// 181 v for |v| < 2^23 (as v<<7 + v<<5 + v<<4 + v<<2 + v).
+inline __m128i Times181(__m128i v) {
+    const __m128i a = _mm_add_epi32(_mm_slli_epi32(v, 7), _mm_slli_epi32(v, 5));
+    const __m128i b = _mm_add_epi32(_mm_slli_epi32(v, 4), _mm_slli_epi32(v, 2));
+    return _mm_add_epi32(_mm_add_epi32(a, b), v);
+}
+
+// (181 v + 128) >> 8 without leaving 32 bits: 181 (v >> 8) + ((181 (v & 255) + 128) >> 8).
 inline __m128i Rotate45(__m128i v) {
-    __m128i p = _mm_add_epi32(_mm_slli_epi32(v, 7), _mm_slli_epi32(v, 5));
-    p = _mm_add_epi32(p, _mm_add_epi32(_mm_slli_epi32(v, 4), _mm_slli_epi32(v, 2)));
-    p = _mm_add_epi32(p, _mm_add_epi32(v, _mm_set1_epi32(128)));
-    return _mm_srai_epi32(p, 8);
+    const __m128i high = Times181(_mm_srai_epi32(v, 8));
+    const __m128i low = Times181(_mm_and_si128(v, _mm_set1_epi32(255)));
+    return _mm_add_epi32(high, _mm_srai_epi32(_mm_add_epi32(low, _mm_set1_epi32(128)), 8));
 }
 inline Wide Rotate45(Wide a) {
     return {Rotate45(a.lo), Rotate45(a.hi)};
