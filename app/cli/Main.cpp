@@ -1,0 +1,81 @@
+// tessaro-cli: encode, decode and compare sequences, inspect files, manage the settings.
+#include <CLI/CLI.hpp>
+
+#include "Commands.h"
+
+int main(int argc, char** argv) {
+    using namespace tessaro::cli;
+    CLI::App app{"Tessaro: H.263+ encoding, decoding and comparison without a window"};
+    app.require_subcommand(1);
+    app.set_help_all_flag("--help-all", "Help for every command");
+
+    CommonOptions common;
+    auto addSet = [&](CLI::App* command) {
+        command->add_option("--set", common.overrides, "Override a setting for this run: Group/Name=VALUE")
+            ->type_name("KEY=VALUE");
+    };
+    auto addSize = [&](CLI::App* command) {
+        command->add_option("--size", common.size, "Picture size of .cst files")->type_name("WxH");
+    };
+
+    EncodeOptions encode;
+    CLI::App* enc = app.add_subcommand("encode", "Encode a raw YUV sequence into an H.263+ bitstream");
+    enc->add_option("INPUT", encode.input, "Raw sequence (.sqcif .qcif .cif .4cif .16cif .cst)")->required();
+    enc->add_option("-o,--output", encode.output, "Bitstream file (default: General/DefaultOutputFile, else INPUT.263)");
+    enc->add_option("--start", encode.start, "First frame of the range")->check(CLI::NonNegativeNumber);
+    enc->add_option("--end", encode.end, "Last frame of the range")->check(CLI::NonNegativeNumber);
+    enc->add_option("--recon", encode.recon, "Write the reconstructed pictures (display order) to this raw file");
+    addSize(enc);
+    addSet(enc);
+
+    std::string decodeInput, decodeOutput;
+    CLI::App* dec = app.add_subcommand("decode", "Decode an H.263 bitstream into a raw YUV sequence");
+    dec->add_option("INPUT", decodeInput, "Bitstream (.263)")->required();
+    dec->add_option("-o,--output", decodeOutput,
+                    "Raw output file (default: NAME_.EXT beside the bitstream, never replacing a file)");
+    addSet(dec);
+
+    std::string first, second;
+    CLI::App* cmp = app.add_subcommand("compare", "PSNR of two raw sequences, frame by frame");
+    cmp->add_option("FIRST", first, "First raw sequence")->required();
+    cmp->add_option("SECOND", second, "Second raw sequence")->required();
+    addSize(cmp);
+
+    std::string infoPath;
+    CLI::App* info = app.add_subcommand("info", "Format, size, frames, frame rate and bitrate of a file");
+    info->add_option("FILE", infoPath, "Raw sequence or bitstream")->required();
+    addSize(info);
+
+    std::string genFormat, genOutput;
+    int genFrames = 0;
+    unsigned genSeed = 1;
+    CLI::App* gen = app.add_subcommand("generate", "Write a deterministic synthetic raw sequence");
+    gen->add_option("--format", genFormat, "sqcif, qcif, cif, 4cif, 16cif or WxH")->required();
+    gen->add_option("--frames", genFrames, "Number of frames")->required();
+    gen->add_option("-o,--output", genOutput, "Output file")->required();
+    gen->add_option("--seed", genSeed, "Seed of the content");
+
+    CLI::App* settings = app.add_subcommand("settings", "Show or change the persistent settings");
+    settings->require_subcommand(1);
+    CLI::App* list = settings->add_subcommand("list", "Every setting with its value");
+    std::string getKey, setKey, setValue;
+    CLI::App* get = settings->add_subcommand("get", "The value of one setting");
+    get->add_option("KEY", getKey, "Group/Name")->required();
+    CLI::App* set = settings->add_subcommand("set", "Store one setting");
+    set->add_option("KEY", setKey, "Group/Name")->required();
+    set->add_option("VALUE", setValue, "New value (-1: the default)")->required();
+    CLI::App* reset = settings->add_subcommand("reset", "Remove every stored setting");
+
+    CLI11_PARSE(app, argc, argv);
+
+    if (*enc) return RunEncode(encode, common);
+    if (*dec) return RunDecode(decodeInput, decodeOutput, common);
+    if (*cmp) return RunCompare(first, second, common);
+    if (*info) return RunInfo(infoPath, common);
+    if (*gen) return RunGenerate(genFormat, genFrames, genOutput, genSeed);
+    if (*list) return RunSettingsList();
+    if (*get) return RunSettingsGet(getKey);
+    if (*set) return RunSettingsSet(setKey, setValue);
+    if (*reset) return RunSettingsReset();
+    return 2;
+}
