@@ -7,6 +7,7 @@
 
 #include "CPUInfo.h"
 #include "Interpolation.h"
+#include "MBlockOperations.h"
 #include "Picture.h"
 #include "Sad.h"
 
@@ -68,8 +69,32 @@ void BM_InterpolateCif(benchmark::State& state) {
     cpuinfo::SetSimdMask(~0u);
 }
 
+// Prediction and prediction error of one macroblock (half-pel vector), then the reconstruction
+// of its six blocks by add-and-clip: the per-macroblock pixel work of an INTER macroblock.
+void BM_InterMacroblock(benchmark::State& state) {
+    if (!UseLevel(state)) return;
+    auto cur = Noise(kCifW * kCifH * 3 / 2, 4);
+    auto ref = Noise(kCifW * kCifH * 3 / 2, 5);
+    std::vector<uint8_t> recon(kCifW * kCifH * 3 / 2);
+    std::vector<uint8_t> interp(static_cast<size_t>(r263avo::InterpStride(kCifW)) * r263avo::InterpRows(kCifH));
+    r263avo::InterpolatePictureC(ref.data(), kCifW, kCifH, interp.data(), false);
+    const auto curView = r263avo::MakePictureView(cur.data(), kCifW, kCifH);
+    const auto refView = r263avo::MakePictureView(ref.data(), kCifW, kCifH);
+    const auto recView = r263avo::MakePictureView(recon.data(), kCifW, kCifH);
+    uint8_t pred[r263avo::kPredBytes];
+    int16_t blocks[6][64];
+    for (auto _ : state) {
+        r263avo::FormInterPrediction(curView, refView, interp.data(), 160, 128, 3, -5, pred, blocks);
+        for (int b = 0; b < 6; ++b) r263avo::AddBlockToPrediction(recView, 160, 128, b, pred, blocks[b]);
+        benchmark::ClobberMemory();
+    }
+    state.SetLabel(LevelName(static_cast<int>(state.range(0))));
+    cpuinfo::SetSimdMask(~0u);
+}
+
 }  // namespace
 
+BENCHMARK(BM_InterMacroblock)->DenseRange(0, 1);
 BENCHMARK(BM_Sad<false>)->Name("Sad16Full")->DenseRange(0, 2);
 BENCHMARK(BM_Sad<true>)->Name("Sad16Sub")->DenseRange(0, 2);
 BENCHMARK(BM_InterpolateCif)->DenseRange(0, 2);
