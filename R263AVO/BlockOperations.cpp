@@ -9,8 +9,10 @@ namespace r263avo {
 
 #ifdef TESSARO_X86
 // x86/BlockOperationsSse2.cpp
-void SubtractBlock8Sse2(const uint8_t* cur, int curStride, const uint8_t* pred, int predStride, int16_t block[64]);
-void AddClipBlock8Sse2(const uint8_t* pred, int predStride, const int16_t block[64], uint8_t* dst, int dstStride);
+void SubtractBlock8Sse2(const uint8_t* cur, int curStride, const uint8_t* pred, int predStride,
+                        int16_t block[64]);
+void AddClipBlock8Sse2(const uint8_t* pred, int predStride, const int16_t block[64], uint8_t* dst,
+                       int dstStride);
 void FetchLuma16Sse2(const uint8_t* src, int srcStride, uint8_t pred[256]);
 #endif
 
@@ -19,7 +21,8 @@ void LoadBlock8(const uint8_t* src, int stride, int16_t block[64]) {
         for (int i = 0; i < 8; ++i) block[i] = src[i];
 }
 
-void SubtractBlock8(const uint8_t* cur, int curStride, const uint8_t* pred, int predStride, int16_t block[64]) {
+void SubtractBlock8(const uint8_t* cur, int curStride, const uint8_t* pred, int predStride,
+                    int16_t block[64]) {
     for (int j = 0; j < 8; ++j, cur += curStride, pred += predStride, block += 8)
         for (int i = 0; i < 8; ++i) block[i] = static_cast<int16_t>(cur[i] - pred[i]);
 }
@@ -29,7 +32,8 @@ void WriteClippedBlock8(const int16_t block[64], uint8_t* dst, int dstStride) {
         for (int i = 0; i < 8; ++i) dst[i] = PixelClip(block[i]);
 }
 
-void AddClipBlock8(const uint8_t* pred, int predStride, const int16_t block[64], uint8_t* dst, int dstStride) {
+void AddClipBlock8(const uint8_t* pred, int predStride, const int16_t block[64], uint8_t* dst,
+                   int dstStride) {
     for (int j = 0; j < 8; ++j, pred += predStride, block += 8, dst += dstStride)
         for (int i = 0; i < 8; ++i) dst[i] = PixelClip(pred[i] + block[i]);
 }
@@ -51,12 +55,14 @@ const BlockKernels& BlockKernelsC() {
 BlockKernels SelectBlockKernels() {
     BlockKernels k = BlockKernelsC();
 #ifdef TESSARO_X86
-    if (cpuinfo::SimdFlags() & cpuinfo::kSimdSse2) k = {SubtractBlock8Sse2, AddClipBlock8Sse2, FetchLuma16Sse2};
+    if (cpuinfo::SimdFlags() & cpuinfo::kSimdSse2)
+        k = {SubtractBlock8Sse2, AddClipBlock8Sse2, FetchLuma16Sse2};
 #endif
     return k;
 }
 
-void PredictChromaBlock8(const uint8_t* ref, int refStride, bool halfX, bool halfY, uint8_t* pred, int predStride) {
+void PredictChromaBlock8(const uint8_t* ref, int refStride, bool halfX, bool halfY, uint8_t* pred,
+                         int predStride) {
     const int dx = halfX ? 1 : 0;
     const int dy = halfY ? refStride : 0;
     for (int j = 0; j < 8; ++j, ref += refStride, pred += predStride) {

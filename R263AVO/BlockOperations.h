@@ -10,7 +10,8 @@ namespace r263avo {
 void LoadBlock8(const uint8_t* src, int stride, int16_t block[64]);
 
 // block = cur - pred (values -255..255).
-void SubtractBlock8(const uint8_t* cur, int curStride, const uint8_t* pred, int predStride, int16_t block[64]);
+void SubtractBlock8(const uint8_t* cur, int curStride, const uint8_t* pred, int predStride,
+                    int16_t block[64]);
 
 // dst = PixelClip(block).
 void WriteClippedBlock8(const int16_t block[64], uint8_t* dst, int dstStride);
@@ -26,8 +27,10 @@ void FetchLuma16(const uint8_t* src, int srcStride, uint8_t pred[256]);
 
 // The kernels above that have SIMD versions, as a table; the plain versions are the reference.
 struct BlockKernels {
-    void (*subtract8)(const uint8_t* cur, int curStride, const uint8_t* pred, int predStride, int16_t block[64]);
-    void (*addClip8)(const uint8_t* pred, int predStride, const int16_t block[64], uint8_t* dst, int dstStride);
+    void (*subtract8)(const uint8_t* cur, int curStride, const uint8_t* pred, int predStride,
+                      int16_t block[64]);
+    void (*addClip8)(const uint8_t* pred, int predStride, const int16_t block[64], uint8_t* dst,
+                     int dstStride);
     void (*fetchLuma16)(const uint8_t* src, int srcStride, uint8_t pred[256]);
 };
 const BlockKernels& BlockKernelsC();
@@ -37,6 +40,7 @@ BlockKernels SelectBlockKernels();
 // 8x8 chroma prediction from `ref` (pointing at the whole-sample position) with the half flags of
 // the chroma vector: bilinear with rounding type 0, (a + b + 1) >> 1 or (a + b + c + d + 2) >> 2.
 // Reads one column more with halfX and one row more with halfY.
-void PredictChromaBlock8(const uint8_t* ref, int refStride, bool halfX, bool halfY, uint8_t* pred, int predStride);
+void PredictChromaBlock8(const uint8_t* ref, int refStride, bool halfX, bool halfY, uint8_t* pred,
+                         int predStride);
 
 }  // namespace r263avo

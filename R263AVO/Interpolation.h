@@ -21,7 +21,9 @@ void FillInterpMargins(uint8_t* out, int width, int height);
 // A chroma reference plane with a margin of 15 samples on every side: (w + 30) x (h + 30) samples,
 // row stride w + 30, sample (i, j) at (j + 15) * (w + 30) + (i + 15).
 constexpr int kChromaMargin = 15;
-inline int PaddedChromaSize(int width, int height) { return (width + 2 * kChromaMargin) * (height + 2 * kChromaMargin); }
+inline int PaddedChromaSize(int width, int height) {
+    return (width + 2 * kChromaMargin) * (height + 2 * kChromaMargin);
+}
 
 // Copies a w x h chroma plane (stride w) into `out` and fills its margins by edge replication.
 void PadChromaPlane(const uint8_t* plane, int width, int height, uint8_t* out);

@@ -43,8 +43,8 @@ void LoadIntraMacroblock(const ConstPictureView& cur, int x, int y, int16_t bloc
     }
 }
 
-void FormInterPrediction(const ConstPictureView& cur, const ConstPictureView& ref, const uint8_t* interp, int x,
-                         int y, int mx, int my, uint8_t pred[kPredBytes], int16_t blocks[6][64]) {
+void FormInterPrediction(const ConstPictureView& cur, const ConstPictureView& ref, const uint8_t* interp,
+                         int x, int y, int mx, int my, uint8_t pred[kPredBytes], int16_t blocks[6][64]) {
     const int W = cur.width, H = cur.height;
     mx = std::clamp(mx, -2 * x, 2 * (W - 16 - x));
     my = std::clamp(my, -2 * y, 2 * (H - 16 - y));
@@ -62,7 +62,8 @@ void FormInterPrediction(const ConstPictureView& cur, const ConstPictureView& re
 
     for (int b = 0; b < 6; ++b) {
         const BlockPlace at = PlaceOf(W, x, y, b);
-        k.subtract8(PlaneOf(cur, b) + at.planeOffset, at.planeStride, pred + at.predOffset, at.predStride, blocks[b]);
+        k.subtract8(PlaneOf(cur, b) + at.planeOffset, at.planeStride, pred + at.predOffset, at.predStride,
+                    blocks[b]);
     }
 }
 
@@ -76,8 +77,8 @@ void WriteIntraMacroblock(const PictureView& rec, int x, int y, const int16_t bl
 void AddBlockToPrediction(const PictureView& rec, int x, int y, int b, const uint8_t pred[kPredBytes],
                           const int16_t block[64]) {
     const BlockPlace at = PlaceOf(rec.width, x, y, b);
-    SelectBlockKernels().addClip8(pred + at.predOffset, at.predStride, block, PlaneOf(rec, b) + at.planeOffset,
-                                  at.planeStride);
+    SelectBlockKernels().addClip8(pred + at.predOffset, at.predStride, block,
+                                  PlaneOf(rec, b) + at.planeOffset, at.planeStride);
 }
 
 void CopyPredictionBlock(const PictureView& rec, int x, int y, int b, const uint8_t pred[kPredBytes]) {

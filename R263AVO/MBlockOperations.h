@@ -20,15 +20,17 @@ struct ChromaVectorComponent {
     int whole;
     bool half;
 };
-inline ChromaVectorComponent ChromaComponent(int mc) { return {mc >> 2, (mc & 3) != 0}; }
+inline ChromaVectorComponent ChromaComponent(int mc) {
+    return {mc >> 2, (mc & 3) != 0};
+}
 
 // Builds the prediction of the macroblock at (x, y) for half-pel vector (mx, my): luma from the
 // interpolated reference `interp` of `ref`, chroma from ref's chroma planes with the standard's
 // chroma vector; writes the prediction to `pred` and cur - pred into the six blocks. A vector
 // that would take the 16x16 block outside the picture is clamped to the picture edge (the motion
 // search never produces one), so nothing outside the planes is read.
-void FormInterPrediction(const ConstPictureView& cur, const ConstPictureView& ref, const uint8_t* interp, int x,
-                         int y, int mx, int my, uint8_t pred[kPredBytes], int16_t blocks[6][64]);
+void FormInterPrediction(const ConstPictureView& cur, const ConstPictureView& ref, const uint8_t* interp,
+                         int x, int y, int mx, int my, uint8_t pred[kPredBytes], int16_t blocks[6][64]);
 
 // Writes the six blocks through PixelClip into `rec` at (x, y).
 void WriteIntraMacroblock(const PictureView& rec, int x, int y, const int16_t blocks[6][64]);
@@ -43,6 +45,8 @@ void CopyPredictionBlock(const PictureView& rec, int x, int y, int b, const uint
 // Copies the whole prediction into `rec`.
 void CopyPredictionMacroblock(const PictureView& rec, int x, int y, const uint8_t pred[kPredBytes]);
 
-inline uint8_t PixelClip(int v) { return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
+inline uint8_t PixelClip(int v) {
+    return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+}
 
 }  // namespace r263avo

@@ -10,20 +10,22 @@ namespace r263avo {
 // Speed 1..5: accept threshold, descent stop shift, half-pel threshold, quantiser table parameter,
 // the two inter early-exit limits of the quantiser, subsampled descent SAD. The encoder's speed
 // presets, one row per Speed setting.
+// clang-format off
 const SpeedPreset SpeedPresets[5] = {
-    {0, 0, 0, 1, 8, 8, 0},
+    {  0, 0,    0,  1, 8, 8, 0},
     {128, 0, 1024, 10, 8, 4, 0},
     {256, 1, 1536, 25, 4, 4, 0},
     {512, 1, 2048, 35, 2, 2, 0},
     {768, 1, 2048, 45, 2, 1, 1},
 };
+// clang-format on
 
 namespace {
 
-constexpr int kNoStop = 65535;    // a SAD limit that never stops a kernel
-constexpr int kNoCost = 65536;    // cost of a position outside the window; above any SAD
-constexpr int kZeroBias = 100;    // the zero vector is favoured by this much
-constexpr int kIntraMargin = 500; // INTRA when the activity is below the best cost by this much
+constexpr int kNoStop = 65535;     // a SAD limit that never stops a kernel
+constexpr int kNoCost = 65536;     // cost of a position outside the window; above any SAD
+constexpr int kZeroBias = 100;     // the zero vector is favoured by this much
+constexpr int kIntraMargin = 500;  // INTRA when the activity is below the best cost by this much
 
 constexpr int kMbTypeInter = 0;
 constexpr int kMbTypeIntra = 3;
@@ -34,7 +36,7 @@ struct Window {
 };
 
 class Searcher {
-public:
+  public:
     Searcher(const MotionSearchInput& in, int x, int y)
         : in_(in), cur_(in.cur + static_cast<long>(y) * in.width + x), refStride_(InterpStride(in.width)) {}
 
@@ -48,7 +50,7 @@ public:
 
     const uint8_t* Current() const { return cur_; }
 
-private:
+  private:
     const MotionSearchInput& in_;
     const uint8_t* cur_;
     int refStride_;
@@ -72,7 +74,8 @@ MotionSearchResult MotionSearch(const MotionSearchInput& in, int x, int y, int c
     const int sw = std::max(0, in.searchWindow);
     const SpeedPreset& preset = *in.preset;
     const Searcher s(in, x, y);
-    const Window win{std::max(0, x - sw), std::min(x + sw, W - 16), std::max(0, y - sw), std::min(y + sw, H - 16)};
+    const Window win{std::max(0, x - sw), std::min(x + sw, W - 16), std::max(0, y - sw),
+                     std::min(y + sw, H - 16)};
 
     // Zero vector, favoured by a fixed bias; it is the overall best so far.
     const int sad0 = s.Full(x, y, kNoStop) - kZeroBias;

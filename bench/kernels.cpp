@@ -34,7 +34,9 @@ bool UseLevel(benchmark::State& state) {
     return true;
 }
 
-const char* LevelName(int level) { return level == 0 ? "c" : (level == 1 ? "sse2" : "avx2"); }
+const char* LevelName(int level) {
+    return level == 0 ? "c" : (level == 1 ? "sse2" : "avx2");
+}
 
 template <bool kSub>
 void BM_Sad(benchmark::State& state) {
@@ -42,13 +44,15 @@ void BM_Sad(benchmark::State& state) {
     const r263avo::SadKernels k = r263avo::SelectSadKernels();
     const r263avo::Sad16Fn fn = kSub ? k.sub : k.full;
     const auto cur = Noise(kCifW * kCifH, 1);
-    const auto interp = Noise(static_cast<size_t>(r263avo::InterpStride(kCifW)) * r263avo::InterpRows(kCifH), 2);
+    const auto interp =
+        Noise(static_cast<size_t>(r263avo::InterpStride(kCifW)) * r263avo::InterpRows(kCifH), 2);
     const int stride = r263avo::InterpStride(kCifW);
     // A sweep of positions around one macroblock, as the search would visit them.
     int u = 0;
     for (auto _ : state) {
-        const int s = fn(cur.data() + 64 * kCifW + 64, kCifW,
-                         r263avo::InterpAt(interp.data(), kCifW, 128 + (u & 31), 128 + ((u >> 5) & 31)), stride, 65535);
+        const int s =
+            fn(cur.data() + 64 * kCifW + 64, kCifW,
+               r263avo::InterpAt(interp.data(), kCifW, 128 + (u & 31), 128 + ((u >> 5) & 31)), stride, 65535);
         benchmark::DoNotOptimize(s);
         ++u;
     }
@@ -76,7 +80,8 @@ void BM_InterMacroblock(benchmark::State& state) {
     auto cur = Noise(kCifW * kCifH * 3 / 2, 4);
     auto ref = Noise(kCifW * kCifH * 3 / 2, 5);
     std::vector<uint8_t> recon(kCifW * kCifH * 3 / 2);
-    std::vector<uint8_t> interp(static_cast<size_t>(r263avo::InterpStride(kCifW)) * r263avo::InterpRows(kCifH));
+    std::vector<uint8_t> interp(static_cast<size_t>(r263avo::InterpStride(kCifW)) *
+                                r263avo::InterpRows(kCifH));
     r263avo::InterpolatePictureC(ref.data(), kCifW, kCifH, interp.data(), false);
     const auto curView = r263avo::MakePictureView(cur.data(), kCifW, kCifH);
     const auto refView = r263avo::MakePictureView(ref.data(), kCifW, kCifH);

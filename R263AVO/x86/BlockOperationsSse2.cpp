@@ -13,11 +13,14 @@ namespace r263avo {
 
 namespace {
 
-inline __m128i Load64(const void* p) { return _mm_loadl_epi64(static_cast<const __m128i*>(p)); }
+inline __m128i Load64(const void* p) {
+    return _mm_loadl_epi64(static_cast<const __m128i*>(p));
+}
 
 }  // namespace
 
-void SubtractBlock8Sse2(const uint8_t* cur, int curStride, const uint8_t* pred, int predStride, int16_t block[64]) {
+void SubtractBlock8Sse2(const uint8_t* cur, int curStride, const uint8_t* pred, int predStride,
+                        int16_t block[64]) {
     const __m128i zero = _mm_setzero_si128();
     for (int j = 0; j < 8; ++j, cur += curStride, pred += predStride) {
         const __m128i c = _mm_unpacklo_epi8(Load64(cur), zero);
@@ -26,7 +29,8 @@ void SubtractBlock8Sse2(const uint8_t* cur, int curStride, const uint8_t* pred, 
     }
 }
 
-void AddClipBlock8Sse2(const uint8_t* pred, int predStride, const int16_t block[64], uint8_t* dst, int dstStride) {
+void AddClipBlock8Sse2(const uint8_t* pred, int predStride, const int16_t block[64], uint8_t* dst,
+                       int dstStride) {
     const __m128i zero = _mm_setzero_si128();
     for (int j = 0; j < 8; ++j, pred += predStride, dst += dstStride) {
         const __m128i p = _mm_unpacklo_epi8(Load64(pred), zero);

@@ -12,8 +12,12 @@ namespace r263avo {
 
 namespace {
 
-inline __m128i Load(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
-inline void Store(uint8_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+inline __m128i Load(const uint8_t* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+inline void Store(uint8_t* p, __m128i v) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+}
 
 // The 16 samples right of v's samples when v holds the last 16 of the row: v shifted down by one
 // byte with its last byte repeated.
@@ -29,7 +33,8 @@ inline __m128i Average4(__m128i a, __m128i b, __m128i c, __m128i d) {
                                      _mm_add_epi16(_mm_unpacklo_epi8(c, zero), _mm_unpacklo_epi8(d, zero)));
     const __m128i hi = _mm_add_epi16(_mm_add_epi16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero)),
                                      _mm_add_epi16(_mm_unpackhi_epi8(c, zero), _mm_unpackhi_epi8(d, zero)));
-    return _mm_packus_epi16(_mm_srli_epi16(_mm_add_epi16(lo, two), 2), _mm_srli_epi16(_mm_add_epi16(hi, two), 2));
+    return _mm_packus_epi16(_mm_srli_epi16(_mm_add_epi16(lo, two), 2),
+                            _mm_srli_epi16(_mm_add_epi16(hi, two), 2));
 }
 
 }  // namespace

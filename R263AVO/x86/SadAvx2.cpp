@@ -12,8 +12,9 @@ namespace r263avo {
 namespace {
 
 inline __m256i LoadPair(const uint8_t* a, const uint8_t* b) {
-    return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a))),
-                                   _mm_loadu_si128(reinterpret_cast<const __m128i*>(b)), 1);
+    return _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a))),
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(b)), 1);
 }
 
 // Row sums of PSADBW results: lane 0 (qwords 0 + 1) and lane 1 (qwords 2 + 3).

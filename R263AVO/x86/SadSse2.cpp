@@ -26,7 +26,8 @@ inline __m128i LoadHalfPelRow(const uint8_t* r) {
 // The 8 reference samples 0, 4, ..., 28 of a row as 16-bit words (bytes 0, 4, 8, 12 from a load at
 // 0 and bytes 16, 20, 24, 28, the top bytes of the dwords of a load at 13).
 inline __m128i LoadSubRowWords(const uint8_t* r) {
-    const __m128i a = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(r)), _mm_set1_epi32(0xff));
+    const __m128i a =
+        _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(r)), _mm_set1_epi32(0xff));
     const __m128i b = _mm_srli_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(r + 13)), 24);
     return _mm_packs_epi32(a, b);
 }
@@ -58,7 +59,8 @@ int Sad16SubSse2(const uint8_t* cur, int curStride, const uint8_t* ref, int refS
     int sum = 0;
     // Two sampled rows (j and j + 2) per iteration: the low 8 bytes hold row j, the high 8 row j + 2.
     for (int j = 0; j < 16; j += 4) {
-        const __m128i c = _mm_packus_epi16(LoadEvenWords(cur + j * curStride), LoadEvenWords(cur + (j + 2) * curStride));
+        const __m128i c =
+            _mm_packus_epi16(LoadEvenWords(cur + j * curStride), LoadEvenWords(cur + (j + 2) * curStride));
         const __m128i r = _mm_packus_epi16(LoadSubRowWords(ref + 2 * j * refStride),
                                            LoadSubRowWords(ref + 2 * (j + 2) * refStride));
         const __m128i s = _mm_sad_epu8(c, r);

@@ -17,7 +17,9 @@ using checkkernel::Rng;
 using r263avo::BlockKernels;
 
 // 8 rows of `stride` bytes, the last row only 8 long.
-size_t BlockBytes(int stride) { return 7 * static_cast<size_t>(stride) + 8; }
+size_t BlockBytes(int stride) {
+    return 7 * static_cast<size_t>(stride) + 8;
+}
 
 void ForEachLevel(const std::function<void(const char*, const BlockKernels&)>& check) {
     const auto levels = checkkernel::AvailableSimdLevels();
@@ -89,7 +91,8 @@ TEST(BlockKernels, LumaFetchMatchesReference) {
             r263avo::BlockKernelsC().fetchLuma16(src.data(), stride, want.Data());
             simd.fetchLuma16(src.data(), stride, got.Data());
             ASSERT_TRUE(got.GuardsIntact()) << name;
-            ASSERT_EQ(checkkernel::FirstMismatch(got.Data(), want.Data(), 256), -1) << name << " stride " << stride;
+            ASSERT_EQ(checkkernel::FirstMismatch(got.Data(), want.Data(), 256), -1)
+                << name << " stride " << stride;
         }
     });
 }

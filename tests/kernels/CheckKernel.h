@@ -28,7 +28,8 @@ inline uint64_t RunSeed() {
         if (env && *env) {
             s = std::strtoull(env, nullptr, 0);
         } else {
-            s = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) & 0xffffffffu;
+            s = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) &
+                0xffffffffu;
         }
         std::printf("[checkkernel] seed %llu (replay with TESSARO_CHECK_SEED=%llu)\n",
                     static_cast<unsigned long long>(s), static_cast<unsigned long long>(s));
@@ -40,7 +41,7 @@ inline uint64_t RunSeed() {
 // Small deterministic generator (splitmix64). Each test makes its own from RunSeed() plus a salt,
 // so tests do not depend on each other's order.
 class Rng {
-public:
+  public:
     explicit Rng(uint64_t salt = 0) : state_(RunSeed() ^ (salt * 0x9e3779b97f4a7c15ull)) {}
 
     uint64_t Next() {
@@ -58,7 +59,7 @@ public:
         for (size_t i = 0; i < n; ++i) p[i] = Byte();
     }
 
-private:
+  private:
     uint64_t state_;
 };
 
@@ -66,7 +67,7 @@ private:
 // Kernels write into Data(); GuardsIntact() reports whether anything outside was touched.
 template <typename T>
 class GuardedBuffer {
-public:
+  public:
     explicit GuardedBuffer(size_t size, T marker = static_cast<T>(0xA5), size_t guard = 64)
         : storage_(size + 2 * guard, marker), size_(size), guard_(guard), marker_(marker) {}
 
@@ -86,7 +87,7 @@ public:
         return true;
     }
 
-private:
+  private:
     std::vector<T> storage_;
     size_t size_, guard_;
     T marker_;
@@ -119,13 +120,13 @@ inline std::vector<SimdLevel> AvailableSimdLevels() {
 
 // Sets the SIMD mask for one scope and restores the previous level afterwards.
 class ScopedSimdMask {
-public:
+  public:
     explicit ScopedSimdMask(uint32_t mask) : previous_(cpuinfo::SimdFlags()) { cpuinfo::SetSimdMask(mask); }
     ~ScopedSimdMask() { cpuinfo::SetSimdMask(previous_); }
     ScopedSimdMask(const ScopedSimdMask&) = delete;
     ScopedSimdMask& operator=(const ScopedSimdMask&) = delete;
 
-private:
+  private:
     uint32_t previous_;
 };
 

@@ -20,7 +20,8 @@ size_t InterpSize(int w, int h) {
 }
 
 // Runs the dispatched interpolation under `mask` and returns the whole output buffer.
-std::vector<uint8_t> RunInterpolation(uint32_t mask, const std::vector<uint8_t>& luma, int w, int h, bool fill) {
+std::vector<uint8_t> RunInterpolation(uint32_t mask, const std::vector<uint8_t>& luma, int w, int h,
+                                      bool fill) {
     checkkernel::ScopedSimdMask scoped(mask);
     GuardedBuffer<uint8_t> out(InterpSize(w, h), kMarker);
     r263avo::InterpolatePicture(luma.data(), w, h, out.Data(), fill);
@@ -37,7 +38,8 @@ TEST(InterpolationKernels, SimdMatchesReference) {
     if (levels.empty()) GTEST_SKIP() << "no SIMD level on this processor";
     checkkernel::Rng rng(2);
     // Coded sizes and odd sizes that exercise the sample-by-sample tail.
-    const std::vector<Size> sizes = {{16, 16}, {176, 144}, {48, 32}, {32, 1}, {1, 1}, {17, 3}, {15, 2}, {33, 5}};
+    const std::vector<Size> sizes = {{16, 16}, {176, 144}, {48, 32}, {32, 1},
+                                     {1, 1},   {17, 3},    {15, 2},  {33, 5}};
     for (const Size s : sizes) {
         for (int pattern = 0; pattern < 3; ++pattern) {
             std::vector<uint8_t> luma(static_cast<size_t>(s.w) * s.h);
@@ -51,7 +53,8 @@ TEST(InterpolationKernels, SimdMatchesReference) {
                 for (const auto& level : levels) {
                     const auto got = RunInterpolation(level.mask, luma, s.w, s.h, fill);
                     EXPECT_EQ(checkkernel::FirstMismatch(got.data(), ref.data(), ref.size()), -1)
-                        << level.name << " " << s.w << "x" << s.h << " pattern " << pattern << " fill " << fill;
+                        << level.name << " " << s.w << "x" << s.h << " pattern " << pattern << " fill "
+                        << fill;
                 }
             }
         }

@@ -34,7 +34,8 @@ SadInput RandomInput(Rng& rng) {
     rng.FillBytes(in.cur.data(), in.cur.size());
     for (size_t i = 0; i < in.ref.size(); ++i) {
         const int base = in.cur[i % in.cur.size()];
-        in.ref[i] = similar ? static_cast<uint8_t>(std::clamp(base + rng.Range(-12, 12), 0, 255)) : rng.Byte();
+        in.ref[i] =
+            similar ? static_cast<uint8_t>(std::clamp(base + rng.Range(-12, 12), 0, 255)) : rng.Byte();
     }
     return in;
 }
@@ -73,7 +74,7 @@ TEST(SadKernels, ReferenceExitsAfterTheRowThatPassesTheLimit) {
     EXPECT_EQ(CallSad(c.sub, in, 65535), 65280);
     EXPECT_EQ(CallSad(c.full, in, 4080), 8160);  // equal is not greater: one more row
     EXPECT_EQ(CallSad(c.full, in, 4079), 4080);
-    EXPECT_EQ(CallSad(c.sub, in, 5000), 6120);   // partial sum without the factor 4
+    EXPECT_EQ(CallSad(c.sub, in, 5000), 6120);  // partial sum without the factor 4
     EXPECT_EQ(CallSad(c.sub, in, -100), 2040);
     EXPECT_EQ(CallSad(c.full, FlatInput(16, 40, 7, 7), -1), 0);  // a negative limit stops after row 0
 }

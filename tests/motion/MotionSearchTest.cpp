@@ -64,7 +64,8 @@ TEST(MotionSearch, FindsGlobalWholePixelShift) {
 std::vector<uint8_t> HalfPelShifted(const std::vector<uint8_t>& interp, int w, int h, int hu, int hv) {
     std::vector<uint8_t> cur(static_cast<size_t>(w) * h);
     for (int j = 0; j < h; ++j)
-        for (int i = 0; i < w; ++i) cur[j * w + i] = *r263avo::InterpAt(interp.data(), w, 2 * i + hu, 2 * j + hv);
+        for (int i = 0; i < w; ++i)
+            cur[j * w + i] = *r263avo::InterpAt(interp.data(), w, 2 * i + hu, 2 * j + hv);
     return cur;
 }
 
@@ -77,7 +78,8 @@ TEST(MotionSearch, FindsGlobalHalfPixelShift) {
         for (size_t k = 0; k < results.size(); ++k) {
             const int x = 16 * static_cast<int>(k % (w / 16)), y = 16 * static_cast<int>(k / (w / 16));
             // Keep to macroblocks whose true vector and its whole-pixel neighbours are all inside.
-            if (2 * x + hu < 2 || 2 * x + hu > 2 * (w - 16) - 2 || 2 * y + hv < 2 || 2 * y + hv > 2 * (h - 16) - 2)
+            if (2 * x + hu < 2 || 2 * x + hu > 2 * (w - 16) - 2 || 2 * y + hv < 2 ||
+                2 * y + hv > 2 * (h - 16) - 2)
                 continue;
             ++checked;
             EXPECT_EQ(results[k].type, kInter) << "mb " << k;
@@ -97,7 +99,8 @@ TEST(MotionSearch, VectorsKeepTheBlockInsideThePicture) {
     const int w = 80, h = 64;
     const auto interp = Interpolated(TexturePlane(w, h), w, h);
     for (int speed = 1; speed <= 5; ++speed) {
-        for (const auto& [dx, dy] : {std::pair{6, 6}, std::pair{-6, -6}, std::pair{7, -5}, std::pair{-4, 7}}) {
+        for (const auto& [dx, dy] :
+             {std::pair{6, 6}, std::pair{-6, -6}, std::pair{7, -5}, std::pair{-4, 7}}) {
             const auto cur = TexturePlane(w, h, dx, dy);
             const auto results = SearchPicture(cur, interp, w, h, 15, speed);
             for (size_t k = 0; k < results.size(); ++k) {
@@ -150,11 +153,10 @@ TEST(MotionSearch, FlatMacroblockTurnsIntraWhenTheCostExceeds500) {
         int refValue, speed, type;
     };
     const Case cases[] = {
-        {102, 1, kInter},  // 412
-        {103, 1, kIntra},  // 668
-        {103, 2, kIntra},
-        {97, 4, kIntra},   // 668 is not below the accept threshold 512 of the zero candidate
-        {103, 5, kInter},  // 668 < 768: the zero candidate is taken before the INTRA test
+        {102, 1, kInter},                   // 412
+        {103, 1, kIntra},                   // 668
+        {103, 2, kIntra}, {97, 4, kIntra},  // 668 is not below the accept threshold 512 of the zero candidate
+        {103, 5, kInter},                   // 668 < 768: the zero candidate is taken before the INTRA test
         {140, 5, kIntra},
     };
     for (const Case& t : cases) {
@@ -223,7 +225,7 @@ int FakeSub(const uint8_t*, int, const uint8_t* ref, int, int) {
 }
 
 class LandscapeSearch : public ::testing::Test {
-protected:
+  protected:
     static constexpr int kW = 128, kH = 128;
 
     LandscapeSearch() : cur_(kW * kH), interp_(r263avo::InterpStride(kW) * r263avo::InterpRows(kH)) {
@@ -311,7 +313,8 @@ TEST_F(LandscapeSearch, DescentVisitsAtMostEightPositionsPerPixelOfWindow) {
 TEST_F(LandscapeSearch, ZeroWindowEvaluatesNoNeighbours) {
     // 100 per half-pel: SAD0 = 1800 - 100; of the eight half positions only (1, 1) at 1600 beats
     // it ((1, 0) and (0, 1) tie at 1700 and do not replace it).
-    const auto r = Search(64, 64, 0, 1, [](int u, int v) { return 1000 + 100 * (std::abs(u - 4) + std::abs(v - 4)); });
+    const auto r =
+        Search(64, 64, 0, 1, [](int u, int v) { return 1000 + 100 * (std::abs(u - 4) + std::abs(v - 4)); });
     EXPECT_EQ(r.record.wx, 0);
     EXPECT_EQ(r.record.wy, 0);
     EXPECT_EQ(r.record.hx, 1);
@@ -358,7 +361,8 @@ TEST_F(LandscapeSearch, CandidatesOutsideTheWindowOrPictureAreIgnored) {
     // A left candidate beyond the window would be perfect, but costs 65536: the search starts from
     // the zero vector (SAD0 = 5000 - 100, not accepted) and descends to (1, 0).
     left_ = {20, 0, 10, 0};
-    auto r = Search(64, 64, 4, 5, [](int u, int v) { return (u == 20 && v == 0) ? 0 : (u == 2 && v == 0 ? 900 : 5000); });
+    auto r = Search(64, 64, 4, 5,
+                    [](int u, int v) { return (u == 20 && v == 0) ? 0 : (u == 2 && v == 0 ? 900 : 5000); });
     EXPECT_EQ(r.record.wx, 1);
     EXPECT_EQ(r.record.wy, 0);
     // In the first row the above candidates are (0, 0) whatever the records hold.
@@ -377,12 +381,15 @@ TEST_F(LandscapeSearch, HalfPelRefinementOrderAndThreshold) {
     EXPECT_EQ(r.record.hy, 3);
     EXPECT_EQ(r.sad, 3000);
     // Equal costs at every half position: the first in order, (l, t), wins.
-    r = Search(48, 48, 8, 1, [](int u, int v) { return (u % 2 || v % 2) ? 1800 : 2100 + 10 * (std::abs(u) + std::abs(v)); });
+    r = Search(48, 48, 8, 1, [](int u, int v) {
+        return (u % 2 || v % 2) ? 1800 : 2100 + 10 * (std::abs(u) + std::abs(v));
+    });
     EXPECT_EQ(r.record.wx, 0);
     EXPECT_EQ(r.record.hx, -1);
     EXPECT_EQ(r.record.hy, -1);
     // At Speed 2 a best cost of at most 1024 skips the refinement.
-    r = Search(48, 48, 8, 2, [](int u, int v) { return (u % 2 || v % 2) ? 0 : 1024 + 10 * (std::abs(u) + std::abs(v)); });
+    r = Search(48, 48, 8, 2,
+               [](int u, int v) { return (u % 2 || v % 2) ? 0 : 1024 + 10 * (std::abs(u) + std::abs(v)); });
     EXPECT_EQ(r.record.hx, 0);
     EXPECT_EQ(r.record.hy, 0);
 }

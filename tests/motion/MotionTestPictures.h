@@ -36,10 +36,11 @@ inline std::vector<uint8_t> Interpolated(const std::vector<uint8_t>& luma, int w
 // the picture coder does: the row above starts unavailable, the left record is zeroed at each row
 // start, and an INTRA macroblock leaves a zero half-pel vector.
 inline std::vector<r263avo::MotionSearchResult> SearchPicture(const std::vector<uint8_t>& cur,
-                                                              const std::vector<uint8_t>& interp, int w, int h,
-                                                              int searchWindow, int speed) {
+                                                              const std::vector<uint8_t>& interp, int w,
+                                                              int h, int searchWindow, int speed) {
     const int cols = w / 16;
-    std::vector<r263avo::MbRecord> above(cols + 1, r263avo::MbRecord{r263avo::kMvUnavailable, r263avo::kMvUnavailable, 0, 0});
+    std::vector<r263avo::MbRecord> above(
+        cols + 1, r263avo::MbRecord{r263avo::kMvUnavailable, r263avo::kMvUnavailable, 0, 0});
     above[cols] = {};
     r263avo::MbRecord left;
     r263avo::MotionSearchInput in;

@@ -91,7 +91,8 @@ TEST(Interpolation, PaddedChromaPlaneRepeatsEdges) {
     r263avo::PadChromaPlane(plane.data(), w, h, out.data());
     for (int j = -m; j < h + m; ++j)
         for (int i = -m; i < w + m; ++i)
-            ASSERT_EQ(out[(j + m) * stride + i + m], plane[std::clamp(j, 0, h - 1) * w + std::clamp(i, 0, w - 1)]);
+            ASSERT_EQ(out[(j + m) * stride + i + m],
+                      plane[std::clamp(j, 0, h - 1) * w + std::clamp(i, 0, w - 1)]);
 }
 
 TEST(ChromaVector, WholePartAndHalfFlag) {
@@ -99,9 +100,9 @@ TEST(ChromaVector, WholePartAndHalfFlag) {
         int luma, whole;
         bool half;
     };
-    const Case cases[] = {{0, 0, false}, {1, 0, true},   {2, 0, true},   {3, 0, true},   {4, 1, false},
-                          {5, 1, true},  {-1, -1, true}, {-2, -1, true}, {-4, -1, false}, {-5, -2, true},
-                          {-8, -2, false}, {31, 7, true}, {-32, -8, false}};
+    const Case cases[] = {{0, 0, false},   {1, 0, true},   {2, 0, true},    {3, 0, true},    {4, 1, false},
+                          {5, 1, true},    {-1, -1, true}, {-2, -1, true},  {-4, -1, false}, {-5, -2, true},
+                          {-8, -2, false}, {31, 7, true},  {-32, -8, false}};
     for (const Case& c : cases) {
         const auto got = r263avo::ChromaComponent(c.luma);
         EXPECT_EQ(got.whole, c.whole) << c.luma;
@@ -113,16 +114,19 @@ TEST(ChromaVector, WholePartAndHalfFlag) {
 struct Picture {
     int w, h;
     std::vector<uint8_t> data;
-    Picture(int width, int height, std::vector<uint8_t> bytes) : w(width), h(height), data(std::move(bytes)) {}
-    Picture(int width, int height, uint8_t fill) : Picture(width, height, std::vector<uint8_t>(width * height * 3 / 2, fill)) {}
+    Picture(int width, int height, std::vector<uint8_t> bytes)
+        : w(width), h(height), data(std::move(bytes)) {}
+    Picture(int width, int height, uint8_t fill)
+        : Picture(width, height, std::vector<uint8_t>(width * height * 3 / 2, fill)) {}
     r263avo::PictureView View() { return r263avo::MakePictureView(data.data(), w, h); }
 };
 
 class MacroblockOps : public ::testing::Test {
-protected:
+  protected:
     static constexpr int kW = 64, kH = 48;
     MacroblockOps()
-        : cur_(kW, kH, Pseudorandom(kW * kH * 3 / 2, 1)), ref_(kW, kH, Pseudorandom(kW * kH * 3 / 2, 2)),
+        : cur_(kW, kH, Pseudorandom(kW * kH * 3 / 2, 1)),
+          ref_(kW, kH, Pseudorandom(kW * kH * 3 / 2, 2)),
           interp_(RunInterpolation(true, ref_.data, kW, kH, true)) {}
 
     Picture cur_, ref_;
@@ -135,8 +139,8 @@ TEST_F(MacroblockOps, InterPredictionFetchesLumaAndFiltersChroma) {
     struct Case {
         int x, y, mx, my;
     };
-    const Case cases[] = {{16, 16, 0, 0},  {16, 16, 3, -5}, {0, 0, 1, 1},     {48, 32, -7, -2},
-                          {32, 16, 6, 9},  {48, 0, -33, 4}, {16, 32, -1, -31}, {0, 16, 2, -3}};
+    const Case cases[] = {{16, 16, 0, 0}, {16, 16, 3, -5}, {0, 0, 1, 1},      {48, 32, -7, -2},
+                          {32, 16, 6, 9}, {48, 0, -33, 4}, {16, 32, -1, -31}, {0, 16, 2, -3}};
     const auto refView = ref_.View();
     const auto curView = cur_.View();
     for (const Case& t : cases) {
@@ -161,9 +165,9 @@ TEST_F(MacroblockOps, InterPredictionFetchesLumaAndFiltersChroma) {
                     const int a = plane[py * cw + px], b = plane[py * cw + px + hx];
                     const int cc = plane[(py + hy) * cw + px], d = plane[(py + hy) * cw + px + hx];
                     const int expected = hx && hy ? (a + b + cc + d + 2) >> 2
-                                         : hx       ? (a + b + 1) >> 1
-                                         : hy       ? (a + cc + 1) >> 1
-                                                    : a;
+                                         : hx     ? (a + b + 1) >> 1
+                                         : hy     ? (a + cc + 1) >> 1
+                                                  : a;
                     const int got = pred_[256 + 64 * c + j * 8 + i];
                     ASSERT_EQ(got, expected) << "case " << t.mx << "," << t.my << " plane " << c;
                     ASSERT_EQ(blocks_[4 + c][j * 8 + i], curPlane[(t.y / 2 + j) * cw + t.x / 2 + i] - got);
@@ -202,7 +206,8 @@ TEST_F(MacroblockOps, AddBlockClipsAndTouchesOnlyItsBlock) {
         const int stride = b < 4 ? kW : kW / 2;
         const int ox = b < 4 ? x + (b & 1) * 8 : x / 2, oy = b < 4 ? y + (b >> 1) * 8 : y / 2;
         for (int k = 0; k < 64; ++k)
-            EXPECT_EQ(plane[(oy + k / 8) * stride + ox + k % 8], (k % 2) ? 255 : 0) << "block " << b << " " << k;
+            EXPECT_EQ(plane[(oy + k / 8) * stride + ox + k % 8], (k % 2) ? 255 : 0)
+                << "block " << b << " " << k;
     }
 }
 
