@@ -31,7 +31,9 @@ struct FormatSize {
 constexpr FormatSize kFormatSizes[5] = {
     {128, 96, 1}, {176, 144, 1}, {352, 288, 1}, {704, 576, 2}, {1408, 1152, 4}};
 
-int RoundUp(int v, int m) { return (v + m - 1) / m * m; }
+int RoundUp(int v, int m) {
+    return (v + m - 1) / m * m;
+}
 
 // MBA field width by the number of macroblocks (the standard's Annex K table).
 int MbaBits(int mbCount) {
@@ -75,7 +77,8 @@ void CopyInput(const Geometry& g, const uint8_t* picture, uint8_t* store) {
 
 // Features whose coders come with the B-picture and Annex I/J/K work; refused until then.
 bool UsesUnsupportedFeature(const EncoderParams& p) {
-    return p.UseTrueBPictures != 0 || p.UseAdvIntraCoding != 0 || p.UseDeblockFilter != 0 || p.UseSliceMode != 0;
+    return p.UseTrueBPictures != 0 || p.UseAdvIntraCoding != 0 || p.UseDeblockFilter != 0 ||
+           p.UseSliceMode != 0;
 }
 
 bool ParamsAcceptable(const EncoderParams& p) {
@@ -214,9 +217,13 @@ void Encoder::Release() {
     stats.ByteCount = 0;
 }
 
-Encoder* EncoderCreate() { return new (std::nothrow) Encoder(); }
+Encoder* EncoderCreate() {
+    return new (std::nothrow) Encoder();
+}
 
-void EncoderDestroy(Encoder* encoder) { delete encoder; }
+void EncoderDestroy(Encoder* encoder) {
+    delete encoder;
+}
 
 int32_t EncoderOpen(Encoder& e, const EncoderParams& params) {
     e.Release();  // opening again replaces the previous run
@@ -284,8 +291,8 @@ int32_t EncoderOpen(Encoder& e, const EncoderParams& params) {
     return 0;
 }
 
-int32_t EncodeFrame(Encoder& e, int32_t frame, int32_t intraRequest, uint32_t* iPicture, const uint8_t* picture,
-                    uint32_t* byteCount) {
+int32_t EncodeFrame(Encoder& e, int32_t frame, int32_t intraRequest, uint32_t* iPicture,
+                    const uint8_t* picture, uint32_t* byteCount) {
     if (byteCount) *byteCount = 0;
     if (!e.isOpen || picture == nullptr) return -1;
     e.lastCoded = false;
@@ -338,11 +345,17 @@ int32_t EncoderFlushFrame(Encoder& e, uint32_t* byteCount) {
     return 0;
 }
 
-void EncoderClose(Encoder& e) { e.Release(); }
+void EncoderClose(Encoder& e) {
+    e.Release();
+}
 
-EncoderStats& EncoderGetStats(Encoder& e) { return e.stats; }
+EncoderStats& EncoderGetStats(Encoder& e) {
+    return e.stats;
+}
 
-void EncoderSetComputeSnr(Encoder& e, int32_t computeSnr) { e.computeSnr = computeSnr; }
+void EncoderSetComputeSnr(Encoder& e, int32_t computeSnr) {
+    e.computeSnr = computeSnr;
+}
 
 bool EncoderLastReconstruction(const Encoder& e, ReconstructedPicture* out) {
     if (!e.isOpen || !e.lastCoded || out == nullptr) return false;
@@ -370,11 +383,17 @@ GlobalInstance& Global() {
 
 }  // namespace
 
-EncoderParams& GlobalEncoderParams() { return Global().params; }
+EncoderParams& GlobalEncoderParams() {
+    return Global().params;
+}
 
-EncoderStats& GlobalEncoderStats() { return Global().encoder.stats; }
+EncoderStats& GlobalEncoderStats() {
+    return Global().encoder.stats;
+}
 
-int32_t EncoderOpen() { return EncoderOpen(Global().encoder, Global().params); }
+int32_t EncoderOpen() {
+    return EncoderOpen(Global().encoder, Global().params);
+}
 
 int32_t EncodeFrame(int32_t frame, int32_t intraRequest, uint32_t* iPicture, const uint8_t* picture,
                     uint32_t* byteCount) {
@@ -383,10 +402,16 @@ int32_t EncodeFrame(int32_t frame, int32_t intraRequest, uint32_t* iPicture, con
     return EncodeFrame(g.encoder, frame, intraRequest, iPicture, picture, byteCount);
 }
 
-int32_t EncoderFlushFrame(uint32_t* byteCount) { return EncoderFlushFrame(Global().encoder, byteCount); }
+int32_t EncoderFlushFrame(uint32_t* byteCount) {
+    return EncoderFlushFrame(Global().encoder, byteCount);
+}
 
-void EncoderClose() { EncoderClose(Global().encoder); }
+void EncoderClose() {
+    EncoderClose(Global().encoder);
+}
 
-bool EncoderLastReconstruction(ReconstructedPicture* out) { return EncoderLastReconstruction(Global().encoder, out); }
+bool EncoderLastReconstruction(ReconstructedPicture* out) {
+    return EncoderLastReconstruction(Global().encoder, out);
+}
 
 }  // namespace r263avo

@@ -22,14 +22,14 @@ namespace r263avo {
 
 // Coded geometry derived from the source format and the input size.
 struct Geometry {
-    int format = 0;                          // PictureFormat code 1..6
-    int inputWidth = 0, inputHeight = 0;     // the caller's picture
-    int width = 0, height = 0;               // coded size, multiples of 16
-    int headerWidth = 0, headerHeight = 0;   // signalled size (custom format), multiples of 4
+    int format = 0;                         // PictureFormat code 1..6
+    int inputWidth = 0, inputHeight = 0;    // the caller's picture
+    int width = 0, height = 0;              // coded size, multiples of 16
+    int headerWidth = 0, headerHeight = 0;  // signalled size (custom format), multiples of 4
     int mbPerRow = 0, mbRows = 0, mbCount = 0;
-    int gobRows = 1;                         // macroblock rows per GOB (k)
-    int mbaBits = 0;                         // MBA field width of slice headers
-    size_t pictureBytes = 0;                 // W x H x 3/2
+    int gobRows = 1;          // macroblock rows per GOB (k)
+    int mbaBits = 0;          // MBA field width of slice headers
+    size_t pictureBytes = 0;  // W x H x 3/2
 };
 
 // Fills `g` for `format` (1..6) and the input size; false when that size cannot be coded:
@@ -47,8 +47,8 @@ enum class Position { kI, kP, kB };
 // Picture-type schedule state.
 struct Schedule {
     int32_t startFrame = 0;
-    int32_t step = 1;          // FrameRateActual
-    int32_t bPictures = 0;     // nB after the clamp
+    int32_t step = 1;       // FrameRateActual
+    int32_t bPictures = 0;  // nB after the clamp
     int32_t nextAnchor = 0;
     bool intraPending = false;
     bool firstAnchorPending = true;
@@ -62,7 +62,7 @@ struct Schedule {
 Position ClassifyCall(Schedule& s, int32_t frame, bool intraRequest);
 
 class Encoder {
-public:
+  public:
     bool isOpen = false;
     EncoderParams params;  // copy taken at open, quantisers clamped
     Geometry geo;

@@ -26,10 +26,10 @@ struct PictureCoding {
     bool gobHeaders = false;
     int mbPerGob = 0;  // macroblock rows per GOB x macroblocks per row
 
-    ConstPictureView input;         // picture being coded
-    PictureView recon;              // its reconstruction (I and P pictures)
-    uint8_t* reconInterp = nullptr; // half-pel image of `recon`, built at the end
-    ConstPictureView reference;     // previous anchor's reconstruction (P pictures)
+    ConstPictureView input;          // picture being coded
+    PictureView recon;               // its reconstruction (I and P pictures)
+    uint8_t* reconInterp = nullptr;  // half-pel image of `recon`, built at the end
+    ConstPictureView reference;      // previous anchor's reconstruction (P pictures)
     const uint8_t* referenceInterp = nullptr;
 
     // Motion search (P pictures).
@@ -53,6 +53,8 @@ void ResetMotionRecords(const PictureCoding& pc);
 void MaybeWriteGobHeader(const PictureCoding& pc, int mbIndex, int* gobCounter);
 
 // Coded block pattern bit of block b (0..5): 32 for block 0 down to 1 for block 5.
-inline int CbpBit(int b) { return 32 >> b; }
+inline int CbpBit(int b) {
+    return 32 >> b;
+}
 
 }  // namespace r263avo

@@ -18,7 +18,9 @@ namespace {
 constexpr int kLumaBlocks = 4;
 constexpr int kBlocks = 6;
 
-int Median3(int a, int b, int c) { return a + b + c - std::max({a, b, c}) - std::min({a, b, c}); }
+int Median3(int a, int b, int c) {
+    return a + b + c - std::max({a, b, c}) - std::min({a, b, c});
+}
 
 // Prediction error of the macroblock in pc.blocks: transform and quantise; returns the coded
 // block pattern.
@@ -27,8 +29,8 @@ int QuantizeInterMacroblock(const PictureCoding& pc) {
     const SpeedPreset& p = *pc.preset;
     int cbp = 0;
     for (int b = 0; b < kBlocks; ++b) {
-        QdctInterBlock(pc.blocks[b], *pc.interTables, b < kLumaBlocks ? pc.quant : chromaQuant, p.interRowLimit,
-                       p.interColLimit);
+        QdctInterBlock(pc.blocks[b], *pc.interTables, b < kLumaBlocks ? pc.quant : chromaQuant,
+                       p.interRowLimit, p.interColLimit);
         if (!pc.modifiedQuant) LimitLevels(pc.blocks[b], 0);
         if (BlockHasLevels(pc.blocks[b], 0)) cbp |= CbpBit(b);
     }

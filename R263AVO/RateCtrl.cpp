@@ -22,8 +22,9 @@ void RateControlReset(RateControlState& rc, const EncoderParams& params) {
     rc.frameStep = params.FrameRateActual;
     // The frame count is formed in 64 bits so that absurd ranges cannot overflow; the duration
     // itself is single precision, as the thresholds were tuned with it.
-    const int64_t ticks = (static_cast<int64_t>(params.EndFrame) - params.StartFrame + params.FrameRateActual) *
-                          static_cast<int64_t>(params.FrameRateInput);
+    const int64_t ticks =
+        (static_cast<int64_t>(params.EndFrame) - params.StartFrame + params.FrameRateActual) *
+        static_cast<int64_t>(params.FrameRateInput);
     rc.duration = static_cast<float>(ticks) / params.FrameRateTarget;
 }
 
@@ -33,9 +34,9 @@ int32_t RateControlUpdate(RateControlState& rc, int32_t totalBits, int32_t frame
         const int32_t step = std::max(1, static_cast<int32_t>(rc.q * 0.1));
         // A frame beyond the end of the range would leave no frames to spread the budget over.
         const int64_t remaining = std::max<int64_t>(1, static_cast<int64_t>(rc.endFrame) - frame + 1);
-        const double target =
-            (static_cast<double>(rc.bitrate) * static_cast<double>(rc.duration) - static_cast<double>(totalBits)) /
-            static_cast<double>(remaining);
+        const double target = (static_cast<double>(rc.bitrate) * static_cast<double>(rc.duration) -
+                               static_cast<double>(totalBits)) /
+                              static_cast<double>(remaining);
         const double used = static_cast<double>(totalBits) - static_cast<double>(rc.lastBits);
         if (used > kUpperFactor * target) {
             rc.q = std::min(kMaxQ, rc.q + step);

@@ -27,7 +27,9 @@ double PlaneSse(const uint8_t* a, int strideA, const uint8_t* b, int strideB, in
 
 }  // namespace
 
-double PsnrFromMse(double mse) { return mse == 0.0 ? kNoError : 10.0 * std::log10(kPeakSquared / mse); }
+double PsnrFromMse(double mse) {
+    return mse == 0.0 ? kNoError : 10.0 * std::log10(kPeakSquared / mse);
+}
 
 SnrValues ComputeSnr(const ConstPictureView& recon, const uint8_t* input, int inputWidth, int inputHeight) {
     const int cw = inputWidth / 2;

@@ -118,8 +118,8 @@ int main(int argc, char** argv) {
         sumY += stats.SnrY;
         sumU += stats.SnrU;
         sumV += stats.SnrV;
-        std::printf("frame %4d %c %8u bytes  PSNR Y %6.2f U %6.2f V %6.2f\n", frame, isIntra ? 'I' : 'P', bytes,
-                    stats.SnrY, stats.SnrU, stats.SnrV);
+        std::printf("frame %4d %c %8u bytes  PSNR Y %6.2f U %6.2f V %6.2f\n", frame, isIntra ? 'I' : 'P',
+                    bytes, stats.SnrY, stats.SnrU, stats.SnrV);
         frame = result + 1;
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -127,8 +127,8 @@ int main(int argc, char** argv) {
         std::perror(argv[4]);
         return 1;
     }
-    std::printf("total: %d pictures, %llu bytes, mean PSNR Y %.4f U %.4f V %.4f, %.3f s (%.1f frames/s)\n", coded,
-                static_cast<unsigned long long>(totalBytes), sumY / coded, sumU / coded, sumV / coded, seconds,
-                seconds > 0 ? coded / seconds : 0.0);
+    std::printf("total: %d pictures, %llu bytes, mean PSNR Y %.4f U %.4f V %.4f, %.3f s (%.1f frames/s)\n",
+                coded, static_cast<unsigned long long>(totalBytes), sumY / coded, sumU / coded, sumV / coded,
+                seconds, seconds > 0 ? coded / seconds : 0.0);
     return 0;
 }

@@ -15,7 +15,7 @@
 namespace enctest {
 
 class BitReader {
-public:
+  public:
     BitReader(const uint8_t* data, size_t bytes) : data_(data), bits_(bytes * 8) {}
     explicit BitReader(const std::vector<uint8_t>& v) : BitReader(v.data(), v.size()) {}
 
@@ -37,7 +37,7 @@ public:
     void Seek(size_t bit) { pos_ = bit; }
     size_t Size() const { return bits_; }
 
-private:
+  private:
     uint32_t Bit(size_t i) const { return i < bits_ ? (data_[i / 8] >> (7 - i % 8)) & 1u : 0u; }
     const uint8_t* data_;
     size_t bits_;
@@ -77,7 +77,7 @@ inline Header ReadHeader(BitReader& r) {
             EXPECT_EQ(r.Get(1), 1u);
             h.phi = r.Get(9);
         }
-        if (h.OppBit(10)) r.Get(2);  // SSS
+        if (h.OppBit(10)) r.Get(2);           // SSS
         if ((h.mpptype >> 6) == 3) r.Get(8);  // ELNUM, RLNUM
         h.quant = r.Get(5);
     } else {
@@ -113,7 +113,9 @@ inline EncoderPtr OpenEncoder(const r263avo::EncoderParams& p) {
     return e;
 }
 
-inline size_t FrameBytes(int w, int h) { return static_cast<size_t>(w) * h * 3 / 2; }
+inline size_t FrameBytes(int w, int h) {
+    return static_cast<size_t>(w) * h * 3 / 2;
+}
 
 // Copies the visible w x h part of a reconstruction into a planar I420 picture.
 inline std::vector<uint8_t> CropRecon(const r263avo::ReconstructedPicture& rec, int w, int h) {
@@ -129,7 +131,7 @@ inline std::vector<uint8_t> CropRecon(const r263avo::ReconstructedPicture& rec, 
 }
 
 struct CodedPicture {
-    int frame = 0;         // input frame number
+    int frame = 0;  // input frame number
     uint32_t isIntra = 0;
     uint32_t bytes = 0;
     double snrY = 0, snrU = 0, snrV = 0;
@@ -154,10 +156,12 @@ inline EncodeRun EncodeSequence(const r263avo::EncoderParams& p, const std::vect
     const r263avo::EncoderStats& stats = r263avo::EncoderGetStats(*e);
     for (int f = p.StartFrame; f <= p.EndFrame;) {
         EXPECT_LE((f + 1) * fb, source.size());
-        const bool intra = f == p.StartFrame || (p.IFramePeriod > 0 && (f - p.StartFrame) % p.IFramePeriod == 0);
+        const bool intra =
+            f == p.StartFrame || (p.IFramePeriod > 0 && (f - p.StartFrame) % p.IFramePeriod == 0);
         CodedPicture pic;
         pic.frame = f;
-        const int32_t r = r263avo::EncodeFrame(*e, f, intra ? 1 : 0, &pic.isIntra, source.data() + f * fb, &pic.bytes);
+        const int32_t r =
+            r263avo::EncodeFrame(*e, f, intra ? 1 : 0, &pic.isIntra, source.data() + f * fb, &pic.bytes);
         EXPECT_GE(r, f);
         if (r < f) break;
         EXPECT_EQ(pic.bytes, stats.ByteCount);

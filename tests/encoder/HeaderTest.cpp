@@ -136,10 +136,8 @@ TEST(PictureHeader, CustomFormatSizes) {
         int mbaBits, gobRows;
     };
     const Case cases[] = {
-        {176, 144, 176, 144, 43, 36, 7, 1},
-        {180, 100, 192, 112, 44, 25, 7, 1},
-        {320, 240, 320, 240, 79, 60, 9, 1},
-        {2048, 1152, 2048, 1152, 511, 288, 14, 4},
+        {176, 144, 176, 144, 43, 36, 7, 1}, {180, 100, 192, 112, 44, 25, 7, 1},
+        {320, 240, 320, 240, 79, 60, 9, 1}, {2048, 1152, 2048, 1152, 511, 288, 14, 4},
         {174, 142, 176, 144, 43, 36, 7, 1},  // header sizes rounded up to 4
     };
     for (const Case& c : cases) {
@@ -164,8 +162,11 @@ TEST(PictureHeader, StandardFormatGeometry) {
     struct Case {
         int format, w, h, mbaBits, gobRows;
     };
-    const Case cases[] = {{1, 128, 96, 6, 1}, {2, 176, 144, 7, 1}, {3, 352, 288, 9, 1},
-                          {4, 704, 576, 11, 2}, {5, 1408, 1152, 13, 4}};
+    const Case cases[] = {{1, 128, 96, 6, 1},
+                          {2, 176, 144, 7, 1},
+                          {3, 352, 288, 9, 1},
+                          {4, 704, 576, 11, 2},
+                          {5, 1408, 1152, 13, 4}};
     for (const Case& c : cases) {
         Geometry g;
         ASSERT_TRUE(DeriveGeometry(c.format, c.w, c.h, &g));

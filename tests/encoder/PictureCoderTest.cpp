@@ -15,7 +15,9 @@ namespace {
 
 constexpr int kW = 176, kH = 144, kMbs = 99;
 
-std::vector<uint8_t> Flat(int w, int h, uint8_t value) { return std::vector<uint8_t>(enctest::FrameBytes(w, h), value); }
+std::vector<uint8_t> Flat(int w, int h, uint8_t value) {
+    return std::vector<uint8_t>(enctest::FrameBytes(w, h), value);
+}
 
 // A picture with strong texture in every macroblock.
 std::vector<uint8_t> Ramp(int w, int h) {
@@ -93,7 +95,7 @@ TEST(PPicture, SceneCutToFlatIsAllIntra) {
     BitReader r(EncoderGetStats(*e).OutputBuffer, bytes);
     EXPECT_EQ(enctest::ReadHeader(r).PictureType(), 1u);
     for (int i = 0; i < kMbs; ++i) {
-        EXPECT_EQ(r.Get(1), 0u);                          // COD
+        EXPECT_EQ(r.Get(1), 0u);                    // COD
         ExpectDcOnlyIntraMacroblock(r, 3, 5, 255);  // MCBPC 00011: INTRA, CBPC 00
     }
     ExpectZeroStuffingToEnd(r, bytes);
@@ -118,7 +120,7 @@ TEST(PPicture, MotionVectorPrediction) {
     above[0] = rec(2, 10);
     above[1] = rec(-8, 3);
     above[2] = rec(4, -1);
-    above[3] = MbRecord{};  // spare
+    above[3] = MbRecord{};                            // spare
     mv = PredictMotionVector(above.data(), left, 0);  // median of (6, 2, -8) and (-4, 10, 3)
     EXPECT_EQ(mv.x, 2);
     EXPECT_EQ(mv.y, 3);
@@ -163,7 +165,8 @@ TEST(InputCopy, CustomSizeIsEdgeExtended) {
         const int pw = pl ? w / 2 : w, ph = pl ? h / 2 : h, cw = pl ? 96 : 192, chh = pl ? 56 : 112;
         for (int j = 0; j < chh; ++j)
             for (int i = 0; i < cw; ++i)
-                ASSERT_EQ(store[offsets[pl] + j * cw + i], planes[pl][std::min(j, ph - 1) * pw + std::min(i, pw - 1)])
+                ASSERT_EQ(store[offsets[pl] + j * cw + i],
+                          planes[pl][std::min(j, ph - 1) * pw + std::min(i, pw - 1)])
                     << "plane " << pl << " at " << i << "," << j;
     }
 }
@@ -191,7 +194,9 @@ TEST(WorstCase, NoiseAndCheckerboardAtQuantiserFive) {
             ASSERT_TRUE(e);
             for (int f = 0; f < 2; ++f) {
                 uint32_t intra = 0, bytes = 0;
-                ASSERT_EQ(EncodeFrame(*e, f, f == 0, &intra, seq->data() + f * enctest::FrameBytes(w, h), &bytes), f);
+                ASSERT_EQ(
+                    EncodeFrame(*e, f, f == 0, &intra, seq->data() + f * enctest::FrameBytes(w, h), &bytes),
+                    f);
                 if (seq == &noise && f == 0) {
                     EXPECT_GT(bytes, enctest::FrameBytes(w, h));
                 }

@@ -117,8 +117,8 @@ TEST(Schedule, QuantiserPerPictureAndClamps) {
     e = enctest::OpenEncoder(p);
     ASSERT_TRUE(e);
     EXPECT_EQ(Call(*e, 0, true, seq).header.quant, 31u);
-    EXPECT_EQ(Call(*e, 1, false, seq).header.quant, 5u);   // first P: PQuantizer; then Q 13 -> 14
-    EXPECT_EQ(Call(*e, 2, true, seq).header.quant, 31u);   // I: IQuantizer; Q 14 -> 15
+    EXPECT_EQ(Call(*e, 1, false, seq).header.quant, 5u);  // first P: PQuantizer; then Q 13 -> 14
+    EXPECT_EQ(Call(*e, 2, true, seq).header.quant, 31u);  // I: IQuantizer; Q 14 -> 15
     EXPECT_EQ(Call(*e, 3, false, seq).header.quant, 15u);
 }
 
