@@ -1,0 +1,43 @@
+// Deblocking filter (Annex J) on the encoder side: the in-loop filter across 8x8 block edges of
+// the reconstruction, run macroblock by macroblock right after each macroblock is reconstructed.
+#pragma once
+
+#include <cstdint>
+
+#include "Picture.h"
+
+namespace r263avo {
+
+// STRENGTH by QUANT (H.263 Table J.2); entry 0 is unused.
+extern const uint8_t DeblockStrengthTable[32];
+
+// The filter strength for a quantiser (clamped to 1..31).
+int DeblockStrength(int quant);
+
+// UpDownRamp(d, S) of the standard for d = -159..159, the whole range of (A - 4B + 4C - D) / 8.
+struct DeblockRamp {
+    static constexpr int kMaxD = 159;
+    int16_t table[2 * kMaxD + 1];
+
+    explicit DeblockRamp(int strength);
+    int operator()(int d) const { return table[d + kMaxD]; }
+};
+
+// Filters the 8 pixel columns that cross a horizontal edge; `below` points at the first pixel
+// below the edge (the two rows above it and the two from it on take part).
+void FilterAcrossRow(uint8_t* below, int stride, const DeblockRamp& ramp);
+
+// Filters the 8 pixel rows that cross a vertical edge; `right` points at the first pixel right of
+// the edge.
+void FilterAcrossColumn(uint8_t* right, int stride, const DeblockRamp& ramp);
+
+// Filters the edges that become final once macroblock `mbNumber` (at pixel x, y) is
+// reconstructed: its horizontal edges, then the vertical edges of the macroblock above, and in
+// the last macroblock row its own vertical edges. An edge is filtered only when one of the two
+// blocks beside it has its flag set in `codedBlockFlags` (6 bytes per macroblock: Y0, Y1, Y2, Y3,
+// Cb, Cr). Luma uses STRENGTH(qp); chroma the same, or STRENGTH of the chroma quantiser when
+// `modifiedQuant` (Annex T) is on. Picture borders are never filtered.
+void DeblockMacroblock(const PictureView& picture, const uint8_t* codedBlockFlags, int mbNumber, int x, int y,
+                       int qp, bool modifiedQuant);
+
+}  // namespace r263avo
