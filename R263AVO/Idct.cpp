@@ -116,6 +116,7 @@ IdctFunction SelectIdct(uint32_t simdFlags) {
     IdctFunction f = IdctBlockC;
 #if defined(TESSARO_X86)
     if (simdFlags & cpuinfo::kSimdSse2) f = IdctBlockSse2;
+    if (simdFlags & cpuinfo::kSimdAvx2) f = IdctBlockAvx2;
 #else
     (void)simdFlags;
 #endif

@@ -25,6 +25,7 @@ IdctFunction SelectIdct(uint32_t simdFlags);
 #if defined(__x86_64__) || defined(_M_X64)
 // SIMD versions, bit-exact with IdctBlockC. Call only when the processor has the instruction set.
 void IdctBlockSse2(int16_t block[64]);
+void IdctBlockAvx2(int16_t block[64]);
 #endif
 
 }  // namespace r263avo

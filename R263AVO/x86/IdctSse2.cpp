@@ -5,7 +5,7 @@
 namespace r263avo {
 
 void IdctBlockSse2(int16_t block[64]) {
-    idct_simd::Idct8x8(block);
+    idct_simd::Idct8x8<idct_simd::SseOps>(block);
 }
 
 }  // namespace r263avo

@@ -1,0 +1,146 @@
+// Forward transforms, the inverse DCT (plain C against the SIMD levels) and the inter block
+// writer, each over a pool of typical blocks.
+// IDCT argument: 0 = plain C, 1 = SSE2, 2 = AVX2 (skipped when the processor lacks it).
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "Buffer.h"
+#include "CPUInfo.h"
+#include "EncodeCoefficients.h"
+#include "Idct.h"
+#include "Iquant.h"
+#include "Qdct.h"
+
+namespace {
+
+using Block = std::array<int16_t, 64>;
+constexpr size_t kPool = 256;
+
+uint32_t Next(uint32_t& seed) {
+    return (seed = seed * 1664525u + 1013904223u) >> 8;
+}
+
+// Smooth intra pixel blocks: a gradient plus a little noise.
+std::vector<Block> PixelBlocks() {
+    std::vector<Block> pool(kPool);
+    uint32_t seed = 1;
+    for (auto& b : pool) {
+        const int base = static_cast<int>(Next(seed) % 200), gx = static_cast<int>(Next(seed) % 7) - 3,
+                  gy = static_cast<int>(Next(seed) % 7) - 3;
+        for (int i = 0; i < 64; ++i) {
+            const int v = base + gx * (i % 8) + gy * (i / 8) + static_cast<int>(Next(seed) % 9) - 4;
+            b[i] = static_cast<int16_t>(std::clamp(v, 0, 255));
+        }
+    }
+    return pool;
+}
+
+// Motion-compensated prediction differences: mostly small, some blocks with an edge.
+std::vector<Block> ResidualBlocks() {
+    std::vector<Block> pool(kPool);
+    uint32_t seed = 2;
+    for (size_t n = 0; n < pool.size(); ++n) {
+        const int spread = n % 4 == 0 ? 60 : 12;
+        for (auto& v : pool[n])
+            v = static_cast<int16_t>(static_cast<int>(Next(seed) % (2 * spread + 1)) - spread);
+    }
+    return pool;
+}
+
+// Levels as the inter path leaves them at a middle quantiser: a few low-frequency values.
+std::vector<Block> LevelBlocks() {
+    std::vector<Block> pool(kPool);
+    uint32_t seed = 3;
+    for (auto& b : pool) {
+        b.fill(0);
+        const int count = 1 + static_cast<int>(Next(seed) % 8);
+        for (int k = 0; k < count; ++k) {
+            const int pos = r263avo::ZigzagScan[Next(seed) % 20];
+            b[pos] = static_cast<int16_t>(static_cast<int>(Next(seed) % 7) - 3);
+        }
+    }
+    return pool;
+}
+
+// Dequantised coefficients of LevelBlocks at QP 8.
+std::vector<Block> CoefficientBlocks() {
+    auto pool = LevelBlocks();
+    for (auto& b : pool) r263avo::DequantizeInterBlock(b.data(), 8);
+    return pool;
+}
+
+void BM_QdctIntraBlock(benchmark::State& state) {
+    const auto pool = PixelBlocks();
+    size_t i = 0;
+    for (auto _ : state) {
+        Block b = pool[i++ % kPool];
+        r263avo::QdctIntraBlock(b.data(), 8);
+        benchmark::DoNotOptimize(b);
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_QdctIntraBlock);
+
+void BM_QdctInterBlock(benchmark::State& state) {
+    const auto pool = ResidualBlocks();
+    r263avo::InterQdctTables tables;
+    r263avo::InitInterQdctTables(tables, 10);  // speed 2
+    size_t i = 0;
+    for (auto _ : state) {
+        Block b = pool[i++ % kPool];
+        r263avo::QdctInterBlock(b.data(), tables, 8, 8, 4);
+        benchmark::DoNotOptimize(b);
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_QdctInterBlock);
+
+void BM_Idct(benchmark::State& state) {
+    static const uint32_t kMasks[] = {0, cpuinfo::kSimdSse2, cpuinfo::kSimdSse2 | cpuinfo::kSimdAvx2};
+    const uint32_t mask = kMasks[state.range(0)];
+    cpuinfo::SetSimdMask(~0u);
+    if ((cpuinfo::SimdFlags() & mask) != mask) {
+        state.SkipWithError("SIMD level not available");
+        return;
+    }
+    const r263avo::IdctFunction idct = r263avo::SelectIdct(mask);
+    const auto pool = state.range(1) ? CoefficientBlocks() : ResidualBlocks();
+    size_t i = 0;
+    for (auto _ : state) {
+        Block b = pool[i++ % kPool];
+        idct(b.data());
+        benchmark::DoNotOptimize(b);
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+// Second argument: 0 = dense blocks, 1 = sparse dequantised blocks.
+BENCHMARK(BM_Idct)->ArgNames({"level", "sparse"})->ArgsProduct({{0, 1, 2}, {0, 1}});
+
+void BM_CodeInterBlock(benchmark::State& state) {
+    const auto pool = LevelBlocks();
+    std::vector<uint8_t> out(1 << 20);
+    r263avo::BitWriter bw;
+    bw.Reset(out.data(), out.size());
+    size_t i = 0;
+    for (auto _ : state) {
+        if (bw.ByteCount() > out.size() - 1024) {
+            state.PauseTiming();
+            bw.Reset(out.data(), out.size());
+            state.ResumeTiming();
+        }
+        Block b = pool[i++ % kPool];
+        r263avo::CodeInterBlock(bw, b.data(), false);
+    }
+    benchmark::DoNotOptimize(out.data());
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_CodeInterBlock);
+
+}  // namespace
+
+BENCHMARK_MAIN();
