@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <new>
 
 #include "EncoderState.h"
@@ -295,6 +296,8 @@ int32_t EncodeFrame(Encoder& e, int32_t frame, int32_t intraRequest, uint32_t* i
                     const uint8_t* picture, uint32_t* byteCount) {
     if (byteCount) *byteCount = 0;
     if (!e.isOpen || picture == nullptr) return -1;
+    // The next anchor and the result lie up to step + nB frames ahead and must stay countable.
+    if (frame > std::numeric_limits<int32_t>::max() - e.schedule.step - e.schedule.bPictures) return -1;
     e.lastCoded = false;
     e.stats.ByteCount = 0;
 

@@ -1,6 +1,8 @@
 // Picture-type schedule, call results, quantiser per picture and the open-time checks.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 #include "EncTestUtil.h"
 #include "EncoderState.h"
 
@@ -97,6 +99,9 @@ TEST(Schedule, CallsOnClosedEncoderAreRefused) {
     EXPECT_EQ(EncodeFrame(*e, 0, 1, nullptr, nullptr, &bytes), -1);
     EXPECT_EQ(EncoderFlushFrame(*e, &bytes), 0);  // nothing held without B-pictures
     EXPECT_EQ(bytes, 0u);
+    // A frame number whose result would not fit the counter is refused, not wrapped.
+    EXPECT_EQ(EncodeFrame(*e, INT32_MAX, 1, nullptr, pic.data(), &bytes), -1);
+    EXPECT_EQ(EncodeFrame(*e, INT32_MAX - 1, 1, nullptr, pic.data(), &bytes), INT32_MAX - 1);
 }
 
 TEST(Schedule, QuantiserPerPictureAndClamps) {
