@@ -8,7 +8,10 @@ namespace r263avo {
 // Row 0: identity; row 1: the chroma QUANT of Annex T (Table T.1) for QUANT 0..31.
 extern const uint8_t ChromaQuantTable[2][32];
 
-inline int ChromaQuant(int qp, bool modifiedQuant) { return ChromaQuantTable[modifiedQuant ? 1 : 0][qp]; }
+// qp outside 1..31 is limited to that range.
+inline int ChromaQuant(int qp, bool modifiedQuant) {
+    return ChromaQuantTable[modifiedQuant ? 1 : 0][qp < 1 ? 1 : (qp > 31 ? 31 : qp)];
+}
 
 // Limits levels first..63 to -127..127 (used when Annex T is off, so that the coded and the
 // reconstructed level agree).
