@@ -132,7 +132,10 @@ void EncodeJob::Run() {
     }
 
     std::unique_ptr<r263avo::Encoder, EncoderDeleter> encoder(r263avo::EncoderCreate());
-    if (!encoder || r263avo::EncoderOpen(*encoder, params) == -1) running_.store(false);
+    if (!encoder || r263avo::EncoderOpen(*encoder, params) == -1) {
+        running_.store(false);
+        out.Error("The encoder cannot code " + file.name() + " with these settings");
+    }
     ReconWriter recon(reconFd_, file.width(), file.height(), file.frameBytes());
 
     // Writes the bytes of the last encoder call and keeps its reconstruction.
@@ -191,7 +194,7 @@ void EncodeJob::Run() {
             sumV += stats.SnrV;
         }
     }
-    if (params.UseTrueBPictures) {
+    if (params.UseTrueBPictures && encoder) {
         for (int k = 0; k < std::min(params.BPictures, 5); ++k) {
             uint32_t byteCount = 0;
             const Clock::time_point t0 = Clock::now();

@@ -1,0 +1,228 @@
+// The jobs through their programming interface: report order, stopping part-way, parallel runs
+// with separate codec contexts, and refusals.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <numeric>
+#include <regex>
+
+#include "CompareJob.h"
+#include "DecodeJob.h"
+#include "EncodeJob.h"
+#include "SyntheticSequence.h"
+#include "TestSupport.h"
+
+namespace tessaro {
+namespace {
+
+// Records every report as text; `hook` runs on each event (on the worker thread).
+class Recorder : public JobObserver {
+public:
+    void Log(const std::string& line) override { Add("log " + line); }
+    void Error(const std::string& message) override { Add("error " + message); }
+    void ProgressStart(const std::string& label, int minimum, int maximum) override {
+        Add("start " + label + " " + std::to_string(minimum) + " " + std::to_string(maximum));
+    }
+    void ProgressPosition(int position) override { Add("pos " + std::to_string(position)); }
+    void ProgressStop() override { Add("stop"); }
+    void Finished(const JobResult&) override { Add("finished"); }
+
+    std::vector<std::string> events;
+    std::function<void(const std::string&)> hook;
+
+    std::vector<std::string> LogLines() const {
+        std::vector<std::string> lines;
+        for (const auto& e : events) {
+            if (e.rfind("log ", 0) == 0) lines.push_back(e.substr(4));
+        }
+        return lines;
+    }
+
+private:
+    void Add(const std::string& event) {
+        events.push_back(event);
+        if (hook) hook(event);
+    }
+};
+
+std::string WriteSequence(const std::string& dir, int frames) {
+    SyntheticOptions o;
+    o.frames = frames;
+    const std::string path = dir + "/seq.qcif";
+    testsupport::WriteFile(path, GenerateSyntheticSequence(o));
+    return path;
+}
+
+CodecSettings SettingsFor(const VideoFile& file, bool showSnr) {
+    CodecSettings s = LoadSettings({});
+    s.general.ShowSNR = showSnr ? 1 : 0;
+    ReinitEncoderParams({}, file.frameCount(), file.format(), file.width(), file.height(), &s);
+    return s;
+}
+
+TEST(EncodeJobApi, ReportsInOrderAndStopsKeepingTheOutput) {
+    const std::string dir = testsupport::MakeTempDir("jobs-encode-stop");
+    VideoFile input;
+    ASSERT_TRUE(input.Open(WriteSequence(dir, 10)));
+    EncodeJobConfig config;
+    config.input = &input;
+    config.outputPath = dir + "/out.263";
+    config.settings = SettingsFor(input, true);
+
+    EncodeJob job;
+    Recorder recorder;
+    recorder.hook = [&](const std::string& e) {
+        if (e == "pos 3") job.Stop();  // the frame under way finishes; the next is not started
+    };
+    std::string error;
+    ASSERT_TRUE(job.Start(config, recorder, &error)) << error;
+    const JobResult& result = job.Wait();
+    EXPECT_FALSE(result.completed);
+    EXPECT_EQ(result.frames, 4);
+
+    ASSERT_GE(recorder.events.size(), 3u);
+    EXPECT_EQ(recorder.events.front(), "start Encoding: 0 9");
+    EXPECT_EQ(recorder.events[recorder.events.size() - 2], "stop");
+    EXPECT_EQ(recorder.events.back(), "finished");
+    const auto lines = recorder.LogLines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "-> Encoding terminated (4 frames encoded)"), lines.end());
+
+    // Everything coded before the stop is in the file: the byte counts of the four frame lines.
+    static const std::regex frameLine(R"(^-> Frame \d+ \((\d+) bytes\).*)");
+    size_t reported = 0;
+    int frameLines = 0;
+    for (const auto& line : lines) {
+        std::smatch m;
+        if (std::regex_match(line, m, frameLine)) {
+            reported += std::stoul(m[1]);
+            ++frameLines;
+        }
+    }
+    EXPECT_EQ(frameLines, 4);
+    EXPECT_EQ(testsupport::ReadFile(config.outputPath).size(), reported);
+    EXPECT_EQ(result.outputBytes, reported);
+
+    // And it decodes to those four pictures.
+    VideoFile stream;
+    ASSERT_TRUE(stream.Open(config.outputPath));
+    DecodeJobConfig decode;
+    decode.input = &stream;
+    decode.outputPath = dir + "/out.qcif";
+    decode.settings = config.settings;
+    DecodeJob decoder;
+    Recorder decodeRecorder;
+    ASSERT_TRUE(decoder.Start(decode, decodeRecorder));
+    EXPECT_TRUE(decoder.Wait().completed);
+    EXPECT_EQ(testsupport::ReadFile(decode.outputPath).size(), 4u * 38016);
+}
+
+TEST(DecodeJobApi, StopPartWayEndsTerminatedWithPicturesKept) {
+    const std::string dir = testsupport::MakeTempDir("jobs-decode-stop");
+    VideoFile input;
+    ASSERT_TRUE(input.Open(WriteSequence(dir, 6)));
+    EncodeJobConfig config;
+    config.input = &input;
+    config.outputPath = dir + "/s.263";
+    config.settings = SettingsFor(input, false);
+    EncodeJob encoder;
+    Recorder quiet;
+    std::string error;
+    ASSERT_TRUE(encoder.Start(config, quiet, &error));
+    ASSERT_TRUE(encoder.Wait().completed);
+
+    VideoFile stream;
+    ASSERT_TRUE(stream.Open(config.outputPath));
+    DecodeJobConfig decode;
+    decode.input = &stream;
+    decode.settings = config.settings;
+    DecodeJob job;
+    Recorder recorder;
+    int positions = 0;
+    recorder.hook = [&](const std::string& e) {
+        if (e.rfind("pos ", 0) == 0 && ++positions == 3) job.Stop();
+    };
+    ASSERT_TRUE(job.Start(decode, recorder));
+    const JobResult& result = job.Wait();
+    EXPECT_FALSE(result.completed);
+    EXPECT_EQ(recorder.events.front(), "start Decoding: 0 100");
+    const auto lines = recorder.LogLines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].rfind("-> Decoding started: input file " + config.outputPath, 0), 0u);
+    EXPECT_EQ(lines[1], "-> Decoding terminated !");
+    // Three calls: two pictures came back (one call late), the flush adds the third.
+    EXPECT_EQ(result.outputPath, dir + "/s_.qcif");
+    EXPECT_EQ(testsupport::ReadFile(result.outputPath).size(), 3u * 38016);
+}
+
+TEST(EncodeJobApi, ParallelRunsUseTheirOwnEncoders) {
+    const std::string dir = testsupport::MakeTempDir("jobs-parallel");
+    VideoFile input;
+    ASSERT_TRUE(input.Open(WriteSequence(dir, 6)));
+    EncodeJob jobs[3];
+    Recorder recorders[3];
+    for (int i = 0; i < 3; ++i) {
+        EncodeJobConfig config;
+        config.input = &input;
+        config.outputPath = dir + "/out" + std::to_string(i) + ".263";
+        config.settings = SettingsFor(input, i == 0);
+        std::string error;
+        ASSERT_TRUE(jobs[i].Start(config, recorders[i], &error)) << error;
+    }
+    for (auto& job : jobs) EXPECT_TRUE(job.Wait().completed);
+    const auto reference = testsupport::ReadFile(dir + "/out0.263");
+    EXPECT_FALSE(reference.empty());
+    EXPECT_EQ(testsupport::ReadFile(dir + "/out1.263"), reference);
+    EXPECT_EQ(testsupport::ReadFile(dir + "/out2.263"), reference);
+}
+
+TEST(JobApi, Refusals) {
+    const std::string dir = testsupport::MakeTempDir("jobs-refusals");
+    VideoFile qcif;
+    ASSERT_TRUE(qcif.Open(WriteSequence(dir, 2)));
+    EncodeJobConfig config;
+    config.input = &qcif;
+    config.outputPath = dir + "/missing/out.263";
+    config.settings = SettingsFor(qcif, false);
+    EncodeJob encode;
+    Recorder recorder;
+    std::string error;
+    EXPECT_FALSE(encode.Start(config, recorder, &error));
+    EXPECT_EQ(error, "Error Opening " + dir + "/missing/out.263");
+    EXPECT_TRUE(recorder.events.empty());
+
+    SyntheticOptions o;
+    o.width = 352;
+    o.height = 288;
+    o.frames = 1;
+    testsupport::WriteFile(dir + "/b.cif", GenerateSyntheticSequence(o));
+    VideoFile cif;
+    ASSERT_TRUE(cif.Open(dir + "/b.cif"));
+    CompareJob compare;
+    EXPECT_FALSE(compare.Start(qcif, cif, recorder));
+    ASSERT_EQ(recorder.events.size(), 1u);
+    EXPECT_EQ(recorder.events[0], "error Can't compare video files of\ndifferent formats/frame sizes");
+
+    DecodeJob decode;
+    DecodeJobConfig notStream;
+    notStream.input = &qcif;
+    EXPECT_FALSE(decode.Start(notStream, recorder));
+}
+
+TEST(CompareJobApi, MeasureMatchesTheDocumentedValues) {
+    // One chroma sample of a QCIF picture off by 16: MSE_U = 256 / 6336, 62.07 dB.
+    std::vector<uint8_t> a(38016, 100), b(38016, 100);
+    b[176 * 144 + 5] = 116;
+    double y, u, v;
+    MeasureFrameSnr(a.data(), b.data(), 176, 144, &y, &u, &v);
+    EXPECT_EQ(y, 1000.0);
+    EXPECT_EQ(Format("%0.2f", u), "62.07");
+    EXPECT_EQ(v, 1000.0);
+    // Every luma sample off by one: 48.13 dB.
+    std::vector<uint8_t> c = a;
+    for (int i = 0; i < 176 * 144; ++i) c[i] = 101;
+    MeasureFrameSnr(a.data(), c.data(), 176, 144, &y, &u, &v);
+    EXPECT_EQ(Format("%0.2f", y), "48.13");
+}
+
+}  // namespace
+}  // namespace tessaro
