@@ -171,6 +171,24 @@ TEST(InputCopy, CustomSizeIsEdgeExtended) {
     }
 }
 
+// The largest format full of noise: the I-picture is far larger than one raw picture.
+TEST(WorstCase, NoiseIn16Cif) {
+    const int w = 1408, h = 1152;
+    std::mt19937 rng(3);
+    std::vector<uint8_t> noise(enctest::FrameBytes(w, h));
+    for (auto& v : noise) v = static_cast<uint8_t>(rng());
+    EncoderParams p = enctest::BaseParams(5, w, h, 1);
+    p.IQuantizer = 5;
+    p.UseModifiedQuant = 1;
+    auto e = enctest::OpenEncoder(p);
+    ASSERT_TRUE(e);
+    uint32_t intra = 0, bytes = 0;
+    ASSERT_EQ(EncodeFrame(*e, 0, 1, &intra, noise.data(), &bytes), 0);
+    EXPECT_GT(bytes, noise.size());
+    EXPECT_LE(bytes, e->output.size());
+    EXPECT_FALSE(e->writer.Overflowed());
+}
+
 // Content that makes every level large must fit the output buffer, with or without Annex T, and
 // the schedule must go on afterwards.
 TEST(WorstCase, NoiseAndCheckerboardAtQuantiserFive) {
