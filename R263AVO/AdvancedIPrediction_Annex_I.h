@@ -86,7 +86,8 @@ const int16_t* AicAboveNeighbour(int b, const int16_t current[6][64], const AicM
 // inverse quantisation and reconstruction. `levels` receives the levels to code (raster order,
 // scanned with the scan of the returned mode), `recon` the reconstructed coefficients, which go
 // through the inverse transform into the picture and, with AicStoreMacroblock, into the stores.
-// The stores are only read here. Returns the mode.
+// The neighbours come from stores.Above(column) and stores.left (none in column 0). The stores
+// are only read here. Returns the mode.
 int AicCodeMacroblock(const int16_t pixels[6][64], int qp, int chromaQp, bool modifiedQuant,
                       const AicStores& stores, int column, int16_t levels[6][64], int16_t recon[6][64]);
 

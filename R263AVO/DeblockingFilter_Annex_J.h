@@ -36,7 +36,8 @@ void FilterAcrossColumn(uint8_t* right, int stride, const DeblockRamp& ramp);
 // the last macroblock row its own vertical edges. An edge is filtered only when one of the two
 // blocks beside it has its flag set in `codedBlockFlags` (6 bytes per macroblock: Y0, Y1, Y2, Y3,
 // Cb, Cr). Luma uses STRENGTH(qp); chroma the same, or STRENGTH of the chroma quantiser when
-// `modifiedQuant` (Annex T) is on. Picture borders are never filtered.
+// `modifiedQuant` (Annex T) is on. Picture borders are never filtered. Does nothing when (x, y)
+// is not a macroblock position of the picture or `mbNumber` is not the macroblock there.
 void DeblockMacroblock(const PictureView& picture, const uint8_t* codedBlockFlags, int mbNumber, int x, int y,
                        int qp, bool modifiedQuant);
 
