@@ -51,10 +51,14 @@ namespace {
 // One half (8 pixels) of the colour transform in 16-bit lanes. Products are unsigned (at most
 // 129 x 255 = 32895), shifted logically, then combined as signed values well inside int16.
 inline void Transform8(__m128i y, __m128i u, __m128i v, __m128i* b, __m128i* g, __m128i* r) {
-    const __m128i yy = _mm_sub_epi16(_mm_srli_epi16(_mm_mullo_epi16(y, _mm_set1_epi16(74)), 6), _mm_set1_epi16(18));
-    const __m128i rt = _mm_sub_epi16(_mm_srli_epi16(_mm_mullo_epi16(v, _mm_set1_epi16(102)), 6), _mm_set1_epi16(204));
-    const __m128i g1 = _mm_sub_epi16(_mm_srli_epi16(_mm_mullo_epi16(u, _mm_set1_epi16(25)), 6), _mm_set1_epi16(50));
-    const __m128i g2 = _mm_sub_epi16(_mm_srli_epi16(_mm_mullo_epi16(v, _mm_set1_epi16(52)), 6), _mm_set1_epi16(104));
+    const __m128i yy =
+        _mm_sub_epi16(_mm_srli_epi16(_mm_mullo_epi16(y, _mm_set1_epi16(74)), 6), _mm_set1_epi16(18));
+    const __m128i rt =
+        _mm_sub_epi16(_mm_srli_epi16(_mm_mullo_epi16(v, _mm_set1_epi16(102)), 6), _mm_set1_epi16(204));
+    const __m128i g1 =
+        _mm_sub_epi16(_mm_srli_epi16(_mm_mullo_epi16(u, _mm_set1_epi16(25)), 6), _mm_set1_epi16(50));
+    const __m128i g2 =
+        _mm_sub_epi16(_mm_srli_epi16(_mm_mullo_epi16(v, _mm_set1_epi16(52)), 6), _mm_set1_epi16(104));
     const __m128i bt =
         _mm_sub_epi16(_mm_srli_epi16(_mm_mullo_epi16(u, _mm_set1_epi16(129)), 6), _mm_set1_epi16(258));
     *b = _mm_add_epi16(yy, bt);
@@ -75,10 +79,10 @@ int I420ToBgrRow(const uint8_t* luma, const uint8_t* cb, const uint8_t* cr, uint
         const __m128i u = _mm_unpacklo_epi8(u8, u8);  // each chroma sample serves two pixels
         const __m128i v = _mm_unpacklo_epi8(v8, v8);
         __m128i bl, gl, rl, bh, gh, rh;
-        Transform8(_mm_unpacklo_epi8(y, zero), _mm_unpacklo_epi8(u, zero), _mm_unpacklo_epi8(v, zero), &bl, &gl,
-                   &rl);
-        Transform8(_mm_unpackhi_epi8(y, zero), _mm_unpackhi_epi8(u, zero), _mm_unpackhi_epi8(v, zero), &bh, &gh,
-                   &rh);
+        Transform8(_mm_unpacklo_epi8(y, zero), _mm_unpacklo_epi8(u, zero), _mm_unpacklo_epi8(v, zero), &bl,
+                   &gl, &rl);
+        Transform8(_mm_unpackhi_epi8(y, zero), _mm_unpackhi_epi8(u, zero), _mm_unpackhi_epi8(v, zero), &bh,
+                   &gh, &rh);
         // packus clips each signed 16-bit value to 0..255.
         _mm_store_si128(reinterpret_cast<__m128i*>(bs), _mm_packus_epi16(bl, bh));
         _mm_store_si128(reinterpret_cast<__m128i*>(gs), _mm_packus_epi16(gl, gh));

@@ -20,11 +20,13 @@
 namespace tessaro::cli {
 namespace {
 
-void PrintError(const std::string& message) { std::fprintf(stderr, "tessaro-cli: %s\n", message.c_str()); }
+void PrintError(const std::string& message) {
+    std::fprintf(stderr, "tessaro-cli: %s\n", message.c_str());
+}
 
 // The user's settings file, with problems reported on standard error.
 class UserStore {
-public:
+  public:
     UserStore() : file_(DefaultSettingsPath()) {
         file_.SetProblemHandler([](const std::string& m) { PrintError("warning: " + m); });
     }
@@ -53,13 +55,13 @@ public:
         return true;
     }
 
-private:
+  private:
     FileSettingsStore file_;
 };
 
 // Answers the picture-size question from --size and re-reads the coder settings on a raw open.
 class CliHost : public VideoFileHost {
-public:
+  public:
     CliHost(const std::string& size, const SettingsMap& values, CodecSettings* settings)
         : size_(size), values_(values), settings_(settings) {}
     bool AskPictureSize(const std::string& title, int* width, int* height) override {
@@ -69,13 +71,14 @@ public:
         }
         char x = 0;
         char rest = 0;
-        return std::sscanf(size_.c_str(), "%d%c%d%c", width, &x, height, &rest) == 3 && (x == 'x' || x == 'X');
+        return std::sscanf(size_.c_str(), "%d%c%d%c", width, &x, height, &rest) == 3 &&
+               (x == 'x' || x == 'X');
     }
     void RawOpened(int frameCount, int format, int width, int height) override {
         ReinitEncoderParams(values_, frameCount, format, width, height, settings_);
     }
 
-private:
+  private:
     std::string size_;
     const SettingsMap& values_;
     CodecSettings* settings_;
@@ -84,7 +87,7 @@ private:
 // While alive, SIGINT and SIGTERM stop the job (after its current frame) instead of killing the
 // process, so that everything written so far stays in a properly closed file.
 class StopOnSignal {
-public:
+  public:
     explicit StopOnSignal(Job& job) {
         sigset_t set;
         sigemptyset(&set);
@@ -107,13 +110,15 @@ public:
         pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
     }
 
-private:
+  private:
     sigset_t previous_;
     std::atomic<bool> done_{false};
     std::thread waiter_;
 };
 
-bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+bool Exists(const std::string& path) {
+    return access(path.c_str(), F_OK) == 0;
+}
 
 // INPUT with its extension replaced by ".263".
 std::string DerivedOutput(const std::string& input) {
@@ -235,14 +240,17 @@ int RunInfo(const std::string& path, const CommonOptions& common) {
         return 1;
     }
     std::printf("File: %s\n", file.name().c_str());
-    std::printf("Format: %s (%d), %dx%d\n", FormatName(file.format()), file.format(), file.width(), file.height());
+    std::printf("Format: %s (%d), %dx%d\n", FormatName(file.format()), file.format(), file.width(),
+                file.height());
     if (file.isRaw()) {
-        std::printf("Type: raw YUV 4:2:0 (I420), %lld bytes per frame\n", static_cast<long long>(file.frameBytes()));
+        std::printf("Type: raw YUV 4:2:0 (I420), %lld bytes per frame\n",
+                    static_cast<long long>(file.frameBytes()));
         std::printf("Frames: %d\n", file.frameCount());
         std::printf("Frame rate: %.1f fps\n", file.frameRate());
         std::printf("Bitrate: %.1f Kbps\n", file.bitrateKbps());
     } else {
-        std::printf("Type: H.263 bitstream, %llu bytes\n", static_cast<unsigned long long>(file.bitstreamSize()));
+        std::printf("Type: H.263 bitstream, %llu bytes\n",
+                    static_cast<unsigned long long>(file.bitstreamSize()));
         std::printf("Decoded name: %s\n", file.decodedName().c_str());
     }
     return 0;
@@ -251,7 +259,8 @@ int RunInfo(const std::string& path, const CommonOptions& common) {
 int RunGenerate(const std::string& format, int frames, const std::string& output, unsigned seed) {
     SyntheticOptions o;
     if (!ParseSizeName(format, &o.width, &o.height)) {
-        PrintError("unknown picture size " + format + " (sqcif, qcif, cif, 4cif, 16cif or WxH with even sizes)");
+        PrintError("unknown picture size " + format +
+                   " (sqcif, qcif, cif, 4cif, 16cif or WxH with even sizes)");
         return 2;
     }
     if (frames < 1) {

@@ -9,7 +9,7 @@
 namespace tessaro::cli {
 
 class ConsoleObserver : public JobObserver {
-public:
+  public:
     ConsoleObserver();
     void Log(const std::string& line) override;
     void Error(const std::string& message) override;
@@ -17,7 +17,7 @@ public:
     void ProgressPosition(int position) override;
     void ProgressStop() override;
 
-private:
+  private:
     void ClearBar();
     void DrawBar();
 

@@ -21,10 +21,12 @@ int main(int argc, char** argv) {
     EncodeOptions encode;
     CLI::App* enc = app.add_subcommand("encode", "Encode a raw YUV sequence into an H.263+ bitstream");
     enc->add_option("INPUT", encode.input, "Raw sequence (.sqcif .qcif .cif .4cif .16cif .cst)")->required();
-    enc->add_option("-o,--output", encode.output, "Bitstream file (default: General/DefaultOutputFile, else INPUT.263)");
+    enc->add_option("-o,--output", encode.output,
+                    "Bitstream file (default: General/DefaultOutputFile, else INPUT.263)");
     enc->add_option("--start", encode.start, "First frame of the range")->check(CLI::NonNegativeNumber);
     enc->add_option("--end", encode.end, "Last frame of the range")->check(CLI::NonNegativeNumber);
-    enc->add_option("--recon", encode.recon, "Write the reconstructed pictures (display order) to this raw file");
+    enc->add_option("--recon", encode.recon,
+                    "Write the reconstructed pictures (display order) to this raw file");
     addSize(enc);
     addSet(enc);
 

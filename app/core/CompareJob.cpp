@@ -11,7 +11,8 @@ bool CompareJob::Start(const VideoFile& first, const VideoFile& second, JobObser
         observer.Error("Error Opening " + (first.isRaw() ? second.name() : first.name()));
         return false;
     }
-    if (first.format() != second.format() || first.width() != second.width() || first.height() != second.height()) {
+    if (first.format() != second.format() || first.width() != second.width() ||
+        first.height() != second.height()) {
         observer.Error("Can't compare video files of\ndifferent formats/frame sizes");
         return false;
     }
@@ -28,7 +29,8 @@ void CompareJob::Run() {
     const VideoFile& b = *second_;
     out.Log(Format("-> Comparing video files: %s and %s", a.name().c_str(), b.name().c_str()));
     const int n = std::min(a.frameCount(), b.frameCount());
-    std::vector<uint8_t> frameA(static_cast<size_t>(a.frameBytes())), frameB(static_cast<size_t>(b.frameBytes()));
+    std::vector<uint8_t> frameA(static_cast<size_t>(a.frameBytes())),
+        frameB(static_cast<size_t>(b.frameBytes()));
     double sumY = 0.0, sumU = 0.0, sumV = 0.0;
     int compared = 0;
     for (int i = 0; i < n && running_.load(); ++i) {
@@ -49,8 +51,8 @@ void CompareJob::Run() {
         sumV += v;
         ++compared;
     }
-    out.Log(Format("-> Average SNR: SNR_Y = %0.4f, SNR_U = %0.4f, SNR_V = %0.4f", sumY / compared, sumU / compared,
-                   sumV / compared));
+    out.Log(Format("-> Average SNR: SNR_Y = %0.4f, SNR_U = %0.4f, SNR_V = %0.4f", sumY / compared,
+                   sumU / compared, sumV / compared));
     out.Log(Format("-> Total frames compared: %d", compared));
     out.Log("");
     result_.completed = running_.load();

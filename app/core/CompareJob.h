@@ -10,13 +10,13 @@
 namespace tessaro {
 
 class CompareJob : public Job {
-public:
+  public:
     // Starts the worker on two open raw sequences (both must outlive the run). When their formats
     // or sizes differ, reports "Can't compare video files of\ndifferent formats/frame sizes"
     // through observer.Error(), logs nothing and returns false.
     bool Start(const VideoFile& first, const VideoFile& second, JobObserver& observer);
 
-private:
+  private:
     void Run() override;
     const VideoFile* first_ = nullptr;
     const VideoFile* second_ = nullptr;

@@ -71,15 +71,16 @@ void DecodeJob::Run() {
     while (position < size && running_.load()) {
         const uint32_t before = position;
         const Clock::time_point t0 = Clock::now();
-        const uint8_t* picture =
-            r263iri::DecodePicture(*decoder, stream.data(), size, &position, &pictureBytes, position == 0 ? 1 : 0);
+        const uint8_t* picture = r263iri::DecodePicture(*decoder, stream.data(), size, &position,
+                                                        &pictureBytes, position == 0 ? 1 : 0);
         decodeTime += Clock::now() - t0;
         if (pictureBytes == 0xFFFFFFFFu) {  // the decoder could not allocate its stores
             running_.store(false);
             break;
         }
         if (picture) {
-            if (pictureBytes == 0 || pictureBytes > kMaxPictureBytes || !WriteFully(fd, picture, pictureBytes)) {
+            if (pictureBytes == 0 || pictureBytes > kMaxPictureBytes ||
+                !WriteFully(fd, picture, pictureBytes)) {
                 running_.store(false);
             } else {
                 ++written;
@@ -106,9 +107,11 @@ void DecodeJob::Run() {
     if (general.LogInfoCoder) {
         if (completed) {
             const double ms = std::chrono::duration<double, std::milli>(decodeTime).count();
-            out.Log(Format("-> Decoding completed: output file %s (%d frames)", outputPath.c_str(), pictures));
-            out.Log(Format("-> Decoding time: %d ms",
-                           static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(decodeTime).count())));
+            out.Log(
+                Format("-> Decoding completed: output file %s (%d frames)", outputPath.c_str(), pictures));
+            out.Log(Format(
+                "-> Decoding time: %d ms",
+                static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(decodeTime).count())));
             out.Log(Format("-> Decoding speed: %0.1f fps", pictures * 1000.0 / ms));
             out.Log("");
         } else {

@@ -19,11 +19,11 @@ struct DecodeJobConfig {
 };
 
 class DecodeJob : public Job {
-public:
+  public:
     // Starts the worker. False when `input` is not an opened bitstream.
     bool Start(const DecodeJobConfig& config, JobObserver& observer);
 
-private:
+  private:
     void Run() override;
     DecodeJobConfig config_;
     JobObserver* observer_ = nullptr;

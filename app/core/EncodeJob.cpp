@@ -27,7 +27,7 @@ struct EncoderDeleter {
 // Collects the reconstructed pictures (which come in coding order when B-pictures are on) and
 // writes them in display order, cropped to the input size.
 class ReconWriter {
-public:
+  public:
     ReconWriter(int fd, int width, int height, int64_t frameBytes)
         : fd_(fd), width_(width), height_(height), frameBytes_(frameBytes) {}
 
@@ -60,7 +60,7 @@ public:
         return ok_;
     }
 
-private:
+  private:
     void WriteBefore(int limit) {
         while (!pending_.empty() && pending_.begin()->first < limit) {
             const auto& frame = pending_.begin()->second;
@@ -80,7 +80,9 @@ int WholeMilliseconds(Clock::duration d) {
     return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
 }
 
-double Milliseconds(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+double Milliseconds(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
 
 }  // namespace
 
@@ -186,8 +188,8 @@ void EncodeJob::Run() {
             if (stats.SnrY == 1000.0 && stats.SnrU == 1000.0 && stats.SnrV == 1000.0) {
                 out.Log(Format("-> Frame %d: identical (SNR_Y = SNR_U = SNR_V = 1000.00)", n));
             } else {
-                out.Log(Format("-> Frame %d (%u bytes), SNR_Y = %0.2f, SNR_U = %0.2f, SNR_V = %0.2f", n, byteCount,
-                               stats.SnrY, stats.SnrU, stats.SnrV));
+                out.Log(Format("-> Frame %d (%u bytes), SNR_Y = %0.2f, SNR_U = %0.2f, SNR_V = %0.2f", n,
+                               byteCount, stats.SnrY, stats.SnrU, stats.SnrV));
             }
             sumY += stats.SnrY;
             sumU += stats.SnrU;
@@ -218,19 +220,21 @@ void EncodeJob::Run() {
     if (close(outputFd_) != 0) running_.store(false);
     outputFd_ = -1;
     struct stat st {};
-    const uint64_t outputBytes = stat(config_.outputPath.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+    const uint64_t outputBytes =
+        stat(config_.outputPath.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
 
     const bool completed = running_.load();
     if (general.LogInfoCoder) {
-        out.Log(Format(completed ? "-> Encoding completed (%d frames encoded)" : "-> Encoding terminated (%d frames encoded)",
+        out.Log(Format(completed ? "-> Encoding completed (%d frames encoded)"
+                                 : "-> Encoding terminated (%d frames encoded)",
                        encodedCount));
         out.Log(Format("-> Output file %s (%llu bytes)", config_.outputPath.c_str(),
                        static_cast<unsigned long long>(outputBytes)));
         // Single precision as in the rest of the rate arithmetic; the kilobit count is an integer.
         const float target = static_cast<float>(params.Bitrate) * 0.001f;
         const float kilobits = static_cast<float>(outputBytes * 8 / 1000);
-        const float actual = (params.FrameRateTarget / static_cast<float>(params.FrameRateActual)) * kilobits /
-                             static_cast<float>(encodedCount);
+        const float actual = (params.FrameRateTarget / static_cast<float>(params.FrameRateActual)) *
+                             kilobits / static_cast<float>(encodedCount);
         out.Log(Format("-> Target bitrate: %0.1f Kbps, actual bitrate: %0.1f Kbps", target, actual));
         out.Log(Format("-> Encoding time: %d ms", WholeMilliseconds(encodeTime)));
         out.Log(Format("-> Encoding speed: %0.1f fps", encodedCount * 1000.0 / Milliseconds(encodeTime)));

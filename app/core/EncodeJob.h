@@ -18,12 +18,12 @@ struct EncodeJobConfig {
 };
 
 class EncodeJob : public Job {
-public:
+  public:
     // Creates the output files, clamps the frame range to the file, and starts the worker. False
     // with `error` ("Error Opening <path>") when a file cannot be created; nothing starts then.
     bool Start(const EncodeJobConfig& config, JobObserver& observer, std::string* error);
 
-private:
+  private:
     void Run() override;
     EncodeJobConfig config_;
     JobObserver* observer_ = nullptr;

@@ -52,7 +52,9 @@ double Sse(const uint8_t* a, const uint8_t* b, size_t n) {
     return static_cast<double>(sum);
 }
 
-double Psnr(double mse) { return mse == 0.0 ? 1000.0 : 10.0 * std::log10(65025.0 / mse); }
+double Psnr(double mse) {
+    return mse == 0.0 ? 1000.0 : 10.0 * std::log10(65025.0 / mse);
+}
 
 }  // namespace
 

@@ -21,7 +21,7 @@ struct JobResult {
 // until it returns; an interface that must handle them on its own thread marshals each call there
 // and waits for it.
 class JobObserver {
-public:
+  public:
     virtual ~JobObserver() = default;
     // One log line ("-> ..." or an empty line that ends a summary).
     virtual void Log(const std::string& line) = 0;
@@ -38,7 +38,7 @@ public:
 
 // A job that runs on a worker thread of its own. Stop() asks it to end after the current frame.
 class Job {
-public:
+  public:
     virtual ~Job();
     Job() = default;
     Job(const Job&) = delete;
@@ -49,14 +49,14 @@ public:
     // Waits for the worker to end; returns its result.
     const JobResult& Wait();
 
-protected:
+  protected:
     // Starts `Run` on a new thread with running set.
     void Launch();
     virtual void Run() = 0;
     std::atomic<bool> running_{false};
     JobResult result_;
 
-private:
+  private:
     std::thread worker_;
 };
 

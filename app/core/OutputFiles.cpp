@@ -114,7 +114,9 @@ bool CreateNamedOutput(const std::string& path, int* fd) {
     return *fd >= 0;
 }
 
-bool CreatedByThisProcess(const std::string& path) { return IsRemembered(path); }
+bool CreatedByThisProcess(const std::string& path) {
+    return IsRemembered(path);
+}
 
 bool DeleteDecodedFile(const std::string& path) {
     if (!IsRemembered(path)) return false;

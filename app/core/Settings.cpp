@@ -22,69 +22,103 @@ constexpr SettingKind S = SettingKind::kString;
 // Keys, defaults and accepted ranges of every persisted value, grouped as in the settings sheet.
 const Entry kEntries[] = {
     {{"General/LogInfoCoder", N, 1, 0, 1, true, "log lines of the jobs on/off"},
-     [](CodecSettings& s) { return &s.general.LogInfoCoder; }, nullptr},
+     [](CodecSettings& s) { return &s.general.LogInfoCoder; },
+     nullptr},
     {{"General/ShowSNR", N, 0, 0, 1, true, "per-frame and average SNR lines of the encode job"},
-     [](CodecSettings& s) { return &s.general.ShowSNR; }, nullptr},
+     [](CodecSettings& s) { return &s.general.ShowSNR; },
+     nullptr},
     {{"General/ShowProgress", N, 1, 0, 1, true, "progress indicator of the encode and decode jobs"},
-     [](CodecSettings& s) { return &s.general.ShowProgress; }, nullptr},
-    {{"General/StartupFile", S, 0, 0, 0, true, "file opened when the application starts"}, nullptr,
+     [](CodecSettings& s) { return &s.general.ShowProgress; },
+     nullptr},
+    {{"General/StartupFile", S, 0, 0, 0, true, "file opened when the application starts"},
+     nullptr,
      [](CodecSettings& s) { return &s.general.StartupFile; }},
     {{"General/DefaultOutputFile", S, 0, 0, 0, true, "bitstream written by the encode job without asking"},
-     nullptr, [](CodecSettings& s) { return &s.general.DefaultOutputFile; }},
-    {{"General/DeleteDecodedFile", N, 1, 0, 1, true, "delete a bitstream's decoded file when its window closes"},
-     [](CodecSettings& s) { return &s.general.DeleteDecodedFile; }, nullptr},
+     nullptr,
+     [](CodecSettings& s) { return &s.general.DefaultOutputFile; }},
+    {{"General/DeleteDecodedFile", N, 1, 0, 1, true,
+      "delete a bitstream's decoded file when its window closes"},
+     [](CodecSettings& s) { return &s.general.DeleteDecodedFile; },
+     nullptr},
     {{"General/UseErrorConceal", N, 0, 0, 1, true, "stored only"},
-     [](CodecSettings& s) { return &s.general.UseErrorConceal; }, nullptr},
+     [](CodecSettings& s) { return &s.general.UseErrorConceal; },
+     nullptr},
     {{"General/FrameRate", N, 0, 0, 5, false, "playback rate index: 30.0 25.0 15.0 12.5 10.0 8.3 fps"},
-     [](CodecSettings& s) { return &s.frameRateIndex; }, nullptr},
-    {{"General/CurrentDirectory", S, 0, 0, 0, false, "starting folder of the file dialogs"}, nullptr,
+     [](CodecSettings& s) { return &s.frameRateIndex; },
+     nullptr},
+    {{"General/CurrentDirectory", S, 0, 0, 0, false, "starting folder of the file dialogs"},
+     nullptr,
      [](CodecSettings& s) { return &s.currentDirectory; }},
     {{"Coder/SearchWindow", N, 15, 0, 15, true, "motion search range in pixels"},
-     [](CodecSettings& s) { return &s.coder.SearchWindow; }, nullptr},
-    {{"Coder/PQuantizer", N, 13, 1, 31, true, "quantiser of the first P-picture"},
-     [](CodecSettings& s) { return &s.coder.PQuantizer; }, nullptr},
-    {{"Coder/IQuantizer", N, 5, 1, 31, true, "quantiser of I-pictures"},
-     [](CodecSettings& s) { return &s.coder.IQuantizer; }, nullptr},
-    {{"Coder/RateControl", N, 0, 0, 3, true, "0 constant quantiser, 1 picture-level rate control"},
-     [](CodecSettings& s) { return &s.coder.RateControl; }, nullptr},
-    {{"Coder/Bitrate", N, 64000, 14400, 10000000, true, "target bit rate in bits per second"},
-     [](CodecSettings& s) { return &s.coder.Bitrate; }, nullptr},
-    {{"Coder/FrameRateActual", N, 1, 1, 3, true, "code every N-th input frame"},
-     [](CodecSettings& s) { return &s.coder.FrameRateActual; }, nullptr},
-    {{"Coder/FrameRateInput", N, 1, 1, 3, true, "input frame period in ticks of the target rate"},
-     [](CodecSettings& s) { return &s.coder.FrameRateInput; }, nullptr},
-    {{"Coder/SyncInsertPeriod", N, 0, 0, 100, true, "stored only"},
-     [](CodecSettings& s) { return &s.coder.SyncInsertPeriod; }, nullptr},
-    {{"Coder/IFramePeriod", N, 0, 0, 300, true, "intra picture every N frames of the range (0 = first only)"},
-     [](CodecSettings& s) { return &s.coder.IFramePeriod; }, nullptr},
-    {{"Coder/IntraMBRefreshPeriod", N, 0, 0, 300, true, "stored only"},
-     [](CodecSettings& s) { return &s.coder.IntraMBRefreshPeriod; }, nullptr},
-    {{"Coder/Speed", N, 1, 1, 5, true, "encoding speed preset"},
-     [](CodecSettings& s) { return &s.coder.Speed; }, nullptr},
-    {{"Coder/GOBMode", N, 0, 0, 1, true, "GOB headers"}, [](CodecSettings& s) { return &s.coder.GOBMode; },
+     [](CodecSettings& s) { return &s.coder.SearchWindow; },
      nullptr},
-    {{"Coder/FrameRateTarget", SettingKind::kFrameRateTarget, 30, 25, 30, true, "target frame rate, 25 or 30"},
-     nullptr, nullptr},
+    {{"Coder/PQuantizer", N, 13, 1, 31, true, "quantiser of the first P-picture"},
+     [](CodecSettings& s) { return &s.coder.PQuantizer; },
+     nullptr},
+    {{"Coder/IQuantizer", N, 5, 1, 31, true, "quantiser of I-pictures"},
+     [](CodecSettings& s) { return &s.coder.IQuantizer; },
+     nullptr},
+    {{"Coder/RateControl", N, 0, 0, 3, true, "0 constant quantiser, 1 picture-level rate control"},
+     [](CodecSettings& s) { return &s.coder.RateControl; },
+     nullptr},
+    {{"Coder/Bitrate", N, 64000, 14400, 10000000, true, "target bit rate in bits per second"},
+     [](CodecSettings& s) { return &s.coder.Bitrate; },
+     nullptr},
+    {{"Coder/FrameRateActual", N, 1, 1, 3, true, "code every N-th input frame"},
+     [](CodecSettings& s) { return &s.coder.FrameRateActual; },
+     nullptr},
+    {{"Coder/FrameRateInput", N, 1, 1, 3, true, "input frame period in ticks of the target rate"},
+     [](CodecSettings& s) { return &s.coder.FrameRateInput; },
+     nullptr},
+    {{"Coder/SyncInsertPeriod", N, 0, 0, 100, true, "stored only"},
+     [](CodecSettings& s) { return &s.coder.SyncInsertPeriod; },
+     nullptr},
+    {{"Coder/IFramePeriod", N, 0, 0, 300, true, "intra picture every N frames of the range (0 = first only)"},
+     [](CodecSettings& s) { return &s.coder.IFramePeriod; },
+     nullptr},
+    {{"Coder/IntraMBRefreshPeriod", N, 0, 0, 300, true, "stored only"},
+     [](CodecSettings& s) { return &s.coder.IntraMBRefreshPeriod; },
+     nullptr},
+    {{"Coder/Speed", N, 1, 1, 5, true, "encoding speed preset"},
+     [](CodecSettings& s) { return &s.coder.Speed; },
+     nullptr},
+    {{"Coder/GOBMode", N, 0, 0, 1, true, "GOB headers"},
+     [](CodecSettings& s) { return &s.coder.GOBMode; },
+     nullptr},
+    {{"Coder/FrameRateTarget", SettingKind::kFrameRateTarget, 30, 25, 30, true,
+      "target frame rate, 25 or 30"},
+     nullptr,
+     nullptr},
     {{"Advanced/UseAdvIntraCoding", N, 0, 0, 1, true, "advanced intra coding (Annex I)"},
-     [](CodecSettings& s) { return &s.coder.UseAdvIntraCoding; }, nullptr},
+     [](CodecSettings& s) { return &s.coder.UseAdvIntraCoding; },
+     nullptr},
     {{"Advanced/UseDeblockFilter", N, 0, 0, 1, true, "deblocking filter (Annex J)"},
-     [](CodecSettings& s) { return &s.coder.UseDeblockFilter; }, nullptr},
+     [](CodecSettings& s) { return &s.coder.UseDeblockFilter; },
+     nullptr},
     {{"Advanced/UseSliceMode", N, 0, 0, 1, true, "slice structure (Annex K)"},
-     [](CodecSettings& s) { return &s.coder.UseSliceMode; }, nullptr},
+     [](CodecSettings& s) { return &s.coder.UseSliceMode; },
+     nullptr},
     {{"Advanced/UseTrueBPictures", N, 0, 0, 1, true, "B-pictures (Annex O)"},
-     [](CodecSettings& s) { return &s.coder.UseTrueBPictures; }, nullptr},
+     [](CodecSettings& s) { return &s.coder.UseTrueBPictures; },
+     nullptr},
     {{"Advanced/BPictures", N, 3, 1, 5, true, "B-pictures between anchors"},
-     [](CodecSettings& s) { return &s.coder.BPictures; }, nullptr},
+     [](CodecSettings& s) { return &s.coder.BPictures; },
+     nullptr},
     {{"Advanced/BQuantizer", N, 13, 1, 31, true, "stored only"},
-     [](CodecSettings& s) { return &s.coder.BQuantizer; }, nullptr},
+     [](CodecSettings& s) { return &s.coder.BQuantizer; },
+     nullptr},
     {{"Advanced/EnhLayerQuantizer", N, 13, 1, 31, true, "stored only"},
-     [](CodecSettings& s) { return &s.coder.EnhLayerQuantizer; }, nullptr},
+     [](CodecSettings& s) { return &s.coder.EnhLayerQuantizer; },
+     nullptr},
     {{"Advanced/UseModifiedQuant", N, 0, 0, 1, true, "modified quantisation (Annex T)"},
-     [](CodecSettings& s) { return &s.coder.UseModifiedQuant; }, nullptr},
+     [](CodecSettings& s) { return &s.coder.UseModifiedQuant; },
+     nullptr},
     {{"Capture/OverlayFlag", N, 0, 0, INT_MAX, false, "overlay mode of the capture window"},
-     [](CodecSettings& s) { return &s.captureOverlay; }, nullptr},
+     [](CodecSettings& s) { return &s.captureOverlay; },
+     nullptr},
     {{"Capture/FrameRate", N, 0, 0, 5, false, "frame rate index of the capture window"},
-     [](CodecSettings& s) { return &s.captureFrameRate; }, nullptr},
+     [](CodecSettings& s) { return &s.captureFrameRate; },
+     nullptr},
 };
 
 const Entry* FindEntry(const std::string& key) {
@@ -107,8 +141,12 @@ float ClampFrameRateTarget(int64_t raw) {
 // Loads one value of the record from the stored values.
 void LoadEntry(const Entry& e, const SettingsMap& values, CodecSettings* s) {
     switch (e.info.kind) {
-        case SettingKind::kNumber: *e.number(*s) = ClampNumber(e.info, ReadNumber(values, e.info.key)); break;
-        case SettingKind::kString: *e.text(*s) = ReadString(values, e.info.key); break;
+        case SettingKind::kNumber:
+            *e.number(*s) = ClampNumber(e.info, ReadNumber(values, e.info.key));
+            break;
+        case SettingKind::kString:
+            *e.text(*s) = ReadString(values, e.info.key);
+            break;
         case SettingKind::kFrameRateTarget:
             s->coder.FrameRateTarget = ClampFrameRateTarget(ReadNumber(values, e.info.key));
             break;
@@ -182,7 +220,8 @@ std::string ReadString(const SettingsMap& values, const std::string& key) {
 
 void LoadGeneral(const SettingsMap& values, CodecSettings* settings) {
     for (const Entry& e : kEntries) {
-        if (StartsWith(e.info.key, "General/") || StartsWith(e.info.key, "Capture/")) LoadEntry(e, values, settings);
+        if (StartsWith(e.info.key, "General/") || StartsWith(e.info.key, "Capture/"))
+            LoadEntry(e, values, settings);
     }
     settings->coder.ComputeSnr = settings->general.ShowSNR != 0 ? 1 : 0;
 }
@@ -197,7 +236,8 @@ void ReinitEncoderParams(const SettingsMap& values, int frameCount, int format, 
     p.Width = width;
     p.Height = height;
     for (const Entry& e : kEntries) {
-        if (StartsWith(e.info.key, "Coder/") || StartsWith(e.info.key, "Advanced/")) LoadEntry(e, values, settings);
+        if (StartsWith(e.info.key, "Coder/") || StartsWith(e.info.key, "Advanced/"))
+            LoadEntry(e, values, settings);
     }
     p.MBlocksPerSlice = width / 16;
     p.PtypeSacFlag = 0;
@@ -217,9 +257,12 @@ std::string SettingText(const CodecSettings& settings, const SettingInfo& info) 
     if (!e) return {};
     CodecSettings& s = const_cast<CodecSettings&>(settings);  // the accessors only read here
     switch (info.kind) {
-        case SettingKind::kNumber: return std::to_string(*e->number(s));
-        case SettingKind::kString: return *e->text(s);
-        case SettingKind::kFrameRateTarget: return std::to_string(static_cast<int>(settings.coder.FrameRateTarget));
+        case SettingKind::kNumber:
+            return std::to_string(*e->number(s));
+        case SettingKind::kString:
+            return *e->text(s);
+        case SettingKind::kFrameRateTarget:
+            return std::to_string(static_cast<int>(settings.coder.FrameRateTarget));
     }
     return {};
 }
@@ -240,8 +283,8 @@ bool ValidateSettingText(const SettingInfo& info, const std::string& text, std::
     if (v == -1) return true;  // back to the default
     const bool anyPositive = std::string(info.key) == "General/ShowSNR";
     if (v < info.minValue || (!anyPositive && v > info.maxValue)) {
-        *error = std::string("value of ") + info.key + " must be between " + std::to_string(info.minValue) + " and " +
-                 std::to_string(info.maxValue) + " (or -1 for the default): " + text;
+        *error = std::string("value of ") + info.key + " must be between " + std::to_string(info.minValue) +
+                 " and " + std::to_string(info.maxValue) + " (or -1 for the default): " + text;
         return false;
     }
     return true;

@@ -22,10 +22,17 @@ std::string Escape(const std::string& text) {
     std::string out;
     for (char ch : text) {
         switch (ch) {
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            default: out += ch;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            default:
+                out += ch;
         }
     }
     return out;
@@ -51,7 +58,9 @@ std::string Trim(const std::string& s) {
     return s.substr(b, e - b + 1);
 }
 
-std::string ErrnoText(int error) { return std::strerror(error); }
+std::string ErrnoText(int error) {
+    return std::strerror(error);
+}
 
 enum class FileState { kMissing, kOk, kCorrupt, kUnreadable, kNotRegular };
 
@@ -130,13 +139,14 @@ bool MakeFolders(const std::string& folder) {
 // A name for the backup copy of a damaged file that does not replace an earlier backup.
 std::string BackupName(const std::string& path) {
     std::string name = path + ".corrupt";
-    for (int k = 2; access(name.c_str(), F_OK) == 0 && k < 1000; ++k) name = path + ".corrupt." + std::to_string(k);
+    for (int k = 2; access(name.c_str(), F_OK) == 0 && k < 1000; ++k)
+        name = path + ".corrupt." + std::to_string(k);
     return name;
 }
 
 // Holds an exclusive advisory lock on "<settings>.lock" for one read-modify-write.
 class LockFile {
-public:
+  public:
     explicit LockFile(const std::string& path) {
         fd_ = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         if (fd_ < 0) return;
@@ -153,7 +163,7 @@ public:
     }
     bool Held() const { return fd_ >= 0; }
 
-private:
+  private:
     int fd_ = -1;
 };
 

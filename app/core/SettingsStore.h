@@ -17,7 +17,7 @@ namespace tessaro {
 using SettingsMap = std::map<std::string, std::string>;
 
 class SettingsStore {
-public:
+  public:
     virtual ~SettingsStore() = default;
 
     // Every stored value; an unreadable store reads as empty.
@@ -31,48 +31,49 @@ public:
     // Receives warnings about the store (corrupt file kept aside, write refused, ...).
     void SetProblemHandler(std::function<void(const std::string&)> handler) { problem_ = std::move(handler); }
 
-protected:
+  protected:
     void Report(const std::string& message) const {
         if (problem_) problem_(message);
     }
 
-private:
+  private:
     std::function<void(const std::string&)> problem_;
 };
 
 // Values held in memory only (tests, and the base of run-only overrides).
 class MemorySettingsStore : public SettingsStore {
-public:
+  public:
     explicit MemorySettingsStore(SettingsMap values = {}) : values_(std::move(values)) {}
     SettingsMap ReadAll() override { return values_; }
     bool Update(const std::function<void(SettingsMap&)>& edit) override;
     int WriteCount() const { return writes_; }
 
-private:
+  private:
     SettingsMap values_;
     int writes_ = 0;
 };
 
 // Reads through to a base store with some values replaced for this run; writes go to the base.
 class OverlaySettingsStore : public SettingsStore {
-public:
-    OverlaySettingsStore(SettingsStore& base, SettingsMap overrides) : base_(base), overrides_(std::move(overrides)) {}
+  public:
+    OverlaySettingsStore(SettingsStore& base, SettingsMap overrides)
+        : base_(base), overrides_(std::move(overrides)) {}
     SettingsMap ReadAll() override;
     bool Update(const std::function<void(SettingsMap&)>& edit) override { return base_.Update(edit); }
 
-private:
+  private:
     SettingsStore& base_;
     SettingsMap overrides_;
 };
 
 class FileSettingsStore : public SettingsStore {
-public:
+  public:
     explicit FileSettingsStore(std::string path) : path_(std::move(path)) {}
     SettingsMap ReadAll() override;
     bool Update(const std::function<void(SettingsMap&)>& edit) override;
     const std::string& Path() const { return path_; }
 
-private:
+  private:
     std::string path_;
 };
 

@@ -19,8 +19,8 @@ struct FormatInfo {
 };
 
 // Picture sizes of the H.263 source formats 1..5.
-const FormatInfo kFormats[] = {{"sqcif", 128, 96}, {"qcif", 176, 144}, {"cif", 352, 288},
-                               {"4cif", 704, 576}, {"16cif", 1408, 1152}};
+const FormatInfo kFormats[] = {
+    {"sqcif", 128, 96}, {"qcif", 176, 144}, {"cif", 352, 288}, {"4cif", 704, 576}, {"16cif", 1408, 1152}};
 
 constexpr uint32_t kFourccI420 = 'I' | ('4' << 8) | ('2' << 16) | (static_cast<uint32_t>('0') << 24);
 
@@ -73,9 +73,9 @@ double FrameRateOfIndex(int index) {
 bool PeekPictureSize(const uint8_t* bytes, size_t size, BitstreamPeek* peek) {
     if (size < 5) return false;
     if (bytes[0] != 0 || bytes[1] != 0 || (bytes[2] >> 2) != 0x20) return false;  // picture start code
-    int format = (bytes[4] & 0x1C) >> 2;  // PTYPE source format
+    int format = (bytes[4] & 0x1C) >> 2;                                          // PTYPE source format
     int width = 0, height = 0;
-    if (format == 7) {  // PLUSPTYPE
+    if (format == 7) {                                         // PLUSPTYPE
         if (size < 6 || (bytes[5] & 0x80) == 0) return false;  // UFEP must announce OPPTYPE
         format = (bytes[5] & 0x70) >> 4;
         if (format == kCustom) {
@@ -109,7 +109,9 @@ VideoFile::VideoFile(int frameRateIndex) {
     frameRate_ = FrameRateOfIndex(frameRateIndex_);
 }
 
-VideoFile::~VideoFile() { Close(); }
+VideoFile::~VideoFile() {
+    Close();
+}
 
 void VideoFile::Close() {
     if (fd_ >= 0) close(fd_);

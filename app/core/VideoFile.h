@@ -19,7 +19,7 @@ double FrameRateOfIndex(int index);
 
 // What an open may need from its caller.
 class VideoFileHost {
-public:
+  public:
     virtual ~VideoFileHost() = default;
     // The picture size of a ".cst" file; `title` is the file name without its folder. False when
     // the user gives none.
@@ -45,7 +45,7 @@ bool PeekPictureSize(const uint8_t* bytes, size_t size, BitstreamPeek* peek);
 std::string DecodedFileName(const std::string& bitstreamPath, int format);
 
 class VideoFile {
-public:
+  public:
     explicit VideoFile(int frameRateIndex = 0);
     ~VideoFile();
     VideoFile(const VideoFile&) = delete;
@@ -87,7 +87,7 @@ public:
     // Display picture of width x height x 3 bytes (bottom-up BGR), zero-filled at open.
     std::vector<uint8_t>& rgbBuffer() { return rgbBuffer_; }
 
-private:
+  private:
     bool Fail(const std::string& message);
     bool FinishRaw(VideoFileHost* host);
     void ComputeBitrate();

@@ -18,15 +18,16 @@ void CliTest::SetUp() {
 }
 
 int CliTest::Shell(const std::string& command, std::string* out) {
-    const std::string full = "cd '" + dir_ + "' && export XDG_CONFIG_HOME='" + dir_ + "/config' XDG_CACHE_HOME='" +
-                             dir_ + "/cache' && { " + command + "\n}";
+    const std::string full = "cd '" + dir_ + "' && export XDG_CONFIG_HOME='" + dir_ +
+                             "/config' XDG_CACHE_HOME='" + dir_ + "/cache' && { " + command + "\n}";
     return testsupport::RunCommand(full, out);
 }
 
 CliRun CliTest::Cli(const std::string& args) {
     CliRun run;
     const std::string errFile = dir_ + "/.stderr";
-    run.status = Shell("'" + testsupport::BinDir() + "/tessaro-cli' " + args + " 2>'" + errFile + "'", &run.out);
+    run.status =
+        Shell("'" + testsupport::BinDir() + "/tessaro-cli' " + args + " 2>'" + errFile + "'", &run.out);
     std::ifstream in(errFile);
     run.err.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return run;
@@ -53,7 +54,8 @@ bool Contains(const std::vector<std::string>& lines, const std::string& line) {
 }
 
 std::map<int, std::string> SnrByFrame(const std::string& log, std::map<int, int>* bytes) {
-    static const std::regex coded(R"(^-> Frame (\d+)(?: \((\d+) bytes\),|:) SNR_Y = ([-\d.]+), SNR_U = ([-\d.]+), SNR_V = ([-\d.]+)$)");
+    static const std::regex coded(
+        R"(^-> Frame (\d+)(?: \((\d+) bytes\),|:) SNR_Y = ([-\d.]+), SNR_U = ([-\d.]+), SNR_V = ([-\d.]+)$)");
     static const std::regex same(R"(^-> Frame (\d+): identical \(SNR_Y = SNR_U = SNR_V = 1000\.00\)$)");
     std::map<int, std::string> snr;
     for (const std::string& line : Lines(log)) {
@@ -92,10 +94,14 @@ char PictureType(const std::vector<uint8_t>& s, size_t offset) {
     const uint32_t ufep = Bits(s, p + 8, 3);
     const size_t mpptype = p + 11 + (ufep == 1 ? 18 : 0);
     switch (Bits(s, mpptype, 3)) {
-        case 0: return 'I';
-        case 1: return 'P';
-        case 3: return 'B';
-        default: return '?';
+        case 0:
+            return 'I';
+        case 1:
+            return 'P';
+        case 3:
+            return 'B';
+        default:
+            return '?';
     }
 }
 

@@ -16,7 +16,7 @@ struct CliRun {
 };
 
 class CliTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override;
 
     // Runs `tessaro-cli ARGS` in the test folder.

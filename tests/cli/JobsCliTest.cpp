@@ -11,7 +11,9 @@ namespace {
 using Encode = CliTest;
 
 // The encoder refuses settings it cannot code; tests of such settings wait for it.
-bool EncoderRefused(const CliRun& run) { return run.err.find("The encoder cannot code") != std::string::npos; }
+bool EncoderRefused(const CliRun& run) {
+    return run.err.find("The encoder cannot code") != std::string::npos;
+}
 
 TEST_F(Encode, SingleFrameRangeIsOneIntraPicture) {
     Generate("qcif", 10, "s.qcif");
@@ -29,7 +31,8 @@ TEST_F(Encode, SingleFrameRangeIsOneIntraPicture) {
 
 TEST_F(Encode, IntraPeriodCountsFromTheRangeStart) {
     Generate("qcif", 30, "s.qcif");
-    CliRun run = Cli("encode s.qcif -o s.263 --start 3 --end 26 --set Coder/IFramePeriod=10 --set General/ShowSNR=1");
+    CliRun run =
+        Cli("encode s.qcif -o s.263 --start 3 --end 26 --set Coder/IFramePeriod=10 --set General/ShowSNR=1");
     ASSERT_EQ(run.status, 0) << run.err;
     std::map<int, int> bytes;
     SnrByFrame(run.out, &bytes);
@@ -51,7 +54,8 @@ TEST_F(Encode, FrameStepSkipsFrames) {
     ASSERT_EQ(run.status, 0) << run.err;
     auto lines = Lines(run.out);
     for (int f : {1, 3, 5, 7, 9}) EXPECT_TRUE(Contains(lines, "-> Skipping frame " + std::to_string(f))) << f;
-    for (int f : {0, 2, 4, 6, 8}) EXPECT_FALSE(Contains(lines, "-> Skipping frame " + std::to_string(f))) << f;
+    for (int f : {0, 2, 4, 6, 8})
+        EXPECT_FALSE(Contains(lines, "-> Skipping frame " + std::to_string(f))) << f;
     auto snr = SnrByFrame(run.out);
     ASSERT_EQ(snr.size(), 5u);
     EXPECT_EQ(snr.begin()->first, 0);
@@ -69,11 +73,11 @@ TEST_F(Encode, SnrLinesAloneWhenLogIsOff) {
     EXPECT_EQ(lines[4].rfind("-> Average SNR: SNR_Y = ", 0), 0u);
 }
 
-
 TEST_F(Encode, NoSnrLinesWithBPictures) {
     Generate("qcif", 9, "s.qcif");
-    CliRun run = Cli("encode s.qcif -o s.263 --set Advanced/UseTrueBPictures=1 --set Advanced/BPictures=2 "
-                     "--set General/ShowSNR=1");
+    CliRun run =
+        Cli("encode s.qcif -o s.263 --set Advanced/UseTrueBPictures=1 --set Advanced/BPictures=2 "
+            "--set General/ShowSNR=1");
     if (EncoderRefused(run)) GTEST_SKIP() << run.err;
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(SnrByFrame(run.out).empty()) << run.out;
@@ -140,7 +144,8 @@ TEST_F(Encode, DerivedOutputNeverReplacesAFile) {
 
 TEST_F(Encode, ReconstructionMatchesTheDecoder) {
     // With and without B-pictures (coding order differs from display order with them).
-    for (const std::string& extra : {std::string(), std::string("--set Advanced/UseTrueBPictures=1 --set Advanced/BPictures=2")}) {
+    for (const std::string& extra :
+         {std::string(), std::string("--set Advanced/UseTrueBPictures=1 --set Advanced/BPictures=2")}) {
         Generate("qcif", 8, "s.qcif");
         CliRun enc = Cli("encode s.qcif -o s.263 --recon rec.qcif " + extra);
         if (EncoderRefused(enc)) GTEST_SKIP() << enc.err;
@@ -178,7 +183,8 @@ TEST_F(Decode, NeverWritesOverAnExistingFile) {
     ASSERT_EQ(Shell("cp a.qcif a_.qcif"), 0);
     CliRun run = Cli("decode a.263");
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_TRUE(Contains(Lines(run.out), "-> Decoding completed: output file a_2.qcif (3 frames)")) << run.out;
+    EXPECT_TRUE(Contains(Lines(run.out), "-> Decoding completed: output file a_2.qcif (3 frames)"))
+        << run.out;
     EXPECT_EQ(testsupport::ReadFile(Path("a_.qcif")), testsupport::ReadFile(Path("a.qcif")));
     // A second run finds both names taken.
     CliRun again = Cli("decode a.263");
@@ -235,12 +241,14 @@ TEST_F(Compare, DifferentFormatsAreRefused) {
     Generate("cif", 1, "b.cif");
     Generate("320x240", 1, "c.cst");
     ASSERT_EQ(Cli("generate --format 352x288 --frames 1 -o d.cst").status, 0);
-    for (const std::string& args : {std::string("compare a.qcif b.cif"), std::string("compare c.cst d.cst --size 320x240")}) {
+    for (const std::string& args :
+         {std::string("compare a.qcif b.cif"), std::string("compare c.cst d.cst --size 320x240")}) {
         CliRun run = Cli(args);
         EXPECT_NE(run.status, 0) << args;
         EXPECT_EQ(run.out, "") << args;
         // d.cst with --size 320x240 does not divide: refused at open; otherwise by format.
-        EXPECT_TRUE(run.err.find("Can't compare video files of\ndifferent formats/frame sizes") != std::string::npos ||
+        EXPECT_TRUE(run.err.find("Can't compare video files of\ndifferent formats/frame sizes") !=
+                        std::string::npos ||
                     run.err.find("invalid picture width/height") != std::string::npos)
             << run.err;
     }
@@ -256,14 +264,15 @@ struct SnrCase {
 // The encoder's SNR lines and the comparison of the decoded output with the source agree digit
 // for digit, frame by frame and on average.
 class SnrAgreement : public CliTest {
-protected:
+  protected:
     template <size_t N>
     void CheckSnrAgreement(const SnrCase (&cases)[N]) {
         size_t refused = 0;
         for (const SnrCase& c : cases) {
             SCOPED_TRACE(c.format + " " + c.extra);
             Generate(c.format, c.frames, c.file);
-            CliRun enc = Cli("encode " + c.file + " -o v.263 --set General/ShowSNR=1 " + c.size + " " + c.extra);
+            CliRun enc =
+                Cli("encode " + c.file + " -o v.263 --set General/ShowSNR=1 " + c.size + " " + c.extra);
             if (EncoderRefused(enc)) {
                 std::printf("not coded yet: %s\n", c.extra.c_str());
                 ++refused;
@@ -306,7 +315,8 @@ TEST_F(SnrAgreement, EncoderSnrEqualsDecodedComparisonWithAnnexes) {
         {"qcif", "j.qcif", "", "--set Advanced/UseDeblockFilter=1", 4},
         {"cif", "k.cif", "", "--set Advanced/UseSliceMode=1", 3},
         {"qcif", "x.qcif", "",
-         "--set Advanced/UseAdvIntraCoding=1 --set Advanced/UseDeblockFilter=1 --set Advanced/UseModifiedQuant=1 "
+         "--set Advanced/UseAdvIntraCoding=1 --set Advanced/UseDeblockFilter=1 --set "
+         "Advanced/UseModifiedQuant=1 "
          "--set Advanced/UseSliceMode=1",
          5},
     };

@@ -82,8 +82,9 @@ TEST_F(SettingsCli, TwoProcessesWritingAtOnceLoseNothing) {
     const std::string a = "for i in $(seq 1 12); do " + cli +
                           " settings set Coder/Bitrate $((20000 + i)) || exit 1; " + cli +
                           " settings set Coder/SearchWindow $((i % 15)) || exit 1; done";
-    const std::string b = "for i in $(seq 1 12); do " + cli + " settings set Advanced/BQuantizer $((i + 10)) || exit 1; " +
-                          cli + " settings set General/DefaultOutputFile /tmp/out$i.263 || exit 1; done";
+    const std::string b = "for i in $(seq 1 12); do " + cli +
+                          " settings set Advanced/BQuantizer $((i + 10)) || exit 1; " + cli +
+                          " settings set General/DefaultOutputFile /tmp/out$i.263 || exit 1; done";
     ASSERT_EQ(Shell("(" + a + ") & pa=$!; (" + b + ") & pb=$!; wait $pa && wait $pb"), 0);
     EXPECT_EQ(Cli("settings get Coder/Bitrate").out, "20012\n");
     EXPECT_EQ(Cli("settings get Coder/SearchWindow").out, "12\n");
@@ -94,8 +95,8 @@ TEST_F(SettingsCli, TwoProcessesWritingAtOnceLoseNothing) {
 using Misc = CliTest;
 
 TEST_F(Misc, HelpForEveryCommand) {
-    for (const char* command : {"", "encode ", "decode ", "compare ", "settings ", "settings set ", "info ",
-                                "generate "}) {
+    for (const char* command :
+         {"", "encode ", "decode ", "compare ", "settings ", "settings set ", "info ", "generate "}) {
         CliRun run = Cli(std::string(command) + "--help");
         EXPECT_EQ(run.status, 0) << command;
         EXPECT_NE(run.out.find("Usage"), std::string::npos) << command;
@@ -131,9 +132,8 @@ TEST_F(Misc, GenerateMatchesTheSynthTool) {
 // The README's main command: scripts/demo with the binaries of this build.
 TEST_F(Misc, DemoScriptRuns) {
     std::string out;
-    const int status = Shell("'" + std::string(TESSARO_SOURCE_DIR) + "/scripts/demo' '" + testsupport::BinDir() +
-                                 "' 2>&1",
-                             &out);
+    const int status = Shell(
+        "'" + std::string(TESSARO_SOURCE_DIR) + "/scripts/demo' '" + testsupport::BinDir() + "' 2>&1", &out);
     ASSERT_EQ(status, 0) << out;
     auto lines = Lines(out);
     EXPECT_TRUE(Contains(lines, "-> Encoding completed (30 frames encoded)")) << out;

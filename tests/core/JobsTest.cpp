@@ -17,7 +17,7 @@ namespace {
 
 // Records every report as text; `hook` runs on each event (on the worker thread).
 class Recorder : public JobObserver {
-public:
+  public:
     void Log(const std::string& line) override { Add("log " + line); }
     void Error(const std::string& message) override { Add("error " + message); }
     void ProgressStart(const std::string& label, int minimum, int maximum) override {
@@ -38,7 +38,7 @@ public:
         return lines;
     }
 
-private:
+  private:
     void Add(const std::string& event) {
         events.push_back(event);
         if (hook) hook(event);
@@ -85,7 +85,8 @@ TEST(EncodeJobApi, ReportsInOrderAndStopsKeepingTheOutput) {
     EXPECT_EQ(recorder.events[recorder.events.size() - 2], "stop");
     EXPECT_EQ(recorder.events.back(), "finished");
     const auto lines = recorder.LogLines();
-    EXPECT_NE(std::find(lines.begin(), lines.end(), "-> Encoding terminated (4 frames encoded)"), lines.end());
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "-> Encoding terminated (4 frames encoded)"),
+              lines.end());
 
     // Everything coded before the stop is in the file: the byte counts of the four frame lines.
     static const std::regex frameLine(R"(^-> Frame \d+ \((\d+) bytes\).*)");

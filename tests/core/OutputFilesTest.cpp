@@ -10,7 +10,9 @@
 namespace tessaro {
 namespace {
 
-bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+bool Exists(const std::string& path) {
+    return access(path.c_str(), F_OK) == 0;
+}
 
 TEST(DecodedOutput, NeverReplacesAForeignFile) {
     const std::string dir = testsupport::MakeTempDir("output-noreplace");
@@ -81,7 +83,10 @@ TEST(DecodedOutput, UnwritableFolderFallsBackToTheCache) {
     std::string path;
     int fd = -1;
     const bool ok = CreateDecodedOutput(locked + "/s.263", "s_.qcif", &path, &fd);
-    if (old) setenv("XDG_CACHE_HOME", saved.c_str(), 1); else unsetenv("XDG_CACHE_HOME");
+    if (old)
+        setenv("XDG_CACHE_HOME", saved.c_str(), 1);
+    else
+        unsetenv("XDG_CACHE_HOME");
     ASSERT_TRUE(ok);
     close(fd);
     EXPECT_EQ(path, dir + "/cache/tessaro/s_.qcif");

@@ -70,10 +70,10 @@ TEST(Settings, StoredValuesAreClampedOnLoad) {
         {"Coder/Bitrate", "20000000", 10000000},
         {"Coder/Bitrate", "10000000", 10000000},  // eight digits read in full
         {"Coder/Bitrate", "128000", 128000},
-        {"Coder/Bitrate", "-1", 64000},           // absent
+        {"Coder/Bitrate", "-1", 64000},  // absent
         {"Coder/Bitrate", "99999999999999999999", 10000000},
-        {"Coder/PQuantizer", "abc", 1},           // no digits reads as 0, then the lower bound
-        {"Coder/PQuantizer", " 20xyz", 20},       // leading digits only
+        {"Coder/PQuantizer", "abc", 1},      // no digits reads as 0, then the lower bound
+        {"Coder/PQuantizer", " 20xyz", 20},  // leading digits only
         {"Coder/SearchWindow", "-7", 0},
         {"Coder/Speed", "9", 5},
         {"Advanced/BPictures", "0", 1},
@@ -84,7 +84,8 @@ TEST(Settings, StoredValuesAreClampedOnLoad) {
     };
     for (const Case& c : cases) {
         CodecSettings s = LoadSettings({{c.key, c.stored}});
-        EXPECT_EQ(SettingText(s, *FindSetting(c.key)), std::to_string(c.expected)) << c.key << "=" << c.stored;
+        EXPECT_EQ(SettingText(s, *FindSetting(c.key)), std::to_string(c.expected))
+            << c.key << "=" << c.stored;
     }
     EXPECT_EQ(LoadSettings({{"Coder/FrameRateTarget", "15"}}).coder.FrameRateTarget, 25.0f);
     EXPECT_EQ(LoadSettings({{"Coder/FrameRateTarget", "45"}}).coder.FrameRateTarget, 30.0f);
@@ -163,7 +164,7 @@ TEST(SettingsFile, TextRoundTrip) {
     EXPECT_LT(text.find("[General]"), text.find("[Coder]"));
     EXPECT_TRUE(ParseSettings("# c\n[Coder]\r\n Bitrate = 5\n\n", &parsed));
     EXPECT_EQ(parsed["Coder/Bitrate"], " 5");
-    EXPECT_FALSE(ParseSettings("Bitrate=5\n", &parsed));       // outside a group
+    EXPECT_FALSE(ParseSettings("Bitrate=5\n", &parsed));  // outside a group
     EXPECT_FALSE(ParseSettings("[Coder]\ngarbage\n", &parsed));
     EXPECT_FALSE(ParseSettings(std::string("[Coder]\nA=\0\n", 12), &parsed));
 }
@@ -175,7 +176,10 @@ TEST(SettingsFile, DefaultPathFollowsXdgConfigHome) {
     EXPECT_EQ(DefaultSettingsPath(), "/some/where/tessaro/settings.ini");
     setenv("XDG_CONFIG_HOME", "relative", 1);  // not absolute: ignored
     EXPECT_NE(DefaultSettingsPath().find("/.config/tessaro/settings.ini"), std::string::npos);
-    if (old) setenv("XDG_CONFIG_HOME", saved.c_str(), 1); else unsetenv("XDG_CONFIG_HOME");
+    if (old)
+        setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+    else
+        unsetenv("XDG_CONFIG_HOME");
 }
 
 TEST(SettingsFile, UnchangedValuesLeaveTheFileUntouched) {
@@ -200,7 +204,9 @@ TEST(SettingsFile, UnchangedValuesLeaveTheFileUntouched) {
 TEST(SettingsFile, DamagedFileReadsAsAbsentAndIsKept) {
     const std::string dir = testsupport::MakeTempDir("settings-corrupt");
     const std::string path = dir + "/settings.ini";
-    const std::string junk = "\x7f" "ELF binary junk\nwithout=groups\n";
+    const std::string junk =
+        "\x7f"
+        "ELF binary junk\nwithout=groups\n";
     Spit(path, junk);
     FileSettingsStore store(path);
     Problems problems;
@@ -267,7 +273,8 @@ TEST(SettingsFile, ConcurrentWritersLoseNoKeys) {
     auto writer = [&](const std::string& group) {
         FileSettingsStore store(path);  // its own descriptors, as another process would have
         for (int i = 0; i < kKeys; ++i) {
-            ASSERT_TRUE(store.Update([&](SettingsMap& m) { m[group + "/Key" + std::to_string(i)] = std::to_string(i); }));
+            ASSERT_TRUE(store.Update(
+                [&](SettingsMap& m) { m[group + "/Key" + std::to_string(i)] = std::to_string(i); }));
         }
     };
     std::thread reader([&] {

@@ -13,7 +13,7 @@ namespace {
 
 // Answers the picture-size question with a fixed size, or declines; counts the questions.
 class Host : public VideoFileHost {
-public:
+  public:
     Host(int w = 0, int h = 0) : w_(w), h_(h) {}
     bool AskPictureSize(const std::string& title, int* w, int* h) override {
         ++asked;
@@ -30,7 +30,7 @@ public:
     std::string lastTitle;
     CodecSettings settings;
 
-private:
+  private:
     int w_, h_;
 };
 
@@ -44,7 +44,7 @@ std::string MakeFile(const std::string& dir, const std::string& name, size_t siz
 
 // Writes bits most significant first.
 class Bits {
-public:
+  public:
     void Put(uint32_t value, int count) {
         for (int i = count - 1; i >= 0; --i) {
             if (bit_ == 0) bytes.push_back(0);
@@ -54,7 +54,7 @@ public:
     }
     std::vector<uint8_t> bytes;
 
-private:
+  private:
     int bit_ = 0;
 };
 
@@ -78,17 +78,17 @@ std::vector<uint8_t> PlusHeader(int format, int width, int height, int ufep = 1)
     b.Put(0, 8);
     b.Put(0b10, 2);
     b.Put(0, 3);
-    b.Put(7, 3);          // extended PTYPE
-    b.Put(ufep, 3);       // UFEP
-    b.Put(format, 3);     // OPPTYPE source format
-    b.Put(0, 15);         // rest of OPPTYPE
-    b.Put(0, 9);          // MPPTYPE
-    b.Put(0, 1);          // CPM
+    b.Put(7, 3);       // extended PTYPE
+    b.Put(ufep, 3);    // UFEP
+    b.Put(format, 3);  // OPPTYPE source format
+    b.Put(0, 15);      // rest of OPPTYPE
+    b.Put(0, 9);       // MPPTYPE
+    b.Put(0, 1);       // CPM
     if (format == 6) {
-        b.Put(2, 4);                  // PAR
-        b.Put(width / 4 - 1, 9);      // PWI
+        b.Put(2, 4);              // PAR
+        b.Put(width / 4 - 1, 9);  // PWI
         b.Put(1, 1);
-        b.Put(height / 4, 9);         // PHI
+        b.Put(height / 4, 9);  // PHI
     }
     b.Put(0, 24);
     return b.bytes;
@@ -133,8 +133,11 @@ TEST(VideoFile, RawSequencesByExtension) {
         const char* name;
         int format, width, height;
     };
-    const Case cases[] = {{"a.sqcif", 1, 128, 96}, {"b.qcif", 2, 176, 144}, {"c.CIF", 3, 352, 288},
-                          {"d.4cif", 4, 704, 576}, {"e.x.16Cif", 5, 1408, 1152}};
+    const Case cases[] = {{"a.sqcif", 1, 128, 96},
+                          {"b.qcif", 2, 176, 144},
+                          {"c.CIF", 3, 352, 288},
+                          {"d.4cif", 4, 704, 576},
+                          {"e.x.16Cif", 5, 1408, 1152}};
     for (const Case& c : cases) {
         const size_t frame = static_cast<size_t>(c.width) * c.height * 3 / 2;
         const std::string path = MakeFile(dir, c.name, frame * 2);
@@ -190,8 +193,8 @@ TEST(VideoFile, CustomSizes) {
         bool ok;
     };
     const Case cases[] = {
-        {4, 4, 24 * 3, true},       {2048, 1152, 2048 * 1152 * 3 / 2, true}, {5, 5, 37 * 2, true},
-        {2049, 4, 2049 * 6 * 4, false}, {4, 1153, 6 * 1153 * 4, false},     {3, 4, 18, false},
+        {4, 4, 24 * 3, true},           {2048, 1152, 2048 * 1152 * 3 / 2, true}, {5, 5, 37 * 2, true},
+        {2049, 4, 2049 * 6 * 4, false}, {4, 1153, 6 * 1153 * 4, false},          {3, 4, 18, false},
         {176, 144, 38016 + 1, false},
     };
     for (const Case& c : cases) {
@@ -217,13 +220,17 @@ TEST(VideoFile, BitstreamPeek) {
         int format, width, height;
     };
     const Case cases[] = {
-        {PlainHeader(1), true, 1, 128, 96},     {PlainHeader(2), true, 2, 176, 144},
-        {PlainHeader(5), true, 5, 1408, 1152},  {PlainHeader(0), false, 0, 0, 0},
-        {PlainHeader(6), false, 0, 0, 0},       {PlusHeader(3, 0, 0), true, 3, 352, 288},
-        {PlusHeader(6, 320, 240), true, 6, 320, 240}, {PlusHeader(6, 180, 100), true, 6, 180, 100},
-        {PlusHeader(2, 0, 0, 0), false, 0, 0, 0},     // UFEP 0: no OPPTYPE to read
-        {PlusHeader(7, 0, 0), false, 0, 0, 0},        // reserved OPPTYPE format
-        {PlusHeader(6, 320, 0), false, 0, 0, 0},      // zero height
+        {PlainHeader(1), true, 1, 128, 96},
+        {PlainHeader(2), true, 2, 176, 144},
+        {PlainHeader(5), true, 5, 1408, 1152},
+        {PlainHeader(0), false, 0, 0, 0},
+        {PlainHeader(6), false, 0, 0, 0},
+        {PlusHeader(3, 0, 0), true, 3, 352, 288},
+        {PlusHeader(6, 320, 240), true, 6, 320, 240},
+        {PlusHeader(6, 180, 100), true, 6, 180, 100},
+        {PlusHeader(2, 0, 0, 0), false, 0, 0, 0},  // UFEP 0: no OPPTYPE to read
+        {PlusHeader(7, 0, 0), false, 0, 0, 0},     // reserved OPPTYPE format
+        {PlusHeader(6, 320, 0), false, 0, 0, 0},   // zero height
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         const Case& c = cases[i];

@@ -31,9 +31,9 @@ struct RgbCase {
 
 TEST(ColourConvert, KnownPixelValues) {
     const RgbCase cases[] = {
-        {16, 128, 128, 0, 0, 0},        // black
-        {235, 128, 128, 253, 253, 253}, // white
-        {0, 0, 0, 0, 136, 0},           // Y' = -18, g1 + g2 = -154
+        {16, 128, 128, 0, 0, 0},         // black
+        {235, 128, 128, 253, 253, 253},  // white
+        {0, 0, 0, 0, 136, 0},            // Y' = -18, g1 + g2 = -154
         {255, 255, 255, 255, 124, 255},
     };
     for (const auto& c : cases) {
@@ -66,8 +66,8 @@ TEST(ColourConvert, RgbRowsAreBottomUpAndShareChroma) {
     const int yy = ((74 * 136) >> 6) - 18;
     const int b = ((129 * 200) >> 6) - 258;
     EXPECT_EQ(rgb[3 * 3], std::min(255, yy + b));
-    EXPECT_EQ(rgb[3 * 2], std::min(255, yy + b));      // same block, column 2
-    EXPECT_EQ(rgb[3 * 1], std::min(255, yy));          // left block keeps Cb 128
+    EXPECT_EQ(rgb[3 * 2], std::min(255, yy + b));  // same block, column 2
+    EXPECT_EQ(rgb[3 * 1], std::min(255, yy));      // left block keeps Cb 128
 }
 
 // The unpackers' byte selection on a small picture, checked against a direct description.
@@ -96,9 +96,15 @@ enum class Kind { kUyvy, kYuy2, kRgb };
 
 void Convert(Kind kind, const uint8_t* src, uint8_t* dst, int w, int h, uint32_t options) {
     switch (kind) {
-        case Kind::kUyvy: clrconv::ConvertUyvyToI420(src, dst, w, h, w * h, options); break;
-        case Kind::kYuy2: clrconv::ConvertYuy2ToI420(src, dst, w, h, w * h, options); break;
-        case Kind::kRgb: clrconv::ConvertI420ToRgb24(src, dst, w, h, w * h, options); break;
+        case Kind::kUyvy:
+            clrconv::ConvertUyvyToI420(src, dst, w, h, w * h, options);
+            break;
+        case Kind::kYuy2:
+            clrconv::ConvertYuy2ToI420(src, dst, w, h, w * h, options);
+            break;
+        case Kind::kRgb:
+            clrconv::ConvertI420ToRgb24(src, dst, w, h, w * h, options);
+            break;
     }
 }
 
@@ -111,8 +117,10 @@ TEST(ColourConvert, VectorPathMatchesPlainPath) {
     for (Kind kind : {Kind::kUyvy, Kind::kYuy2, Kind::kRgb}) {
         for (int w : widths) {
             for (int h : heights) {
-                const size_t srcSize = kind == Kind::kRgb ? static_cast<size_t>(w) * h * 3 / 2 : size_t(w) * h * 2;
-                const size_t dstSize = kind == Kind::kRgb ? static_cast<size_t>(w) * h * 3 : size_t(w) * h * 3 / 2;
+                const size_t srcSize =
+                    kind == Kind::kRgb ? static_cast<size_t>(w) * h * 3 / 2 : size_t(w) * h * 2;
+                const size_t dstSize =
+                    kind == Kind::kRgb ? static_cast<size_t>(w) * h * 3 : size_t(w) * h * 3 / 2;
                 std::vector<uint8_t> src(srcSize);
                 rng.FillBytes(src.data(), src.size());
                 GuardedBuffer<uint8_t> plain(dstSize), vector(dstSize);
