@@ -80,7 +80,9 @@ void ResetAicStores(AicStores& stores) {
     SetAicUnavailable(stores.left);
 }
 
-void AicStartRow(AicStores& stores) { SetAicUnavailable(stores.left); }
+void AicStartRow(AicStores& stores) {
+    SetAicUnavailable(stores.left);
+}
 
 void AicStoreMacroblock(AicStores& stores, int column, const int16_t recon[6][64]) {
     std::memcpy(stores.left.block, recon, sizeof(stores.left.block));
@@ -94,21 +96,31 @@ void AicMarkNotIntra(AicStores& stores, int column) {
 
 const int16_t* AicLeftNeighbour(int b, const int16_t current[6][64], const AicMacroblock& left) {
     switch (b) {
-        case kY0: return left.block[kY1];
-        case kY1: return current[kY0];
-        case kY2: return left.block[kY3];
-        case kY3: return current[kY2];
-        default: return left.block[b];
+        case kY0:
+            return left.block[kY1];
+        case kY1:
+            return current[kY0];
+        case kY2:
+            return left.block[kY3];
+        case kY3:
+            return current[kY2];
+        default:
+            return left.block[b];
     }
 }
 
 const int16_t* AicAboveNeighbour(int b, const int16_t current[6][64], const AicMacroblock& above) {
     switch (b) {
-        case kY0: return above.block[kY2];
-        case kY1: return above.block[kY3];
-        case kY2: return current[kY0];
-        case kY3: return current[kY1];
-        default: return above.block[b];
+        case kY0:
+            return above.block[kY2];
+        case kY1:
+            return above.block[kY3];
+        case kY2:
+            return current[kY0];
+        case kY3:
+            return current[kY1];
+        default:
+            return above.block[b];
     }
 }
 

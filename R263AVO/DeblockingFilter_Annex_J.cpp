@@ -9,10 +9,12 @@
 namespace r263avo {
 
 // H.263 Table J.2: STRENGTH for QUANT 1..31.
-const uint8_t DeblockStrengthTable[32] = {0, 1, 1, 2,  2,  3,  3,  4,  4,  4,  5,  5,  6,  6,  7,  7,
-                                          7, 8, 8, 8,  9,  9,  9,  10, 10, 10, 11, 11, 11, 12, 12, 12};
+const uint8_t DeblockStrengthTable[32] = {0, 1, 1, 2, 2, 3, 3, 4,  4,  4,  5,  5,  6,  6,  7,  7,
+                                          7, 8, 8, 8, 9, 9, 9, 10, 10, 10, 11, 11, 11, 12, 12, 12};
 
-int DeblockStrength(int quant) { return DeblockStrengthTable[std::clamp(quant, 1, 31)]; }
+int DeblockStrength(int quant) {
+    return DeblockStrengthTable[std::clamp(quant, 1, 31)];
+}
 
 DeblockRamp::DeblockRamp(int strength) {
     for (int d = -kMaxD; d <= kMaxD; ++d) {
@@ -29,7 +31,9 @@ DeblockRamp::DeblockRamp(int strength) {
 
 namespace {
 
-inline uint8_t Clip(int v) { return static_cast<uint8_t>(std::clamp(v, 0, 255)); }
+inline uint8_t Clip(int v) {
+    return static_cast<uint8_t>(std::clamp(v, 0, 255));
+}
 
 // One position across an edge: a, b before it, c, d after it, `step` apart.
 inline void FilterPosition(uint8_t* c, int step, const DeblockRamp& ramp) {

@@ -12,7 +12,9 @@ constexpr uint32_t kStartCodePrefix = 1;  // 16 zeros then a one, in 17 bits
 constexpr int kStartCodeBits = 17;
 constexpr int kQuantBits = 5;
 
-uint32_t QuantField(int quant) { return static_cast<uint32_t>(std::clamp(quant, 1, 31)); }
+uint32_t QuantField(int quant) {
+    return static_cast<uint32_t>(std::clamp(quant, 1, 31));
+}
 
 }  // namespace
 
@@ -29,7 +31,9 @@ int MbaFieldWidth(int macroblocks) {
     return 14;
 }
 
-bool SliceStartsAt(int mbNumber, int mbPerSlice) { return mbNumber % std::max(mbPerSlice, 1) == 0; }
+bool SliceStartsAt(int mbNumber, int mbPerSlice) {
+    return mbNumber % std::max(mbPerSlice, 1) == 0;
+}
 
 void WriteSliceHeader(BitWriter& bw, int mba, int mbaWidth, int quant) {
     const bool first = mba <= 0;

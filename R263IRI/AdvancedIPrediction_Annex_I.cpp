@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "GetFunctions.h"
+#include "VlcTable.h"
 
 namespace r263iri {
 
@@ -15,10 +16,10 @@ const uint8_t kAltHorizontalScan[64] = {0,  1,  2,  3,  8,  9,  16, 17, 10, 11, 
                                         46, 47, 50, 51, 56, 57, 58, 59, 52, 53, 54, 55, 60, 61, 62, 63};
 
 // H.263 Figure I.2 b): alternate-vertical scan.
-const uint8_t kAltVerticalScan[64] = {0,  8,  16, 24, 1,  9,  2,  10, 17, 25, 32, 40, 48, 56, 57, 49,
-                                      41, 33, 26, 18, 3,  11, 4,  12, 19, 27, 34, 42, 50, 58, 35, 43,
-                                      51, 59, 20, 28, 5,  13, 6,  14, 21, 29, 36, 44, 52, 60, 37, 45,
-                                      53, 61, 22, 30, 7,  15, 23, 31, 38, 46, 54, 62, 39, 47, 55, 63};
+const uint8_t kAltVerticalScan[64] = {0,  8,  16, 24, 1, 9,  2,  10, 17, 25, 32, 40, 48, 56, 57, 49,
+                                      41, 33, 26, 18, 3, 11, 4,  12, 19, 27, 34, 42, 50, 58, 35, 43,
+                                      51, 59, 20, 28, 5, 13, 6,  14, 21, 29, 36, 44, 52, 60, 37, 45,
+                                      53, 61, 22, 30, 7, 15, 23, 31, 38, 46, 54, 62, 39, 47, 55, 63};
 
 const uint8_t* AicScan(int intraMode) {
     if (intraMode == kAicModeVertical) return kAltHorizontalScan;
@@ -28,12 +29,139 @@ const uint8_t* AicScan(int intraMode) {
 
 namespace {
 
+constexpr int Aic(int last, int run, int level) {
+    return last << 13 | run << 6 | level;
+}
+constexpr int kAicEscape = 0x7FFF;
+
+// H.263 Table I.2: INTRA TCOEF with advanced intra coding (LAST, RUN, |LEVEL|), without the sign
+// bit. The code words are those of Table 16, standing for other events; ESCAPE is the same.
+constexpr CodeDef kAicTcoefCodes[] = {
+    {"10", Aic(0, 0, 1)},
+    {"110", Aic(0, 0, 2)},
+    {"1110", Aic(0, 0, 3)},
+    {"01100", Aic(0, 0, 4)},
+    {"01101", Aic(0, 0, 5)},
+    {"010000", Aic(0, 0, 6)},
+    {"010001", Aic(0, 0, 7)},
+    {"010010", Aic(0, 0, 8)},
+    {"0010110", Aic(0, 0, 9)},
+    {"00011011", Aic(0, 0, 10)},
+    {"000100000", Aic(0, 0, 11)},
+    {"000100001", Aic(0, 0, 12)},
+    {"000011010", Aic(0, 0, 13)},
+    {"000011011", Aic(0, 0, 14)},
+    {"000011100", Aic(0, 0, 15)},
+    {"000011101", Aic(0, 0, 16)},
+    {"000011110", Aic(0, 0, 17)},
+    {"000011111", Aic(0, 0, 18)},
+    {"00000100011", Aic(0, 0, 19)},
+    {"00000100010", Aic(0, 0, 20)},
+    {"000001010111", Aic(0, 0, 21)},
+    {"000001010110", Aic(0, 0, 22)},
+    {"000001010101", Aic(0, 0, 23)},
+    {"000001010100", Aic(0, 0, 24)},
+    {"000001010011", Aic(0, 0, 25)},
+    {"1111", Aic(0, 1, 1)},
+    {"010100", Aic(0, 1, 2)},
+    {"0010100", Aic(0, 1, 3)},
+    {"00011110", Aic(0, 1, 4)},
+    {"0000001111", Aic(0, 1, 5)},
+    {"00000100001", Aic(0, 1, 6)},
+    {"000001010000", Aic(0, 1, 7)},
+    {"01011", Aic(0, 2, 1)},
+    {"0010101", Aic(0, 2, 2)},
+    {"0000001110", Aic(0, 2, 3)},
+    {"0000001001", Aic(0, 2, 4)},
+    {"010101", Aic(0, 3, 1)},
+    {"00011101", Aic(0, 3, 2)},
+    {"0000001101", Aic(0, 3, 3)},
+    {"000001010001", Aic(0, 3, 4)},
+    {"010011", Aic(0, 4, 1)},
+    {"000100011", Aic(0, 4, 2)},
+    {"00000000111", Aic(0, 4, 3)},
+    {"0010111", Aic(0, 5, 1)},
+    {"000100010", Aic(0, 5, 2)},
+    {"000001010010", Aic(0, 5, 3)},
+    {"00011100", Aic(0, 6, 1)},
+    {"0000001100", Aic(0, 6, 2)},
+    {"00011111", Aic(0, 7, 1)},
+    {"0000001011", Aic(0, 7, 2)},
+    {"000100101", Aic(0, 8, 1)},
+    {"0000001010", Aic(0, 8, 2)},
+    {"000100100", Aic(0, 9, 1)},
+    {"00000000110", Aic(0, 9, 2)},
+    {"0000100001", Aic(0, 10, 1)},
+    {"0000100000", Aic(0, 11, 1)},
+    {"0000001000", Aic(0, 12, 1)},
+    {"00000100000", Aic(0, 13, 1)},
+    {"0111", Aic(1, 0, 1)},
+    {"001100", Aic(1, 0, 2)},
+    {"0010000", Aic(1, 0, 3)},
+    {"00010011", Aic(1, 0, 4)},
+    {"000010001", Aic(1, 0, 5)},
+    {"000010010", Aic(1, 0, 6)},
+    {"0000000100", Aic(1, 0, 7)},
+    {"00000100111", Aic(1, 0, 8)},
+    {"00000100110", Aic(1, 0, 9)},
+    {"000001011111", Aic(1, 0, 10)},
+    {"001111", Aic(1, 1, 1)},
+    {"000010011", Aic(1, 1, 2)},
+    {"0000000101", Aic(1, 1, 3)},
+    {"00000100101", Aic(1, 1, 4)},
+    {"001110", Aic(1, 2, 1)},
+    {"000010100", Aic(1, 2, 2)},
+    {"00000100100", Aic(1, 2, 3)},
+    {"001101", Aic(1, 3, 1)},
+    {"0000000110", Aic(1, 3, 2)},
+    {"000001011110", Aic(1, 3, 3)},
+    {"0010001", Aic(1, 4, 1)},
+    {"0000000111", Aic(1, 4, 2)},
+    {"0010011", Aic(1, 5, 1)},
+    {"000001011101", Aic(1, 5, 2)},
+    {"0010010", Aic(1, 6, 1)},
+    {"000001011100", Aic(1, 6, 2)},
+    {"00010100", Aic(1, 7, 1)},
+    {"000001011011", Aic(1, 7, 2)},
+    {"00010101", Aic(1, 8, 1)},
+    {"00011010", Aic(1, 9, 1)},
+    {"00011001", Aic(1, 10, 1)},
+    {"00011000", Aic(1, 11, 1)},
+    {"00010111", Aic(1, 12, 1)},
+    {"00010110", Aic(1, 13, 1)},
+    {"000011001", Aic(1, 14, 1)},
+    {"000010101", Aic(1, 15, 1)},
+    {"000010110", Aic(1, 16, 1)},
+    {"000011000", Aic(1, 17, 1)},
+    {"000010111", Aic(1, 18, 1)},
+    {"00000000100", Aic(1, 19, 1)},
+    {"00000000101", Aic(1, 20, 1)},
+    {"000001011000", Aic(1, 21, 1)},
+    {"000001011001", Aic(1, 22, 1)},
+    {"000001011010", Aic(1, 23, 1)},
+    {"0000011", kAicEscape},
+};
+
+constexpr auto kAicTcoefLut = BuildVlcLut<12>(kAicTcoefCodes);
+
 void FillUnavailable(int16_t* record) {
     std::memset(record, 0, kAicRecordSize * sizeof(int16_t));
     for (int b = 0; b < 6; ++b) record[64 * b] = kAicUnavailableDc;
 }
 
 }  // namespace
+
+bool GetAicTcoef(BitReader& r, bool modifiedQuant, TcoefEvent* event) {
+    const VlcEntry e = kAicTcoefLut[r.ShowBits(12)];
+    if (e.length == 0) return false;
+    // ESCAPE and its fields are those of the standard table.
+    if (e.value == kAicEscape) return GetTcoef(r, modifiedQuant, event);
+    r.SkipBits(e.length);
+    event->last = e.value >> 13;
+    event->run = (e.value >> 6) & 63;
+    event->level = r.GetBit() ? -(e.value & 63) : (e.value & 63);
+    return true;
+}
 
 void AicStore::Init(int mbPerRow) {
     columns = std::max(mbPerRow, 1);
@@ -46,7 +174,9 @@ void ResetAicStore(AicStore& store) {
     store.left = store.Unavailable();
 }
 
-void AicStartRow(AicStore& store) { store.left = store.Unavailable(); }
+void AicStartRow(AicStore& store) {
+    store.left = store.Unavailable();
+}
 
 void AicPredictBlock(int16_t block[64], const int16_t left[64], const int16_t above[64], int intraMode) {
     int v;

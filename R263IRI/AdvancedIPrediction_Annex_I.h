@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "GetFunctions.h"
+
 namespace r263iri {
 
 // Coefficient 0 of every block of the unavailable record.
@@ -25,6 +27,11 @@ constexpr int kAicModeHorizontal = 3;
 // scan position -> raster index.
 extern const uint8_t kAltHorizontalScan[64];
 extern const uint8_t kAltVerticalScan[64];
+
+// Reads one TCOEF event of an Annex I intra block (H.263 Table I.2; ESCAPE as in GetTcoef,
+// including the extended level under modified quantisation). Returns false, consuming nothing,
+// when the next bits are no code.
+bool GetAicTcoef(BitReader& r, bool modifiedQuant, TcoefEvent* event);
 
 // The scan of an Annex I intra block coded in `intraMode` (zigzag for mode 0).
 const uint8_t* AicScan(int intraMode);

@@ -13,7 +13,9 @@ namespace r263iri {
 const uint8_t kDeblockStrength[32] = {0, 1, 1, 2, 2, 3, 3, 4,  4,  4,  5,  5,  6,  6,  7,  7,
                                       7, 8, 8, 8, 9, 9, 9, 10, 10, 10, 11, 11, 11, 12, 12, 12};
 
-int DeblockStrength(int quant) { return kDeblockStrength[std::clamp(quant, 1, 31)]; }
+int DeblockStrength(int quant) {
+    return kDeblockStrength[std::clamp(quant, 1, 31)];
+}
 
 DeblockRamp::DeblockRamp(int strength) {
     for (int d = -kMaxD; d <= kMaxD; ++d) {
@@ -57,7 +59,8 @@ struct Ramps {
 
     Ramps(int quant, bool modifiedQuant)
         : luma(DeblockStrength(quant)),
-          chroma(modifiedQuant ? DeblockStrength(ChromaQuant(std::clamp(quant, 1, 31))) : DeblockStrength(quant)) {}
+          chroma(modifiedQuant ? DeblockStrength(ChromaQuant(std::clamp(quant, 1, 31)))
+                               : DeblockStrength(quant)) {}
 };
 
 void HorizontalEdges(const Store& s, int m, const Ramps& r) {
@@ -104,8 +107,8 @@ void FilterVerticalEdge(uint8_t* right, int stride, const DeblockRamp& ramp) {
     for (int j = 0; j < 8; ++j) FilterAcross(right + j * stride, 1, ramp);
 }
 
-void DeblockMacroblock(uint8_t* picture, int width, int height, const uint8_t* codedFlags, const uint8_t* mbQuant,
-                       int mbNumber, bool modifiedQuant) {
+void DeblockMacroblock(uint8_t* picture, int width, int height, const uint8_t* codedFlags,
+                       const uint8_t* mbQuant, int mbNumber, bool modifiedQuant) {
     if (!picture || !codedFlags || !mbQuant || width < 16 || height < 16 || width % 16 || height % 16) return;
     const int mbPerRow = width / 16, mbRows = height / 16;
     if (mbNumber < 0 || mbNumber >= mbPerRow * mbRows) return;

@@ -36,7 +36,7 @@ void FilterVerticalEdge(uint8_t* right, int stride, const DeblockRamp& ramp);
 // own edges, the above macroblock's for the vertical edges filtered one row late. Chroma uses the
 // chroma QUANT of Annex T when `modifiedQuant` is on. Does nothing for a macroblock outside the
 // picture.
-void DeblockMacroblock(uint8_t* picture, int width, int height, const uint8_t* codedFlags, const uint8_t* mbQuant,
-                       int mbNumber, bool modifiedQuant);
+void DeblockMacroblock(uint8_t* picture, int width, int height, const uint8_t* codedFlags,
+                       const uint8_t* mbQuant, int mbNumber, bool modifiedQuant);
 
 }  // namespace r263iri

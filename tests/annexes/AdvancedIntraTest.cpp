@@ -70,10 +70,10 @@ TEST(AicPrediction, DcRuleOnBothSides) {
     struct Case {
         int mode, s, dc;
     } cases[] = {
-        {0, 1024, 1025}, {0, 1023, 1023}, {0, 0, 1},     {0, -1, 0},      {0, -2, 0},     {0, 2047, 2047},
-        {0, 2048, 2048}, {0, 5000, 2048}, {0, -700, 0},  {2, 1024, 1025}, {2, -1, 1},     {2, -2, 0},
-        {2, -3, 0},      {2, 2047, 2047}, {2, 2049, 2048}, {3, -1, 1},    {3, 1023, 1023}, {3, 0, 1},
-        {3, 2048, 2048},
+        {0, 1024, 1025}, {0, 1023, 1023}, {0, 0, 1},       {0, -1, 0},      {0, -2, 0},
+        {0, 2047, 2047}, {0, 2048, 2048}, {0, 5000, 2048}, {0, -700, 0},    {2, 1024, 1025},
+        {2, -1, 1},      {2, -2, 0},      {2, -3, 0},      {2, 2047, 2047}, {2, 2049, 2048},
+        {3, -1, 1},      {3, 1023, 1023}, {3, 0, 1},       {3, 2048, 2048},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "mode " << c.mode << " s " << c.s);
@@ -131,7 +131,7 @@ void FillMacroblock(int16_t mb[6][64], int row, int column) {
 TEST(AicModeChoice, TieRulesAndClearWinners) {
     struct Case {
         const char* name;
-        int curRow, curColumn;    // c[1], c[8] of every current block
+        int curRow, curColumn;     // c[1], c[8] of every current block
         int aboveRow, leftColumn;  // A[1] of the above store blocks, L[8] of the left store blocks
         int mode;
     } cases[] = {
@@ -265,7 +265,8 @@ TEST(AicCrossLibrary, DecoderReconstructsTheEncodersCoefficients) {
                       slopeY = static_cast<int>(rng() % 9) - 4;
             for (int b = 0; b < 6; ++b) {
                 for (int i = 0; i < 64; ++i) {
-                    const int v = base + slopeX * (i % 8) + slopeY * (i / 8) + static_cast<int>(rng() % 7) - 3;
+                    const int v =
+                        base + slopeX * (i % 8) + slopeY * (i / 8) + static_cast<int>(rng() % 7) - 3;
                     pixels[b][i] = static_cast<int16_t>(std::clamp(v, 0, 255));
                 }
             }
@@ -305,7 +306,9 @@ TEST(AicCrossLibrary, DecoderReconstructsTheEncodersCoefficients) {
 // Single blocks with random neighbours, including unavailable ones and sums at the DC limits.
 TEST(AicCrossLibrary, BlockReconstructionAgreesOnRandomInputs) {
     std::mt19937 rng(1998);
-    auto value = [&](int range) { return static_cast<int16_t>(static_cast<int>(rng() % (2 * range + 1)) - range); };
+    auto value = [&](int range) {
+        return static_cast<int16_t>(static_cast<int>(rng() % (2 * range + 1)) - range);
+    };
     for (int trial = 0; trial < 20000; ++trial) {
         Block cur, left, above;
         for (int i = 0; i < 64; ++i) {
@@ -321,6 +324,53 @@ TEST(AicCrossLibrary, BlockReconstructionAgreesOnRandomInputs) {
         avo::AicReconstruct(enc.c, left.c, above.c, mode);
         iri::AicPredictBlock(dec.c, left.c, above.c, mode);
         ASSERT_EQ(std::memcmp(enc.c, dec.c, sizeof(enc.c)), 0) << "trial " << trial << " mode " << mode;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Random Annex I blocks written by the encoder's block writer are read back by the decoder's
+// Table I.2 reader, escapes and extended levels included.
+TEST(AicCrossLibrary, DecoderReadsTheEncodersIntraCoefficients) {
+    std::mt19937 rng(12);
+    for (int trial = 0; trial < 400; ++trial) {
+        const bool mq = trial % 2 != 0;
+        const int mode = (trial / 2) % 3 == 0 ? 0 : ((trial / 2) % 3 == 1 ? 2 : 3);
+        int16_t levels[64] = {};
+        const int count = 1 + static_cast<int>(rng() % 12);
+        for (int k = 0; k < count; ++k) {
+            const int big = rng() % 8 == 0 ? (mq ? 1000 : 127) : 6;
+            int v = 1 + static_cast<int>(rng() % static_cast<unsigned>(big));
+            if (rng() % 2) v = -v;
+            levels[rng() % 64] = static_cast<int16_t>(v);
+        }
+        std::vector<uint8_t> buffer(1024);
+        avo::BitWriter bw;
+        bw.Reset(buffer.data(), buffer.size());
+        int16_t written[64];
+        std::memcpy(written, levels, sizeof(written));
+        avo::CodeAicBlock(bw, written, avo::AicScan(mode), mq);
+        bw.PutBits(16, 0xFFFF);
+        bw.AlignToByte();
+
+        iri::BitReader r;
+        r.Reset(buffer.data(), bw.ByteCount());
+        int16_t read[64] = {};
+        const uint8_t* scan = iri::AicScan(mode);
+        int p = 0;
+        iri::TcoefEvent e;
+        for (;;) {
+            ASSERT_TRUE(iri::GetAicTcoef(r, mq, &e)) << "trial " << trial;
+            p += e.run;
+            ASSERT_LT(p, 64);
+            read[scan[p]] = static_cast<int16_t>(e.level);
+            ++p;
+            if (e.last) break;
+        }
+        EXPECT_EQ(std::memcmp(read, written, sizeof(read)), 0) << "trial " << trial;
+        EXPECT_EQ(r.GetBits(16), 0xFFFFu);
     }
 }
 

@@ -29,7 +29,8 @@ TEST(DeblockStrength, TableAndRamp) {
 
     const avo::DeblockRamp ramp(4);
     const iri::DeblockRamp ramp2(4);
-    const int expected[][2] = {{0, 0}, {3, 3}, {4, 4}, {5, 3}, {7, 1}, {8, 0}, {159, 0}, {-4, -4}, {-5, -3}, {-7, -1}};
+    const int expected[][2] = {{0, 0}, {3, 3},   {4, 4},   {5, 3},   {7, 1},
+                               {8, 0}, {159, 0}, {-4, -4}, {-5, -3}, {-7, -1}};
     for (const auto& e : expected) {
         EXPECT_EQ(ramp(e[0]), e[1]) << e[0];
         EXPECT_EQ(ramp2(e[0]), e[1]) << e[0];
@@ -45,7 +46,8 @@ struct EdgeCase {
 };
 
 void CheckEdge(const EdgeCase& e) {
-    SCOPED_TRACE(testing::Message() << "S " << e.strength << " " << e.a << " " << e.b << " | " << e.c << " " << e.d);
+    SCOPED_TRACE(testing::Message() << "S " << e.strength << " " << e.a << " " << e.b << " | " << e.c << " "
+                                    << e.d);
     const int expected[4] = {e.fa, e.fb, e.fc, e.fd};
     // Horizontal edge: 4 rows of 8 columns, stride 8, edge before row 2.
     std::vector<uint8_t> rows(32);
@@ -160,7 +162,8 @@ uint8_t BlockFlag(const std::vector<uint8_t>& flags, int mbPerRow, int x, int y,
     return flags[static_cast<size_t>(6 * mb + 2 * ((y / 8) & 1) + ((x / 8) & 1))];
 }
 
-void ReferenceDeblock(TestPicture& p, const std::vector<uint8_t>& flags, const std::vector<int>& mbQuant, bool mq) {
+void ReferenceDeblock(TestPicture& p, const std::vector<uint8_t>& flags, const std::vector<int>& mbQuant,
+                      bool mq) {
     const int n = p.MbPerRow();
     struct Plane {
         uint8_t* base;
@@ -177,7 +180,8 @@ void ReferenceDeblock(TestPicture& p, const std::vector<uint8_t>& flags, const s
     for (const Plane& pl : planes) {
         for (int y = 8; y < pl.h; y += 8) {
             for (int x = 0; x < pl.w; ++x) {
-                if (!BlockFlag(flags, n, x, y - 8, pl.chroma) && !BlockFlag(flags, n, x, y, pl.chroma)) continue;
+                if (!BlockFlag(flags, n, x, y - 8, pl.chroma) && !BlockFlag(flags, n, x, y, pl.chroma))
+                    continue;
                 uint8_t* c = pl.base + y * pl.w + x;
                 RefFilter(c - 2 * pl.w, c - pl.w, c, c + pl.w, strength(pl, x, y));
             }
@@ -186,7 +190,8 @@ void ReferenceDeblock(TestPicture& p, const std::vector<uint8_t>& flags, const s
     for (const Plane& pl : planes) {
         for (int x = 8; x < pl.w; x += 8) {
             for (int y = 0; y < pl.h; ++y) {
-                if (!BlockFlag(flags, n, x - 8, y, pl.chroma) && !BlockFlag(flags, n, x, y, pl.chroma)) continue;
+                if (!BlockFlag(flags, n, x - 8, y, pl.chroma) && !BlockFlag(flags, n, x, y, pl.chroma))
+                    continue;
                 uint8_t* c = pl.base + y * pl.w + x;
                 RefFilter(c - 2, c - 1, c, c + 1, strength(pl, x, y));
             }
@@ -196,11 +201,13 @@ void ReferenceDeblock(TestPicture& p, const std::vector<uint8_t>& flags, const s
 
 void EncoderDeblockAll(TestPicture& p, const std::vector<uint8_t>& flags, int qp, bool mq) {
     for (int m = 0; m < p.MbCount(); ++m) {
-        avo::DeblockMacroblock(p.View(), flags.data(), m, 16 * (m % p.MbPerRow()), 16 * (m / p.MbPerRow()), qp, mq);
+        avo::DeblockMacroblock(p.View(), flags.data(), m, 16 * (m % p.MbPerRow()), 16 * (m / p.MbPerRow()),
+                               qp, mq);
     }
 }
 
-void DecoderDeblockAll(TestPicture& p, const std::vector<uint8_t>& flags, const std::vector<uint8_t>& quant, bool mq) {
+void DecoderDeblockAll(TestPicture& p, const std::vector<uint8_t>& flags, const std::vector<uint8_t>& quant,
+                       bool mq) {
     for (int m = 0; m < p.MbCount(); ++m) {
         iri::DeblockMacroblock(p.data.data(), p.width, p.height, flags.data(), quant.data(), m, mq);
     }
@@ -290,7 +297,8 @@ TEST(DeblockPicture, MacroblockOrderEqualsWholePictureOrder) {
 
         ReferenceDeblock(ref, flags, std::vector<int>(static_cast<size_t>(ref.MbCount()), qp), mq);
         EncoderDeblockAll(enc, flags, qp, mq);
-        DecoderDeblockAll(dec, flags, std::vector<uint8_t>(static_cast<size_t>(ref.MbCount()), uint8_t(qp)), mq);
+        DecoderDeblockAll(dec, flags, std::vector<uint8_t>(static_cast<size_t>(ref.MbCount()), uint8_t(qp)),
+                          mq);
         if (qp >= 4) {
             EXPECT_NE(ref.data, before);
         }

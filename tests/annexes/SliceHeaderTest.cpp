@@ -23,7 +23,8 @@ class Bits {
         const int n = bw.TotalBits();
         bw.AlignToByte();
         std::string s;
-        for (int i = 0; i < n; ++i) s += ((buffer_[static_cast<size_t>(i / 8)] >> (7 - i % 8)) & 1) ? '1' : '0';
+        for (int i = 0; i < n; ++i)
+            s += ((buffer_[static_cast<size_t>(i / 8)] >> (7 - i % 8)) & 1) ? '1' : '0';
         return s;
     }
     std::vector<uint8_t> Bytes() {
@@ -46,8 +47,8 @@ std::string Strip(const std::string& s) {
 }
 
 TEST(SliceHeader, MbaFieldWidthTable) {
-    const int cases[][2] = {{1, 6},      {48, 6},     {49, 7},     {99, 7},      {100, 9},    {396, 9},
-                            {397, 11},   {1584, 11},  {1585, 13},  {6336, 13},   {6337, 14},  {9216, 14}};
+    const int cases[][2] = {{1, 6},    {48, 6},    {49, 7},    {99, 7},    {100, 9},   {396, 9},
+                            {397, 11}, {1584, 11}, {1585, 13}, {6336, 13}, {6337, 14}, {9216, 14}};
     for (const auto& c : cases) EXPECT_EQ(avo::MbaFieldWidth(c[0]), c[1]) << c[0] << " macroblocks";
     // The standard formats: sub-QCIF, QCIF, CIF, 4CIF, 16CIF.
     EXPECT_EQ(avo::MbaFieldWidth(8 * 6), 6);
