@@ -87,6 +87,7 @@ void CheckWithFfmpeg(const std::string& name, EncoderParams p, const std::vector
     encoderMean /= run.pictures.size();
     decoderMean /= run.pictures.size();
     EXPECT_NEAR(decoderMean, encoderMean, 0.2);
+}
 
 const StreamCase kCases[] = {
     {"sqcif_default", 1, 128, 96, 4, nullptr},
