@@ -26,7 +26,9 @@ void Allocate(std::vector<T>& v, size_t n, const T& fill, size_t* total) {
 
 }  // namespace
 
-void SetAllocationLimitForTesting(size_t bytes) { gAllocationLimit = bytes; }
+void SetAllocationLimitForTesting(size_t bytes) {
+    gAllocationLimit = bytes;
+}
 
 bool AllocateStores(Decoder& d, int displayWidth, int displayHeight, bool customFormat) {
     d.displayWidth = displayWidth;

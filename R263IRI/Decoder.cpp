@@ -51,8 +51,9 @@ bool CheckPictureFormat(Decoder& d, int width, int height) {
     char text[160];
     if (d.hdr.sourceFormat != d.firstFormat || static_cast<uint32_t>(width) != d.firstWidth ||
         static_cast<uint32_t>(height) != d.firstHeight) {
-        std::snprintf(text, sizeof text, "picture size %dx%d differs from the stream's %ux%u; picture skipped",
-                      width, height, d.firstWidth, d.firstHeight);
+        std::snprintf(text, sizeof text,
+                      "picture size %dx%d differs from the stream's %ux%u; picture skipped", width, height,
+                      d.firstWidth, d.firstHeight);
         SetStatus(d, DecodeStatus::kFormatChanged, text);
         return false;
     }
@@ -67,9 +68,13 @@ bool CheckPictureFormat(Decoder& d, int width, int height) {
 
 }  // namespace
 
-Decoder* DecoderCreate() { return new Decoder(); }
+Decoder* DecoderCreate() {
+    return new Decoder();
+}
 
-void DecoderDestroy(Decoder* decoder) { delete decoder; }
+void DecoderDestroy(Decoder* decoder) {
+    delete decoder;
+}
 
 int32_t DecoderOpen(Decoder& decoder) {
     // Clears everything but the bit reader, which the first DecodePicture call sets.
@@ -97,8 +102,9 @@ const uint8_t* DecodePicture(Decoder& d, const uint8_t* stream, size_t size, uin
         if (!HeaderPictureSize(d.hdr, &width, &height) || width <= 0 || height <= 0 || width > kMaxWidth ||
             height > kMaxHeight) {
             char text[120];
-            std::snprintf(text, sizeof text, "picture size %dx%d (format %u) cannot be decoded; picture skipped",
-                          width, height, d.hdr.sourceFormat);
+            std::snprintf(text, sizeof text,
+                          "picture size %dx%d (format %u) cannot be decoded; picture skipped", width, height,
+                          d.hdr.sourceFormat);
             SetStatus(d, DecodeStatus::kBadPictureSize, text);
         } else if (!d.setUp && !SetUpStream(d, width, height, pictureBytes)) {
             // status set; nothing decoded
@@ -110,7 +116,8 @@ const uint8_t* DecodePicture(Decoder& d, const uint8_t* stream, size_t size, uin
             SetStatus(d, DecodeStatus::kUnsupportedMode,
                       "advanced intra coding (Annex I) is not decoded yet; picture skipped");
         } else if (d.hdr.pictureType == kPicB) {
-            SetStatus(d, DecodeStatus::kUnsupportedMode, "B-pictures (Annex O) are not decoded yet; picture skipped");
+            SetStatus(d, DecodeStatus::kUnsupportedMode,
+                      "B-pictures (Annex O) are not decoded yet; picture skipped");
         } else {
             d.currentTr = d.hdr.customPcf && d.hdr.plusPtype ? (d.hdr.etr << 8 | d.hdr.tr) : d.hdr.tr;
             d.currentAnchor ^= 1;  // the older anchor's store receives the new picture
@@ -143,7 +150,9 @@ void DecoderClose(Decoder& d) {
     d.anchorHeld = false;
 }
 
-const DecoderInfo& DecoderGetInfo(const Decoder& d) { return d.info; }
+const DecoderInfo& DecoderGetInfo(const Decoder& d) {
+    return d.info;
+}
 
 // ---- Process-wide facade -------------------------------------------------------------------
 
@@ -154,17 +163,25 @@ Decoder& Global() {
 }
 }  // namespace
 
-int32_t DecoderOpen() { return DecoderOpen(Global()); }
+int32_t DecoderOpen() {
+    return DecoderOpen(Global());
+}
 
 const uint8_t* DecodePicture(const uint8_t* stream, size_t size, uint32_t* position, uint32_t* pictureBytes,
                              int32_t first) {
     return DecodePicture(Global(), stream, size, position, pictureBytes, first);
 }
 
-const uint8_t* DecoderFlush() { return DecoderFlush(Global()); }
+const uint8_t* DecoderFlush() {
+    return DecoderFlush(Global());
+}
 
-void DecoderClose() { DecoderClose(Global()); }
+void DecoderClose() {
+    DecoderClose(Global());
+}
 
-const DecoderInfo& DecoderGetInfo() { return DecoderGetInfo(Global()); }
+const DecoderInfo& DecoderGetInfo() {
+    return DecoderGetInfo(Global());
+}
 
 }  // namespace r263iri

@@ -26,8 +26,8 @@ enum PictureCoding : uint32_t {
 struct PictureHeader {
     uint32_t tr = 0;
     uint32_t splitScreen = 0, documentCamera = 0, freezeRelease = 0;
-    uint32_t sourceFormat = 0;   // 1..6; 0 until a header names one
-    uint32_t plusPtype = 0;      // the current header used PLUSPTYPE
+    uint32_t sourceFormat = 0;  // 1..6; 0 until a header names one
+    uint32_t plusPtype = 0;     // the current header used PLUSPTYPE
     uint32_t ufep = 0;
     // OPPTYPE
     uint32_t customPcf = 0, umv = 0, sac = 0, ap = 0, aic = 0, df = 0, ss = 0, rps = 0, isd = 0, aiv = 0,
@@ -60,7 +60,7 @@ struct MvRecord {
 constexpr int32_t kMvUnavailable = 1000;
 
 class Decoder {
-public:
+  public:
     BitReader reader;
     PictureHeader hdr;
 
@@ -77,7 +77,7 @@ public:
 
     // Frame stores: planar Y, Cb, Cr at the coded size.
     std::vector<uint8_t> anchor[2];
-    int currentAnchor = 0;  // index of the most recent anchor picture
+    int currentAnchor = 0;    // index of the most recent anchor picture
     bool anchorHeld = false;  // an anchor picture waits to be handed out
     std::vector<uint8_t> bStore;
     std::vector<uint8_t> padded[2];  // forward and backward references with a 15-sample border

@@ -33,7 +33,8 @@ void PadPicture(const Decoder& d, const uint8_t* picture, uint8_t* padded) {
 const uint8_t* CropPicture(Decoder& d, const uint8_t* picture) {
     uint8_t* out = d.cropStore.data();
     const int dw = d.displayWidth, dh = d.displayHeight;
-    for (int y = 0; y < dh; ++y) std::memcpy(out + y * dw, picture + y * d.codedWidth, static_cast<size_t>(dw));
+    for (int y = 0; y < dh; ++y)
+        std::memcpy(out + y * dw, picture + y * d.codedWidth, static_cast<size_t>(dw));
     out += dw * dh;
     const int cdw = dw / 2, cdh = dh / 2, cw = d.chromaWidth, ch = d.chromaHeight;
     for (int plane = 0; plane < 2; ++plane) {

@@ -11,7 +11,9 @@ constexpr int kW6 = 1108, kW2pW6 = 3784, kW2mW6 = 1568;
 
 // (181 x v + 128) >> 8: 1/sqrt(2) in 8-bit fixed point. Computed in 64 bits so that no input,
 // however damaged, overflows; the result equals the 32-bit one for every sane block.
-inline int Rot(int v) { return static_cast<int>((int64_t{181} * v + 128) >> 8); }
+inline int Rot(int v) {
+    return static_cast<int>((int64_t{181} * v + 128) >> 8);
+}
 
 void RowPass(int16_t* b) {
     const int X0 = b[0], X1 = b[1], X2 = b[2], X3 = b[3], X4 = b[4], X5 = b[5], X6 = b[6], X7 = b[7];
@@ -57,8 +59,7 @@ void RowPass(int16_t* b) {
 }
 
 void ColumnPass(int16_t* b) {
-    const int Y0 = b[0], Y1 = b[8], Y2 = b[16], Y3 = b[24], Y4 = b[32], Y5 = b[40], Y6 = b[48],
-              Y7 = b[56];
+    const int Y0 = b[0], Y1 = b[8], Y2 = b[16], Y3 = b[24], Y4 = b[32], Y5 = b[40], Y6 = b[48], Y7 = b[56];
     if ((Y1 | Y2 | Y3 | Y4 | Y5 | Y6 | Y7) == 0) {
         const int16_t v = static_cast<int16_t>((Y0 + 32) >> 6);
         for (int i = 0; i < 8; ++i) b[8 * i] = v;
@@ -107,6 +108,8 @@ void IdctBlockC(int16_t block[64]) {
     for (int c = 0; c < 8; ++c) ColumnPass(block + c);
 }
 
-void IdctBlock(int16_t block[64]) { IdctBlockC(block); }
+void IdctBlock(int16_t block[64]) {
+    IdctBlockC(block);
+}
 
 }  // namespace r263iri

@@ -12,6 +12,8 @@ void IdctBlock(int16_t block[64]);
 void IdctBlockC(int16_t block[64]);
 
 // Maps any integer to 0..255.
-inline uint8_t ClipSample(int v) { return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
+inline uint8_t ClipSample(int v) {
+    return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+}
 
 }  // namespace r263iri

@@ -188,7 +188,7 @@ Sync FindSegmentStart(Decoder& d) {
 int ReadSliceHeaderBody(Decoder& d, bool first) {
     BitReader& r = d.reader;
     const PictureHeader& h = d.hdr;
-    r.SkipBits(1);  // SEPB1
+    r.SkipBits(1);                       // SEPB1
     if (h.cpm && !first) r.SkipBits(4);  // SSBI
     const int mba = static_cast<int>(r.GetBits(d.mbaWidth));
     if (h.rs || (!h.cpm && d.mbaWidth >= 12) || (h.cpm && d.mbaWidth >= 10)) r.SkipBits(1);  // SEPB2
@@ -196,8 +196,8 @@ int ReadSliceHeaderBody(Decoder& d, bool first) {
         const int q = static_cast<int>(r.GetBits(5));  // SQUANT
         d.quant = q < 1 ? 1 : q;
     }
-    if (h.rs) r.SkipBits(3);  // SWI
-    r.SkipBits(1);            // SEPB3
+    if (h.rs) r.SkipBits(3);    // SWI
+    r.SkipBits(1);              // SEPB3
     if (!first) r.SkipBits(2);  // GFID
     return mba < d.mbCount ? mba : -1;
 }

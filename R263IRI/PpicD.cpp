@@ -27,7 +27,8 @@ void Interpolate(const uint8_t* src, int stride, int hx, int hy, int rounding, u
     } else if (hx && !hy) {
         for (int y = 0; y < Size; ++y) {
             const uint8_t* s = src + y * stride;
-            for (int x = 0; x < Size; ++x) dst[y * dstStride + x] = uint8_t((s[x] + s[x + 1] + 1 - rounding) >> 1);
+            for (int x = 0; x < Size; ++x)
+                dst[y * dstStride + x] = uint8_t((s[x] + s[x + 1] + 1 - rounding) >> 1);
         }
     } else if (!hx && hy) {
         for (int y = 0; y < Size; ++y) {
@@ -174,7 +175,8 @@ void PredictMacroblock(const Decoder& d, const uint8_t* reference, const MvRecor
     }
     const int cw = d.chromaWidth, ch = d.chromaHeight;
     const int chromaPadded = d.PaddedChromaWidth() * d.PaddedChromaHeight();
-    const uint8_t* cb = reference + d.PaddedWidth() * d.PaddedHeight() + kBorder * d.PaddedChromaWidth() + kBorder;
+    const uint8_t* cb =
+        reference + d.PaddedWidth() * d.PaddedHeight() + kBorder * d.PaddedChromaWidth() + kBorder;
     const int px = d.mbX / 2 + (cx >> 1), py = d.mbY / 2 + (cy >> 1);
     PredictBlock(cb, cw, ch, px, py, cx & 1, cy & 1, 8, rounding, pred + 256, 8);
     PredictBlock(cb + chromaPadded, cw, ch, px, py, cx & 1, cy & 1, 8, rounding, pred + 320, 8);
@@ -202,7 +204,8 @@ void ReconstructInter(Decoder& d, uint8_t* store, const uint8_t* pred) {
             int16_t* res = d.coeffs + 64 * b;
             IdctBlock(res);
             for (int y = 0; y < 8; ++y) {
-                for (int x = 0; x < 8; ++x) dst[y * dStride + x] = ClipSample(p[y * pStride + x] + res[y * 8 + x]);
+                for (int x = 0; x < 8; ++x)
+                    dst[y * dStride + x] = ClipSample(p[y * pStride + x] + res[y * 8 + x]);
             }
         } else {
             for (int y = 0; y < 8; ++y) std::memcpy(dst + y * dStride, p + y * pStride, 8);

@@ -19,7 +19,9 @@ void PredictBlock(const uint8_t* plane, int width, int height, int x, int y, int
                   int rounding, uint8_t* dst, int dstStride);
 
 // Chroma vector component in chroma half-pel units for one luma vector component (half-pel).
-inline int ChromaFromOneVector(int v) { return (v >> 2) * 2 + ((v & 3) != 0 ? 1 : 0); }
+inline int ChromaFromOneVector(int v) {
+    return (v >> 2) * 2 + ((v & 3) != 0 ? 1 : 0);
+}
 
 // Chroma vector component in chroma half-pel units for the sum of four luma block components.
 int ChromaFromFourVectors(int sum);

@@ -35,9 +35,7 @@ struct BitReader {
     bool AtEnd() const { return byteIndex >= size; }
 
     // Bits left before the end of the stream.
-    uint64_t BitsLeft() const {
-        return AtEnd() ? 0 : (uint64_t(size - byteIndex) * 8u - bitIndex);
-    }
+    uint64_t BitsLeft() const { return AtEnd() ? 0 : (uint64_t(size - byteIndex) * 8u - bitIndex); }
 
     // The next n bits (1..25) without consuming them.
     uint32_t ShowBits(int n) const {

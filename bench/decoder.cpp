@@ -39,7 +39,8 @@ std::vector<uint8_t> EncodeCif(const std::vector<uint8_t>& source, int frames) {
         const size_t frameBytes = 352 * 288 * 3 / 2;
         for (int f = 0; f < frames;) {
             uint32_t isIntra = 0, bytes = 0;
-            const int32_t next = r263avo::EncodeFrame(*e, f, f == 0, &isIntra, source.data() + f * frameBytes, &bytes);
+            const int32_t next =
+                r263avo::EncodeFrame(*e, f, f == 0, &isIntra, source.data() + f * frameBytes, &bytes);
             if (next < f) break;
             const r263avo::EncoderStats& stats = r263avo::EncoderGetStats(*e);
             stream.insert(stream.end(), stats.OutputBuffer, stats.OutputBuffer + bytes);
@@ -76,8 +77,8 @@ const std::vector<uint8_t>& Stream(std::string* label) {
     }();
     *label = name;
     if (const char* save = std::getenv("TESSARO_BENCH_SAVE"); save && *save) {
-        std::ofstream(save, std::ios::binary).write(reinterpret_cast<const char*>(stream.data()),
-                                                     static_cast<std::streamsize>(stream.size()));
+        std::ofstream(save, std::ios::binary)
+            .write(reinterpret_cast<const char*>(stream.data()), static_cast<std::streamsize>(stream.size()));
     }
     return stream;
 }
@@ -91,14 +92,16 @@ void BM_DecodeStream(benchmark::State& state) {
         r263iri::DecoderOpen(*d);
         uint32_t position = 0, bytes = 0;
         while (position < stream.size()) {
-            if (r263iri::DecodePicture(*d, stream.data(), stream.size(), &position, &bytes, position == 0)) ++pictures;
+            if (r263iri::DecodePicture(*d, stream.data(), stream.size(), &position, &bytes, position == 0))
+                ++pictures;
         }
         if (r263iri::DecoderFlush(*d)) ++pictures;
         r263iri::DecoderClose(*d);
     }
     r263iri::DecoderDestroy(d);
     state.SetLabel(label + ", " + std::to_string(stream.size()) + " bytes");
-    state.counters["pictures/s"] = benchmark::Counter(static_cast<double>(pictures), benchmark::Counter::kIsRate);
+    state.counters["pictures/s"] =
+        benchmark::Counter(static_cast<double>(pictures), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_DecodeStream)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 

@@ -13,7 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint32_t calls = 0;
     volatile uint8_t sink = 0;
     while (position < size && calls++ < 100000) {
-        const uint8_t* picture = r263iri::DecodePicture(*d, data, size, &position, &pictureBytes, position == 0);
+        const uint8_t* picture =
+            r263iri::DecodePicture(*d, data, size, &position, &pictureBytes, position == 0);
         if (pictureBytes == 0xFFFFFFFFu) break;
         // Touch the first and last byte of every returned picture.
         if (picture && pictureBytes) sink = sink + picture[0] + picture[pictureBytes - 1];

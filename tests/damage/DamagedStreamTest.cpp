@@ -66,7 +66,8 @@ std::vector<uint8_t> EncodeOwn(int format, int width, int height, int frames, in
     const size_t frameBytes = static_cast<size_t>(width) * height * 3 / 2;
     for (int f = 0; f < frames;) {
         uint32_t isIntra = 0, bytes = 0;
-        const int32_t next = r263avo::EncodeFrame(*e, f, f == 0, &isIntra, source.data() + f * frameBytes, &bytes);
+        const int32_t next =
+            r263avo::EncodeFrame(*e, f, f == 0, &isIntra, source.data() + f * frameBytes, &bytes);
         if (next < f) break;
         const r263avo::EncoderStats& stats = r263avo::EncoderGetStats(*e);
         stream.insert(stream.end(), stats.OutputBuffer, stats.OutputBuffer + bytes);
@@ -77,7 +78,8 @@ std::vector<uint8_t> EncodeOwn(int format, int width, int height, int frames, in
     return stream;
 }
 
-std::vector<uint8_t> EncodeFfmpeg(const std::string& name, int width, int height, const std::string& options) {
+std::vector<uint8_t> EncodeFfmpeg(const std::string& name, int width, int height,
+                                  const std::string& options) {
     const std::string dir = testsupport::MakeTempDir("damage_" + name);
     tessaro::SyntheticOptions o;
     o.width = width;
@@ -85,9 +87,9 @@ std::vector<uint8_t> EncodeFfmpeg(const std::string& name, int width, int height
     o.frames = 3;
     const std::string input = dir + "/in.yuv", output = dir + "/s.263";
     testsupport::WriteFile(input, tessaro::GenerateSyntheticSequence(o));
-    const std::string command = "ffmpeg -v error -y -f rawvideo -pix_fmt yuv420p -s " + std::to_string(width) + "x" +
-                                std::to_string(height) + " -r 30 -i '" + input + "' -threads 1 " + options +
-                                " -f h263 '" + output + "' 2>&1";
+    const std::string command = "ffmpeg -v error -y -f rawvideo -pix_fmt yuv420p -s " +
+                                std::to_string(width) + "x" + std::to_string(height) + " -r 30 -i '" + input +
+                                "' -threads 1 " + options + " -f h263 '" + output + "' 2>&1";
     if (testsupport::RunCommand(command) != 0) return {};
     return testsupport::ReadFile(output);
 }
@@ -103,7 +105,8 @@ std::vector<Source> Streams() {
     list.push_back({"own_custom_100x68", EncodeOwn(6, 100, 68, 3, 0, 0)});
     if (testsupport::HaveProgram("ffmpeg")) {
         list.push_back({"ffmpeg_sqcif", EncodeFfmpeg("sqcif", 128, 96, "-c:v h263 -q:v 20")});
-        list.push_back({"ffmpeg_h263p_mv4loop", EncodeFfmpeg("mv4", 96, 64, "-c:v h263p -q:v 20 -flags +mv4+loop")});
+        list.push_back(
+            {"ffmpeg_h263p_mv4loop", EncodeFfmpeg("mv4", 96, 64, "-c:v h263p -q:v 20 -flags +mv4+loop")});
     }
     return list;
 }

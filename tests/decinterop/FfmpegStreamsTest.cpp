@@ -21,7 +21,9 @@ struct Variant {
     bool needsFilter;   // +mv4+loop: exact only once the deblocking filter is decoded
 };
 
-std::string Q(const std::string& s) { return "'" + s + "'"; }
+std::string Q(const std::string& s) {
+    return "'" + s + "'";
+}
 
 class FfmpegStreams : public ::testing::TestWithParam<Variant> {};
 
@@ -52,8 +54,9 @@ TEST_P(FfmpegStreams, DecodeLikeFfmpeg) {
     ASSERT_GT(bits.size(), 8u);
     if (std::string(v.rate) == "30" && std::string(v.codec) == "h263p") {
         // This stream must exercise the custom picture clock: OPPTYPE bit 4 of the first header.
-        const uint64_t head = (uint64_t(bits[0]) << 56) | (uint64_t(bits[1]) << 48) | (uint64_t(bits[2]) << 40) |
-                              (uint64_t(bits[3]) << 32) | (uint64_t(bits[4]) << 24) | (uint64_t(bits[5]) << 16) |
+        const uint64_t head = (uint64_t(bits[0]) << 56) | (uint64_t(bits[1]) << 48) |
+                              (uint64_t(bits[2]) << 40) | (uint64_t(bits[3]) << 32) |
+                              (uint64_t(bits[4]) << 24) | (uint64_t(bits[5]) << 16) |
                               (uint64_t(bits[6]) << 8) | bits[7];
         EXPECT_EQ((head >> (63 - 41 - 3)) & 1, 1u) << "no custom picture clock in the stream";
     }
@@ -73,8 +76,8 @@ TEST_P(FfmpegStreams, DecodeLikeFfmpeg) {
         worst = std::min(worst, psnr);
     }
     const double mean = sum / static_cast<double>(out.pictures.size());
-    std::printf("%s: %zu pictures, mean luma PSNR %.2f dB, worst %.2f dB\n", v.name, out.pictures.size(), mean,
-                worst);
+    std::printf("%s: %zu pictures, mean luma PSNR %.2f dB, worst %.2f dB\n", v.name, out.pictures.size(),
+                mean, worst);
     if (!v.needsFilter) {
         EXPECT_GE(mean, 40.0);
     }
@@ -93,6 +96,8 @@ const Variant kVariants[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Ffmpeg, FfmpegStreams, ::testing::ValuesIn(kVariants),
-                         [](const ::testing::TestParamInfo<Variant>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<Variant>& info) {
+                             return std::string(info.param.name);
+                         });
 
 }  // namespace

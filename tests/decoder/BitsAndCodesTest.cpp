@@ -172,8 +172,8 @@ TEST(Vlc, Dquant) {
         uint32_t bits;
         int length, quant, mq, expected;
     } cases[] = {
-        {0b00, 2, 8, 0, 7},   {0b01, 2, 8, 0, 6},   {0b10, 2, 8, 0, 9},   {0b11, 2, 30, 0, 31},
-        {0b01, 2, 1, 0, 1},   {0b10, 2, 1, 1, 3},   {0b10, 2, 10, 1, 9},  {0b10, 2, 25, 1, 22},
+        {0b00, 2, 8, 0, 7},   {0b01, 2, 8, 0, 6},   {0b10, 2, 8, 0, 9},      {0b11, 2, 30, 0, 31},
+        {0b01, 2, 1, 0, 1},   {0b10, 2, 1, 1, 3},   {0b10, 2, 10, 1, 9},     {0b10, 2, 25, 1, 22},
         {0b11, 2, 28, 1, 31}, {0b11, 2, 31, 1, 26}, {0b011001, 6, 4, 1, 25},
     };
     for (const Case& c : cases) {
@@ -259,8 +259,9 @@ TEST(MotionCompensation, VectorsFarOutsideRepeatTheEdge) {
                         py = py < 0 ? 0 : (py >= h ? h - 1 : py);
                         return src[py * w + px];
                     };
-                    const int expected =
-                        (at(x + i, y + j) + at(x + i + 1, y + j) + at(x + i, y + j + 1) + at(x + i + 1, y + j + 1) + 2) >> 2;
+                    const int expected = (at(x + i, y + j) + at(x + i + 1, y + j) + at(x + i, y + j + 1) +
+                                          at(x + i + 1, y + j + 1) + 2) >>
+                                         2;
                     ASSERT_EQ(out[j * 16 + i], expected) << x << "," << y;
                 }
             }

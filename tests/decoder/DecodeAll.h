@@ -23,13 +23,15 @@ inline DecodedStream DecodeAll(const uint8_t* data, size_t size, uint32_t maxCal
     r263iri::DecoderOpen(*d);
     uint32_t position = 0;
     while (position < size && out.calls < maxCalls) {
-        const uint8_t* pic = r263iri::DecodePicture(*d, data, size, &position, &out.pictureBytes, position == 0);
+        const uint8_t* pic =
+            r263iri::DecodePicture(*d, data, size, &position, &out.pictureBytes, position == 0);
         ++out.calls;
         out.statuses.push_back(r263iri::DecoderGetInfo(*d).lastStatus);
         if (out.pictureBytes == 0xFFFFFFFFu) break;
         if (pic) out.pictures.emplace_back(pic, pic + out.pictureBytes);
     }
-    if (const uint8_t* pic = r263iri::DecoderFlush(*d)) out.pictures.emplace_back(pic, pic + out.pictureBytes);
+    if (const uint8_t* pic = r263iri::DecoderFlush(*d))
+        out.pictures.emplace_back(pic, pic + out.pictureBytes);
     r263iri::DecoderClose(*d);
     r263iri::DecoderDestroy(d);
     return out;

@@ -49,7 +49,8 @@ struct PlusOptions {
 void PlusHeader(Bits& b, const PlusOptions& o) {
     b.Align().Put(0x20, 22).Put(0, 8).Put(0b10000, 5).Put(7, 3).Put(o.ufep, 3);
     if (o.ufep) {
-        b.Put(o.format, 3).Put(o.pcf, 1).Put(o.umv, 1).Put(0, 3).Put(o.df, 1).Put(0, 1);  // SAC AP AIC, DF, SS
+        b.Put(o.format, 3).Put(o.pcf, 1).Put(o.umv, 1).Put(0, 3).Put(o.df, 1).Put(0, 1);  // SAC AP AIC, DF,
+                                                                                          // SS
         b.Put(0, 3).Put(o.mq, 1).Put(0b1000, 4);
     }
     b.Put(o.type, 3).Put(0, 2).Put(o.rounding, 1).Put(0b001, 3).Put(0, 1);  // MPPTYPE, CPM
@@ -243,7 +244,7 @@ TEST(Stream, DequantisationRules) {
     struct Case {
         int quant, level, mq;
         int16_t expected;
-    } cases[] = {{10, -3, 0, -69}, {11, 3, 0, 77}, {4, -1, 0, -11}, {5, 1, 0, 15},
+    } cases[] = {{10, -3, 0, -69},    {11, 3, 0, 77},        {4, -1, 0, -11},  {5, 1, 0, 15},
                  {31, 1023, 1, 2047}, {31, -1023, 1, -2048}, {8, 200, 1, 3207}};
     for (const Case& c : cases) {
         Bits b;

@@ -41,7 +41,8 @@ std::vector<uint8_t> Crop(const r263avo::ReconstructedPicture& rec, int w, int h
     uint8_t* dst = out.data();
     for (int p = 0; p < 3; ++p) {
         const int pw = p ? w / 2 : w, ph = p ? h / 2 : h, stride = p ? cw / 2 : cw;
-        for (int j = 0; j < ph; ++j, dst += pw) std::memcpy(dst, planes[p] + j * stride, static_cast<size_t>(pw));
+        for (int j = 0; j < ph; ++j, dst += pw)
+            std::memcpy(dst, planes[p] + j * stride, static_cast<size_t>(pw));
     }
     return out;
 }
@@ -76,12 +77,14 @@ Encoded Encode(const Variant& v) {
     for (int f = 0; f < v.frames;) {
         const bool intra = f == 0 || (v.intraPeriod > 0 && f % v.intraPeriod == 0);
         uint32_t isIntra = 0, bytes = 0;
-        const int32_t next = r263avo::EncodeFrame(*e, f, intra, &isIntra, source.data() + f * frameBytes, &bytes);
+        const int32_t next =
+            r263avo::EncodeFrame(*e, f, intra, &isIntra, source.data() + f * frameBytes, &bytes);
         EXPECT_GE(next, f);
         if (next < f) break;
         out.stream.insert(out.stream.end(), stats.OutputBuffer, stats.OutputBuffer + bytes);
         r263avo::ReconstructedPicture rec;
-        if (bytes > 0 && r263avo::EncoderLastReconstruction(*e, &rec)) out.recon.push_back(Crop(rec, v.width, v.height));
+        if (bytes > 0 && r263avo::EncoderLastReconstruction(*e, &rec))
+            out.recon.push_back(Crop(rec, v.width, v.height));
         f = next + 1;
     }
     r263avo::EncoderClose(*e);
@@ -102,8 +105,10 @@ TEST_P(RoundTrip, DecoderMatchesEncoderReconstruction) {
     for (size_t i = 0; i < dec.pictures.size(); ++i) {
         ASSERT_EQ(dec.pictures[i].size(), enc.recon[i].size());
         size_t firstDiff = 0;
-        while (firstDiff < enc.recon[i].size() && dec.pictures[i][firstDiff] == enc.recon[i][firstDiff]) ++firstDiff;
-        ASSERT_EQ(firstDiff, enc.recon[i].size()) << "picture " << i << " differs first at byte " << firstDiff;
+        while (firstDiff < enc.recon[i].size() && dec.pictures[i][firstDiff] == enc.recon[i][firstDiff])
+            ++firstDiff;
+        ASSERT_EQ(firstDiff, enc.recon[i].size())
+            << "picture " << i << " differs first at byte " << firstDiff;
     }
 }
 
@@ -122,23 +127,58 @@ std::vector<Variant> Variants() {
     add({.name = "custom180x100_gob", .format = 6, .width = 180, .height = 100, .frames = 6, .gob = 1});
     add({.name = "qcif_speed5", .format = 2, .width = 176, .height = 144, .frames = 8, .speed = 5});
     add({.name = "qcif_window0", .format = 2, .width = 176, .height = 144, .frames = 8, .searchWindow = 0});
-    add({.name = "qcif_ratecontrol", .format = 2, .width = 176, .height = 144, .frames = 10, .rateControl = 1});
+    add({.name = "qcif_ratecontrol",
+         .format = 2,
+         .width = 176,
+         .height = 144,
+         .frames = 10,
+         .rateControl = 1});
     add({.name = "qcif_step3", .format = 2, .width = 176, .height = 144, .frames = 12, .frameStep = 3});
     add({.name = "qcif_intra4", .format = 2, .width = 176, .height = 144, .frames = 10, .intraPeriod = 4});
     add({.name = "qcif_mq", .format = 2, .width = 176, .height = 144, .frames = 8, .modifiedQuant = 1});
-    add({.name = "qcif_mq_q31", .format = 2, .width = 176, .height = 144, .frames = 6, .modifiedQuant = 1,
+    add({.name = "qcif_mq_q31",
+         .format = 2,
+         .width = 176,
+         .height = 144,
+         .frames = 6,
+         .modifiedQuant = 1,
          .quant = 31});
-    add({.name = "qcif_mq_q5", .format = 2, .width = 176, .height = 144, .frames = 6, .modifiedQuant = 1, .quant = 5});
-    add({.name = "cif_mq_gob_rc", .format = 3, .width = 352, .height = 288, .frames = 5, .gob = 1, .rateControl = 1,
+    add({.name = "qcif_mq_q5",
+         .format = 2,
+         .width = 176,
+         .height = 144,
+         .frames = 6,
+         .modifiedQuant = 1,
+         .quant = 5});
+    add({.name = "cif_mq_gob_rc",
+         .format = 3,
+         .width = 352,
+         .height = 288,
+         .frames = 5,
+         .gob = 1,
+         .rateControl = 1,
          .modifiedQuant = 1});
-    add({.name = "custom320x240_mq_step3", .format = 6, .width = 320, .height = 240, .frames = 9, .frameStep = 3,
+    add({.name = "custom320x240_mq_step3",
+         .format = 6,
+         .width = 320,
+         .height = 240,
+         .frames = 9,
+         .frameStep = 3,
          .modifiedQuant = 1});
-    add({.name = "custom180x100_speed5_window0_intra3", .format = 6, .width = 180, .height = 100, .frames = 9,
-         .speed = 5, .searchWindow = 0, .intraPeriod = 3});
+    add({.name = "custom180x100_speed5_window0_intra3",
+         .format = 6,
+         .width = 180,
+         .height = 100,
+         .frames = 9,
+         .speed = 5,
+         .searchWindow = 0,
+         .intraPeriod = 3});
     return list;
 }
 
 INSTANTIATE_TEST_SUITE_P(Encoder, RoundTrip, ::testing::ValuesIn(Variants()),
-                         [](const ::testing::TestParamInfo<Variant>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<Variant>& info) {
+                             return std::string(info.param.name);
+                         });
 
 }  // namespace
