@@ -6,9 +6,11 @@
 #include <limits>
 #include <new>
 
+#include "Bpic_Annex_O.h"
 #include "EncoderState.h"
 #include "Ipic.h"
 #include "Ppic.h"
+#include "Slice_Annex_K.h"
 #include "Snr.h"
 
 namespace r263avo {
@@ -34,17 +36,6 @@ constexpr FormatSize kFormatSizes[5] = {
 
 int RoundUp(int v, int m) {
     return (v + m - 1) / m * m;
-}
-
-// MBA field width by the number of macroblocks (the standard's Annex K table).
-int MbaBits(int mbCount) {
-    const int last = mbCount - 1;
-    if (last <= 47) return 6;
-    if (last <= 98) return 7;
-    if (last <= 395) return 9;
-    if (last <= 1583) return 11;
-    if (last <= 6335) return 13;
-    return 14;
 }
 
 // Copies one plane of iw x ih samples into a w x h plane, repeating the last sample of each line
@@ -76,24 +67,30 @@ void CopyInput(const Geometry& g, const uint8_t* picture, uint8_t* store) {
     CopyPlaneExtended(picture + inLuma + inChroma, iw / 2, ih / 2, store + luma + chroma, w / 2, h / 2);
 }
 
-// Features whose coders come with the B-picture and Annex I/J/K work; refused until then.
-bool UsesUnsupportedFeature(const EncoderParams& p) {
-    return p.UseTrueBPictures != 0 || p.UseAdvIntraCoding != 0 || p.UseDeblockFilter != 0 ||
-           p.UseSliceMode != 0;
+int ClampedBPictures(const EncoderParams& p) {
+    return p.UseTrueBPictures ? std::clamp(p.BPictures, 0, kMaxBPictures) : 0;
 }
 
 bool ParamsAcceptable(const EncoderParams& p) {
     if (p.SourceFormat < 1 || p.SourceFormat > kFormatCustom) return false;
     if (p.Speed < 1 || p.Speed > 5) return false;
     if (p.FrameRateActual < 1) return false;
+    // The B-picture schedule holds every input frame: a frame step would make the anchors and
+    // the call results disagree about which frames the caller hands in.
+    if (ClampedBPictures(p) > 0 && p.FrameRateActual > 1) return false;
     if (p.UseSliceMode && p.MBlocksPerSlice < 1) return false;
     // The rate controller divides by the clock rate.
     if (p.RateControl == 1 && !(std::isfinite(p.FrameRateTarget) && p.FrameRateTarget > 0.0f)) return false;
-    return !UsesUnsupportedFeature(p);
+    return true;
 }
 
-PictureCoding MakePictureCoding(Encoder& e, int pictureType, int32_t trSource) {
+// The view of the encoder state for one picture coded from `input` (a picture at the coded
+// size). Anchors reconstruct into the current reconstruction and predict from the other one;
+// B-pictures predict from the other one too (the anchor before the latest) and reconstruct, when
+// asked, into their own store.
+PictureCoding MakePictureCoding(Encoder& e, int pictureType, int32_t trSource, const uint8_t* input) {
     const Geometry& g = e.geo;
+    const EncoderParams& p = e.params;
     const int ref = 1 - e.current;
     PictureCoding pc;
     pc.writer = &e.writer;
@@ -106,33 +103,104 @@ PictureCoding MakePictureCoding(Encoder& e, int pictureType, int32_t trSource) {
     pc.mbCount = g.mbCount;
     pc.gobHeaders = e.gobHeaders;
     pc.mbPerGob = g.gobRows * g.mbPerRow;
-    pc.input = MakePictureView(e.anchorInput.data(), g.width, g.height);
-    pc.recon = MakePictureView(e.recon[e.current].data(), g.width, g.height);
-    pc.reconInterp = e.interp[e.current].data();
+    pc.slices = p.UseSliceMode != 0;
+    pc.mbPerSlice = p.MBlocksPerSlice;
+    pc.mbaBits = g.mbaBits;
+    pc.input = MakePictureView(const_cast<uint8_t*>(input), g.width, g.height);
+    if (pictureType == kPictureB) {
+        pc.reconstruct = !e.bRecon.empty();
+        if (pc.reconstruct) pc.recon = MakePictureView(e.bRecon.data(), g.width, g.height);
+    } else {
+        pc.recon = MakePictureView(e.recon[e.current].data(), g.width, g.height);
+        pc.reconInterp = e.interp[e.current].data();
+        pc.deblock = p.UseDeblockFilter != 0;
+        pc.codedBlockFlags = e.codedBlockFlags.data();
+    }
     pc.reference = MakePictureView(e.recon[ref].data(), g.width, g.height);
     pc.referenceInterp = e.interp[ref].data();
     pc.preset = &e.preset;
     pc.interTables = &e.interTables;
-    pc.searchWindow = e.params.SearchWindow;
+    pc.searchWindow = p.SearchWindow;
     pc.aboveRecords = e.aboveRecords.data();
     pc.leftRecord = &e.leftRecord;
+    pc.advIntra = p.UseAdvIntraCoding != 0;
+    pc.aic = &e.aic;
     pc.blocks = e.blocks;
+    pc.aicPixels = e.aicPixels;
+    pc.aicRecon = e.aicRecon;
     pc.prediction = e.prediction;
     return pc;
 }
 
-// Codes the picture in the anchor input store as an I- or P-picture.
-void CodeAnchor(Encoder& e, int pictureType, int32_t trSource) {
+void NoteCoded(Encoder& e, int pictureType, int32_t frame, const uint8_t* recon, const uint8_t* input) {
+    e.lastCoded = true;
+    e.lastFrame = frame;
+    e.lastType = pictureType;
+    e.lastRecon = recon;
+    e.lastInput = input;
+}
+
+// Sets the current quantiser for an anchor of `pictureType`. The first P-picture starts from
+// PQuantizer; afterwards rate control carries its own quantiser over. With a constant quantiser
+// every P-picture uses PQuantizer, also after an I-picture that an intra request put in between.
+void SetAnchorQuant(Encoder& e, int pictureType) {
+    if (pictureType == kPictureI) {
+        e.quant = e.params.IQuantizer;
+        return;
+    }
+    if (e.schedule.firstPPending || e.rateControl.mode != 1) e.quant = e.params.PQuantizer;
+    e.schedule.firstPPending = false;
+}
+
+// B-pictures follow the same rule as P-pictures, with a first-B flag of their own.
+void SetBQuant(Encoder& e) {
+    if (e.schedule.firstBPending || e.rateControl.mode != 1) e.quant = e.params.PQuantizer;
+    e.schedule.firstBPending = false;
+}
+
+// Codes `input` (a picture at the coded size) as an I- or P-picture of input frame `frame`,
+// with temporal reference source `trSource`.
+void CodeAnchor(Encoder& e, int pictureType, int32_t frame, int32_t trSource, const uint8_t* input) {
+    SetAnchorQuant(e, pictureType);
     e.current = 1 - e.current;  // the older reconstruction becomes the new current one
-    const PictureCoding pc = MakePictureCoding(e, pictureType, trSource);
+    const PictureCoding pc = MakePictureCoding(e, pictureType, trSource, input);
     if (pictureType == kPictureI) {
         CodeIPicture(pc);
     } else {
         CodePPicture(pc);
     }
-    e.lastCoded = true;
-    e.lastFrame = trSource;
-    e.lastType = pictureType;
+    e.schedule.lastAnchorFrame = frame;
+    NoteCoded(e, pictureType, frame, e.recon[e.current].data(), input);
+}
+
+// Codes the picture held in B-slot `slot` as a B-picture and empties the slot.
+void CodeHeldB(Encoder& e, int slot) {
+    SetBQuant(e);
+    const int32_t frame = e.bSlotFrame[slot];
+    const uint8_t* input = e.bSlots[slot].data();
+    CodeBPicture(MakePictureCoding(e, kPictureB, frame, input));
+    e.bSlotFrame[slot] = -1;
+    NoteCoded(e, kPictureB, frame, e.bRecon.empty() ? nullptr : e.bRecon.data(), input);
+}
+
+// Codes the first I-picture, held since the first call. Its TR is 0 whatever its frame number,
+// and rate control makes no update after it.
+void CodeHeldFirstAnchor(Encoder& e) {
+    CodeAnchor(e, kPictureI, e.schedule.heldAnchorFrame, 0, e.anchorInput.data());
+    e.schedule.firstAnchorPending = false;
+}
+
+// The SNR of the picture coded by this call against its own input, when it was reconstructed.
+void MeasureSnr(Encoder& e) {
+    if (!e.computeSnr || !e.lastCoded || e.lastRecon == nullptr) return;
+    const Geometry& g = e.geo;
+    const SnrValues s =
+        ComputeSnr(MakePictureView(const_cast<uint8_t*>(e.lastRecon), g.width, g.height),
+                   MakePictureView(const_cast<uint8_t*>(e.lastInput), g.width, g.height), g.inputWidth,
+                   g.inputHeight);
+    e.stats.SnrY = s.y;
+    e.stats.SnrU = s.u;
+    e.stats.SnrV = s.v;
 }
 
 // Pads the call's bitstream to a byte boundary and hands its bytes to the caller.
@@ -180,7 +248,7 @@ bool DeriveGeometry(int format, int width, int height, Geometry* g) {
     r.mbPerRow = r.width / 16;
     r.mbRows = r.height / 16;
     r.mbCount = r.mbPerRow * r.mbRows;
-    r.mbaBits = MbaBits(r.mbCount);
+    r.mbaBits = MbaFieldWidth(r.mbCount);
     r.pictureBytes = static_cast<size_t>(r.width) * r.height * 3 / 2;
     *g = r;
     return true;
@@ -212,8 +280,15 @@ void Encoder::Release() {
     for (auto& b : recon) b = {};
     for (auto& b : interp) b = {};
     anchorInput = {};
+    bSlots = {};
+    bSlotFrame = {};
+    bRecon = {};
+    aic = AicStores{};
+    codedBlockFlags = {};
     aboveRecords = {};
     lastCoded = false;
+    lastRecon = nullptr;
+    lastInput = nullptr;
     stats.OutputBuffer = nullptr;
     stats.ByteCount = 0;
 }
@@ -235,7 +310,7 @@ int32_t EncoderOpen(Encoder& e, const EncoderParams& params) {
     EncoderParams p = params;
     p.PQuantizer = std::clamp(p.PQuantizer, kMinQuant, kMaxQuant);
     p.IQuantizer = std::clamp(p.IQuantizer, kMinQuant, kMaxQuant);
-    p.BPictures = p.UseTrueBPictures ? std::clamp(p.BPictures, 0, kMaxBPictures) : 0;
+    p.BPictures = ClampedBPictures(p);
     p.SearchWindow = std::clamp(p.SearchWindow, 0, kMaxSearchWindow);
     p.MBlocksPerSlice = std::max(p.MBlocksPerSlice, 1);
 
@@ -248,6 +323,11 @@ int32_t EncoderOpen(Encoder& e, const EncoderParams& params) {
         e.anchorInput.assign(geo.pictureBytes, 0);
         for (auto& b : e.interp) b.assign(interpBytes, 0);
         e.aboveRecords.assign(static_cast<size_t>(geo.mbPerRow) + 1, MbRecord{});
+        e.bSlots.assign(static_cast<size_t>(p.BPictures), std::vector<uint8_t>(geo.pictureBytes, 0));
+        e.bSlotFrame.assign(static_cast<size_t>(p.BPictures), -1);
+        if (p.BPictures > 0 && p.ReconstructBPictures) e.bRecon.assign(geo.pictureBytes, 0);
+        if (p.UseAdvIntraCoding) e.aic.Init(geo.mbPerRow);
+        if (p.UseDeblockFilter) e.codedBlockFlags.assign(static_cast<size_t>(geo.mbCount) * 6, 1);
     } catch (const std::bad_alloc&) {
         e.Release();
         return -1;
@@ -301,50 +381,93 @@ int32_t EncodeFrame(Encoder& e, int32_t frame, int32_t intraRequest, uint32_t* i
     e.lastCoded = false;
     e.stats.ByteCount = 0;
 
-    Schedule saved = e.schedule;
-    const Position position = ClassifyCall(e.schedule, frame, intraRequest != 0);
-    if (position == Position::kB) {
-        // Without B-pictures there is no slot to hold the frame: the call cannot be placed.
-        e.schedule = saved;
+    Schedule& sc = e.schedule;
+    const Schedule saved = sc;
+    const int nB = sc.bPictures;
+    const Position position = ClassifyCall(sc, frame, intraRequest != 0);
+    // Without B-pictures there is no slot to hold a frame at a B position; with them, an anchor
+    // cannot follow while the first I-picture is still held (the caller skipped frames).
+    const bool unplaceable = position == Position::kB ? nB == 0
+                                                      : nB > 0 && sc.firstAnchorPending && frame != sc.startFrame;
+    if (unplaceable) {
+        sc = saved;
         return -1;
     }
 
-    CopyInput(e.geo, picture, e.anchorInput.data());
-    int pictureType = kPictureI;
-    if (position == Position::kI) {
-        e.quant = e.params.IQuantizer;
+    int32_t trSource = frame;
+    int storeSlot = -1;  // the B-slot that receives this call's input once its old picture is coded
+    if (position == Position::kB) {
+        storeSlot = sc.bSlotIndex;
+        if (e.bSlotFrame[storeSlot] != -1) {
+            trSource = e.bSlotFrame[storeSlot];
+            CodeHeldB(e, storeSlot);
+        } else if (storeSlot == nB - 1 && sc.firstAnchorPending) {
+            trSource = 0;
+            CodeHeldFirstAnchor(e);
+        }
+        sc.bSlotIndex = storeSlot + 1 < nB ? storeSlot + 1 : 0;
     } else {
-        pictureType = kPictureP;
-        // The first P-picture starts from PQuantizer; afterwards rate control carries its own
-        // quantiser over. With a constant quantiser every P-picture uses PQuantizer, also after
-        // an I-picture that an intra request put in between.
-        if (e.schedule.firstPPending || e.rateControl.mode != 1) e.quant = e.params.PQuantizer;
-        e.schedule.firstPPending = false;
+        CopyInput(e.geo, picture, e.anchorInput.data());
+        if (nB > 0 && sc.firstAnchorPending) {
+            sc.heldAnchorFrame = frame;  // coded once the first B-slots are filled
+        } else {
+            CodeAnchor(e, position == Position::kI ? kPictureI : kPictureP, frame, frame, e.anchorInput.data());
+        }
     }
-    CodeAnchor(e, pictureType, frame);
-    const int32_t step = RateControlUpdate(e.rateControl, e.writer.TotalBits(), frame, frame, &e.quant);
-    const uint32_t bytes = FinishCall(e);
-    if (e.writer.Overflowed()) return -1;  // cannot happen with the worst-case sized buffer
-    if (byteCount) *byteCount = bytes;
-    if (iPicture) *iPicture = pictureType == kPictureI ? 1u : 0u;
 
-    if (e.computeSnr) {
-        const SnrValues s = ComputeSnr(MakePictureView(e.recon[e.current].data(), e.geo.width, e.geo.height),
-                                       picture, e.geo.inputWidth, e.geo.inputHeight);
-        e.stats.SnrY = s.y;
-        e.stats.SnrU = s.u;
-        e.stats.SnrV = s.v;
+    int32_t result = frame;  // only stored: the caller goes on with the next frame
+    if (e.lastCoded) {
+        const int32_t step = RateControlUpdate(e.rateControl, e.writer.TotalBits(), frame, trSource, &e.quant);
+        const uint32_t bytes = FinishCall(e);
+        if (byteCount) *byteCount = bytes;
+        if (iPicture) *iPicture = e.lastType == kPictureI ? 1u : 0u;
+        MeasureSnr(e);  // before the slot of a B-picture's input takes the new picture
+        result = frame + step - 1;
     }
-    return frame + step - 1;
+    if (storeSlot >= 0) {
+        CopyInput(e.geo, picture, e.bSlots[storeSlot].data());
+        e.bSlotFrame[storeSlot] = frame;  // the frame step is 1 with B-pictures: the result is `frame`
+    }
+    if (e.writer.Overflowed()) return -1;  // cannot happen with the worst-case sized buffer
+    return result;
 }
 
 int32_t EncoderFlushFrame(Encoder& e, uint32_t* byteCount) {
     if (byteCount) *byteCount = 0;
     if (!e.isOpen) return -1;
-    // Nothing is ever held back without B-pictures.
     e.lastCoded = false;
     e.stats.ByteCount = 0;
-    ++e.schedule.flushCounter;
+    Schedule& sc = e.schedule;
+    ++sc.flushCounter;
+    if (sc.bPictures == 0) return 0;  // nothing is ever held back without B-pictures
+
+    if (sc.firstAnchorPending && sc.heldAnchorFrame >= 0) {
+        // The input ended before the first I-picture's turn came.
+        CodeHeldFirstAnchor(e);
+    } else {
+        // The held frames leave in frame order. Those before the last anchor are B-pictures
+        // between it and the anchor before; those after it have no later anchor, so each becomes
+        // the next anchor itself.
+        int slot = -1;
+        for (int t = 0; t < sc.bPictures; ++t) {
+            const int32_t f = e.bSlotFrame[t];
+            if (f != -1 && (slot < 0 || f < e.bSlotFrame[slot])) slot = t;
+        }
+        if (slot < 0) return 0;  // a slot that never received a frame
+        const int32_t frame = e.bSlotFrame[slot];
+        if (frame < sc.lastAnchorFrame) {
+            CodeHeldB(e, slot);
+        } else {
+            const int type = sc.intraPending ? kPictureI : kPictureP;
+            sc.intraPending = false;
+            CodeAnchor(e, type, frame, frame, e.bSlots[slot].data());
+            e.bSlotFrame[slot] = -1;
+        }
+    }
+    const uint32_t bytes = FinishCall(e);
+    if (e.writer.Overflowed()) return -1;
+    if (byteCount) *byteCount = bytes;
+    MeasureSnr(e);
     return 0;
 }
 
@@ -361,8 +484,8 @@ void EncoderSetComputeSnr(Encoder& e, int32_t computeSnr) {
 }
 
 bool EncoderLastReconstruction(const Encoder& e, ReconstructedPicture* out) {
-    if (!e.isOpen || !e.lastCoded || out == nullptr) return false;
-    out->data = e.recon[e.current].data();
+    if (!e.isOpen || !e.lastCoded || e.lastRecon == nullptr || out == nullptr) return false;
+    out->data = e.lastRecon;
     out->codedWidth = e.geo.width;
     out->codedHeight = e.geo.height;
     out->frame = e.lastFrame;

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "AdvancedIPrediction_Annex_I.h"
 #include "Buffer.h"
 #include "MBlockOperations.h"
 #include "MotionEst.h"
@@ -56,6 +57,8 @@ struct Schedule {
     bool firstBPending = true;
     int32_t bSlotIndex = 0;
     int32_t flushCounter = 0;
+    int32_t heldAnchorFrame = -1;  // frame number of the first I-picture while it is held
+    int32_t lastAnchorFrame = -1;  // frame number of the latest coded I- or P-picture
 };
 
 // Classifies the call for frame `frame` and advances the schedule.
@@ -87,17 +90,32 @@ class Encoder {
     int current = 0;
     std::vector<uint8_t> anchorInput;
 
+    // B-pictures: the held input pictures with their frame numbers (-1 = empty), and the store of
+    // a B-picture's reconstruction (only with ReconstructBPictures).
+    std::vector<std::vector<uint8_t>> bSlots;
+    std::vector<int32_t> bSlotFrame;
+    std::vector<uint8_t> bRecon;
+
+    // Annex I neighbour stores and Annex J coded-block flags (6 per macroblock).
+    AicStores aic;
+    std::vector<uint8_t> codedBlockFlags;
+
     // Motion records of the row above (mbPerRow + 1, the last one the spare) and the left one.
     std::vector<MbRecord> aboveRecords;
     MbRecord leftRecord;
 
     alignas(16) int16_t blocks[6][64] = {};
+    alignas(16) int16_t aicPixels[6][64] = {};
+    alignas(16) int16_t aicRecon[6][64] = {};
     alignas(16) uint8_t prediction[kPredBytes] = {};
 
-    // What the last call coded.
+    // What the last call coded: the picture's frame number and type, its reconstruction (null
+    // for a B-picture that was not reconstructed) and its input at the coded size.
     bool lastCoded = false;
     int32_t lastFrame = -1;
     int32_t lastType = -1;
+    const uint8_t* lastRecon = nullptr;
+    const uint8_t* lastInput = nullptr;
 
     // Releases every buffer and returns to the closed state.
     void Release();

@@ -1,5 +1,7 @@
 #include "Ipic.h"
 
+#include <cstring>
+
 #include "EncodeCoefficients.h"
 #include "Idct.h"
 #include "Interpolation.h"
@@ -13,9 +15,38 @@ namespace {
 
 constexpr int kLumaBlocks = 4;
 constexpr int kBlocks = 6;
+constexpr int kMaxPlainLevel = 127;  // the 8-bit escape level without Annex T
 
 int BlockQuant(const PictureCoding& pc, int b) {
     return b < kLumaBlocks ? pc.quant : ChromaQuant(pc.quant, pc.modifiedQuant);
+}
+
+bool ExceedsPlainLevel(const int16_t levels[64]) {
+    for (int k = 0; k < 64; ++k) {
+        if (levels[k] > kMaxPlainLevel || levels[k] < -kMaxPlainLevel) return true;
+    }
+    return false;
+}
+
+// Without Annex T an Annex I level beyond -127..127 cannot be sent. Such levels are limited and
+// the reconstructed coefficients rebuilt from what the decoder will read, block by block in
+// order, since each block predicts from the ones reconstructed before it.
+void LimitAicLevels(const PictureCoding& pc, int column, int mode) {
+    bool limited = false;
+    for (int b = 0; b < kBlocks; ++b) {
+        if (!ExceedsPlainLevel(pc.blocks[b])) continue;
+        LimitLevels(pc.blocks[b], 0);
+        limited = true;
+    }
+    if (!limited) return;
+    const AicMacroblock& above = pc.aic->Above(column);
+    const AicMacroblock& left = column == 0 ? AicUnavailableRecord() : pc.aic->left;
+    for (int b = 0; b < kBlocks; ++b) {
+        const int16_t* l = AicLeftNeighbour(b, pc.aicRecon, left);
+        const int16_t* a = AicAboveNeighbour(b, pc.aicRecon, above);
+        DequantizeIntraCopy(pc.blocks[b], pc.aicRecon[b], BlockQuant(pc, b));
+        AicReconstruct(pc.aicRecon[b], l, a, mode);
+    }
 }
 
 }  // namespace
@@ -32,38 +63,78 @@ int QuantizeIntraMacroblock(const PictureCoding& pc) {
     return cbp;
 }
 
-void WriteIntraBlocks(const PictureCoding& pc) {
-    // INTRADC is always sent; a block whose AC levels are all zero writes nothing more.
-    for (int b = 0; b < kBlocks; ++b) CodeIntraBlock(*pc.writer, pc.blocks[b], pc.modifiedQuant);
+IntraMacroblock PrepareIntraMacroblock(const PictureCoding& pc, int x, int y, int column) {
+    IntraMacroblock mb;
+    if (!pc.advIntra) {
+        LoadIntraMacroblock(pc.input, x, y, pc.blocks);
+        mb.cbp = QuantizeIntraMacroblock(pc);
+        return mb;
+    }
+    LoadIntraMacroblock(pc.input, x, y, pc.aicPixels);
+    mb.mode = AicCodeMacroblock(pc.aicPixels, pc.quant, ChromaQuant(pc.quant, pc.modifiedQuant),
+                                pc.modifiedQuant, *pc.aic, column, pc.blocks, pc.aicRecon);
+    if (!pc.modifiedQuant) LimitAicLevels(pc, column, mb.mode);
+    for (int b = 0; b < kBlocks; ++b) {
+        if (BlockHasLevels(pc.blocks[b], 0)) mb.cbp |= CbpBit(b);
+    }
+    return mb;
 }
 
-void ReconstructIntraMacroblock(const PictureCoding& pc, int x, int y) {
-    for (int b = 0; b < kBlocks; ++b) {
-        DequantizeIntraBlock(pc.blocks[b], BlockQuant(pc, b));
-        IdctBlock(pc.blocks[b]);
+void WriteIntraCoefficients(const PictureCoding& pc, const IntraMacroblock& mb) {
+    BitWriter& bw = *pc.writer;
+    if (!pc.advIntra) {
+        // INTRADC is always sent; a block whose AC levels are all zero writes nothing more.
+        for (int b = 0; b < kBlocks; ++b) CodeIntraBlock(bw, pc.blocks[b], pc.modifiedQuant);
+        return;
     }
-    WriteIntraMacroblock(pc.recon, x, y, pc.blocks);
+    const uint8_t* scan = AicScan(mb.mode);
+    for (int b = 0; b < kBlocks; ++b) {
+        if (mb.cbp & CbpBit(b)) CodeAicBlock(bw, pc.blocks[b], scan, pc.modifiedQuant);
+    }
+}
+
+void FinishIntraMacroblock(const PictureCoding& pc, int x, int y, int column) {
+    if (!pc.advIntra) {
+        if (!pc.reconstruct) return;
+        for (int b = 0; b < kBlocks; ++b) {
+            DequantizeIntraBlock(pc.blocks[b], BlockQuant(pc, b));
+            IdctBlock(pc.blocks[b]);
+        }
+        WriteIntraMacroblock(pc.recon, x, y, pc.blocks);
+        return;
+    }
+    if (pc.reconstruct) {
+        // Every block goes through the inverse transform, coded or not: an uncoded block still
+        // carries its prediction. The stores keep the coefficients, so transform a copy.
+        std::memcpy(pc.blocks, pc.aicRecon, sizeof(int16_t) * kBlocks * 64);
+        for (int b = 0; b < kBlocks; ++b) IdctBlock(pc.blocks[b]);
+        WriteIntraMacroblock(pc.recon, x, y, pc.blocks);
+    }
+    AicStoreMacroblock(*pc.aic, column, pc.aicRecon);
 }
 
 void CodeIPicture(const PictureCoding& pc) {
     BitWriter& bw = *pc.writer;
+    ResetPredictionState(pc);
     WritePictureHeader(bw, *pc.header, pc.pictureType, pc.tr, pc.quant);
-    ResetMotionRecords(pc);
 
     int gobCounter = 0;
     for (int i = 0; i < pc.mbCount; ++i) {
-        const int x = (i % pc.mbPerRow) * 16;
+        const int c = i % pc.mbPerRow;
+        const int x = c * 16;
         const int y = (i / pc.mbPerRow) * 16;
-        MaybeWriteGobHeader(pc, i, &gobCounter);
+        BeginMacroblock(pc, i, &gobCounter);
 
-        LoadIntraMacroblock(pc.input, x, y, pc.blocks);
-        const int cbp = QuantizeIntraMacroblock(pc);
-        WriteMcbpcI(bw, kMbIntra, cbp & 3);
-        WriteCbpy(bw, cbp >> 2);
-        WriteIntraBlocks(pc);
-        ReconstructIntraMacroblock(pc, x, y);
+        const IntraMacroblock mb = PrepareIntraMacroblock(pc, x, y, c);
+        WriteMcbpcI(bw, kMbIntra, mb.cbp & 3);
+        if (pc.advIntra) WriteIntraMode(bw, mb.mode);
+        WriteCbpy(bw, mb.cbp >> 2);
+        WriteIntraCoefficients(pc, mb);
+        FinishIntraMacroblock(pc, x, y, c);
+        // Every block of an intra picture counts as coded for the filter.
+        DeblockAfterMacroblock(pc, i, x, y, true, 0);
     }
-    InterpolatePicture(pc.recon.y, pc.recon.width, pc.recon.height, pc.reconInterp, false);
+    InterpolatePicture(pc.recon.y, pc.recon.width, pc.recon.height, pc.reconInterp, pc.deblock);
 }
 
 }  // namespace r263avo

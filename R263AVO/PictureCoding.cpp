@@ -1,5 +1,8 @@
 #include "PictureCoding.h"
 
+#include "DeblockingFilter_Annex_J.h"
+#include "Slice_Annex_K.h"
+
 namespace r263avo {
 
 void ResetMotionRecords(const PictureCoding& pc) {
@@ -15,10 +18,37 @@ void MaybeWriteGobHeader(const PictureCoding& pc, int mbIndex, int* gobCounter) 
     if (!pc.gobHeaders || mbIndex % pc.mbPerGob != 0) return;
     if (*gobCounter != 0) {
         WriteGobHeader(*pc.writer, *gobCounter, pc.quant);
-        // Vector prediction must not reach across the GOB boundary.
-        ResetMotionRecords(pc);
+        // Neither vector nor intra coefficient prediction may reach across the GOB boundary.
+        ResetPredictionState(pc);
     }
     ++*gobCounter;
+}
+
+void ResetPredictionState(const PictureCoding& pc) {
+    ResetMotionRecords(pc);
+    if (pc.advIntra) ResetAicStores(*pc.aic);
+}
+
+void BeginMacroblock(const PictureCoding& pc, int mbIndex, int* gobCounter) {
+    if (mbIndex % pc.mbPerRow == 0) {
+        *pc.leftRecord = MbRecord{};
+        if (pc.advIntra) AicStartRow(*pc.aic);
+    }
+    if (pc.slices) {
+        if (SliceStartsAt(mbIndex, pc.mbPerSlice)) {
+            WriteSliceHeader(*pc.writer, mbIndex, pc.mbaBits, pc.quant);
+            ResetPredictionState(pc);
+        }
+        return;
+    }
+    MaybeWriteGobHeader(pc, mbIndex, gobCounter);
+}
+
+void DeblockAfterMacroblock(const PictureCoding& pc, int mbIndex, int x, int y, bool intra, int cbp) {
+    if (!pc.deblock) return;
+    uint8_t* flags = pc.codedBlockFlags + static_cast<size_t>(mbIndex) * 6;
+    for (int b = 0; b < 6; ++b) flags[b] = (intra || (cbp & CbpBit(b))) ? 1 : 0;
+    DeblockMacroblock(pc.recon, pc.codedBlockFlags, mbIndex, x, y, pc.quant, pc.modifiedQuant);
 }
 
 }  // namespace r263avo

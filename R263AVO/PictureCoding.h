@@ -1,9 +1,10 @@
-// The narrow view of the encoder state that one picture coder works with, and the GOB-header
-// bookkeeping the I-, P- (and later B-) picture coders share.
+// The narrow view of the encoder state that one picture coder works with, and the segment-header
+// (GOB or slice) bookkeeping the I-, P- and B-picture coders share.
 #pragma once
 
 #include <cstdint>
 
+#include "AdvancedIPrediction_Annex_I.h"
 #include "Buffer.h"
 #include "MBlockOperations.h"
 #include "MotionEst.h"
@@ -25,9 +26,13 @@ struct PictureCoding {
     int mbPerRow = 0, mbCount = 0;
     bool gobHeaders = false;
     int mbPerGob = 0;  // macroblock rows per GOB x macroblocks per row
+    bool slices = false;  // Annex K: a slice header every mbPerSlice macroblocks (no GOB headers)
+    int mbPerSlice = 1;
+    int mbaBits = 0;  // MBA field width of slice headers
 
     ConstPictureView input;          // picture being coded
-    PictureView recon;               // its reconstruction (I and P pictures)
+    bool reconstruct = true;         // false for B-pictures unless their reconstruction is asked for
+    PictureView recon;               // its reconstruction (when `reconstruct`)
     uint8_t* reconInterp = nullptr;  // half-pel image of `recon`, built at the end
     ConstPictureView reference;      // previous anchor's reconstruction (P pictures)
     const uint8_t* referenceInterp = nullptr;
@@ -39,18 +44,41 @@ struct PictureCoding {
     MbRecord* aboveRecords = nullptr;  // mbPerRow + 1 records
     MbRecord* leftRecord = nullptr;
 
+    // Annex I: intra macroblocks predict their coefficients from the neighbour stores.
+    bool advIntra = false;
+    AicStores* aic = nullptr;
+    // Annex J (I- and P-pictures): every macroblock is filtered right after its reconstruction;
+    // 6 flags per macroblock tell which blocks count as coded.
+    bool deblock = false;
+    uint8_t* codedBlockFlags = nullptr;
+
     // Work buffers.
-    int16_t (*blocks)[64] = nullptr;  // six blocks
-    uint8_t* prediction = nullptr;    // kPredBytes
+    int16_t (*blocks)[64] = nullptr;     // six blocks
+    int16_t (*aicPixels)[64] = nullptr;  // six blocks: an Annex I macroblock's samples
+    int16_t (*aicRecon)[64] = nullptr;   // six blocks: its reconstructed coefficients
+    uint8_t* prediction = nullptr;       // kPredBytes
 };
 
 // Marks the row above as unavailable for prediction (picture start, GOB header) and clears the
 // spare and the left record.
 void ResetMotionRecords(const PictureCoding& pc);
 
+// Starts a prediction segment (picture, GOB or slice): resets the motion records and, with
+// Annex I, the intra coefficient stores.
+void ResetPredictionState(const PictureCoding& pc);
+
 // Called before every macroblock: writes a GOB header at the start of each GOB but the first
-// (and resets the motion records there). `gobCounter` starts at 0 for each picture.
+// (and resets the prediction state there). `gobCounter` starts at 0 for each picture.
 void MaybeWriteGobHeader(const PictureCoding& pc, int mbIndex, int* gobCounter);
+
+// Called before every macroblock, after the picture header: clears the left neighbour at the
+// start of a row, then writes the slice header (slice mode) or GOB header that starts at this
+// macroblock, each followed by a reset of the prediction state.
+void BeginMacroblock(const PictureCoding& pc, int mbIndex, int* gobCounter);
+
+// Annex J: records the coded flags of macroblock `mbIndex` (all six blocks when `intra`, else
+// the bits of `cbp`) and filters the edges that this macroblock completes. No-op without Annex J.
+void DeblockAfterMacroblock(const PictureCoding& pc, int mbIndex, int x, int y, bool intra, int cbp);
 
 // Coded block pattern bit of block b (0..5): 32 for block 0 down to 1 for block 5.
 inline int CbpBit(int b) {

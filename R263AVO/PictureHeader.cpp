@@ -76,12 +76,4 @@ void WritePictureHeader(BitWriter& bw, const PictureHeaderConfig& c, int picture
     bw.PutBits(1, 0);  // PEI: no PSUPP
 }
 
-void WriteGobHeader(BitWriter& bw, int gobNumber, int quant) {
-    bw.AlignToByte();
-    bw.PutBits(17, 1);  // GBSC
-    bw.PutBits(5, static_cast<uint32_t>(gobNumber));
-    bw.PutBits(2, 0);  // GFID
-    bw.PutBits(5, static_cast<uint32_t>(quant));
-}
-
 }  // namespace r263avo

@@ -1,4 +1,4 @@
-// Picture headers (plain PTYPE or PLUSPTYPE) and GOB headers.
+// Picture headers (plain PTYPE or PLUSPTYPE). GOB and slice headers are in Slice_Annex_K.h.
 #pragma once
 
 #include "Buffer.h"
@@ -25,8 +25,5 @@ bool NeedsPlusPtype(int bPictures, bool slices, bool deblock, bool advIntra, boo
 // Writes PSC through PEI for a picture of `pictureType` (0 I, 1 P, 3 B) with temporal reference
 // `tr` (0..255) and quantiser `quant` (1..31). Starts at the writer's current (aligned) position.
 void WritePictureHeader(BitWriter& bw, const PictureHeaderConfig& config, int pictureType, int tr, int quant);
-
-// Writes zero stuffing to a byte boundary, GBSC, GN, GFID 00 and GQUANT.
-void WriteGobHeader(BitWriter& bw, int gobNumber, int quant);
 
 }  // namespace r263avo

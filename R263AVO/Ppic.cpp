@@ -22,8 +22,8 @@ int Median3(int a, int b, int c) {
     return a + b + c - std::max({a, b, c}) - std::min({a, b, c});
 }
 
-// Prediction error of the macroblock in pc.blocks: transform and quantise; returns the coded
-// block pattern.
+}  // namespace
+
 int QuantizeInterMacroblock(const PictureCoding& pc) {
     const int chromaQuant = ChromaQuant(pc.quant, pc.modifiedQuant);
     const SpeedPreset& p = *pc.preset;
@@ -37,37 +37,47 @@ int QuantizeInterMacroblock(const PictureCoding& pc) {
     return cbp;
 }
 
-void CodeInterMacroblock(const PictureCoding& pc, int c, int x, int y, const MbRecord& mv, int cbp) {
-    BitWriter& bw = *pc.writer;
-    bw.PutBits(1, 0);  // COD: coded
-    WriteMcbpcP(bw, kMbInter, cbp & 3);
-    WriteCbpy(bw, (cbp >> 2) ^ 15);
-    const MotionVector predictor = PredictMotionVector(pc.aboveRecords, *pc.leftRecord, c);
+void WriteMvd(BitWriter& bw, const MbRecord& mv, const MotionVector& predictor) {
     WriteMvdComponent(bw, WrapMvd(mv.hx - predictor.x));
     WriteMvdComponent(bw, WrapMvd(mv.hy - predictor.y));
+}
 
+void WriteInterBlocks(const PictureCoding& pc, int x, int y, int cbp) {
     const int chromaQuant = ChromaQuant(pc.quant, pc.modifiedQuant);
     for (int b = 0; b < kBlocks; ++b) {
-        if (!(cbp & CbpBit(b))) {
+        const bool coded = (cbp & CbpBit(b)) != 0;
+        if (coded) CodeInterBlock(*pc.writer, pc.blocks[b], pc.modifiedQuant);
+        if (!pc.reconstruct) continue;
+        if (!coded) {
             CopyPredictionBlock(pc.recon, x, y, b, pc.prediction);
             continue;
         }
-        CodeInterBlock(bw, pc.blocks[b], pc.modifiedQuant);
         DequantizeInterBlock(pc.blocks[b], b < kLumaBlocks ? pc.quant : chromaQuant);
         IdctBlock(pc.blocks[b]);
         AddBlockToPrediction(pc.recon, x, y, b, pc.prediction, pc.blocks[b]);
     }
 }
 
-void CodeIntraMacroblock(const PictureCoding& pc, int x, int y) {
+namespace {
+
+void CodeInterMacroblock(const PictureCoding& pc, int c, int x, int y, const MbRecord& mv, int cbp) {
     BitWriter& bw = *pc.writer;
-    LoadIntraMacroblock(pc.input, x, y, pc.blocks);
-    const int cbp = QuantizeIntraMacroblock(pc);
     bw.PutBits(1, 0);  // COD: coded
-    WriteMcbpcP(bw, kMbIntra, cbp & 3);
-    WriteCbpy(bw, cbp >> 2);
-    WriteIntraBlocks(pc);
-    ReconstructIntraMacroblock(pc, x, y);
+    WriteMcbpcP(bw, kMbInter, cbp & 3);
+    WriteCbpy(bw, (cbp >> 2) ^ 15);
+    WriteMvd(bw, mv, PredictMotionVector(pc.aboveRecords, *pc.leftRecord, c));
+    WriteInterBlocks(pc, x, y, cbp);
+}
+
+void CodeIntraMacroblock(const PictureCoding& pc, int c, int x, int y) {
+    BitWriter& bw = *pc.writer;
+    const IntraMacroblock mb = PrepareIntraMacroblock(pc, x, y, c);
+    bw.PutBits(1, 0);  // COD: coded
+    WriteMcbpcP(bw, kMbIntra, mb.cbp & 3);
+    if (pc.advIntra) WriteIntraMode(bw, mb.mode);
+    WriteCbpy(bw, mb.cbp >> 2);
+    WriteIntraCoefficients(pc, mb);
+    FinishIntraMacroblock(pc, x, y, c);
 }
 
 }  // namespace
@@ -79,11 +89,7 @@ MotionVector PredictMotionVector(const MbRecord* aboveRow, const MbRecord& left,
     return MotionVector{Median3(left.hx, above.hx, aboveRight.hx), Median3(left.hy, above.hy, aboveRight.hy)};
 }
 
-void CodePPicture(const PictureCoding& pc) {
-    BitWriter& bw = *pc.writer;
-    ResetMotionRecords(pc);
-    WritePictureHeader(bw, *pc.header, pc.pictureType, pc.tr, pc.quant);
-
+MotionSearchInput MakeMotionSearchInput(const PictureCoding& pc) {
     MotionSearchInput search;
     search.cur = pc.input.y;
     search.interp = pc.referenceInterp;
@@ -94,14 +100,21 @@ void CodePPicture(const PictureCoding& pc) {
     search.aboveRow = pc.aboveRecords;
     search.left = pc.leftRecord;
     search.sad = SelectSadKernels();
+    return search;
+}
+
+void CodePPicture(const PictureCoding& pc) {
+    BitWriter& bw = *pc.writer;
+    ResetPredictionState(pc);
+    WritePictureHeader(bw, *pc.header, pc.pictureType, pc.tr, pc.quant);
+    const MotionSearchInput search = MakeMotionSearchInput(pc);
 
     int gobCounter = 0;
     for (int i = 0; i < pc.mbCount; ++i) {
         const int c = i % pc.mbPerRow;
         const int x = c * 16;
         const int y = (i / pc.mbPerRow) * 16;
-        if (c == 0) *pc.leftRecord = MbRecord{};
-        MaybeWriteGobHeader(pc, i, &gobCounter);
+        BeginMacroblock(pc, i, &gobCounter);
 
         const MotionSearchResult found = MotionSearch(search, x, y, c);
         MbRecord record = found.record;
@@ -110,7 +123,8 @@ void CodePPicture(const PictureCoding& pc) {
             // search candidate for the neighbours.
             record.hx = 0;
             record.hy = 0;
-            CodeIntraMacroblock(pc, x, y);
+            CodeIntraMacroblock(pc, c, x, y);
+            DeblockAfterMacroblock(pc, i, x, y, true, 0);
         } else {
             FormInterPrediction(pc.input, pc.reference, pc.referenceInterp, x, y, record.hx, record.hy,
                                 pc.prediction, pc.blocks);
@@ -121,11 +135,13 @@ void CodePPicture(const PictureCoding& pc) {
             } else {
                 CodeInterMacroblock(pc, c, x, y, record, cbp);
             }
+            if (pc.advIntra) AicMarkNotIntra(*pc.aic, c);
+            DeblockAfterMacroblock(pc, i, x, y, false, cbp);
         }
         pc.aboveRecords[c] = record;
         *pc.leftRecord = record;
     }
-    InterpolatePicture(pc.recon.y, pc.recon.width, pc.recon.height, pc.reconInterp, false);
+    InterpolatePicture(pc.recon.y, pc.recon.width, pc.recon.height, pc.reconInterp, pc.deblock);
 }
 
 }  // namespace r263avo

@@ -7,7 +7,7 @@ const uint8_t ChromaQuantTable[2][32] = {
     // Without Annex T the chroma blocks use QUANT itself.
     {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15,
      16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31},
-    // H.263 Annex T, Table T.1: chroma QUANT for QUANT 1..31 (entry 0 unused).
+    // H.263 Annex T, Table T.2: chroma QUANT for QUANT 1..31 (entry 0 unused).
     {0,  1,  2,  3,  4,  5,  6,  6,  7,  8,  9,  9,  10, 10, 11, 11,
      12, 12, 12, 13, 13, 13, 14, 14, 14, 14, 14, 15, 15, 15, 15, 15},
 };

@@ -5,7 +5,7 @@
 
 namespace r263avo {
 
-// Row 0: identity; row 1: the chroma QUANT of Annex T (Table T.1) for QUANT 0..31.
+// Row 0: identity; row 1: the chroma QUANT of Annex T (Table T.2) for QUANT 0..31.
 extern const uint8_t ChromaQuantTable[2][32];
 
 // qp outside 1..31 is limited to that range.

@@ -46,6 +46,10 @@ struct EncoderParams {
     int32_t EnhLayerQuantizer = 0;
     int32_t UseModifiedQuant = 0;   // Annex T
     int32_t ComputeSnr = 0;
+    // Nonzero: B-pictures are also reconstructed (into a store of their own that nothing predicts
+    // from), so that EncoderLastReconstruction and the SNR figures cover them. Off by default:
+    // a B-picture's reconstruction is not needed for coding.
+    int32_t ReconstructBPictures = 0;
 };
 
 // What the caller reads after each EncodeFrame / EncoderFlushFrame call.
@@ -75,17 +79,28 @@ Encoder* EncoderCreate();
 void EncoderDestroy(Encoder* encoder);
 
 // Returns 0, or -1 when the parameters cannot be coded (SourceFormat outside 1..6, Speed outside
-// 1..5, FrameRateActual below 1, MBlocksPerSlice below 1 with slices on, bad custom size) or
-// memory is short; after -1 nothing is allocated and EncoderClose is harmless.
+// 1..5, FrameRateActual below 1, or above 1 with B-pictures, whose schedule assumes that every
+// frame is coded, MBlocksPerSlice below 1 with slices on, bad custom size) or memory is short; after -1 nothing is allocated and EncoderClose is harmless.
 int32_t EncoderOpen(Encoder& encoder, const EncoderParams& params);
 
 // Codes zero or one picture for input frame `frame` (planar Width x Height 4:2:0). Returns the
 // number of the last input frame this call accounts for (the caller continues at result + 1),
 // or -1 when the encoder is not open or the call cannot be placed in the schedule.
+//
+// Pictures leave the encoder in coding order. With B-pictures (UseTrueBPictures) a call may code
+// a picture other than its own input: the first I-picture and every B-picture are held back and
+// coded after the anchor that follows them in display order, so the stream reads I0 P3 B1 B2 P6
+// B4 B5 ... for two B-pictures. A caller that wants display order (a reconstruction file, a
+// viewer) reorders by the frame number that EncoderLastReconstruction reports. With ComputeSnr
+// the SNR values describe the picture coded by the call, measured against that picture's own
+// input; they are left as they were after a call that produced no reconstruction.
 int32_t EncodeFrame(Encoder& encoder, int32_t frame, int32_t intraRequest, uint32_t* iPicture,
                     const uint8_t* picture, uint32_t* byteCount);
 
-// Codes one picture still held for B-picture reordering. Returns 0, or -1 when not open.
+// Codes one picture still held for B-picture reordering; call it BPictures times (after the clamp
+// to 5) after the last EncodeFrame. Held frames are coded in frame order: those before the last
+// anchor as B-pictures, later ones as P-pictures (I when an intra request is waiting); a call with
+// nothing left to code reports 0 bytes. Returns 0, or -1 when not open.
 int32_t EncoderFlushFrame(Encoder& encoder, uint32_t* byteCount);
 
 void EncoderClose(Encoder& encoder);
@@ -95,8 +110,10 @@ EncoderStats& EncoderGetStats(Encoder& encoder);
 // ComputeSnr is read on every call; this changes it on an open encoder.
 void EncoderSetComputeSnr(Encoder& encoder, int32_t computeSnr);
 
-// The reconstruction of the picture coded by the last EncodeFrame / EncoderFlushFrame call.
-// Returns false when that call coded no picture or the picture was not reconstructed.
+// The reconstruction of the picture coded by the last EncodeFrame / EncoderFlushFrame call, with
+// that picture's input frame number (coding order; see EncodeFrame). Returns false when that call
+// coded no picture or the picture was not reconstructed (a B-picture without
+// ReconstructBPictures).
 bool EncoderLastReconstruction(const Encoder& encoder, ReconstructedPicture* out);
 
 // ---- Process-wide facade -------------------------------------------------------------------

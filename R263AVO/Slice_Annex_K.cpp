@@ -50,8 +50,6 @@ void WriteSliceHeader(BitWriter& bw, int mba, int mbaWidth, int quant) {
     if (!first) bw.PutBits(2, 0);                           // GFID
 }
 
-namespace annexk {
-
 void WriteGobHeader(BitWriter& bw, int gobNumber, int quant) {
     bw.AlignToByte();
     bw.PutBits(kStartCodeBits, kStartCodePrefix);  // GBSC
@@ -59,7 +57,5 @@ void WriteGobHeader(BitWriter& bw, int gobNumber, int quant) {
     bw.PutBits(2, 0);  // GFID
     bw.PutBits(kQuantBits, QuantField(quant));
 }
-
-}  // namespace annexk
 
 }  // namespace r263avo

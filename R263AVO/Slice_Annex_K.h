@@ -24,13 +24,7 @@ bool SliceStartsAt(int mbNumber, int mbPerSlice);
 // add SQUANT (`quant`, 1..31) and GFID 00.
 void WriteSliceHeader(BitWriter& bw, int mba, int mbaWidth, int quant);
 
-namespace annexk {
-
 // Writes zero stuffing to a byte boundary, GBSC, GN (`gobNumber`), GFID 00 and GQUANT (`quant`).
-// Bit-identical to the writer in PictureHeader, which it is meant to replace; it lives in its own
-// namespace until that one is removed.
 void WriteGobHeader(BitWriter& bw, int gobNumber, int quant);
-
-}  // namespace annexk
 
 }  // namespace r263avo

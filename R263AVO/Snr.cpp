@@ -31,17 +31,14 @@ double PsnrFromMse(double mse) {
     return mse == 0.0 ? kNoError : 10.0 * std::log10(kPeakSquared / mse);
 }
 
-SnrValues ComputeSnr(const ConstPictureView& recon, const uint8_t* input, int inputWidth, int inputHeight) {
+SnrValues ComputeSnr(const ConstPictureView& recon, const ConstPictureView& input, int inputWidth,
+                     int inputHeight) {
     const int cw = inputWidth / 2;
     const int ch = inputHeight / 2;
     const long n = static_cast<long>(inputWidth) * inputHeight;
-    const uint8_t* inY = input;
-    const uint8_t* inU = input + n;
-    const uint8_t* inV = inU + static_cast<long>(cw) * ch;
-
-    const double sseY = PlaneSse(recon.y, recon.width, inY, inputWidth, inputWidth, inputHeight);
-    const double sseU = PlaneSse(recon.u, recon.width / 2, inU, cw, cw, ch);
-    const double sseV = PlaneSse(recon.v, recon.width / 2, inV, cw, cw, ch);
+    const double sseY = PlaneSse(recon.y, recon.width, input.y, input.width, inputWidth, inputHeight);
+    const double sseU = PlaneSse(recon.u, recon.width / 2, input.u, input.width / 2, cw, ch);
+    const double sseV = PlaneSse(recon.v, recon.width / 2, input.v, input.width / 2, cw, ch);
 
     const double chromaScale = 1.0 / static_cast<double>(n / 4);
     SnrValues s;
@@ -49,6 +46,12 @@ SnrValues ComputeSnr(const ConstPictureView& recon, const uint8_t* input, int in
     s.u = PsnrFromMse(sseU * chromaScale);
     s.v = PsnrFromMse(sseV * chromaScale);
     return s;
+}
+
+SnrValues ComputeSnr(const ConstPictureView& recon, const uint8_t* input, int inputWidth, int inputHeight) {
+    // The caller's picture is planar at its own size, so its width is its stride.
+    const ConstPictureView in = MakePictureView(const_cast<uint8_t*>(input), inputWidth, inputHeight);
+    return ComputeSnr(recon, in, inputWidth, inputHeight);
 }
 
 }  // namespace r263avo

@@ -20,4 +20,10 @@ double PsnrFromMse(double mse);
 // caller's picture is never read beyond its own size.
 SnrValues ComputeSnr(const ConstPictureView& recon, const uint8_t* input, int inputWidth, int inputHeight);
 
+// The same over the top-left inputWidth x inputHeight of two pictures at their own sizes (each
+// view's width is its row stride), e.g. a reconstruction against the padded input store it was
+// coded from.
+SnrValues ComputeSnr(const ConstPictureView& recon, const ConstPictureView& input, int inputWidth,
+                     int inputHeight);
+
 }  // namespace r263avo

@@ -99,15 +99,11 @@ TEST(SliceHeader, SlicesOfElevenMacroblocksInQcif) {
     }
 }
 
-TEST(GobHeader, BitsMatchThePictureHeaderWriter) {
-    Bits mine, theirs;
+TEST(GobHeader, Bits) {
+    Bits mine;
     mine.bw.PutBits(5, 0x15);
-    theirs.bw.PutBits(5, 0x15);
-    avo::annexk::WriteGobHeader(mine.bw, 3, 12);
-    avo::WriteGobHeader(theirs.bw, 3, 12);
-    const std::string bits = mine.String();
-    EXPECT_EQ(bits, theirs.String());
-    EXPECT_EQ(bits, Strip("10101 000 00000000000000001 00011 00 01100"));
+    avo::WriteGobHeader(mine.bw, 3, 12);
+    EXPECT_EQ(mine.String(), Strip("10101 000 00000000000000001 00011 00 01100"));
 }
 
 // The decoder's slice parser reads back MBA and SQUANT of every header the encoder writes, over

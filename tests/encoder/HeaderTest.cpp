@@ -5,6 +5,7 @@
 #include "EncoderState.h"
 #include "PictureCoding.h"
 #include "PictureHeader.h"
+#include "Slice_Annex_K.h"
 
 using namespace r263avo;
 using enctest::BitReader;

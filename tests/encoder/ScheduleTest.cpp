@@ -156,10 +156,10 @@ TEST(EncoderOpen, Refusals) {
         {"speed 6", [](EncoderParams& p) { p.Speed = 6; }},
         {"frame step 0", [](EncoderParams& p) { p.FrameRateActual = 0; }},
         {"slices without size", [](EncoderParams& p) { p.UseSliceMode = 1, p.MBlocksPerSlice = 0; }},
-        {"B-pictures", [](EncoderParams& p) { p.UseTrueBPictures = 1, p.BPictures = 2; }},
-        {"advanced intra", [](EncoderParams& p) { p.UseAdvIntraCoding = 1; }},
-        {"deblocking", [](EncoderParams& p) { p.UseDeblockFilter = 1; }},
-        {"slices", [](EncoderParams& p) { p.UseSliceMode = 1, p.MBlocksPerSlice = 11; }},
+        {"B-pictures with frame step 2",
+         [](EncoderParams& p) { p.UseTrueBPictures = 1, p.BPictures = 2, p.FrameRateActual = 2; }},
+        {"clamped B-pictures with frame step 3",
+         [](EncoderParams& p) { p.UseTrueBPictures = 1, p.BPictures = 9, p.FrameRateActual = 3; }},
         {"custom width 2", [](EncoderParams& p) { p.SourceFormat = 6, p.Width = 2; }},
         {"custom odd", [](EncoderParams& p) { p.SourceFormat = 6, p.Width = 177; }},
         {"custom too wide", [](EncoderParams& p) { p.SourceFormat = 6, p.Width = 2050; }},
@@ -183,6 +183,14 @@ TEST(EncoderOpen, Refusals) {
     enctest::EncoderPtr e(EncoderCreate());
     EXPECT_EQ(EncoderOpen(*e, p), 0);
     p = enctest::BaseParams(6, 4, 4, 1);
+    EXPECT_EQ(EncoderOpen(*e, p), 0);
+    // A frame step is fine when no B-picture is configured, whatever BPictures says.
+    p = enctest::BaseParams(2, 176, 144, 10);
+    p.BPictures = 2;
+    p.FrameRateActual = 2;
+    EXPECT_EQ(EncoderOpen(*e, p), 0);
+    p.UseTrueBPictures = 1;
+    p.BPictures = 0;
     EXPECT_EQ(EncoderOpen(*e, p), 0);
 }
 

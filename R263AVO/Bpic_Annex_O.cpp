@@ -1,0 +1,86 @@
+#include "Bpic_Annex_O.h"
+
+#include "EncodeCoefficients.h"
+#include "Ipic.h"
+#include "OutPutCoefficients.h"
+#include "Ppic.h"
+
+namespace r263avo {
+
+namespace {
+
+// H.263 Table O.4, the forward and intra rows.
+constexpr VlcCode kBMbTypeCodes[] = {Bits("100"), Bits("101"), Bits("0000 01")};
+// Annex O CBPC codes by the value of the two chroma bits.
+constexpr VlcCode kBCbpcCodes[4] = {Bits("0"), Bits("10"), Bits("111"), Bits("110")};
+
+void CodeIntra(const PictureCoding& pc, int c, int x, int y) {
+    BitWriter& bw = *pc.writer;
+    const IntraMacroblock mb = PrepareIntraMacroblock(pc, x, y, c);
+    bw.PutBits(1, 0);  // COD: coded
+    WriteBMbType(bw, kBIntra);
+    if (pc.advIntra) WriteIntraMode(bw, mb.mode);
+    WriteBCbpc(bw, mb.cbp & 3);
+    WriteCbpy(bw, mb.cbp >> 2);
+    WriteIntraCoefficients(pc, mb);
+    FinishIntraMacroblock(pc, x, y, c);
+}
+
+void CodeForward(const PictureCoding& pc, int c, int x, int y, const MbRecord& mv) {
+    BitWriter& bw = *pc.writer;
+    FormInterPrediction(pc.input, pc.reference, pc.referenceInterp, x, y, mv.hx, mv.hy, pc.prediction,
+                        pc.blocks);
+    const int cbp = QuantizeInterMacroblock(pc);
+    const MotionVector predictor = PredictMotionVector(pc.aboveRecords, *pc.leftRecord, c);
+    bw.PutBits(1, 0);  // COD: B-pictures have no skipped macroblocks
+    if (cbp == 0 && mv.hx == 0 && mv.hy == 0) {
+        WriteBMbType(bw, kBForwardNoCoefficients);
+        WriteMvd(bw, mv, predictor);
+        if (pc.reconstruct) CopyPredictionMacroblock(pc.recon, x, y, pc.prediction);
+        return;
+    }
+    WriteBMbType(bw, kBForward);
+    WriteBCbpc(bw, cbp & 3);
+    WriteCbpy(bw, (cbp >> 2) ^ 15);
+    WriteMvd(bw, mv, predictor);
+    WriteInterBlocks(pc, x, y, cbp);
+}
+
+}  // namespace
+
+void WriteBMbType(BitWriter& bw, BMbTypeCode type) {
+    PutVlc(bw, kBMbTypeCodes[type]);
+}
+
+void WriteBCbpc(BitWriter& bw, int cbpc) {
+    PutVlc(bw, kBCbpcCodes[cbpc & 3]);
+}
+
+void CodeBPicture(const PictureCoding& pc) {
+    ResetPredictionState(pc);
+    WritePictureHeader(*pc.writer, *pc.header, pc.pictureType, pc.tr, pc.quant);
+    const MotionSearchInput search = MakeMotionSearchInput(pc);
+
+    int gobCounter = 0;
+    for (int i = 0; i < pc.mbCount; ++i) {
+        const int c = i % pc.mbPerRow;
+        const int x = c * 16;
+        const int y = (i / pc.mbPerRow) * 16;
+        BeginMacroblock(pc, i, &gobCounter);
+
+        const MotionSearchResult found = MotionSearch(search, x, y, c);
+        MbRecord record = found.record;
+        if (found.type == kMbIntra) {
+            record.hx = 0;
+            record.hy = 0;
+            CodeIntra(pc, c, x, y);
+        } else {
+            CodeForward(pc, c, x, y, record);
+            if (pc.advIntra) AicMarkNotIntra(*pc.aic, c);
+        }
+        pc.aboveRecords[c] = record;
+        *pc.leftRecord = record;
+    }
+}
+
+}  // namespace r263avo
