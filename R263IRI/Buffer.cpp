@@ -40,13 +40,12 @@ bool AllocateStores(Decoder& d, int displayWidth, int displayHeight, bool custom
     d.mbPerRow = d.codedWidth / 16;
     d.mbRows = d.codedHeight / 16;
     d.mbCount = d.mbPerRow * d.mbRows;
-    if (customFormat) {
-        d.mbaWidth = MbaWidth(d.mbCount);
-        d.gobRows = d.codedHeight < 400 ? 1 : (d.codedHeight < 800 ? 2 : 4);
-    } else {
-        d.mbaWidth = MbaWidth(d.mbCount);
-        d.gobRows = d.codedHeight <= 288 ? 1 : (d.codedHeight <= 576 ? 2 : 4);
-    }
+    d.mbaWidth = MbaWidth(d.mbCount);
+    // Macroblock rows per GOB: for custom formats from the signalled (display) height, 1 up to 400
+    // lines, 2 up to 800, 4 above; the standard formats give 1 up to CIF, 2 for 4CIF, 4 for 16CIF.
+    const int lines = customFormat ? displayHeight : d.codedHeight;
+    d.gobRows = customFormat ? (lines <= 400 ? 1 : (lines <= 800 ? 2 : 4))
+                             : (lines <= 288 ? 1 : (lines <= 576 ? 2 : 4));
     const size_t picture = static_cast<size_t>(d.PictureSize());
     const size_t padded = static_cast<size_t>(d.PaddedWidth()) * d.PaddedHeight() +
                           2 * static_cast<size_t>(d.PaddedChromaWidth()) * d.PaddedChromaHeight();
@@ -63,9 +62,16 @@ bool AllocateStores(Decoder& d, int displayWidth, int displayHeight, bool custom
         }
         Allocate(d.bStore, picture, uint8_t{0}, &total);
         for (auto& p : d.padded) Allocate(p, padded, uint8_t{0}, &total);
-        Allocate(d.lastPVectors, static_cast<size_t>(d.mbCount) * 2, int32_t{0}, &total);
+        Allocate(d.lastPVectors, static_cast<size_t>(d.mbCount), MvRecord{}, &total);
+        Allocate(d.lastPFourVector, static_cast<size_t>(d.mbCount), uint8_t{0}, &total);
         Allocate(d.mvTable, static_cast<size_t>(d.mbPerRow) + 3, MvRecord{}, &total);
-        // Annex I and J stores are allocated here when the first picture uses those modes.
+        // The Annex I and J stores are small; they are kept for every stream, so that a stream
+        // may switch those modes on at any picture.
+        total += (static_cast<size_t>(d.mbPerRow) + 1) * kAicRecordSize * sizeof(int16_t);
+        if (gAllocationLimit != 0 && total > gAllocationLimit) throw std::bad_alloc();
+        d.aic.Init(d.mbPerRow);
+        Allocate(d.codedFlags, static_cast<size_t>(d.mbCount) * 6, uint8_t{0}, &total);
+        Allocate(d.mbQuant, static_cast<size_t>(d.mbCount), uint8_t{1}, &total);
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -78,7 +84,13 @@ void FreeStores(Decoder& d) {
     std::vector<uint8_t>().swap(d.bStore);
     for (auto& p : d.padded) std::vector<uint8_t>().swap(p);
     std::vector<uint8_t>().swap(d.cropStore);
-    std::vector<int32_t>().swap(d.lastPVectors);
+    std::vector<MvRecord>().swap(d.lastPVectors);
+    std::vector<uint8_t>().swap(d.lastPFourVector);
+    std::vector<int16_t>().swap(d.aic.records);
+    d.aic.columns = 0;
+    d.aic.left = 0;
+    std::vector<uint8_t>().swap(d.codedFlags);
+    std::vector<uint8_t>().swap(d.mbQuant);
     std::vector<MvRecord>().swap(d.mvTable);
     d.left = nullptr;
 }

@@ -1,5 +1,6 @@
 #include <cstdio>
 
+#include "BpicD_Annex_O.h"
 #include "Buffer.h"
 #include "FrameOperations.h"
 #include "IpicD.h"
@@ -33,8 +34,6 @@ bool SetUpStream(Decoder& d, int width, int height, uint32_t* pictureBytes) {
     d.firstFormat = d.hdr.sourceFormat;
     d.firstWidth = static_cast<uint32_t>(width);
     d.firstHeight = static_cast<uint32_t>(height);
-    d.firstAic = d.hdr.aic;
-    d.firstDf = d.hdr.df;
     d.pictureBytes = static_cast<uint32_t>(width * height * 3 / 2);
     if (pictureBytes) *pictureBytes = d.pictureBytes;
     d.info.displayWidth = d.displayWidth;
@@ -57,12 +56,8 @@ bool CheckPictureFormat(Decoder& d, int width, int height) {
         SetStatus(d, DecodeStatus::kFormatChanged, text);
         return false;
     }
-    // B pictures carry DF 0 even in streams that filter their anchors.
-    if (d.hdr.aic != d.firstAic || (d.hdr.pictureType != kPicB && d.hdr.df != d.firstDf)) {
-        SetStatus(d, DecodeStatus::kFormatChanged,
-                  "advanced intra coding or deblocking differs from the first picture; picture skipped");
-        return false;
-    }
+    // Advanced intra coding and deblocking may change from picture to picture: their stores exist
+    // for every stream.
     return true;
 }
 
@@ -112,15 +107,20 @@ const uint8_t* DecodePicture(Decoder& d, const uint8_t* stream, size_t size, uin
             // status set
         } else if (unsupported) {
             SetStatus(d, DecodeStatus::kUnsupportedMode, unsupported);
-        } else if (d.hdr.aic) {
+        } else if (d.hdr.pictureType == kPicB && !d.anchorHeld) {
             SetStatus(d, DecodeStatus::kUnsupportedMode,
-                      "advanced intra coding (Annex I) is not decoded yet; picture skipped");
+                      "B-picture without an anchor picture before it; picture skipped");
         } else if (d.hdr.pictureType == kPicB) {
-            SetStatus(d, DecodeStatus::kUnsupportedMode,
-                      "B-pictures (Annex O) are not decoded yet; picture skipped");
+            d.currentTr = d.hdr.customPcf && d.hdr.plusPtype ? (d.hdr.etr << 8 | d.hdr.tr) : d.hdr.tr;
+            DecodeBPicture(d);
+            result = OutputPicture(d, d.bStore.data());
+            SetStatus(d, DecodeStatus::kDecoded, "B-picture");
+            if (pictureBytes) *pictureBytes = d.pictureBytes;
         } else {
             d.currentTr = d.hdr.customPcf && d.hdr.plusPtype ? (d.hdr.etr << 8 | d.hdr.tr) : d.hdr.tr;
             d.currentAnchor ^= 1;  // the older anchor's store receives the new picture
+            d.anchorTr[d.currentAnchor] = d.currentTr;
+            d.previousAnchorValid = d.anchorHeld;
             if (d.hdr.pictureType == kPicI) {
                 DecodeIPicture(d);
             } else {
@@ -148,6 +148,7 @@ void DecoderClose(Decoder& d) {
     FreeStores(d);
     d.setUp = false;
     d.anchorHeld = false;
+    d.previousAnchorValid = false;
 }
 
 const DecoderInfo& DecoderGetInfo(const Decoder& d) {

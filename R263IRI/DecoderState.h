@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "AdvancedIPrediction_Annex_I.h"
 #include "R263IRI.h"
 #include "ReadFunctions.h"
 
@@ -69,11 +70,13 @@ class Decoder {
     int codedWidth = 0, codedHeight = 0, displayWidth = 0, displayHeight = 0;
     int chromaWidth = 0, chromaHeight = 0;
     int mbPerRow = 0, mbRows = 0, mbCount = 0, mbaWidth = 0, gobRows = 1;
-    uint32_t firstFormat = 0, firstWidth = 0, firstHeight = 0, firstAic = 0, firstDf = 0;
+    uint32_t firstFormat = 0, firstWidth = 0, firstHeight = 0;
     uint32_t pictureBytes = 0;
 
     uint32_t pictureCounter = 0;
     uint32_t currentTr = 0, lastPTr = 0;
+    uint32_t anchorTr[2] = {0, 0};  // TR of the picture in each anchor store
+    bool previousAnchorValid = false;  // both anchor stores hold decoded pictures
 
     // Frame stores: planar Y, Cb, Cr at the coded size.
     std::vector<uint8_t> anchor[2];
@@ -87,7 +90,14 @@ class Decoder {
     alignas(16) int16_t coeffs[6 * 64] = {};
     std::vector<MvRecord> mvTable;  // mbPerRow columns, above-right spare, left spare, scratch
     MvRecord* left = nullptr;
-    std::vector<int32_t> lastPVectors;  // 2 per macroblock
+    // Block vectors of every macroblock of the most recent anchor picture (zero for intra and
+    // skipped macroblocks and for I pictures), for the direct mode of B pictures; fourVector
+    // tells which macroblocks had four vectors.
+    std::vector<MvRecord> lastPVectors;
+    std::vector<uint8_t> lastPFourVector;
+    AicStore aic;                       // Annex I neighbour coefficients
+    std::vector<uint8_t> codedFlags;    // Annex J: 6 per macroblock, block coded
+    std::vector<uint8_t> mbQuant;       // Annex J: QUANT of every macroblock
 
     // Current macroblock.
     int mbNumber = 0, mbColumn = 0, mbRow = 0, mbX = 0, mbY = 0;

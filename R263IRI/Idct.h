@@ -1,4 +1,8 @@
 // 8x8 integer inverse DCT and the sample clip of the reconstruction.
+//
+// The decoder uses the encoder's inverse transform (r263avo::IdctBlock, with its SIMD versions
+// chosen at run time), so that both reconstruct every block identically. That transform has no
+// signed overflow for any 16-bit coefficients, so damaged streams are safe as well.
 #pragma once
 
 #include <cstdint>

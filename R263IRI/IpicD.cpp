@@ -1,7 +1,10 @@
 #include "IpicD.h"
 
+#include <algorithm>
 #include <cstring>
 
+#include "AdvancedIPrediction_Annex_I.h"
+#include "DeblockingFilter_Annex_J.h"
 #include "GetFunctions.h"
 #include "Idct.h"
 #include "Parser.h"
@@ -20,6 +23,18 @@ int BlockQuant(const Decoder& d, int block) {
     return (block >= 4 && d.hdr.mq) ? ChromaQuant(d.quant) : d.quant;
 }
 
+namespace {
+
+// Brings a reconstructed level into the 16-bit coefficient range. Only extended levels (Annex T)
+// reach beyond it.
+inline int16_t CoefficientRange(int rec) {
+    if (rec > 32767) return 2047;
+    if (rec < -32768) return -2048;
+    return static_cast<int16_t>(rec);
+}
+
+}  // namespace
+
 void DecodeTcoefBlock(Decoder& d, int block, int start, int q) {
     int16_t* coeffs = d.coeffs + 64 * block;
     const bool mq = d.hdr.mq != 0;
@@ -34,17 +49,40 @@ void DecodeTcoefBlock(Decoder& d, int block, int start, int q) {
             const int magnitude = ev.level < 0 ? -ev.level : ev.level;
             int rec = q * (2 * magnitude + 1) - evenCorrection;
             if (ev.level < 0) rec = -rec;
-            // Only extended levels reach beyond 16 bits; they are brought into the coefficient range.
-            if (rec > 32767) rec = 2047;
-            if (rec < -32768) rec = -2048;
-            coeffs[kZigzag[pos]] = static_cast<int16_t>(rec);
+            coeffs[kZigzag[pos]] = CoefficientRange(rec);
         }
         ++pos;
         if (ev.last) return;
     }
 }
 
+void DecodeAicBlock(Decoder& d, int block, int q) {
+    int16_t* coeffs = d.coeffs + 64 * block;
+    const uint8_t* scan = AicScan(d.intraMode);
+    const bool mq = d.hdr.mq != 0;
+    TcoefEvent ev;
+    int pos = 0;
+    while (pos < 64) {
+        if (!GetAicTcoef(d.reader, mq, &ev)) return;  // no code: the block ends here
+        pos += ev.run;
+        if (pos > 63) return;
+        coeffs[scan[pos]] = CoefficientRange(2 * q * ev.level);
+        ++pos;
+        if (ev.last) return;
+    }
+}
+
 int DecodeIntraBlocks(Decoder& d) {
+    if (d.hdr.aic) {
+        // Annex I: coded blocks from scan position 0 without INTRADC, then the prediction from
+        // the neighbouring intra blocks; every block carries a prediction and is transformed.
+        std::memset(d.coeffs, 0, sizeof d.coeffs);
+        for (int b = 0; b < 6; ++b) {
+            if (d.cbp & (32 >> b)) DecodeAicBlock(d, b, BlockQuant(d, b));
+        }
+        AicPredictMacroblock(d.aic, d.mbColumn, d.intraMode, d.coeffs);
+        return 63;
+    }
     int transform = 0;
     for (int b = 0; b < 6; ++b) {
         int16_t* block = d.coeffs + 64 * b;
@@ -78,6 +116,7 @@ bool ReadIntraHeader(Decoder& d) {
     } while (mcbpc == kMcbpcStuffing);
     if (mcbpc == kInvalidCode) return false;
     d.mbType = mcbpc & 7;
+    d.intraMode = d.hdr.aic ? GetIntraMode(d.reader) : 0;
     const int cbpy = GetCbpy(d.reader);
     if (cbpy == kInvalidCode) return false;
     d.cbp = (cbpy << 2) | (mcbpc >> 4);
@@ -102,6 +141,17 @@ void WriteIntraMacroblock(Decoder& d, uint8_t* store, int transform) {
     WriteBlock(d.coeffs + 320, store + d.LumaSize() + d.LumaSize() / 4 + chromaOffset, cw);
 }
 
+void FinishAnchorMacroblock(Decoder& d, int codedBlocks) {
+    const int m = d.mbNumber;
+    uint8_t* flags = d.codedFlags.data() + 6 * m;
+    for (int b = 0; b < 6; ++b) flags[b] = static_cast<uint8_t>((codedBlocks >> (5 - b)) & 1);
+    d.mbQuant[m] = static_cast<uint8_t>(d.quant);
+    if (d.hdr.df) {
+        DeblockMacroblock(d.Current(), d.codedWidth, d.codedHeight, d.codedFlags.data(), d.mbQuant.data(), m,
+                          d.hdr.mq != 0);
+    }
+}
+
 int CheckSegmentHeader(Decoder& d, int m, bool* headerRead) {
     if (d.reader.ShowBits(22) >= 64) return m;
     const int next = ReadSegmentHeader(d);
@@ -115,9 +165,11 @@ void DecodeIPicture(Decoder& d) {
     if (d.hdr.ss) {
         m = ReadFirstSliceHeader(d);
     } else {
-        ResetMotionPrediction(d);
+        ResetPrediction(d);
     }
-    // Annex J: every block of an I picture counts as coded for the deblocking filter.
+    // The direct mode of B pictures finds no vectors in an I picture.
+    std::fill(d.lastPVectors.begin(), d.lastPVectors.end(), MvRecord{});
+    std::fill(d.lastPFourVector.begin(), d.lastPFourVector.end(), uint8_t{0});
     bool headerRead = false;
     while (m >= 0 && m < d.mbCount) {
         m = CheckSegmentHeader(d, m, &headerRead);
@@ -125,7 +177,6 @@ void DecodeIPicture(Decoder& d) {
         SetMacroblock(d, m);
         d.headerRead = headerRead;
         headerRead = false;
-        // Annex I: advanced intra coding reads INTRA_MODE and predicts the blocks here.
         if (!ReadIntraHeader(d)) {
             // A pattern that is no code: continue at the next GOB or slice of this picture.
             m = ReadSegmentHeader(d);
@@ -134,7 +185,7 @@ void DecodeIPicture(Decoder& d) {
         }
         const int transform = DecodeIntraBlocks(d);
         WriteIntraMacroblock(d, d.Current(), transform);
-        // Annex J: the deblocking filter runs over the macroblock here.
+        FinishAnchorMacroblock(d, 63);  // every block of an I picture counts as coded
         m = d.mbNumber + 1;
     }
 }

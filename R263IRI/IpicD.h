@@ -15,16 +15,25 @@ void SetMacroblock(Decoder& d, int m);
 // coefficients of block `block` (0..5) of the coefficient buffer, with quantiser q.
 void DecodeTcoefBlock(Decoder& d, int block, int start, int q);
 
+// Reads the TCOEF events of an Annex I intra block (Table I.2, scan of the current INTRA_MODE,
+// from position 0) and stores REC = 2 x q x LEVEL into block `block` of the coefficient buffer.
+void DecodeAicBlock(Decoder& d, int block, int q);
+
 // Quantiser of block b (0..5): the chroma quantiser for b >= 4 under modified quantisation.
 int BlockQuant(const Decoder& d, int block);
 
-// INTRADC and TCOEF of the six blocks of an intra macroblock (CBP from the decoder state). Returns
-// the blocks that need the inverse transform (bit 5 - b for block b).
+// The blocks of an intra macroblock (CBP and INTRA_MODE from the decoder state): INTRADC and TCOEF,
+// or with advanced intra coding the Annex I blocks and their prediction. Returns the blocks that
+// need the inverse transform (bit 5 - b for block b).
 int DecodeIntraBlocks(Decoder& d);
 
 // Inverse-transforms the blocks flagged in `transform` and writes the six blocks, clipped, into
 // the picture store at the current macroblock.
 void WriteIntraMacroblock(Decoder& d, uint8_t* store, int transform);
+
+// After a macroblock of an I or P picture: records its coded blocks (bit 5 - b for block b) and
+// QUANT, and runs the deblocking filter when the picture has it on.
+void FinishAnchorMacroblock(Decoder& d, int codedBlocks);
 
 // The pieces of the picture loop shared by every picture type.
 //

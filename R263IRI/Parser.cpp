@@ -148,6 +148,11 @@ void ResetMotionPrediction(Decoder& d) {
     d.left = &d.mvTable[d.mbPerRow + 1];
 }
 
+void ResetPrediction(Decoder& d) {
+    ResetMotionPrediction(d);
+    if (d.hdr.aic) ResetAicStore(d.aic);
+}
+
 namespace {
 
 enum class Sync { kSegment, kPicture, kEnd };
@@ -220,15 +225,14 @@ int ReadSegmentHeader(Decoder& d) {
             mb = gn * d.gobRows * d.mbPerRow;
         }
         if (mb < 0) continue;  // names no macroblock of this picture: look further
-        ResetMotionPrediction(d);
-        // Annex I: the intra prediction store is reset here as well.
+        ResetPrediction(d);
         return mb;
     }
 }
 
 int ReadFirstSliceHeader(Decoder& d) {
     const int mb = ReadSliceHeaderBody(d, true);
-    ResetMotionPrediction(d);
+    ResetPrediction(d);
     return mb;
 }
 

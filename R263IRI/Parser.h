@@ -33,4 +33,8 @@ int ReadFirstSliceHeader(Decoder& d);
 // Sets every column record of the motion-vector table to unavailable and the spares to zero.
 void ResetMotionPrediction(Decoder& d);
 
+// Resets the prediction state at a picture start or a GOB or slice header: the motion-vector
+// table and, with advanced intra coding, the Annex I store.
+void ResetPrediction(Decoder& d);
+
 }  // namespace r263iri

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "AdvancedIPrediction_Annex_I.h"
 #include "FrameOperations.h"
 #include "GetFunctions.h"
 #include "Idct.h"
@@ -82,6 +83,68 @@ void PredictBlock(const uint8_t* plane, int width, int height, int x, int y, int
     }
 }
 
+void PredictMacroblock(const Decoder& d, const uint8_t* reference, const MvRecord& v, bool four,
+                       uint8_t* pred) {
+    const int w = d.codedWidth, h = d.codedHeight;
+    const int rounding = static_cast<int>(d.hdr.roundingType);
+    const uint8_t* luma = reference + kBorder * d.PaddedWidth() + kBorder;
+    if (!four) {
+        PredictBlock(luma, w, h, d.mbX + (v.x[0] >> 1), d.mbY + (v.y[0] >> 1), v.x[0] & 1, v.y[0] & 1, 16,
+                     rounding, pred, 16);
+    } else {
+        for (int b = 0; b < 4; ++b) {
+            const int bx = d.mbX + (b & 1) * 8, by = d.mbY + (b >> 1) * 8;
+            PredictBlock(luma, w, h, bx + (v.x[b] >> 1), by + (v.y[b] >> 1), v.x[b] & 1, v.y[b] & 1, 8,
+                         rounding, pred + (b >> 1) * 128 + (b & 1) * 8, 16);
+        }
+    }
+    int cx, cy;
+    if (four) {
+        cx = ChromaFromFourVectors(v.x[0] + v.x[1] + v.x[2] + v.x[3]);
+        cy = ChromaFromFourVectors(v.y[0] + v.y[1] + v.y[2] + v.y[3]);
+    } else {
+        cx = ChromaFromOneVector(v.x[0]);
+        cy = ChromaFromOneVector(v.y[0]);
+    }
+    const int cw = d.chromaWidth, ch = d.chromaHeight;
+    const int chromaPadded = d.PaddedChromaWidth() * d.PaddedChromaHeight();
+    const uint8_t* cb =
+        reference + d.PaddedWidth() * d.PaddedHeight() + kBorder * d.PaddedChromaWidth() + kBorder;
+    const int px = d.mbX / 2 + (cx >> 1), py = d.mbY / 2 + (cy >> 1);
+    PredictBlock(cb, cw, ch, px, py, cx & 1, cy & 1, 8, rounding, pred + 256, 8);
+    PredictBlock(cb + chromaPadded, cw, ch, px, py, cx & 1, cy & 1, 8, rounding, pred + 320, 8);
+}
+
+void ReconstructInter(Decoder& d, uint8_t* store, const uint8_t* pred) {
+    const int w = d.codedWidth, cw = d.chromaWidth;
+    for (int b = 0; b < 6; ++b) {
+        const uint8_t* p;
+        int pStride, dStride;
+        uint8_t* dst;
+        if (b < 4) {
+            p = pred + (b >> 1) * 128 + (b & 1) * 8;
+            pStride = 16;
+            dst = store + (d.mbY + (b >> 1) * 8) * w + d.mbX + (b & 1) * 8;
+            dStride = w;
+        } else {
+            p = pred + 256 + (b - 4) * 64;
+            pStride = 8;
+            dst = store + d.LumaSize() + (b - 4) * (d.LumaSize() / 4) + (d.mbY / 2) * cw + d.mbX / 2;
+            dStride = cw;
+        }
+        if (d.cbp & (32 >> b)) {
+            int16_t* res = d.coeffs + 64 * b;
+            IdctBlock(res);
+            for (int y = 0; y < 8; ++y) {
+                for (int x = 0; x < 8; ++x)
+                    dst[y * dStride + x] = ClipSample(p[y * pStride + x] + res[y * 8 + x]);
+            }
+        } else {
+            for (int y = 0; y < 8; ++y) std::memcpy(dst + y * dStride, p + y * pStride, 8);
+        }
+    }
+}
+
 namespace {
 
 // Reads the P macroblock header. False on a pattern that is no code (or a four-vector type in a
@@ -103,7 +166,7 @@ bool ReadInterHeader(Decoder& d) {
     d.mbType = mcbpc & 7;
     if ((d.mbType == 2 || d.mbType == 5) && !d.hdr.fourVectors) return false;
     const bool intra = d.mbType == 3 || d.mbType == 4;
-    // Annex I: INTRA_MODE of intra macroblocks is read here.
+    d.intraMode = (intra && d.hdr.aic) ? GetIntraMode(r) : 0;
     int cbpy = GetCbpy(r);
     if (cbpy == kInvalidCode) return false;
     if (!intra) cbpy ^= 15;
@@ -145,72 +208,8 @@ void DecodeVectors(Decoder& d, MvRecord* v) {
         v->x[3] = WrapVector(PredictComponent(v->x[2], v->x[0], v->x[1], true), mvdx);
         v->y[3] = WrapVector(PredictComponent(v->y[2], v->y[0], v->y[1], true), mvdy);
     }
-    d.lastPVectors[2 * d.mbNumber] = v->x[0];
-    d.lastPVectors[2 * d.mbNumber + 1] = v->y[0];
-}
-
-// Forms the prediction of the current macroblock (16x16 luma, then 8x8 Cb and Cr, 384 bytes).
-void PredictMacroblock(const Decoder& d, const uint8_t* reference, const MvRecord& v, bool four,
-                       uint8_t* pred) {
-    const int w = d.codedWidth, h = d.codedHeight;
-    const int rounding = static_cast<int>(d.hdr.roundingType);
-    const uint8_t* luma = reference + kBorder * d.PaddedWidth() + kBorder;
-    if (!four) {
-        PredictBlock(luma, w, h, d.mbX + (v.x[0] >> 1), d.mbY + (v.y[0] >> 1), v.x[0] & 1, v.y[0] & 1, 16,
-                     rounding, pred, 16);
-    } else {
-        for (int b = 0; b < 4; ++b) {
-            const int bx = d.mbX + (b & 1) * 8, by = d.mbY + (b >> 1) * 8;
-            PredictBlock(luma, w, h, bx + (v.x[b] >> 1), by + (v.y[b] >> 1), v.x[b] & 1, v.y[b] & 1, 8,
-                         rounding, pred + (b >> 1) * 128 + (b & 1) * 8, 16);
-        }
-    }
-    int cx, cy;
-    if (four) {
-        cx = ChromaFromFourVectors(v.x[0] + v.x[1] + v.x[2] + v.x[3]);
-        cy = ChromaFromFourVectors(v.y[0] + v.y[1] + v.y[2] + v.y[3]);
-    } else {
-        cx = ChromaFromOneVector(v.x[0]);
-        cy = ChromaFromOneVector(v.y[0]);
-    }
-    const int cw = d.chromaWidth, ch = d.chromaHeight;
-    const int chromaPadded = d.PaddedChromaWidth() * d.PaddedChromaHeight();
-    const uint8_t* cb =
-        reference + d.PaddedWidth() * d.PaddedHeight() + kBorder * d.PaddedChromaWidth() + kBorder;
-    const int px = d.mbX / 2 + (cx >> 1), py = d.mbY / 2 + (cy >> 1);
-    PredictBlock(cb, cw, ch, px, py, cx & 1, cy & 1, 8, rounding, pred + 256, 8);
-    PredictBlock(cb + chromaPadded, cw, ch, px, py, cx & 1, cy & 1, 8, rounding, pred + 320, 8);
-}
-
-// Writes prediction plus residual (coded blocks) or the prediction (other blocks) into the store.
-void ReconstructInter(Decoder& d, uint8_t* store, const uint8_t* pred) {
-    const int w = d.codedWidth, cw = d.chromaWidth;
-    for (int b = 0; b < 6; ++b) {
-        const uint8_t* p;
-        int pStride, dStride;
-        uint8_t* dst;
-        if (b < 4) {
-            p = pred + (b >> 1) * 128 + (b & 1) * 8;
-            pStride = 16;
-            dst = store + (d.mbY + (b >> 1) * 8) * w + d.mbX + (b & 1) * 8;
-            dStride = w;
-        } else {
-            p = pred + 256 + (b - 4) * 64;
-            pStride = 8;
-            dst = store + d.LumaSize() + (b - 4) * (d.LumaSize() / 4) + (d.mbY / 2) * cw + d.mbX / 2;
-            dStride = cw;
-        }
-        if (d.cbp & (32 >> b)) {
-            int16_t* res = d.coeffs + 64 * b;
-            IdctBlock(res);
-            for (int y = 0; y < 8; ++y) {
-                for (int x = 0; x < 8; ++x)
-                    dst[y * dStride + x] = ClipSample(p[y * pStride + x] + res[y * 8 + x]);
-            }
-        } else {
-            for (int y = 0; y < 8; ++y) std::memcpy(dst + y * dStride, p + y * pStride, 8);
-        }
-    }
+    d.lastPVectors[d.mbNumber] = *v;
+    d.lastPFourVector[d.mbNumber] = four ? 1 : 0;
 }
 
 // Decodes one macroblock of a P picture. False on a pattern that is no code.
@@ -218,18 +217,24 @@ bool DecodeInterMacroblock(Decoder& d) {
     if (!ReadInterHeader(d)) return false;
     MvRecord& record = d.mvTable[d.mbColumn];
     alignas(16) uint8_t pred[384];
-    if (d.cod) {
+    if (d.cod || d.mbType == 3 || d.mbType == 4) {
+        // Skipped and intra macroblocks have the zero vector, for prediction and direct mode.
         record = MvRecord{};
+        d.lastPVectors[d.mbNumber] = record;
+        d.lastPFourVector[d.mbNumber] = 0;
+    }
+    if (d.cod) {
         PredictMacroblock(d, d.padded[0].data(), record, false, pred);
         d.cbp = 0;
         ReconstructInter(d, d.Current(), pred);
-        // Annex J: the six blocks count as not coded.
+        if (d.hdr.aic) AicMarkNotIntra(d.aic, d.mbColumn);
+        FinishAnchorMacroblock(d, 0);
         return true;
     }
     if (d.mbType == 3 || d.mbType == 4) {
-        record = MvRecord{};
         const int transform = DecodeIntraBlocks(d);
         WriteIntraMacroblock(d, d.Current(), transform);
+        FinishAnchorMacroblock(d, 63);
         return true;
     }
     MvRecord v;
@@ -243,6 +248,8 @@ bool DecodeInterMacroblock(Decoder& d) {
     }
     PredictMacroblock(d, d.padded[0].data(), v, d.mbType == 2 || d.mbType == 5, pred);
     ReconstructInter(d, d.Current(), pred);
+    if (d.hdr.aic) AicMarkNotIntra(d.aic, d.mbColumn);
+    FinishAnchorMacroblock(d, d.cbp);
     return true;
 }
 
@@ -257,7 +264,7 @@ void DecodePPicture(Decoder& d) {
         m = ReadFirstSliceHeader(d);
         headerRead = true;
     } else {
-        ResetMotionPrediction(d);
+        ResetPrediction(d);
     }
     MvRecord* const leftSpare = &d.mvTable[d.mbPerRow + 1];
     while (m >= 0 && m < d.mbCount) {
@@ -273,7 +280,6 @@ void DecodePPicture(Decoder& d) {
             headerRead = m >= 0;
             continue;
         }
-        // Annex J: the deblocking filter runs over the macroblock here.
         d.left = &d.mvTable[d.mbColumn];
         m = d.mbNumber + 1;
     }

@@ -18,6 +18,16 @@ void DecodePPicture(Decoder& d);
 void PredictBlock(const uint8_t* plane, int width, int height, int x, int y, int hx, int hy, int size,
                   int rounding, uint8_t* dst, int dstStride);
 
+// Forms the prediction of the current macroblock from a padded reference store with the block
+// vectors of `v` (one vector, block Y0's, unless `four`): 16x16 luma, then 8x8 Cb and Cr, 384
+// bytes.
+void PredictMacroblock(const Decoder& d, const uint8_t* reference, const MvRecord& v, bool four,
+                       uint8_t* pred);
+
+// Writes prediction plus residual (blocks of the CBP, inverse-transformed here) or the prediction
+// alone (other blocks) into the picture store at the current macroblock.
+void ReconstructInter(Decoder& d, uint8_t* store, const uint8_t* pred);
+
 // Chroma vector component in chroma half-pel units for one luma vector component (half-pel).
 inline int ChromaFromOneVector(int v) {
     return (v >> 2) * 2 + ((v & 3) != 0 ? 1 : 0);
