@@ -133,7 +133,9 @@ TEST_P(RoundTrip, DecoderMatchesEncoderReconstruction) {
     ASSERT_FALSE(enc.stream.empty());
     ASSERT_FALSE(enc.recon.empty());
     // Without rate control (which may skip frames) every input frame is coded and reconstructed.
-    if (v.rateControl == 0 && v.frameStep == 1) EXPECT_EQ(enc.recon.size(), static_cast<size_t>(v.frames));
+    if (v.rateControl == 0 && v.frameStep == 1) {
+        EXPECT_EQ(enc.recon.size(), static_cast<size_t>(v.frames));
+    }
     const decodertest::DecodedStream dec = decodertest::DecodeAll(enc.stream);
     EXPECT_EQ(dec.pictureBytes, static_cast<uint32_t>(v.width * v.height * 3 / 2));
     ASSERT_EQ(dec.pictures.size(), enc.recon.size());
