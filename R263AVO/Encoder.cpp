@@ -194,10 +194,9 @@ void CodeHeldFirstAnchor(Encoder& e) {
 void MeasureSnr(Encoder& e) {
     if (!e.computeSnr || !e.lastCoded || e.lastRecon == nullptr) return;
     const Geometry& g = e.geo;
-    const SnrValues s =
-        ComputeSnr(MakePictureView(const_cast<uint8_t*>(e.lastRecon), g.width, g.height),
-                   MakePictureView(const_cast<uint8_t*>(e.lastInput), g.width, g.height), g.inputWidth,
-                   g.inputHeight);
+    const SnrValues s = ComputeSnr(MakePictureView(const_cast<uint8_t*>(e.lastRecon), g.width, g.height),
+                                   MakePictureView(const_cast<uint8_t*>(e.lastInput), g.width, g.height),
+                                   g.inputWidth, g.inputHeight);
     e.stats.SnrY = s.y;
     e.stats.SnrU = s.u;
     e.stats.SnrV = s.v;
@@ -387,8 +386,8 @@ int32_t EncodeFrame(Encoder& e, int32_t frame, int32_t intraRequest, uint32_t* i
     const Position position = ClassifyCall(sc, frame, intraRequest != 0);
     // Without B-pictures there is no slot to hold a frame at a B position; with them, an anchor
     // cannot follow while the first I-picture is still held (the caller skipped frames).
-    const bool unplaceable = position == Position::kB ? nB == 0
-                                                      : nB > 0 && sc.firstAnchorPending && frame != sc.startFrame;
+    const bool unplaceable =
+        position == Position::kB ? nB == 0 : nB > 0 && sc.firstAnchorPending && frame != sc.startFrame;
     if (unplaceable) {
         sc = saved;
         return -1;
@@ -411,13 +410,15 @@ int32_t EncodeFrame(Encoder& e, int32_t frame, int32_t intraRequest, uint32_t* i
         if (nB > 0 && sc.firstAnchorPending) {
             sc.heldAnchorFrame = frame;  // coded once the first B-slots are filled
         } else {
-            CodeAnchor(e, position == Position::kI ? kPictureI : kPictureP, frame, frame, e.anchorInput.data());
+            CodeAnchor(e, position == Position::kI ? kPictureI : kPictureP, frame, frame,
+                       e.anchorInput.data());
         }
     }
 
     int32_t result = frame;  // only stored: the caller goes on with the next frame
     if (e.lastCoded) {
-        const int32_t step = RateControlUpdate(e.rateControl, e.writer.TotalBits(), frame, trSource, &e.quant);
+        const int32_t step =
+            RateControlUpdate(e.rateControl, e.writer.TotalBits(), frame, trSource, &e.quant);
         const uint32_t bytes = FinishCall(e);
         if (byteCount) *byteCount = bytes;
         if (iPicture) *iPicture = e.lastType == kPictureI ? 1u : 0u;

@@ -25,7 +25,7 @@ struct PictureCoding {
     // Geometry (coded size, multiples of 16).
     int mbPerRow = 0, mbCount = 0;
     bool gobHeaders = false;
-    int mbPerGob = 0;  // macroblock rows per GOB x macroblocks per row
+    int mbPerGob = 0;     // macroblock rows per GOB x macroblocks per row
     bool slices = false;  // Annex K: a slice header every mbPerSlice macroblocks (no GOB headers)
     int mbPerSlice = 1;
     int mbaBits = 0;  // MBA field width of slice headers

@@ -15,11 +15,11 @@ namespace r263avo {
 // What the caller hands to the encoder. Read only by EncoderOpen, except ComputeSnr, which every
 // EncodeFrame call reads.
 struct EncoderParams {
-    int32_t StartFrame = 0;       // first input frame of the range
-    int32_t EndFrame = 0;         // last input frame of the range (rate control)
-    int32_t FrameCount = 0;       // frames in the source; not read by the encoder
-    int32_t SourceFormat = 2;     // 1 sub-QCIF, 2 QCIF, 3 CIF, 4 4CIF, 5 16CIF, 6 custom
-    int32_t Width = 176;          // input picture size in pixels
+    int32_t StartFrame = 0;    // first input frame of the range
+    int32_t EndFrame = 0;      // last input frame of the range (rate control)
+    int32_t FrameCount = 0;    // frames in the source; not read by the encoder
+    int32_t SourceFormat = 2;  // 1 sub-QCIF, 2 QCIF, 3 CIF, 4 4CIF, 5 16CIF, 6 custom
+    int32_t Width = 176;       // input picture size in pixels
     int32_t Height = 144;
     int32_t SearchWindow = 15;    // motion search range in whole pixels
     int32_t PQuantizer = 8;       // clamped to 5..31
@@ -31,8 +31,8 @@ struct EncoderParams {
     int32_t SyncInsertPeriod = 0;
     int32_t IFramePeriod = 0;
     int32_t IntraMBRefreshPeriod = 0;
-    int32_t GOBMode = 0;          // nonzero: GOB headers
-    int32_t Speed = 1;            // 1..5, row of the speed preset table
+    int32_t GOBMode = 0;  // nonzero: GOB headers
+    int32_t Speed = 1;    // 1..5, row of the speed preset table
     float FrameRateTarget = 30.0f;
     int32_t PtypeSacFlag = 0;
     int32_t PtypeApFlag = 0;
@@ -40,11 +40,11 @@ struct EncoderParams {
     int32_t UseDeblockFilter = 0;   // Annex J
     int32_t UseSliceMode = 0;       // Annex K
     int32_t MBlocksPerSlice = 0;
-    int32_t UseTrueBPictures = 0;   // Annex O
+    int32_t UseTrueBPictures = 0;  // Annex O
     int32_t BPictures = 0;
     int32_t BQuantizer = 0;
     int32_t EnhLayerQuantizer = 0;
-    int32_t UseModifiedQuant = 0;   // Annex T
+    int32_t UseModifiedQuant = 0;  // Annex T
     int32_t ComputeSnr = 0;
     // Nonzero: B-pictures are also reconstructed (into a store of their own that nothing predicts
     // from), so that EncoderLastReconstruction and the SNR figures cover them. Off by default:
@@ -69,8 +69,8 @@ struct ReconstructedPicture {
     const uint8_t* data = nullptr;
     int32_t codedWidth = 0;
     int32_t codedHeight = 0;
-    int32_t frame = -1;   // input frame number of the picture
-    int32_t type = -1;    // PictureType
+    int32_t frame = -1;  // input frame number of the picture
+    int32_t type = -1;   // PictureType
 };
 
 class Encoder;  // opaque encoder context
@@ -80,7 +80,8 @@ void EncoderDestroy(Encoder* encoder);
 
 // Returns 0, or -1 when the parameters cannot be coded (SourceFormat outside 1..6, Speed outside
 // 1..5, FrameRateActual below 1, or above 1 with B-pictures, whose schedule assumes that every
-// frame is coded, MBlocksPerSlice below 1 with slices on, bad custom size) or memory is short; after -1 nothing is allocated and EncoderClose is harmless.
+// frame is coded, MBlocksPerSlice below 1 with slices on, bad custom size) or memory is short; after -1
+// nothing is allocated and EncoderClose is harmless.
 int32_t EncoderOpen(Encoder& encoder, const EncoderParams& params);
 
 // Codes zero or one picture for input frame `frame` (planar Width x Height 4:2:0). Returns the

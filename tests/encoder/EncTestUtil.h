@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -52,6 +53,7 @@ struct Header {
     uint32_t ptypeFlags = 0;  // plain PTYPE bits 10-13
     uint32_t ufep = 0, opptype = 0, mpptype = 0;
     uint32_t par = 0, pwi = 0, phi = 0;
+    uint32_t sss = 0, elnum = 0, rlnum = 0;  // slice structure bits, B-picture layer numbers
     uint32_t quant = 0, cpm = 0, pei = 0;
     uint32_t OppFormat() const { return opptype >> 15; }
     uint32_t PictureType() const { return plus ? mpptype >> 6 : codingType; }
@@ -77,8 +79,11 @@ inline Header ReadHeader(BitReader& r) {
             EXPECT_EQ(r.Get(1), 1u);
             h.phi = r.Get(9);
         }
-        if (h.OppBit(10)) r.Get(2);           // SSS
-        if ((h.mpptype >> 6) == 3) r.Get(8);  // ELNUM, RLNUM
+        if (h.OppBit(10)) h.sss = r.Get(2);
+        if ((h.mpptype >> 6) == 3) {
+            h.elnum = r.Get(4);
+            h.rlnum = r.Get(4);  // present since UFEP is 001
+        }
         h.quant = r.Get(5);
     } else {
         h.codingType = r.Get(1);
@@ -131,7 +136,8 @@ inline std::vector<uint8_t> CropRecon(const r263avo::ReconstructedPicture& rec, 
 }
 
 struct CodedPicture {
-    int frame = 0;  // input frame number
+    int frame = 0;  // input frame number of the coded picture (its reconstruction's when kept)
+    int type = -1;  // PictureType, when the reconstruction is kept
     uint32_t isIntra = 0;
     uint32_t bytes = 0;
     double snrY = 0, snrU = 0, snrV = 0;
@@ -145,7 +151,9 @@ struct EncodeRun {
 
 // Encodes frames StartFrame..EndFrame of `source` (frame i at i x frame size) following the
 // results, with intra requests at StartFrame and every IFramePeriod frames after it, as the
-// encode job does.
+// encode job does, then flushes the held B-pictures. `pictures` lists the coded pictures in
+// coding order (calls that only stored a picture add none). With `keepRecon` every picture must
+// have a reconstruction (B-pictures need ReconstructBPictures).
 inline EncodeRun EncodeSequence(const r263avo::EncoderParams& p, const std::vector<uint8_t>& source,
                                 bool keepRecon = false) {
     EncodeRun run;
@@ -154,6 +162,22 @@ inline EncodeRun EncodeSequence(const r263avo::EncoderParams& p, const std::vect
     if (!e) return run;
     const size_t fb = FrameBytes(p.Width, p.Height);
     const r263avo::EncoderStats& stats = r263avo::EncoderGetStats(*e);
+    auto keep = [&](CodedPicture& pic) {
+        EXPECT_EQ(pic.bytes, stats.ByteCount);
+        if (pic.bytes == 0) return;
+        run.stream.insert(run.stream.end(), stats.OutputBuffer, stats.OutputBuffer + pic.bytes);
+        pic.snrY = stats.SnrY;
+        pic.snrU = stats.SnrU;
+        pic.snrV = stats.SnrV;
+        if (keepRecon) {
+            r263avo::ReconstructedPicture rec;
+            EXPECT_TRUE(r263avo::EncoderLastReconstruction(*e, &rec));
+            pic.recon = CropRecon(rec, p.Width, p.Height);
+            pic.frame = rec.frame;
+            pic.type = rec.type;
+        }
+        run.pictures.push_back(std::move(pic));
+    };
     for (int f = p.StartFrame; f <= p.EndFrame;) {
         EXPECT_LE((f + 1) * fb, source.size());
         const bool intra =
@@ -164,18 +188,15 @@ inline EncodeRun EncodeSequence(const r263avo::EncoderParams& p, const std::vect
             r263avo::EncodeFrame(*e, f, intra ? 1 : 0, &pic.isIntra, source.data() + f * fb, &pic.bytes);
         EXPECT_GE(r, f);
         if (r < f) break;
-        EXPECT_EQ(pic.bytes, stats.ByteCount);
-        run.stream.insert(run.stream.end(), stats.OutputBuffer, stats.OutputBuffer + pic.bytes);
-        pic.snrY = stats.SnrY;
-        pic.snrU = stats.SnrU;
-        pic.snrV = stats.SnrV;
-        if (keepRecon) {
-            r263avo::ReconstructedPicture rec;
-            EXPECT_TRUE(r263avo::EncoderLastReconstruction(*e, &rec));
-            pic.recon = CropRecon(rec, p.Width, p.Height);
-        }
-        run.pictures.push_back(std::move(pic));
+        keep(pic);
         f = r + 1;
+    }
+    const int held = p.UseTrueBPictures ? std::min(std::max(p.BPictures, 0), 5) : 0;
+    for (int k = 0; k < held; ++k) {
+        CodedPicture pic;
+        pic.frame = -1;
+        EXPECT_EQ(r263avo::EncoderFlushFrame(*e, &pic.bytes), 0);
+        keep(pic);
     }
     return run;
 }

@@ -35,6 +35,28 @@ const Golden kGolden[] = {
      0x84cb626aa11c02b1ull, 14344},
     {"qcif_speed5_sw7", 2, 176, 144, 10, [](EncoderParams& p) { p.Speed = 5, p.SearchWindow = 7; },
      0x3ff5b5c3510d83c1ull, 26430},
+    // The annexes and B-pictures.
+    {"qcif_aic_df_slices11", 2, 176, 144, 6,
+     [](EncoderParams& p) {
+         p.UseAdvIntraCoding = 1, p.UseDeblockFilter = 1, p.UseSliceMode = 1, p.MBlocksPerSlice = 11;
+     },
+     0x73d3bf90d4db07d3ull, 27821},
+    {"cif_gob_aic_df_mq", 3, 352, 288, 3,
+     [](EncoderParams& p) {
+         p.GOBMode = 1, p.UseAdvIntraCoding = 1, p.UseDeblockFilter = 1, p.UseModifiedQuant = 1;
+     },
+     0x34010a94ea2cb59bull, 48948},
+    {"qcif_b2_all_slices1", 2, 176, 144, 8,
+     [](EncoderParams& p) {
+         p.UseTrueBPictures = 1, p.BPictures = 2, p.UseAdvIntraCoding = 1, p.UseDeblockFilter = 1,
+         p.UseModifiedQuant = 1, p.UseSliceMode = 1, p.MBlocksPerSlice = 1;
+     },
+     0xb1331abcbfceb7a9ull, 35935},
+    {"custom180x100_b5_rc", 6, 180, 100, 9,
+     [](EncoderParams& p) {
+         p.UseTrueBPictures = 1, p.BPictures = 5, p.RateControl = 1, p.Bitrate = 24000, p.GOBMode = 1;
+     },
+     0xc7e7f8d8375df3edull, 17661},
 };
 
 class ScopedMask {
