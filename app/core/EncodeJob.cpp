@@ -115,6 +115,7 @@ bool EncodeJob::Start(const EncodeJobConfig& config, JobObserver& observer, std:
     p.Width = file.width();
     p.Height = file.height();
     p.ComputeSnr = config_.settings.general.ShowSNR != 0 ? 1 : 0;
+    p.ReconstructBPictures = config_.reconPath.empty() ? 0 : 1;  // the reconstruction file holds every picture
     Launch();
     return true;
 }
