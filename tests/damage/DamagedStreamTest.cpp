@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
@@ -45,7 +46,11 @@ void CheckDamaged(const std::vector<uint8_t>& stream, const std::string& what) {
     ASSERT_LE(out.pictures.size(), pscs) << what;
 }
 
-std::vector<uint8_t> EncodeOwn(int format, int width, int height, int frames, int gob, int mq) {
+struct OwnOptions {
+    int gob = 0, mq = 0, bPictures = 0, aic = 0, df = 0, slices = 0;
+};
+
+std::vector<uint8_t> EncodeOwn(int format, int width, int height, int frames, const OwnOptions& options) {
     tessaro::SyntheticOptions o;
     o.width = width;
     o.height = height;
@@ -57,21 +62,32 @@ std::vector<uint8_t> EncodeOwn(int format, int width, int height, int frames, in
     p.Height = height;
     p.EndFrame = frames - 1;
     p.FrameCount = frames;
-    p.GOBMode = gob;
-    p.UseModifiedQuant = mq;
-    p.PQuantizer = p.IQuantizer = 16;
+    p.GOBMode = options.gob;
+    p.UseModifiedQuant = options.mq;
+    p.UseTrueBPictures = options.bPictures > 0;
+    p.BPictures = options.bPictures;
+    p.UseAdvIntraCoding = options.aic;
+    p.UseDeblockFilter = options.df;
+    p.UseSliceMode = options.slices > 0;
+    p.MBlocksPerSlice = options.slices;
+    p.PQuantizer = p.IQuantizer = p.BQuantizer = 16;
     std::vector<uint8_t> stream;
     r263avo::Encoder* e = r263avo::EncoderCreate();
     EXPECT_EQ(r263avo::EncoderOpen(*e, p), 0);
     const size_t frameBytes = static_cast<size_t>(width) * height * 3 / 2;
+    const r263avo::EncoderStats& stats = r263avo::EncoderGetStats(*e);
     for (int f = 0; f < frames;) {
         uint32_t isIntra = 0, bytes = 0;
         const int32_t next =
             r263avo::EncodeFrame(*e, f, f == 0, &isIntra, source.data() + f * frameBytes, &bytes);
         if (next < f) break;
-        const r263avo::EncoderStats& stats = r263avo::EncoderGetStats(*e);
         stream.insert(stream.end(), stats.OutputBuffer, stats.OutputBuffer + bytes);
         f = next + 1;
+    }
+    for (int i = 0; i < options.bPictures; ++i) {
+        uint32_t bytes = 0;
+        if (r263avo::EncoderFlushFrame(*e, &bytes) != 0) break;
+        stream.insert(stream.end(), stats.OutputBuffer, stats.OutputBuffer + bytes);
     }
     r263avo::EncoderClose(*e);
     r263avo::EncoderDestroy(e);
@@ -101,20 +117,31 @@ struct Source {
 
 std::vector<Source> Streams() {
     std::vector<Source> list;
-    list.push_back({"own_sqcif_gob_mq", EncodeOwn(1, 128, 96, 3, 1, 1)});
-    list.push_back({"own_custom_100x68", EncodeOwn(6, 100, 68, 3, 0, 0)});
+    list.push_back({"own_sqcif_gob_mq", EncodeOwn(1, 128, 96, 3, {.gob = 1, .mq = 1})});
+    list.push_back({"own_custom_100x68", EncodeOwn(6, 100, 68, 3, {})});
+    // Every annex with B-pictures: GOB headers in one stream, slices in the other.
+    list.push_back({"own_96x64_b2_aic_df_mq_gob",
+                    EncodeOwn(6, 96, 64, 4, {.gob = 1, .mq = 1, .bPictures = 2, .aic = 1, .df = 1})});
+    list.push_back(
+        {"own_96x64_b1_aic_df_ss5", EncodeOwn(6, 96, 64, 3, {.bPictures = 1, .aic = 1, .df = 1, .slices = 5})});
     if (testsupport::HaveProgram("ffmpeg")) {
         list.push_back({"ffmpeg_sqcif", EncodeFfmpeg("sqcif", 128, 96, "-c:v h263 -q:v 20")});
         list.push_back(
             {"ffmpeg_h263p_mv4loop", EncodeFfmpeg("mv4", 96, 64, "-c:v h263p -q:v 20 -flags +mv4+loop")});
+        list.push_back({"ffmpeg_h263p_aic_loop_slices",
+                        EncodeFfmpeg("aic", 96, 64,
+                                     "-c:v h263p -q:v 20 -flags +aic+loop -structured_slices 1 -slices 2")});
     }
     return list;
 }
 
 TEST(DamagedStreams, EveryTruncationPoint) {
+    // TESSARO_DAMAGE_SAVE=<folder> keeps the undamaged streams (seeds for the fuzzer).
+    const char* save = std::getenv("TESSARO_DAMAGE_SAVE");
     for (const Source& s : Streams()) {
         ASSERT_GT(s.stream.size(), 100u) << s.name;
         std::printf("%s: %zu bytes\n", s.name.c_str(), s.stream.size());
+        if (save && *save) testsupport::WriteFile(std::string(save) + "/" + s.name + ".263", s.stream);
         for (size_t n = 0; n <= s.stream.size(); ++n) {
             // A copy of exactly n bytes, so that the sanitizer sees any read past the end.
             const std::vector<uint8_t> cut(s.stream.begin(), s.stream.begin() + static_cast<long>(n));
