@@ -106,7 +106,7 @@ PictureCoding MakePictureCoding(Encoder& e, int pictureType, int32_t trSource, c
     pc.slices = p.UseSliceMode != 0;
     pc.mbPerSlice = p.MBlocksPerSlice;
     pc.mbaBits = g.mbaBits;
-    pc.input = MakePictureView(const_cast<uint8_t*>(input), g.width, g.height);
+    pc.input = MakeConstPictureView(input, g.width, g.height);
     if (pictureType == kPictureB) {
         pc.reconstruct = !e.bRecon.empty();
         if (pc.reconstruct) pc.recon = MakePictureView(e.bRecon.data(), g.width, g.height);
@@ -194,9 +194,9 @@ void CodeHeldFirstAnchor(Encoder& e) {
 void MeasureSnr(Encoder& e) {
     if (!e.computeSnr || !e.lastCoded || e.lastRecon == nullptr) return;
     const Geometry& g = e.geo;
-    const SnrValues s = ComputeSnr(MakePictureView(const_cast<uint8_t*>(e.lastRecon), g.width, g.height),
-                                   MakePictureView(const_cast<uint8_t*>(e.lastInput), g.width, g.height),
-                                   g.inputWidth, g.inputHeight);
+    const SnrValues s =
+        ComputeSnr(MakeConstPictureView(e.lastRecon, g.width, g.height),
+                   MakeConstPictureView(e.lastInput, g.width, g.height), g.inputWidth, g.inputHeight);
     e.stats.SnrY = s.y;
     e.stats.SnrU = s.u;
     e.stats.SnrV = s.v;

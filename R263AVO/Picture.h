@@ -37,13 +37,27 @@ inline PictureView MakePictureView(uint8_t* data, int width, int height) {
     return p;
 }
 
+inline ConstPictureView MakeConstPictureView(const uint8_t* data, int width, int height) {
+    ConstPictureView p;
+    p.y = data;
+    p.u = data + width * height;
+    p.v = p.u + (width / 2) * (height / 2);
+    p.width = width;
+    p.height = height;
+    return p;
+}
+
 // The half-pel interpolated luma of a reconstruction: (2W + 60) x (2H + 60) samples, row stride
 // 2W + 60; half-pel sample (u, v) at offset (v + 30) * stride + (u + 30), behind a margin of 30
 // samples (15 pixels) on every side.
 constexpr int kInterpMargin = 30;
 
-inline int InterpStride(int width) { return 2 * width + 2 * kInterpMargin; }
-inline int InterpRows(int height) { return 2 * height + 2 * kInterpMargin; }
+inline int InterpStride(int width) {
+    return 2 * width + 2 * kInterpMargin;
+}
+inline int InterpRows(int height) {
+    return 2 * height + 2 * kInterpMargin;
+}
 
 // Pointer to half-pel sample (u, v) of an interpolated image whose buffer starts at `base`.
 inline const uint8_t* InterpAt(const uint8_t* base, int width, int u, int v) {

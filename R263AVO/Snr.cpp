@@ -50,7 +50,7 @@ SnrValues ComputeSnr(const ConstPictureView& recon, const ConstPictureView& inpu
 
 SnrValues ComputeSnr(const ConstPictureView& recon, const uint8_t* input, int inputWidth, int inputHeight) {
     // The caller's picture is planar at its own size, so its width is its stride.
-    const ConstPictureView in = MakePictureView(const_cast<uint8_t*>(input), inputWidth, inputHeight);
+    const ConstPictureView in = MakeConstPictureView(input, inputWidth, inputHeight);
     return ComputeSnr(recon, in, inputWidth, inputHeight);
 }
 
