@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "AdvancedIPrediction_Annex_I.h"
+#include "BlockPrediction.h"
 #include "FrameOperations.h"
 #include "GetFunctions.h"
 #include "Idct.h"
@@ -22,40 +23,12 @@ int ChromaFromFourVectors(int sum) {
 namespace {
 
 template <int Size>
-void Interpolate(const uint8_t* src, int stride, int hx, int hy, int rounding, uint8_t* dst, int dstStride) {
-    if (!hx && !hy) {
-        for (int y = 0; y < Size; ++y) std::memcpy(dst + y * dstStride, src + y * stride, Size);
-    } else if (hx && !hy) {
-        for (int y = 0; y < Size; ++y) {
-            const uint8_t* s = src + y * stride;
-            for (int x = 0; x < Size; ++x)
-                dst[y * dstStride + x] = uint8_t((s[x] + s[x + 1] + 1 - rounding) >> 1);
-        }
-    } else if (!hx && hy) {
-        for (int y = 0; y < Size; ++y) {
-            const uint8_t* s = src + y * stride;
-            for (int x = 0; x < Size; ++x) {
-                dst[y * dstStride + x] = uint8_t((s[x] + s[x + stride] + 1 - rounding) >> 1);
-            }
-        }
-    } else {
-        for (int y = 0; y < Size; ++y) {
-            const uint8_t* s = src + y * stride;
-            for (int x = 0; x < Size; ++x) {
-                dst[y * dstStride + x] =
-                    uint8_t((s[x] + s[x + 1] + s[x + stride] + s[x + stride + 1] + 2 - rounding) >> 2);
-            }
-        }
-    }
-}
-
-template <int Size>
 void PredictSized(const uint8_t* plane, int width, int height, int x, int y, int hx, int hy, int rounding,
                   uint8_t* dst, int dstStride) {
     const int stride = width + 2 * kBorder;
     if (x >= -kBorder && y >= -kBorder && x + Size + hx <= width + kBorder &&
         y + Size + hy <= height + kBorder) {
-        Interpolate<Size>(plane + y * stride + x, stride, hx, hy, rounding, dst, dstStride);
+        InterpolateBlock(plane + y * stride + x, stride, hx, hy, rounding, Size, dst, dstStride);
         return;
     }
     // The block reaches beyond the border: fetch with clamped coordinates.
@@ -69,7 +42,7 @@ void PredictSized(const uint8_t* plane, int width, int height, int x, int y, int
             block[j * (Size + 1) + i] = plane[sy * stride + sx];
         }
     }
-    Interpolate<Size>(block, Size + 1, hx, hy, rounding, dst, dstStride);
+    InterpolateBlockC(block, Size + 1, hx, hy, rounding, Size, dst, dstStride);
 }
 
 }  // namespace

@@ -1,0 +1,43 @@
+// Half-sample interpolation of predicted blocks and its run-time dispatch.
+#include "BlockPrediction.h"
+
+#include <cstring>
+
+#include "CPUInfo.h"
+
+namespace r263iri {
+
+void InterpolateBlockC(const uint8_t* src, int stride, int hx, int hy, int rounding, int size, uint8_t* dst,
+                       int dstStride) {
+    for (int y = 0; y < size; ++y, src += stride, dst += dstStride) {
+        if (!hx && !hy) {
+            std::memcpy(dst, src, static_cast<size_t>(size));
+        } else if (hx && !hy) {
+            for (int x = 0; x < size; ++x) dst[x] = static_cast<uint8_t>((src[x] + src[x + 1] + 1 - rounding) >> 1);
+        } else if (!hx) {
+            for (int x = 0; x < size; ++x)
+                dst[x] = static_cast<uint8_t>((src[x] + src[x + stride] + 1 - rounding) >> 1);
+        } else {
+            for (int x = 0; x < size; ++x) {
+                dst[x] = static_cast<uint8_t>(
+                    (src[x] + src[x + 1] + src[x + stride] + src[x + stride + 1] + 2 - rounding) >> 2);
+            }
+        }
+    }
+}
+
+InterpolateBlockFunction SelectInterpolateBlock(uint32_t simdFlags) {
+#if defined(TESSARO_X86)
+    if (simdFlags & cpuinfo::kSimdSse2) return InterpolateBlockSse2;
+#else
+    (void)simdFlags;
+#endif
+    return InterpolateBlockC;
+}
+
+void InterpolateBlock(const uint8_t* src, int stride, int hx, int hy, int rounding, int size, uint8_t* dst,
+                      int dstStride) {
+    SelectInterpolateBlock(cpuinfo::SimdFlags())(src, stride, hx, hy, rounding, size, dst, dstStride);
+}
+
+}  // namespace r263iri

@@ -1,0 +1,79 @@
+// SSE2 half-sample interpolation of predicted blocks, bit-exact with InterpolateBlockC.
+#include <emmintrin.h>
+
+#include "../BlockPrediction.h"
+
+namespace r263iri {
+namespace {
+
+// 8 or 16 samples of one row.
+template <int Size>
+inline __m128i Load(const uint8_t* p) {
+    if constexpr (Size == 16) {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    } else {
+        return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+    }
+}
+
+template <int Size>
+inline void Store(uint8_t* p, __m128i v) {
+    if constexpr (Size == 16) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+    } else {
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(p), v);
+    }
+}
+
+// (a + b + 1 - r) >> 1: the rounding-up average, less 1 where r = 1 and a + b is odd.
+inline __m128i Average2(__m128i a, __m128i b, __m128i roundingMask) {
+    const __m128i up = _mm_avg_epu8(a, b);
+    return _mm_sub_epi8(up, _mm_and_si128(_mm_xor_si128(a, b), roundingMask));
+}
+
+template <int Size>
+void Interpolate(const uint8_t* src, int stride, int hx, int hy, int rounding, uint8_t* dst, int dstStride) {
+    if (!hx && !hy) {
+        for (int y = 0; y < Size; ++y) Store<Size>(dst + y * dstStride, Load<Size>(src + y * stride));
+        return;
+    }
+    if (!hx || !hy) {
+        const __m128i mask = _mm_set1_epi8(static_cast<char>(rounding ? 1 : 0));
+        const int step = hx ? 1 : stride;
+        for (int y = 0; y < Size; ++y) {
+            const uint8_t* s = src + y * stride;
+            Store<Size>(dst + y * dstStride, Average2(Load<Size>(s), Load<Size>(s + step), mask));
+        }
+        return;
+    }
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i bias = _mm_set1_epi16(static_cast<short>(2 - rounding));
+    for (int y = 0; y < Size; ++y) {
+        const uint8_t* s = src + y * stride;
+        const __m128i a = Load<Size>(s), b = Load<Size>(s + 1);
+        const __m128i c = Load<Size>(s + stride), d = Load<Size>(s + stride + 1);
+        __m128i lo = _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero)),
+                                   _mm_add_epi16(_mm_unpacklo_epi8(c, zero), _mm_unpacklo_epi8(d, zero)));
+        lo = _mm_srli_epi16(_mm_add_epi16(lo, bias), 2);
+        __m128i hi = zero;
+        if constexpr (Size == 16) {
+            hi = _mm_add_epi16(_mm_add_epi16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero)),
+                               _mm_add_epi16(_mm_unpackhi_epi8(c, zero), _mm_unpackhi_epi8(d, zero)));
+            hi = _mm_srli_epi16(_mm_add_epi16(hi, bias), 2);
+        }
+        Store<Size>(dst + y * dstStride, _mm_packus_epi16(lo, hi));
+    }
+}
+
+}  // namespace
+
+void InterpolateBlockSse2(const uint8_t* src, int stride, int hx, int hy, int rounding, int size, uint8_t* dst,
+                          int dstStride) {
+    if (size == 16) {
+        Interpolate<16>(src, stride, hx, hy, rounding, dst, dstStride);
+    } else {
+        Interpolate<8>(src, stride, hx, hy, rounding, dst, dstStride);
+    }
+}
+
+}  // namespace r263iri
