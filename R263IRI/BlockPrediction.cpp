@@ -13,7 +13,8 @@ void InterpolateBlockC(const uint8_t* src, int stride, int hx, int hy, int round
         if (!hx && !hy) {
             std::memcpy(dst, src, static_cast<size_t>(size));
         } else if (hx && !hy) {
-            for (int x = 0; x < size; ++x) dst[x] = static_cast<uint8_t>((src[x] + src[x + 1] + 1 - rounding) >> 1);
+            for (int x = 0; x < size; ++x)
+                dst[x] = static_cast<uint8_t>((src[x] + src[x + 1] + 1 - rounding) >> 1);
         } else if (!hx) {
             for (int x = 0; x < size; ++x)
                 dst[x] = static_cast<uint8_t>((src[x] + src[x + stride] + 1 - rounding) >> 1);

@@ -17,16 +17,16 @@ void InterpolateBlock(const uint8_t* src, int stride, int hx, int hy, int roundi
 void InterpolateBlockC(const uint8_t* src, int stride, int hx, int hy, int rounding, int size, uint8_t* dst,
                        int dstStride);
 
-using InterpolateBlockFunction = void (*)(const uint8_t* src, int stride, int hx, int hy, int rounding, int size,
-                                          uint8_t* dst, int dstStride);
+using InterpolateBlockFunction = void (*)(const uint8_t* src, int stride, int hx, int hy, int rounding,
+                                          int size, uint8_t* dst, int dstStride);
 
 // The version InterpolateBlock uses for the given cpuinfo SIMD flags.
 InterpolateBlockFunction SelectInterpolateBlock(uint32_t simdFlags);
 
 #if defined(__x86_64__) || defined(_M_X64)
 // Bit-exact with InterpolateBlockC. Call only when the processor has SSE2.
-void InterpolateBlockSse2(const uint8_t* src, int stride, int hx, int hy, int rounding, int size, uint8_t* dst,
-                          int dstStride);
+void InterpolateBlockSse2(const uint8_t* src, int stride, int hx, int hy, int rounding, int size,
+                          uint8_t* dst, int dstStride);
 #endif
 
 }  // namespace r263iri

@@ -16,7 +16,7 @@ namespace r263iri {
 namespace {
 
 struct MbTypeCode {
-    uint16_t bits;    // the code, right-aligned
+    uint16_t bits;  // the code, right-aligned
     uint8_t length;
     BMacroblockType type;
 };

@@ -75,7 +75,7 @@ class Decoder {
 
     uint32_t pictureCounter = 0;
     uint32_t currentTr = 0, lastPTr = 0;
-    uint32_t anchorTr[2] = {0, 0};  // TR of the picture in each anchor store
+    uint32_t anchorTr[2] = {0, 0};     // TR of the picture in each anchor store
     bool previousAnchorValid = false;  // both anchor stores hold decoded pictures
 
     // Frame stores: planar Y, Cb, Cr at the coded size.
@@ -95,9 +95,9 @@ class Decoder {
     // tells which macroblocks had four vectors.
     std::vector<MvRecord> lastPVectors;
     std::vector<uint8_t> lastPFourVector;
-    AicStore aic;                       // Annex I neighbour coefficients
-    std::vector<uint8_t> codedFlags;    // Annex J: 6 per macroblock, block coded
-    std::vector<uint8_t> mbQuant;       // Annex J: QUANT of every macroblock
+    AicStore aic;                     // Annex I neighbour coefficients
+    std::vector<uint8_t> codedFlags;  // Annex J: 6 per macroblock, block coded
+    std::vector<uint8_t> mbQuant;     // Annex J: QUANT of every macroblock
 
     // Current macroblock.
     int mbNumber = 0, mbColumn = 0, mbRow = 0, mbX = 0, mbY = 0;

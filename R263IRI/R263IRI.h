@@ -18,7 +18,7 @@ enum class DecodeStatus : int32_t {
     kDecoded = 0,          // a picture was decoded (it may be damaged and resynchronised)
     kNoPicture,            // no picture start code before the end of the stream
     kUnsupportedMode,      // the picture uses a mode this decoder does not implement; skipped
-    kFormatChanged,        // format, custom size, AIC or DF differ from the first picture; skipped
+    kFormatChanged,        // format or custom size differ from the first picture; skipped
     kBadPictureSize,       // size 0 or above 2048x1152; skipped
     kOutOfMemory,          // the stores could not be allocated; pictureBytes holds -1
 };

@@ -67,8 +67,8 @@ void Interpolate(const uint8_t* src, int stride, int hx, int hy, int rounding, u
 
 }  // namespace
 
-void InterpolateBlockSse2(const uint8_t* src, int stride, int hx, int hy, int rounding, int size, uint8_t* dst,
-                          int dstStride) {
+void InterpolateBlockSse2(const uint8_t* src, int stride, int hx, int hy, int rounding, int size,
+                          uint8_t* dst, int dstStride) {
     if (size == 16) {
         Interpolate<16>(src, stride, hx, hy, rounding, dst, dstStride);
     } else {

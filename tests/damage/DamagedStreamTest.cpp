@@ -122,8 +122,8 @@ std::vector<Source> Streams() {
     // Every annex with B-pictures: GOB headers in one stream, slices in the other.
     list.push_back({"own_96x64_b2_aic_df_mq_gob",
                     EncodeOwn(6, 96, 64, 4, {.gob = 1, .mq = 1, .bPictures = 2, .aic = 1, .df = 1})});
-    list.push_back(
-        {"own_96x64_b1_aic_df_ss5", EncodeOwn(6, 96, 64, 3, {.bPictures = 1, .aic = 1, .df = 1, .slices = 5})});
+    list.push_back({"own_96x64_b1_aic_df_ss5",
+                    EncodeOwn(6, 96, 64, 3, {.bPictures = 1, .aic = 1, .df = 1, .slices = 5})});
     if (testsupport::HaveProgram("ffmpeg")) {
         list.push_back({"ffmpeg_sqcif", EncodeFfmpeg("sqcif", 128, 96, "-c:v h263 -q:v 20")});
         list.push_back(

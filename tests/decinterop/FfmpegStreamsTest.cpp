@@ -101,7 +101,8 @@ const Variant kVariants[] = {
     {"h263p_qcif_loop_slices", 176, 144, "h263p", "30", "-flags +loop -structured_slices 1 -slices 4"},
     {"h263p_320x240_aic_mv4loop_slices", 320, 240, "h263p", "30000/1001",
      "-flags +aic+mv4+loop -structured_slices 1 -slices 4"},
-    {"h263p_qcif_aic_mv4loop_lumimask", 176, 144, "h263p", "30000/1001", "-flags +aic+mv4+loop -lumi_mask 0.6"},
+    {"h263p_qcif_aic_mv4loop_lumimask", 176, 144, "h263p", "30000/1001",
+     "-flags +aic+mv4+loop -lumi_mask 0.6"},
     {"h263p_qcif_loop_lumimask_slices", 176, 144, "h263p", "30",
      "-flags +loop -lumi_mask 0.6 -structured_slices 1 -slices 4"},
 };

@@ -35,7 +35,7 @@ struct Bits {
 // PLUSPTYPE header of a sub-QCIF picture with UFEP 001; picture type 0 I, 1 P, 3 B.
 void Header(Bits& b, int tr, int type) {
     b.Align().Put(0x20, 22).Put(static_cast<uint32_t>(tr), 8).Put(0b10000, 5).Put(7, 3).Put(1, 3);
-    b.Put(1, 3).Put(0, 11).Put(0b1000, 4);  // OPPTYPE: sub-QCIF
+    b.Put(1, 3).Put(0, 11).Put(0b1000, 4);                                    // OPPTYPE: sub-QCIF
     b.Put(static_cast<uint32_t>(type), 3).Put(0, 3).Put(0b001, 3).Put(0, 1);  // MPPTYPE, CPM
     if (type == 3) b.Put(1, 4).Put(1, 4);                                     // ELNUM, RLNUM
     b.Put(8, 5).Put(0, 1);                                                    // PQUANT, PEI

@@ -213,7 +213,12 @@ std::vector<Variant> Variants() {
     // GOB size of custom formats follows the signalled height: 1 row up to 400 lines, 2 above.
     add({.name = "custom176x392_gob", .format = 6, .width = 176, .height = 392, .frames = 3, .gob = 1});
     add({.name = "custom176x400_gob", .format = 6, .width = 176, .height = 400, .frames = 3, .gob = 1});
-    add({.name = "custom176x404_gob_mq", .format = 6, .width = 176, .height = 404, .frames = 2, .gob = 1,
+    add({.name = "custom176x404_gob_mq",
+         .format = 6,
+         .width = 176,
+         .height = 404,
+         .frames = 2,
+         .gob = 1,
          .modifiedQuant = 1});
 
     // Annexes I, J, K, T and B-pictures: a pairwise selection of the combinations, with GOB headers
