@@ -41,4 +41,12 @@ void FinishAnchorMacroblock(Decoder& d, int codedBlocks);
 // itself when none does, or -1 when the picture ends there.
 int CheckSegmentHeader(Decoder& d, int m, bool* headerRead);
 
+// The macroblock loop of every picture type: sets the picture's QUANT, reads the first slice
+// header (or resets the prediction state), then decodes the macroblocks in order with
+// `decodeMacroblock`, reading the GOB and slice headers in front of them. When a macroblock
+// meets a pattern that is no code (`decodeMacroblock` returns false), decoding continues at the
+// next GOB or slice header of the picture. Keeps d.left at the record of the macroblock to the
+// left, or at the zero spare at a row start and after a header.
+void DecodeMacroblocks(Decoder& d, bool (*decodeMacroblock)(Decoder& d));
+
 }  // namespace r263iri

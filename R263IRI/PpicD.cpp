@@ -8,7 +8,6 @@
 #include "GetFunctions.h"
 #include "Idct.h"
 #include "IpicD.h"
-#include "Parser.h"
 
 namespace r263iri {
 
@@ -230,32 +229,7 @@ bool DecodeInterMacroblock(Decoder& d) {
 
 void DecodePPicture(Decoder& d) {
     PadPicture(d, d.Previous(), d.padded[0].data());
-    d.quant = d.hdr.pquant < 1 ? 1 : static_cast<int>(d.hdr.pquant);
-    int m = 0;
-    bool headerRead = false;
-    if (d.hdr.ss) {
-        m = ReadFirstSliceHeader(d);
-        headerRead = true;
-    } else {
-        ResetPrediction(d);
-    }
-    MvRecord* const leftSpare = &d.mvTable[d.mbPerRow + 1];
-    while (m >= 0 && m < d.mbCount) {
-        m = CheckSegmentHeader(d, m, &headerRead);
-        if (m < 0) break;
-        SetMacroblock(d, m);
-        d.headerRead = headerRead;
-        headerRead = false;
-        if (d.mbColumn == 0 || d.headerRead) d.left = leftSpare;
-        if (!DecodeInterMacroblock(d)) {
-            // A pattern that is no code: continue at the next GOB or slice of this picture.
-            m = ReadSegmentHeader(d);
-            headerRead = m >= 0;
-            continue;
-        }
-        d.left = &d.mvTable[d.mbColumn];
-        m = d.mbNumber + 1;
-    }
+    DecodeMacroblocks(d, DecodeInterMacroblock);
 }
 
 }  // namespace r263iri
