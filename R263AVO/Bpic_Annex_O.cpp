@@ -59,28 +59,9 @@ void WriteBCbpc(BitWriter& bw, int cbpc) {
 void CodeBPicture(const PictureCoding& pc) {
     ResetPredictionState(pc);
     WritePictureHeader(*pc.writer, *pc.header, pc.pictureType, pc.tr, pc.quant);
-    const MotionSearchInput search = MakeMotionSearchInput(pc);
-
-    int gobCounter = 0;
-    for (int i = 0; i < pc.mbCount; ++i) {
-        const int c = i % pc.mbPerRow;
-        const int x = c * 16;
-        const int y = (i / pc.mbPerRow) * 16;
-        BeginMacroblock(pc, i, &gobCounter);
-
-        const MotionSearchResult found = MotionSearch(search, x, y, c);
-        MbRecord record = found.record;
-        if (found.type == kMbIntra) {
-            record.hx = 0;
-            record.hy = 0;
-            CodeIntra(pc, c, x, y);
-        } else {
-            CodeForward(pc, c, x, y, record);
-            if (pc.advIntra) AicMarkNotIntra(*pc.aic, c);
-        }
-        pc.aboveRecords[c] = record;
-        *pc.leftRecord = record;
-    }
+    CodeMotionMacroblocks(
+        pc, [&](int, int c, int x, int y) { CodeIntra(pc, c, x, y); },
+        [&](int, int c, int x, int y, const MbRecord& record) { CodeForward(pc, c, x, y, record); });
 }
 
 }  // namespace r263avo

@@ -118,13 +118,7 @@ void CodeIPicture(const PictureCoding& pc) {
     ResetPredictionState(pc);
     WritePictureHeader(bw, *pc.header, pc.pictureType, pc.tr, pc.quant);
 
-    int gobCounter = 0;
-    for (int i = 0; i < pc.mbCount; ++i) {
-        const int c = i % pc.mbPerRow;
-        const int x = c * 16;
-        const int y = (i / pc.mbPerRow) * 16;
-        BeginMacroblock(pc, i, &gobCounter);
-
+    ForEachMacroblock(pc, [&](int i, int c, int x, int y) {
         const IntraMacroblock mb = PrepareIntraMacroblock(pc, x, y, c);
         WriteMcbpcI(bw, kMbIntra, mb.cbp & 3);
         if (pc.advIntra) WriteIntraMode(bw, mb.mode);
@@ -133,7 +127,7 @@ void CodeIPicture(const PictureCoding& pc) {
         FinishIntraMacroblock(pc, x, y, c);
         // Every block of an intra picture counts as coded for the filter.
         DeblockAfterMacroblock(pc, i, x, y, true, 0);
-    }
+    });
     InterpolatePicture(pc.recon.y, pc.recon.width, pc.recon.height, pc.reconInterp, pc.deblock);
 }
 

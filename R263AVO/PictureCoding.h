@@ -76,6 +76,20 @@ void MaybeWriteGobHeader(const PictureCoding& pc, int mbIndex, int* gobCounter);
 // macroblock, each followed by a reset of the prediction state.
 void BeginMacroblock(const PictureCoding& pc, int mbIndex, int* gobCounter);
 
+// The macroblock loop of every picture coder: for each macroblock in order, BeginMacroblock and
+// then code(mbIndex, column, x, y) with (x, y) its top-left luma sample.
+template <typename CodeMacroblock>
+void ForEachMacroblock(const PictureCoding& pc, CodeMacroblock&& code) {
+    int gobCounter = 0;
+    for (int i = 0; i < pc.mbCount; ++i) {
+        const int c = i % pc.mbPerRow;
+        const int x = c * 16;
+        const int y = (i / pc.mbPerRow) * 16;
+        BeginMacroblock(pc, i, &gobCounter);
+        code(i, c, x, y);
+    }
+}
+
 // Annex J: records the coded flags of macroblock `mbIndex` (all six blocks when `intra`, else
 // the bits of `cbp`) and filters the edges that this macroblock completes. No-op without Annex J.
 void DeblockAfterMacroblock(const PictureCoding& pc, int mbIndex, int x, int y, bool intra, int cbp);

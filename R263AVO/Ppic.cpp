@@ -107,25 +107,13 @@ void CodePPicture(const PictureCoding& pc) {
     BitWriter& bw = *pc.writer;
     ResetPredictionState(pc);
     WritePictureHeader(bw, *pc.header, pc.pictureType, pc.tr, pc.quant);
-    const MotionSearchInput search = MakeMotionSearchInput(pc);
-
-    int gobCounter = 0;
-    for (int i = 0; i < pc.mbCount; ++i) {
-        const int c = i % pc.mbPerRow;
-        const int x = c * 16;
-        const int y = (i / pc.mbPerRow) * 16;
-        BeginMacroblock(pc, i, &gobCounter);
-
-        const MotionSearchResult found = MotionSearch(search, x, y, c);
-        MbRecord record = found.record;
-        if (found.type == kMbIntra) {
-            // An intra macroblock predicts as a zero vector; its whole-pixel vector stays as a
-            // search candidate for the neighbours.
-            record.hx = 0;
-            record.hy = 0;
+    CodeMotionMacroblocks(
+        pc,
+        [&](int i, int c, int x, int y) {
             CodeIntraMacroblock(pc, c, x, y);
             DeblockAfterMacroblock(pc, i, x, y, true, 0);
-        } else {
+        },
+        [&](int i, int c, int x, int y, const MbRecord& record) {
             FormInterPrediction(pc.input, pc.reference, pc.referenceInterp, x, y, record.hx, record.hy,
                                 pc.prediction, pc.blocks);
             const int cbp = QuantizeInterMacroblock(pc);
@@ -135,12 +123,8 @@ void CodePPicture(const PictureCoding& pc) {
             } else {
                 CodeInterMacroblock(pc, c, x, y, record, cbp);
             }
-            if (pc.advIntra) AicMarkNotIntra(*pc.aic, c);
             DeblockAfterMacroblock(pc, i, x, y, false, cbp);
-        }
-        pc.aboveRecords[c] = record;
-        *pc.leftRecord = record;
-    }
+        });
     InterpolatePicture(pc.recon.y, pc.recon.width, pc.recon.height, pc.reconInterp, pc.deblock);
 }
 
