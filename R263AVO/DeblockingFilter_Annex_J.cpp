@@ -50,6 +50,16 @@ inline void FilterPosition(uint8_t* c, int step, const DeblockRamp& ramp) {
     *d = Clip(pd + d2);
 }
 
+// The luma and chroma ramps for one QUANT: chroma uses the chroma QUANT under Annex T.
+struct Ramps {
+    DeblockRamp luma;
+    DeblockRamp chroma;
+
+    Ramps(int quant, bool modifiedQuant)
+        : luma(DeblockStrength(quant)),
+          chroma(DeblockStrength(modifiedQuant ? ChromaQuant(std::clamp(quant, 1, 31), true) : quant)) {}
+};
+
 struct Planes {
     uint8_t* y;
     uint8_t* u;
@@ -60,43 +70,51 @@ struct Planes {
 
 // Horizontal edges of the macroblock `m` at (x, y): the top edges (not in the first row) and the
 // inner luma edges.
-void HorizontalEdges(const Planes& p, const uint8_t* flags, int m, int x, int y, const DeblockRamp& luma,
-                     const DeblockRamp& chroma) {
+void HorizontalEdges(const Planes& p, const uint8_t* flags, int m, int x, int y, const Ramps& r) {
     const uint8_t* cur = flags + 6 * m;
     const int w = p.width, cw = p.width / 2;
     uint8_t* yTop = p.y + y * w + x;
     if (y > 0) {
         const uint8_t* up = flags + 6 * (m - p.mbPerRow);
-        if (cur[0] || up[2]) FilterAcrossRow(yTop, w, luma);
-        if (cur[1] || up[3]) FilterAcrossRow(yTop + 8, w, luma);
+        if (cur[0] || up[2]) FilterAcrossRow(yTop, w, r.luma);
+        if (cur[1] || up[3]) FilterAcrossRow(yTop + 8, w, r.luma);
     }
-    if (cur[0] || cur[2]) FilterAcrossRow(yTop + 8 * w, w, luma);
-    if (cur[1] || cur[3]) FilterAcrossRow(yTop + 8 * w + 8, w, luma);
+    if (cur[0] || cur[2]) FilterAcrossRow(yTop + 8 * w, w, r.luma);
+    if (cur[1] || cur[3]) FilterAcrossRow(yTop + 8 * w + 8, w, r.luma);
     if (y > 0) {
         const uint8_t* up = flags + 6 * (m - p.mbPerRow);
         const int offset = (y / 2) * cw + x / 2;
-        if (cur[4] || up[4]) FilterAcrossRow(p.u + offset, cw, chroma);
-        if (cur[5] || up[5]) FilterAcrossRow(p.v + offset, cw, chroma);
+        if (cur[4] || up[4]) FilterAcrossRow(p.u + offset, cw, r.chroma);
+        if (cur[5] || up[5]) FilterAcrossRow(p.v + offset, cw, r.chroma);
     }
 }
 
 // Vertical edges of the macroblock `m` at (x, y): the left edges (not in the first column) and
 // the inner luma edges.
-void VerticalEdges(const Planes& p, const uint8_t* flags, int m, int x, int y, const DeblockRamp& luma,
-                   const DeblockRamp& chroma) {
+void VerticalEdges(const Planes& p, const uint8_t* flags, int m, int x, int y, const Ramps& r) {
     const uint8_t* cur = flags + 6 * m;
     const uint8_t* lf = flags + 6 * (m - 1);  // read only when x > 0
     const int w = p.width, cw = p.width / 2;
     uint8_t* yTop = p.y + y * w + x;
-    if (x > 0 && (cur[0] || lf[1])) FilterAcrossColumn(yTop, w, luma);
-    if (cur[0] || cur[1]) FilterAcrossColumn(yTop + 8, w, luma);
-    if (x > 0 && (cur[2] || lf[3])) FilterAcrossColumn(yTop + 8 * w, w, luma);
-    if (cur[2] || cur[3]) FilterAcrossColumn(yTop + 8 * w + 8, w, luma);
+    if (x > 0 && (cur[0] || lf[1])) FilterAcrossColumn(yTop, w, r.luma);
+    if (cur[0] || cur[1]) FilterAcrossColumn(yTop + 8, w, r.luma);
+    if (x > 0 && (cur[2] || lf[3])) FilterAcrossColumn(yTop + 8 * w, w, r.luma);
+    if (cur[2] || cur[3]) FilterAcrossColumn(yTop + 8 * w + 8, w, r.luma);
     if (x > 0) {
         const int offset = (y / 2) * cw + x / 2;
-        if (cur[4] || lf[4]) FilterAcrossColumn(p.u + offset, cw, chroma);
-        if (cur[5] || lf[5]) FilterAcrossColumn(p.v + offset, cw, chroma);
+        if (cur[4] || lf[4]) FilterAcrossColumn(p.u + offset, cw, r.chroma);
+        if (cur[5] || lf[5]) FilterAcrossColumn(p.v + offset, cw, r.chroma);
     }
+}
+
+// The edges that macroblock m at (x, y) completes, in a picture `height` rows high: `own` for its
+// edges, `above` for the vertical edges of the macroblock above.
+void FilterCompletedEdges(const Planes& p, const uint8_t* flags, int m, int x, int y, int height,
+                          const Ramps& own, const Ramps& above) {
+    HorizontalEdges(p, flags, m, x, y, own);
+    // The macroblock above now has all its horizontal edges (its bottom one just now) done.
+    if (y > 0) VerticalEdges(p, flags, m - p.mbPerRow, x, y - 16, above);
+    if (y + 16 == height) VerticalEdges(p, flags, m, x, y, own);
 }
 
 }  // namespace
@@ -116,15 +134,24 @@ void DeblockMacroblock(const PictureView& picture, const uint8_t* codedBlockFlag
     const Planes p{picture.y, picture.u, picture.v, picture.width, picture.width / 16};
     // A number that does not match the position would read the flags of another macroblock.
     if (mbNumber != (y / 16) * p.mbPerRow + x / 16) return;
-    const int sy = DeblockStrength(qp);
-    const int sc = modifiedQuant ? DeblockStrength(ChromaQuant(std::clamp(qp, 1, 31), true)) : sy;
-    const DeblockRamp luma(sy);
-    const DeblockRamp chroma(sc);
+    const Ramps ramps(qp, modifiedQuant);
+    FilterCompletedEdges(p, codedBlockFlags, mbNumber, x, y, picture.height, ramps, ramps);
+}
 
-    HorizontalEdges(p, codedBlockFlags, mbNumber, x, y, luma, chroma);
-    // The macroblock above now has all its horizontal edges (its bottom one just now) done.
-    if (y > 0) VerticalEdges(p, codedBlockFlags, mbNumber - p.mbPerRow, x, y - 16, luma, chroma);
-    if (y + 16 == picture.height) VerticalEdges(p, codedBlockFlags, mbNumber, x, y, luma, chroma);
+void DeblockMacroblock(const PictureView& picture, const uint8_t* codedBlockFlags, const uint8_t* mbQuant,
+                       int mbNumber, bool modifiedQuant) {
+    if (!picture.y || !codedBlockFlags || !mbQuant || picture.width < 16 || picture.height < 16) return;
+    if (picture.width % 16 != 0 || picture.height % 16 != 0) return;
+    const Planes p{picture.y, picture.u, picture.v, picture.width, picture.width / 16};
+    if (mbNumber < 0 || mbNumber >= p.mbPerRow * (picture.height / 16)) return;
+    const int x = 16 * (mbNumber % p.mbPerRow), y = 16 * (mbNumber / p.mbPerRow);
+    const Ramps own(mbQuant[mbNumber], modifiedQuant);
+    if (y > 0 && mbQuant[mbNumber - p.mbPerRow] != mbQuant[mbNumber]) {
+        const Ramps above(mbQuant[mbNumber - p.mbPerRow], modifiedQuant);
+        FilterCompletedEdges(p, codedBlockFlags, mbNumber, x, y, picture.height, own, above);
+    } else {
+        FilterCompletedEdges(p, codedBlockFlags, mbNumber, x, y, picture.height, own, own);
+    }
 }
 
 }  // namespace r263avo

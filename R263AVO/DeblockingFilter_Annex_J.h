@@ -1,5 +1,7 @@
-// Deblocking filter (Annex J) on the encoder side: the in-loop filter across 8x8 block edges of
-// the reconstruction, run macroblock by macroblock right after each macroblock is reconstructed.
+// Deblocking filter (Annex J): the in-loop filter across 8x8 block edges of the reconstruction,
+// run macroblock by macroblock right after each macroblock is reconstructed. The decoder filters
+// with this same implementation (R263IRI/DeblockingFilter_Annex_J), so that both reconstruct
+// alike.
 #pragma once
 
 #include <cstdint>
@@ -40,5 +42,13 @@ void FilterAcrossColumn(uint8_t* right, int stride, const DeblockRamp& ramp);
 // is not a macroblock position of the picture or `mbNumber` is not the macroblock there.
 void DeblockMacroblock(const PictureView& picture, const uint8_t* codedBlockFlags, int mbNumber, int x, int y,
                        int qp, bool modifiedQuant);
+
+// The same with a QUANT per macroblock (`mbQuant`, one entry per macroblock), as a decoder sees
+// it: an edge takes its strength from the QUANT of the macroblock that holds it, the current
+// macroblock's for its own edges and the above macroblock's for the vertical edges filtered one
+// row late. The macroblock's position follows from `mbNumber`. Does nothing unless the picture's
+// width and height are multiples of 16 and `mbNumber` is one of its macroblocks.
+void DeblockMacroblock(const PictureView& picture, const uint8_t* codedBlockFlags, const uint8_t* mbQuant,
+                       int mbNumber, bool modifiedQuant);
 
 }  // namespace r263avo

@@ -1,31 +1,14 @@
 // Deblocking filter (Annex J) on the decoder side, run inside the loop after each macroblock of
-// an I or P picture is reconstructed.
+// an I or P picture (and of a B picture that asks for it) is reconstructed.
+//
+// The filter itself is the encoder's (r263avo::DeblockMacroblock, the per-macroblock QUANT form),
+// so that both reconstruct every picture identically; this module fits it to the decoder's
+// picture stores.
 #pragma once
 
 #include <cstdint>
 
 namespace r263iri {
-
-// STRENGTH for QUANT 1..31 (entry 0 unused): H.263 Table J.2.
-extern const uint8_t kDeblockStrength[32];
-
-// The strength for a QUANT, clamped to 1..31.
-int DeblockStrength(int quant);
-
-// UpDownRamp(d, S) for d = -159..159.
-struct DeblockRamp {
-    static constexpr int kMaxD = 159;
-    int16_t table[2 * kMaxD + 1];
-
-    explicit DeblockRamp(int strength);
-    int operator()(int d) const { return table[d + kMaxD]; }
-};
-
-// The filter across one horizontal edge, 8 columns wide; `below` is the first sample below it.
-void FilterHorizontalEdge(uint8_t* below, int stride, const DeblockRamp& ramp);
-
-// The filter across one vertical edge, 8 rows high; `right` is the first sample right of it.
-void FilterVerticalEdge(uint8_t* right, int stride, const DeblockRamp& ramp);
 
 // Filters after macroblock `mbNumber` of a picture store (planar Y, Cb, Cr at the coded size
 // width x height, strides width and width / 2): the macroblock's horizontal edges, then (not in
