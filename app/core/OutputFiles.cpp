@@ -1,16 +1,16 @@
 #include "OutputFiles.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
-#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <utility>
+
+#include "UserFolders.h"
 
 namespace tessaro {
 namespace {
@@ -41,20 +41,6 @@ bool IsRemembered(const std::string& path) {
     return it != Created().files.end() && it->second == std::make_pair(st.st_dev, st.st_ino);
 }
 
-std::string FolderOf(const std::string& path) {
-    size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-bool MakeFolders(const std::string& folder) {
-    if (folder.empty() || folder == "/" || folder == ".") return true;
-    struct stat st {};
-    if (stat(folder.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
-    if (!MakeFolders(FolderOf(folder))) return false;
-    return mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST;
-}
-
 enum class Claim { kCreated, kTaken, kFolderUnusable };
 
 // Claims `path`: reuses a file this process created, creates a new one, or reports it taken.
@@ -74,14 +60,7 @@ Claim ClaimFile(const std::string& path, int* fd) {
 }  // namespace
 
 std::string DecodedCacheFolder() {
-    const char* xdg = std::getenv("XDG_CACHE_HOME");
-    if (xdg && xdg[0] == '/') return std::string(xdg) + "/tessaro";
-    const char* home = std::getenv("HOME");
-    if (!home || !*home) {
-        const passwd* pw = getpwuid(getuid());
-        home = pw ? pw->pw_dir : "/tmp";
-    }
-    return std::string(home) + "/.cache/tessaro";
+    return UserBaseFolder("XDG_CACHE_HOME", "/.cache") + "/tessaro";
 }
 
 bool CreateDecodedOutput(const std::string& bitstreamPath, const std::string& decodedName, std::string* path,

@@ -1,7 +1,6 @@
 #include "SettingsStore.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 #include <vector>
+
+#include "UserFolders.h"
 
 namespace tessaro {
 namespace {
@@ -122,18 +123,14 @@ bool WriteAll(int fd, const std::string& text) {
     return true;
 }
 
-std::string Folder(const std::string& path) {
-    size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-bool MakeFolders(const std::string& folder) {
-    if (folder.empty() || folder == "/" || folder == ".") return true;
+// A settings file the user may not write, or one marked read-only (no write permission for
+// anyone). The file is replaced by renaming, which its own permissions would not stop, and the
+// superuser passes every access check: the mode bits keep it from overwriting a file the user
+// protected.
+bool IsReadOnly(const std::string& path) {
     struct stat st {};
-    if (stat(folder.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
-    if (!MakeFolders(Folder(folder))) return false;
-    return mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST;
+    if (access(path.c_str(), W_OK) != 0) return true;
+    return stat(path.c_str(), &st) == 0 && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
 }
 
 // A name for the backup copy of a damaged file that does not replace an earlier backup.
@@ -244,7 +241,7 @@ SettingsMap FileSettingsStore::ReadAll() {
 }
 
 bool FileSettingsStore::Update(const std::function<void(SettingsMap&)>& edit) {
-    const std::string folder = Folder(path_);
+    const std::string folder = FolderOf(path_);
     if (!MakeFolders(folder)) {
         Report("settings not saved: cannot create folder " + folder);
         return false;
@@ -265,7 +262,7 @@ bool FileSettingsStore::Update(const std::function<void(SettingsMap&)>& edit) {
     edit(next);
     if (next == current) return true;  // nothing differs: the file is not touched
 
-    if (state == FileState::kOk && access(path_.c_str(), W_OK) != 0) {
+    if (state == FileState::kOk && IsReadOnly(path_)) {
         Report("settings not saved: " + path_ + " is read-only");
         return false;
     }
@@ -311,19 +308,7 @@ bool FileSettingsStore::Update(const std::function<void(SettingsMap&)>& edit) {
 }
 
 std::string DefaultSettingsPath() {
-    std::string base;
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    if (xdg && xdg[0] == '/') {
-        base = xdg;
-    } else {
-        const char* home = std::getenv("HOME");
-        if (!home || !*home) {
-            const passwd* pw = getpwuid(getuid());
-            home = pw ? pw->pw_dir : "/tmp";
-        }
-        base = std::string(home) + "/.config";
-    }
-    return base + "/tessaro/settings.ini";
+    return UserBaseFolder("XDG_CONFIG_HOME", "/.config") + "/tessaro/settings.ini";
 }
 
 }  // namespace tessaro
