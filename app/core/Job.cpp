@@ -62,12 +62,12 @@ void MeasureFrameSnr(const uint8_t* a, const uint8_t* b, int width, int height, 
                      double* snrV) {
     const size_t n = static_cast<size_t>(width) * height;
     const size_t quarter = n / 4;
-    // The chroma mean is taken as a product with 1/(N/4), as the encoder does, so that both report
-    // the same digits for the same pictures.
-    const double chromaScale = quarter ? 1.0 / static_cast<double>(quarter) : 0.0;
-    *snrY = Psnr(Sse(a, b, n) / static_cast<double>(n));
-    *snrU = Psnr(Sse(a + n, b + n, quarter) * chromaScale);
-    *snrV = Psnr(Sse(a + n + quarter, b + n + quarter, quarter) * chromaScale);
+    // Each mean is a plain quotient; the encoder multiplies its chroma sums by 1/(N/4) instead,
+    // which can differ in the last bit but not in the printed digits.
+    const auto mean = [](double sse, size_t count) { return count ? sse / static_cast<double>(count) : 0.0; };
+    *snrY = Psnr(mean(Sse(a, b, n), n));
+    *snrU = Psnr(mean(Sse(a + n, b + n, quarter), quarter));
+    *snrV = Psnr(mean(Sse(a + n + quarter, b + n + quarter, quarter), quarter));
 }
 
 }  // namespace tessaro

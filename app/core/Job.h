@@ -63,8 +63,9 @@ class Job {
 // printf-style formatting into a std::string.
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// PSNR of one frame pair of width x height (planar 4:2:0), the same measure as the encoder's:
-// 10 log10(65025 / MSE) per plane, 1000.0 for a plane without error.
+// PSNR of one frame pair of width x height (planar 4:2:0), the measure the encoder also uses:
+// 10 log10(65025 / MSE) per plane, MSE = SSE / N for luma and SSE / (N/4) for each chroma plane
+// (N/4 in integer division), 1000.0 for a plane without error.
 void MeasureFrameSnr(const uint8_t* a, const uint8_t* b, int width, int height, double* snrY, double* snrU,
                      double* snrV);
 

@@ -2,6 +2,7 @@
 // with separate codec contexts, and refusals.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 #include <numeric>
 #include <regex>
@@ -53,21 +54,22 @@ std::string WriteSequence(const std::string& dir, int frames) {
     return path;
 }
 
-CodecSettings SettingsFor(const VideoFile& file, bool showSnr) {
-    CodecSettings s = LoadSettings({});
-    s.general.ShowSNR = showSnr ? 1 : 0;
-    ReinitEncoderParams({}, file.frameCount(), file.format(), file.width(), file.height(), &s);
-    return s;
+// Default settings for `file` (as after opening it), with SNR lines on or off.
+EncodeJobConfig EncodeConfig(const VideoFile& file, const std::string& outputPath, bool showSnr) {
+    EncodeJobConfig config;
+    config.input = &file;
+    config.outputPath = outputPath;
+    config.settings = LoadSettings({});
+    config.settings.general.ShowSNR = showSnr ? 1 : 0;
+    ReinitEncoderParams({}, file.frameCount(), file.format(), file.width(), file.height(), &config.settings);
+    return config;
 }
 
 TEST(EncodeJobApi, ReportsInOrderAndStopsKeepingTheOutput) {
     const std::string dir = testsupport::MakeTempDir("jobs-encode-stop");
     VideoFile input;
     ASSERT_TRUE(input.Open(WriteSequence(dir, 10)));
-    EncodeJobConfig config;
-    config.input = &input;
-    config.outputPath = dir + "/out.263";
-    config.settings = SettingsFor(input, true);
+    const EncodeJobConfig config = EncodeConfig(input, dir + "/out.263", true);
 
     EncodeJob job;
     Recorder recorder;
@@ -121,10 +123,7 @@ TEST(DecodeJobApi, StopPartWayEndsTerminatedWithPicturesKept) {
     const std::string dir = testsupport::MakeTempDir("jobs-decode-stop");
     VideoFile input;
     ASSERT_TRUE(input.Open(WriteSequence(dir, 6)));
-    EncodeJobConfig config;
-    config.input = &input;
-    config.outputPath = dir + "/s.263";
-    config.settings = SettingsFor(input, false);
+    const EncodeJobConfig config = EncodeConfig(input, dir + "/s.263", false);
     EncodeJob encoder;
     Recorder quiet;
     std::string error;
@@ -162,10 +161,7 @@ TEST(EncodeJobApi, ParallelRunsUseTheirOwnEncoders) {
     EncodeJob jobs[3];
     Recorder recorders[3];
     for (int i = 0; i < 3; ++i) {
-        EncodeJobConfig config;
-        config.input = &input;
-        config.outputPath = dir + "/out" + std::to_string(i) + ".263";
-        config.settings = SettingsFor(input, i == 0);
+        const EncodeJobConfig config = EncodeConfig(input, dir + "/out" + std::to_string(i) + ".263", i == 0);
         std::string error;
         ASSERT_TRUE(jobs[i].Start(config, recorders[i], &error)) << error;
     }
@@ -180,10 +176,7 @@ TEST(JobApi, Refusals) {
     const std::string dir = testsupport::MakeTempDir("jobs-refusals");
     VideoFile qcif;
     ASSERT_TRUE(qcif.Open(WriteSequence(dir, 2)));
-    EncodeJobConfig config;
-    config.input = &qcif;
-    config.outputPath = dir + "/missing/out.263";
-    config.settings = SettingsFor(qcif, false);
+    const EncodeJobConfig config = EncodeConfig(qcif, dir + "/missing/out.263", false);
     EncodeJob encode;
     Recorder recorder;
     std::string error;
@@ -223,6 +216,17 @@ TEST(CompareJobApi, MeasureMatchesTheDocumentedValues) {
     for (int i = 0; i < 176 * 144; ++i) c[i] = 101;
     MeasureFrameSnr(a.data(), c.data(), 176, 144, &y, &u, &v);
     EXPECT_EQ(Format("%0.2f", y), "48.13");
+    // The chroma mean is the quotient SSE / (N/4): for SSE 51 it differs in the last bit from
+    // SSE x (1 / (N/4)), and so does the ratio.
+    std::vector<uint8_t> d = a;
+    d[176 * 144 + 7] = 107;
+    d[176 * 144 + 9] = 101;
+    d[176 * 144 + 11] = 99;
+    MeasureFrameSnr(a.data(), d.data(), 176, 144, &y, &u, &v);
+    volatile double sse = 51.0, quarter = 6336.0;  // computed at run time, as the job does
+    EXPECT_EQ(u, 10.0 * std::log10(65025.0 / (sse / quarter)));
+    EXPECT_NE(u, 10.0 * std::log10(65025.0 / (sse * (1.0 / quarter))));
+    EXPECT_EQ(v, 1000.0);
 }
 
 }  // namespace
