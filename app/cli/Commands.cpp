@@ -69,10 +69,13 @@ class CliHost : public VideoFileHost {
             PrintError(title + ": give the picture size with --size WxH");
             return false;
         }
+        // A size that is given but not of the form WxH is an invalid size, not a missing one.
         char x = 0;
         char rest = 0;
-        return std::sscanf(size_.c_str(), "%d%c%d%c", width, &x, height, &rest) == 3 &&
-               (x == 'x' || x == 'X');
+        if (std::sscanf(size_.c_str(), "%d%c%d%c", width, &x, height, &rest) != 3 || (x != 'x' && x != 'X')) {
+            *width = *height = 0;
+        }
+        return true;
     }
     void RawOpened(int frameCount, int format, int width, int height) override {
         ReinitEncoderParams(values_, frameCount, format, width, height, settings_);
@@ -152,6 +155,18 @@ int RunEncode(const EncodeOptions& options, const CommonOptions& common) {
     }
     if (options.start >= 0) settings.coder.StartFrame = options.start;
     if (options.end >= 0) settings.coder.EndFrame = options.end;
+    // An --end past the last frame is clamped by the job; a range that would code nothing is refused.
+    const int lastFrame = input.frameCount() - 1;
+    if (settings.coder.StartFrame > lastFrame) {
+        PrintError(Format("--start %d is past the last frame of %s (%d)", settings.coder.StartFrame,
+                          options.input.c_str(), lastFrame));
+        return 2;
+    }
+    if (settings.coder.EndFrame < settings.coder.StartFrame) {
+        PrintError(Format("the frame range %d..%d is empty%s", settings.coder.StartFrame,
+                          settings.coder.EndFrame, options.end < 0 ? "; give --end as well" : ""));
+        return 2;
+    }
 
     EncodeJobConfig config;
     config.input = &input;

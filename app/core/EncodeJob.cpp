@@ -76,6 +76,18 @@ class ReconWriter {
     bool ok_ = true;
 };
 
+// Why the encoder refused to open, as the user is told.
+std::string RefusalMessage(const std::string& input, const r263avo::EncoderParams& p, bool created) {
+    std::string message = "The encoder cannot code " + input + " with these settings";
+    if (!created) return message + ": out of memory";
+    if (p.UseTrueBPictures != 0 && p.FrameRateActual > 1) {
+        // The B-picture schedule places every input frame; a frame step would leave holes in it.
+        return message + ": B-pictures (Advanced/UseTrueBPictures) need Coder/FrameRateActual 1, not " +
+               std::to_string(p.FrameRateActual);
+    }
+    return message;
+}
+
 int WholeMilliseconds(Clock::duration d) {
     return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
 }
@@ -115,7 +127,8 @@ bool EncodeJob::Start(const EncodeJobConfig& config, JobObserver& observer, std:
     p.Width = file.width();
     p.Height = file.height();
     p.ComputeSnr = config_.settings.general.ShowSNR != 0 ? 1 : 0;
-    p.ReconstructBPictures = config_.reconPath.empty() ? 0 : 1;  // the reconstruction file holds every picture
+    p.ReconstructBPictures =
+        config_.reconPath.empty() ? 0 : 1;  // the reconstruction file holds every picture
     Launch();
     return true;
 }
@@ -137,7 +150,7 @@ void EncodeJob::Run() {
     std::unique_ptr<r263avo::Encoder, EncoderDeleter> encoder(r263avo::EncoderCreate());
     if (!encoder || r263avo::EncoderOpen(*encoder, params) == -1) {
         running_.store(false);
-        out.Error("The encoder cannot code " + file.name() + " with these settings");
+        out.Error(RefusalMessage(file.name(), params, encoder != nullptr));
     }
     ReconWriter recon(reconFd_, file.width(), file.height(), file.frameBytes());
 
@@ -212,7 +225,7 @@ void EncodeJob::Run() {
         out.Log(Format("-> Average SNR: SNR_Y = %0.4f, SNR_U = %0.4f, SNR_V = %0.4f", sumY / encodedCount,
                        sumU / encodedCount, sumV / encodedCount));
     }
-    r263avo::EncoderClose(*encoder);
+    if (encoder) r263avo::EncoderClose(*encoder);
     if (reconFd_ >= 0) {
         if (!recon.Finish()) running_.store(false);
         if (close(reconFd_) != 0) running_.store(false);

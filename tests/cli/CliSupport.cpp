@@ -33,9 +33,14 @@ CliRun CliTest::Cli(const std::string& args) {
     return run;
 }
 
+CliRun CliTest::CliOk(const std::string& args) {
+    CliRun run = Cli(args);
+    EXPECT_EQ(run.status, 0) << "tessaro-cli " << args << ": " << run.err;
+    return run;
+}
+
 std::string CliTest::Generate(const std::string& format, int frames, const std::string& name) {
-    CliRun run = Cli("generate --format " + format + " --frames " + std::to_string(frames) + " -o " + name);
-    EXPECT_EQ(run.status, 0) << run.err;
+    CliOk("generate --format " + format + " --frames " + std::to_string(frames) + " -o " + name);
     return name;
 }
 

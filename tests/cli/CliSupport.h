@@ -21,6 +21,8 @@ class CliTest : public ::testing::Test {
 
     // Runs `tessaro-cli ARGS` in the test folder.
     CliRun Cli(const std::string& args);
+    // The same for a run that must succeed: a failure is recorded (not fatal) with its error text.
+    CliRun CliOk(const std::string& args);
     // Writes a synthetic sequence into the test folder and returns its name.
     std::string Generate(const std::string& format, int frames, const std::string& name);
     std::string Path(const std::string& name) const { return dir_ + "/" + name; }

@@ -85,6 +85,23 @@ TEST_F(Encode, NoSnrLinesWithBPictures) {
     EXPECT_TRUE(Contains(Lines(run.out), "-> Encoding completed (9 frames encoded)"));
 }
 
+TEST_F(Encode, BPicturesWithFrameStepAreRefusedClearly) {
+    Generate("qcif", 6, "s.qcif");
+    CliRun run =
+        Cli("encode s.qcif -o s.263 --set Advanced/UseTrueBPictures=1 --set Coder/FrameRateActual=2");
+    EXPECT_NE(run.status, 0);
+    EXPECT_NE(run.err.find("s.qcif with these settings: B-pictures (Advanced/UseTrueBPictures) need "
+                           "Coder/FrameRateActual 1, not 2"),
+              std::string::npos)
+        << run.err;
+    // The run ends at once as terminated, with its summary.
+    const auto lines = Lines(run.out);
+    ASSERT_GE(lines.size(), 3u) << run.out;
+    EXPECT_EQ(lines[1], "-> Encoding terminated (0 frames encoded)");
+    EXPECT_EQ(lines[2], "-> Output file s.263 (0 bytes)");
+    EXPECT_EQ(lines.back(), "");
+}
+
 TEST_F(Encode, SummaryLines) {
     Generate("qcif", 10, "s.qcif");
     CliRun run = Cli("encode s.qcif -o s.263 --set Coder/Bitrate=128000");
@@ -120,6 +137,9 @@ TEST_F(Encode, RefusesBadInputsWithMessages) {
         {"encode s.qcif -o no/such/dir/x.263", "Error Opening no/such/dir/x.263"},
         {"encode s.qcif -o x.263 --set Coder/Nothing=1", "known setting"},
         {"encode s.qcif -o x.263 --set Coder/Bitrate=12", "between 14400 and 10000000"},
+        {"encode p.cst --size 4by4 -o x.263", "Error Opening p.cst: invalid picture width/height"},
+        {"encode s.qcif -o x.263 --start 2", "--start 2 is past the last frame of s.qcif (1)"},
+        {"encode s.qcif -o x.263 --start 1 --end 0", "the frame range 1..0 is empty"},
     };
     for (const Case& c : cases) {
         CliRun run = Cli(c.args);
@@ -172,9 +192,8 @@ using Decode = CliTest;
 
 TEST_F(Decode, TenPictureQcifStream) {
     Generate("qcif", 10, "ten.qcif");
-    ASSERT_EQ(Cli("encode ten.qcif -o ten.263").status, 0);
-    CliRun run = Cli("decode ten.263");
-    ASSERT_EQ(run.status, 0) << run.err;
+    CliOk("encode ten.qcif -o ten.263");
+    CliRun run = CliOk("decode ten.263");
     auto lines = Lines(run.out);
     ASSERT_GE(lines.size(), 5u);
     EXPECT_EQ(lines[0], "-> Decoding started: input file ten.263 (" +
@@ -188,11 +207,10 @@ TEST_F(Decode, TenPictureQcifStream) {
 
 TEST_F(Decode, NeverWritesOverAnExistingFile) {
     Generate("qcif", 3, "a.qcif");
-    ASSERT_EQ(Cli("encode a.qcif -o a.263").status, 0);
+    CliOk("encode a.qcif -o a.263");
     // The name the decoded file would take is already used by the source itself here.
     ASSERT_EQ(Shell("cp a.qcif a_.qcif"), 0);
-    CliRun run = Cli("decode a.263");
-    ASSERT_EQ(run.status, 0) << run.err;
+    CliRun run = CliOk("decode a.263");
     EXPECT_TRUE(Contains(Lines(run.out), "-> Decoding completed: output file a_2.qcif (3 frames)"))
         << run.out;
     EXPECT_EQ(testsupport::ReadFile(Path("a_.qcif")), testsupport::ReadFile(Path("a.qcif")));
@@ -223,8 +241,7 @@ using Compare = CliTest;
 TEST_F(Compare, IdenticalFiles) {
     Generate("qcif", 3, "a.qcif");
     ASSERT_EQ(Shell("cp a.qcif b.qcif"), 0);
-    CliRun run = Cli("compare a.qcif b.qcif");
-    ASSERT_EQ(run.status, 0) << run.err;
+    CliRun run = CliOk("compare a.qcif b.qcif");
     EXPECT_EQ(run.out,
               "-> Comparing video files: a.qcif and b.qcif\n"
               "-> Frame 0: identical (SNR_Y = SNR_U = SNR_V = 1000.00)\n"
@@ -236,9 +253,8 @@ TEST_F(Compare, IdenticalFiles) {
 
 TEST_F(Compare, ShorterSecondFileLimitsTheCount) {
     Generate("qcif", 10, "a.qcif");
-    ASSERT_EQ(Cli("generate --format qcif --frames 7 -o b.qcif --seed 9").status, 0);
-    CliRun run = Cli("compare a.qcif b.qcif");
-    ASSERT_EQ(run.status, 0) << run.err;
+    CliOk("generate --format qcif --frames 7 -o b.qcif --seed 9");
+    CliRun run = CliOk("compare a.qcif b.qcif");
     auto snr = SnrByFrame(run.out);
     ASSERT_EQ(snr.size(), 7u);
     EXPECT_EQ(snr.begin()->first, 0);
@@ -250,7 +266,7 @@ TEST_F(Compare, DifferentFormatsAreRefused) {
     Generate("qcif", 1, "a.qcif");
     Generate("cif", 1, "b.cif");
     Generate("320x240", 1, "c.cst");
-    ASSERT_EQ(Cli("generate --format 352x288 --frames 1 -o d.cst").status, 0);
+    CliOk("generate --format 352x288 --frames 1 -o d.cst");
     for (const std::string& args :
          {std::string("compare a.qcif b.cif"), std::string("compare c.cst d.cst --size 320x240")}) {
         CliRun run = Cli(args);
