@@ -34,6 +34,20 @@ struct TcoefEvent {
     int level = 0;  // signed; 0 when the escape carried a level of 0
 };
 
+// Value of a TCOEF table entry (H.263 Table 16, and Table I.2 of advanced intra coding): LAST, RUN
+// and |LEVEL| packed into one number; kTcoefEscape stands for ESCAPE.
+constexpr int TcoefValue(int last, int run, int level) {
+    return last << 13 | run << 6 | level;
+}
+constexpr int kTcoefEscape = 0x7FFF;
+
+// The event of a table value other than ESCAPE, with the sign bit that follows its code.
+inline void ReadTableEvent(BitReader& r, int value, TcoefEvent* event) {
+    event->last = value >> 13;
+    event->run = (value >> 6) & 63;
+    event->level = r.GetBit() ? -(value & 63) : (value & 63);
+}
+
 // Reads one event of the standard TCOEF table, with ESCAPE (LAST, RUN, 8-bit LEVEL, and with
 // modified quantisation the 11-bit extended level after LEVEL 1000 0000). Returns false, consuming
 // nothing, when the next bits are no code.
