@@ -8,6 +8,7 @@
 
 #include "../../R263IRI/BpicD_Annex_O.h"
 #include "DecodeAll.h"
+#include "StreamBits.h"
 
 namespace r263iri {
 namespace {
@@ -15,22 +16,7 @@ namespace {
 constexpr int kW = 128, kH = 96, kMbs = 48;
 constexpr size_t kLuma = kW * kH;
 
-struct Bits {
-    std::vector<uint8_t> bytes;
-    size_t count = 0;
-    Bits& Put(uint32_t value, int n) {
-        for (int i = n - 1; i >= 0; --i) {
-            if (count % 8 == 0) bytes.push_back(0);
-            if ((value >> i) & 1) bytes.back() |= static_cast<uint8_t>(0x80 >> (count % 8));
-            ++count;
-        }
-        return *this;
-    }
-    Bits& Align() {
-        while (count % 8) Put(0, 1);
-        return *this;
-    }
-};
+using decodertest::Bits;
 
 // PLUSPTYPE header of a sub-QCIF picture with UFEP 001; picture type 0 I, 1 P, 3 B.
 void Header(Bits& b, int tr, int type) {

@@ -13,24 +13,12 @@
 #include "../../R263IRI/Idct.h"
 #include "../../R263IRI/PpicD.h"
 #include "../../R263IRI/ReadFunctions.h"
+#include "StreamBits.h"
 
 namespace r263iri {
 namespace {
 
-// Packs codes most significant bit first.
-struct Bits {
-    std::vector<uint8_t> bytes;
-    size_t count = 0;
-    Bits& Put(uint32_t value, int n) {
-        for (int i = n - 1; i >= 0; --i) {
-            if (count % 8 == 0) bytes.push_back(0);
-            if ((value >> i) & 1) bytes.back() |= static_cast<uint8_t>(0x80 >> (count % 8));
-            ++count;
-        }
-        return *this;
-    }
-    Bits& Put(r263avo::VlcCode c) { return Put(c.code, c.length); }
-};
+using decodertest::Bits;
 
 TEST(BitReader, ShowBitsAcrossBytesAndPastTheEnd) {
     const uint8_t data[2] = {0b10100101, 0b11000011};

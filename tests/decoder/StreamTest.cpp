@@ -10,26 +10,12 @@
 #include "../../R263IRI/DecoderState.h"
 #include "../../R263IRI/IpicD.h"
 #include "DecodeAll.h"
+#include "StreamBits.h"
 
 namespace r263iri {
 namespace {
 
-struct Bits {
-    std::vector<uint8_t> bytes;
-    size_t count = 0;
-    Bits& Put(uint32_t value, int n) {
-        for (int i = n - 1; i >= 0; --i) {
-            if (count % 8 == 0) bytes.push_back(0);
-            if ((value >> i) & 1) bytes.back() |= static_cast<uint8_t>(0x80 >> (count % 8));
-            ++count;
-        }
-        return *this;
-    }
-    Bits& Align() {
-        while (count % 8) Put(0, 1);
-        return *this;
-    }
-};
+using decodertest::Bits;
 
 // Plain picture header: PSC, TR, PTYPE with the format and type, PQUANT, CPM, PEI.
 void PlainHeader(Bits& b, int format, int type, int quant = 8, int modes = 0) {
