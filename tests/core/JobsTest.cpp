@@ -119,22 +119,25 @@ TEST(EncodeJobApi, ReportsInOrderAndStopsKeepingTheOutput) {
     EXPECT_EQ(testsupport::ReadFile(decode.outputPath).size(), 4u * 38016);
 }
 
-TEST(DecodeJobApi, StopPartWayEndsTerminatedWithPicturesKept) {
-    const std::string dir = testsupport::MakeTempDir("jobs-decode-stop");
+// Encodes a synthetic QCIF sequence of `frames` frames with default settings into dir/s.263.
+std::string EncodeStream(const std::string& dir, int frames) {
     VideoFile input;
-    ASSERT_TRUE(input.Open(WriteSequence(dir, 6)));
-    const EncodeJobConfig config = EncodeConfig(input, dir + "/s.263", false);
+    EXPECT_TRUE(input.Open(WriteSequence(dir, frames)));
     EncodeJob encoder;
     Recorder quiet;
     std::string error;
-    ASSERT_TRUE(encoder.Start(config, quiet, &error));
-    ASSERT_TRUE(encoder.Wait().completed);
+    EXPECT_TRUE(encoder.Start(EncodeConfig(input, dir + "/s.263", false), quiet, &error)) << error;
+    EXPECT_TRUE(encoder.Wait().completed);
+    return dir + "/s.263";
+}
 
+TEST(DecodeJobApi, StopPartWayEndsTerminatedWithPicturesKept) {
+    const std::string dir = testsupport::MakeTempDir("jobs-decode-stop");
     VideoFile stream;
-    ASSERT_TRUE(stream.Open(config.outputPath));
+    ASSERT_TRUE(stream.Open(EncodeStream(dir, 6)));
     DecodeJobConfig decode;
     decode.input = &stream;
-    decode.settings = config.settings;
+    decode.settings = LoadSettings({});
     DecodeJob job;
     Recorder recorder;
     int positions = 0;
@@ -147,11 +150,40 @@ TEST(DecodeJobApi, StopPartWayEndsTerminatedWithPicturesKept) {
     EXPECT_EQ(recorder.events.front(), "start Decoding: 0 100");
     const auto lines = recorder.LogLines();
     ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0].rfind("-> Decoding started: input file " + config.outputPath, 0), 0u);
+    EXPECT_EQ(lines[0].rfind("-> Decoding started: input file " + dir + "/s.263", 0), 0u);
     EXPECT_EQ(lines[1], "-> Decoding terminated !");
     // Three calls: two pictures came back (one call late), the flush adds the third.
     EXPECT_EQ(result.outputPath, dir + "/s_.qcif");
     EXPECT_EQ(testsupport::ReadFile(result.outputPath).size(), 3u * 38016);
+}
+
+TEST(DecodeJobApi, UncreatableOutputEndsTerminated) {
+    const std::string dir = testsupport::MakeTempDir("jobs-decode-no-output");
+    const std::string path = EncodeStream(dir, 3);
+    for (int log : {1, 0}) {
+        SCOPED_TRACE(log);
+        VideoFile stream;
+        ASSERT_TRUE(stream.Open(path));
+        DecodeJobConfig decode;
+        decode.input = &stream;
+        decode.outputPath = dir + "/missing/out.qcif";
+        decode.settings = LoadSettings({{"General/LogInfoCoder", std::to_string(log)}});
+        DecodeJob job;
+        Recorder recorder;
+        ASSERT_TRUE(job.Start(decode, recorder));
+        EXPECT_FALSE(job.Wait().completed);
+        // The user is told about the file first; the log (when on) starts and ends as terminated.
+        std::vector<std::string> expected = {"start Decoding: 0 100",
+                                             "error Error Opening " + decode.outputPath};
+        if (log) {
+            expected.push_back(Format("log -> Decoding started: input file %s (%zu bytes)...", path.c_str(),
+                                      testsupport::ReadFile(path).size()));
+            expected.push_back("log -> Decoding terminated !");
+        }
+        expected.push_back("stop");
+        expected.push_back("finished");
+        EXPECT_EQ(recorder.events, expected);
+    }
 }
 
 TEST(EncodeJobApi, ParallelRunsUseTheirOwnEncoders) {
