@@ -12,8 +12,6 @@ namespace r263avo {
 void InterpolateRowsSse2(const uint8_t* row, const uint8_t* below, int width, uint8_t* out0, uint8_t* out1);
 #endif
 
-namespace {
-
 // Interpolates one pixel row into the two half-pel rows out0 (even v) and out1 (odd v). `below` is
 // the next pixel row, or the same row for the last one: with the last column and the last row
 // repeated, the general formula yields exactly the edge rules (out = p at the repeated edge,
@@ -28,6 +26,8 @@ void InterpolateRowsC(const uint8_t* row, const uint8_t* below, int width, uint8
         out1[2 * i + 1] = static_cast<uint8_t>((a + b + c + d + 2) >> 2);
     }
 }
+
+namespace {
 
 using RowsFn = void (*)(const uint8_t*, const uint8_t*, int, uint8_t*, uint8_t*);
 

@@ -13,6 +13,11 @@ void InterpolatePicture(const uint8_t* luma, int width, int height, uint8_t* out
 // Plain reference version (InterpolatePicture dispatches to SIMD when available).
 void InterpolatePictureC(const uint8_t* luma, int width, int height, uint8_t* out, bool fillMargins);
 
+// The plain kernel of one pixel row (width samples) into its two half-pel rows: out0 (even
+// rows of the image) and out1 (odd rows), 2 x width samples each. `below` is the next pixel row,
+// or the row itself for the last one; the last sample repeats itself as its right neighbour.
+void InterpolateRowsC(const uint8_t* row, const uint8_t* below, int width, uint8_t* out0, uint8_t* out1);
+
 // Fills the 30-sample margins of an interpolated image whose 2W x 2H interior is complete: each
 // row repeats its first and last sample sideways, then the first and last full rows are repeated
 // upwards and downwards.

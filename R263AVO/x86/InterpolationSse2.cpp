@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+#include "../Interpolation.h"
+
 namespace r263avo {
 
 namespace {
@@ -55,15 +57,9 @@ void InterpolateRowsSse2(const uint8_t* row, const uint8_t* below, int width, ui
         Store(out1 + 2 * i, _mm_unpacklo_epi8(v, q));
         Store(out1 + 2 * i + 16, _mm_unpackhi_epi8(v, q));
     }
-    // Widths that are not a multiple of 16 finish sample by sample.
-    for (; i < width; ++i) {
-        const int n = i + 1 < width ? i + 1 : i;
-        const int a = row[i], b = row[n], c = below[i], d = below[n];
-        out0[2 * i] = static_cast<uint8_t>(a);
-        out0[2 * i + 1] = static_cast<uint8_t>((a + b + 1) >> 1);
-        out1[2 * i] = static_cast<uint8_t>((a + c + 1) >> 1);
-        out1[2 * i + 1] = static_cast<uint8_t>((a + b + c + d + 2) >> 2);
-    }
+    // Widths that are not a multiple of 16 finish with the plain kernel (the rest of the row is a
+    // row of its own: its last sample repeats itself as well).
+    if (i < width) InterpolateRowsC(row + i, below + i, width - i, out0 + 2 * i, out1 + 2 * i);
 }
 
 }  // namespace r263avo
