@@ -8,9 +8,8 @@ namespace r263iri {
 void DeblockMacroblock(uint8_t* picture, int width, int height, const uint8_t* codedFlags,
                        const uint8_t* mbQuant, int mbNumber, bool modifiedQuant) {
     if (!picture || width < 16 || height < 16 || width % 16 || height % 16) return;
-    uint8_t* cb = picture + width * height;
-    const r263avo::PictureView store{picture, cb, cb + (width / 2) * (height / 2), width, height};
-    r263avo::DeblockMacroblock(store, codedFlags, mbQuant, mbNumber, modifiedQuant);
+    r263avo::DeblockMacroblock(r263avo::MakePictureView(picture, width, height), codedFlags, mbQuant,
+                               mbNumber, modifiedQuant);
 }
 
 }  // namespace r263iri
