@@ -1,6 +1,8 @@
 // Fast forward transform with the quantiser folded into the fixed-point DCT constants.
 #include "Qdct.h"
 
+#include "CPUInfo.h"
+
 #include <cmath>
 #include <cstdlib>
 
@@ -93,10 +95,6 @@ inline void Butterfly(const int64_t s[8], const int32_t c[8], Rs rs, int64_t out
     out[3] = rs(c3 * e2 - c5 * d2);
 }
 
-inline int ClampQp(int qp) {
-    return qp < 1 ? 1 : (qp > 31 ? 31 : qp);
-}
-
 inline void ZeroBlock(int16_t block[64]) {
     for (int i = 0; i < 64; ++i) block[i] = 0;
 }
@@ -118,11 +116,11 @@ void QdctTransform(int16_t block[64], const int32_t constants[8]) {
     }
 }
 
-void QdctIntraBlock(int16_t block[64], int qp) {
+void QdctIntraBlockC(int16_t block[64], int qp) {
     int sum = 0;  // at most 64 x 255 = 16320
     for (int i = 0; i < 64; ++i) sum += block[i];
     const int dc = sum / 8;
-    QdctTransform(block, QdctConstants[ClampQp(qp)]);
+    QdctTransform(block, QdctConstants[QdctRow(qp)]);
     // INTRADC replaces the transform's DC output; 0 and 255 are not valid INTRADC codes.
     int intraDc = (dc + 4) >> 3;
     if (intraDc < 1) intraDc = 1;
@@ -144,8 +142,8 @@ void InitInterQdctTables(InterQdctTables& tables, int p) {
     }
 }
 
-void QdctInterBlock(int16_t block[64], const InterQdctTables& tables, int qp, int rowLimit, int colLimit) {
-    qp = ClampQp(qp);
+void QdctInterBlockC(int16_t block[64], const InterQdctTables& tables, int qp, int rowLimit, int colLimit) {
+    qp = QdctRow(qp);
     int64_t rows[64];
     int64_t s[8];
     bool significant = false;
@@ -177,6 +175,36 @@ void QdctInterBlock(int16_t block[64], const InterQdctTables& tables, int qp, in
     for (int c = 0; c < 8; ++c) {
         for (int r = 0; r < 8; ++r) block[8 * r + c] = static_cast<int16_t>(out[8 * c + r]);
     }
+}
+
+QdctIntraFunction SelectQdctIntra(uint32_t simdFlags) {
+    QdctIntraFunction f = QdctIntraBlockC;
+#if defined(TESSARO_X86)
+    if (simdFlags & cpuinfo::kSimdSse2) f = QdctIntraBlockSse2;
+    if (simdFlags & cpuinfo::kSimdAvx2) f = QdctIntraBlockAvx2;
+#else
+    (void)simdFlags;
+#endif
+    return f;
+}
+
+QdctInterFunction SelectQdctInter(uint32_t simdFlags) {
+    QdctInterFunction f = QdctInterBlockC;
+#if defined(TESSARO_X86)
+    if (simdFlags & cpuinfo::kSimdSse2) f = QdctInterBlockSse2;
+    if (simdFlags & cpuinfo::kSimdAvx2) f = QdctInterBlockAvx2;
+#else
+    (void)simdFlags;
+#endif
+    return f;
+}
+
+void QdctIntraBlock(int16_t block[64], int qp) {
+    SelectQdctIntra(cpuinfo::SimdFlags())(block, qp);
+}
+
+void QdctInterBlock(int16_t block[64], const InterQdctTables& tables, int qp, int rowLimit, int colLimit) {
+    SelectQdctInter(cpuinfo::SimdFlags())(block, tables, qp, rowLimit, colLimit);
 }
 
 }  // namespace r263avo

@@ -24,11 +24,38 @@ void InitInterQdctTables(InterQdctTables& tables, int p);
 // Replaces the block by the 64 outputs (raster order).
 void QdctTransform(int16_t block[64], const int32_t constants[8]);
 
+// The quantiser row the transforms use: qp limited to 1..31.
+inline int QdctRow(int qp) {
+    return qp < 1 ? 1 : (qp > 31 ? 31 : qp);
+}
+
 // Intra block without Annex I: pixels in; INTRADC (1..254) in element 0 and 63 AC levels out.
 void QdctIntraBlock(int16_t block[64], int qp);
 
 // Inter block: prediction differences in; 64 levels out, or 64 zeros when an early exit fires.
 // rowLimit and colLimit are values 5 and 6 of the speed preset row.
 void QdctInterBlock(int16_t block[64], const InterQdctTables& tables, int qp, int rowLimit, int colLimit);
+
+// The plain reference versions; the two above dispatch to a SIMD version when one is available.
+void QdctIntraBlockC(int16_t block[64], int qp);
+void QdctInterBlockC(int16_t block[64], const InterQdctTables& tables, int qp, int rowLimit, int colLimit);
+
+using QdctIntraFunction = void (*)(int16_t block[64], int qp);
+using QdctInterFunction = void (*)(int16_t block[64], const InterQdctTables& tables, int qp, int rowLimit,
+                                   int colLimit);
+
+// The versions QdctIntraBlock and QdctInterBlock use for the given cpuinfo SIMD flags.
+QdctIntraFunction SelectQdctIntra(uint32_t simdFlags);
+QdctInterFunction SelectQdctInter(uint32_t simdFlags);
+
+#if defined(__x86_64__) || defined(_M_X64)
+// SIMD versions, bit-exact with the plain ones for every input (blocks with a sample outside
+// -255..255, which the encoder never passes, are handed to the plain version). Call only when
+// the processor has the instruction set.
+void QdctIntraBlockSse2(int16_t block[64], int qp);
+void QdctIntraBlockAvx2(int16_t block[64], int qp);
+void QdctInterBlockSse2(int16_t block[64], const InterQdctTables& tables, int qp, int rowLimit, int colLimit);
+void QdctInterBlockAvx2(int16_t block[64], const InterQdctTables& tables, int qp, int rowLimit, int colLimit);
+#endif
 
 }  // namespace r263avo
