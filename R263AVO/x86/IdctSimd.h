@@ -20,7 +20,15 @@
 
 #include <cstdint>
 
+#include "SimdTranspose.h"
+
 namespace r263avo::idct_simd {
+
+// Internal linkage: the SSE2 and AVX2 files compile these functions with different instruction
+// sets, and neither copy may stand in for the other at link time.
+namespace {
+
+using simd::Transpose8x8;
 
 inline __m128i PairConstant(int16_t c0, int16_t c1) {
     return _mm_set_epi16(c1, c0, c1, c0, c1, c0, c1, c0);
@@ -69,25 +77,6 @@ struct SseOps {
     }
 };
 
-inline void Transpose8x8(__m128i r[8]) {
-    const __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]), a1 = _mm_unpackhi_epi16(r[0], r[1]);
-    const __m128i a2 = _mm_unpacklo_epi16(r[2], r[3]), a3 = _mm_unpackhi_epi16(r[2], r[3]);
-    const __m128i a4 = _mm_unpacklo_epi16(r[4], r[5]), a5 = _mm_unpackhi_epi16(r[4], r[5]);
-    const __m128i a6 = _mm_unpacklo_epi16(r[6], r[7]), a7 = _mm_unpackhi_epi16(r[6], r[7]);
-    const __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
-    const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
-    const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
-    const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
-    r[0] = _mm_unpacklo_epi64(b0, b4);
-    r[1] = _mm_unpackhi_epi64(b0, b4);
-    r[2] = _mm_unpacklo_epi64(b1, b5);
-    r[3] = _mm_unpackhi_epi64(b1, b5);
-    r[4] = _mm_unpacklo_epi64(b2, b6);
-    r[5] = _mm_unpackhi_epi64(b2, b6);
-    r[6] = _mm_unpacklo_epi64(b3, b7);
-    r[7] = _mm_unpackhi_epi64(b3, b7);
-}
-
 // One stage over eight lines at once: v[k] holds input k of every line (one line per lane);
 // on return v[k] holds output k. The row stage (kColumn false) keeps full-precision products,
 // adds 128 to the DC term and shifts by 8; the column stage rounds each product as (p + 4) >> 3,
@@ -134,4 +123,5 @@ inline void Idct8x8(int16_t block[64]) {
     for (int i = 0; i < 8; ++i) _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * i), v[i]);
 }
 
+}  // namespace
 }  // namespace r263avo::idct_simd
