@@ -1,6 +1,6 @@
-// Forward transforms, the inverse DCT (plain C against the SIMD levels) and the inter block
+// Forward transforms and the inverse DCT (plain C against the SIMD levels) and the inter block
 // writer, each over a pool of typical blocks.
-// IDCT argument: 0 = plain C, 1 = SSE2, 2 = AVX2 (skipped when the processor lacks it).
+// Level argument: 0 = plain C, 1 = SSE2, 2 = AVX2 (skipped when the processor lacks it).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -11,6 +11,7 @@
 
 #include "Buffer.h"
 #include "CPUInfo.h"
+#include "Dct.h"
 #include "EncodeCoefficients.h"
 #include "Idct.h"
 #include "Iquant.h"
@@ -74,40 +75,75 @@ std::vector<Block> CoefficientBlocks() {
     return pool;
 }
 
+// The SIMD level of argument 0 (0 = plain C, 1 = SSE2, 2 = AVX2), or 0 with an error set on the
+// state when the processor lacks it.
+bool UseLevel(benchmark::State& state, uint32_t* mask) {
+    static const uint32_t kMasks[] = {0, cpuinfo::kSimdSse2, cpuinfo::kSimdSse2 | cpuinfo::kSimdAvx2};
+    *mask = kMasks[state.range(0)];
+    cpuinfo::SetSimdMask(~0u);
+    if ((cpuinfo::SimdFlags() & *mask) != *mask) {
+        state.SkipWithError("SIMD level not available");
+        return false;
+    }
+    return true;
+}
+
 void BM_QdctIntraBlock(benchmark::State& state) {
+    uint32_t mask;
+    if (!UseLevel(state, &mask)) return;
+    const r263avo::QdctIntraFunction qdct = r263avo::SelectQdctIntra(mask);
     const auto pool = PixelBlocks();
     size_t i = 0;
     for (auto _ : state) {
         Block b = pool[i++ % kPool];
-        r263avo::QdctIntraBlock(b.data(), 8);
+        qdct(b.data(), 8);
         benchmark::DoNotOptimize(b);
     }
     state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_QdctIntraBlock);
+BENCHMARK(BM_QdctIntraBlock)->ArgName("level")->DenseRange(0, 2);
 
-void BM_QdctInterBlock(benchmark::State& state) {
-    const auto pool = ResidualBlocks();
-    r263avo::InterQdctTables tables;
-    r263avo::InitInterQdctTables(tables, 10);  // speed 2
+void BM_ForwardDctBlock(benchmark::State& state) {
+    uint32_t mask;
+    if (!UseLevel(state, &mask)) return;
+    const r263avo::ForwardDctFunction dct = r263avo::SelectForwardDct(mask);
+    const auto pool = PixelBlocks();
     size_t i = 0;
     for (auto _ : state) {
         Block b = pool[i++ % kPool];
-        r263avo::QdctInterBlock(b.data(), tables, 8, 8, 4);
+        dct(b.data());
         benchmark::DoNotOptimize(b);
     }
     state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_QdctInterBlock);
+BENCHMARK(BM_ForwardDctBlock)->ArgName("level")->DenseRange(0, 2);
+
+// Second argument: the Speed preset (its table parameter and early-exit limits).
+void BM_QdctInterBlock(benchmark::State& state) {
+    struct Preset {
+        int p, rowLimit, colLimit;
+    };
+    static const Preset kPresets[] = {{1, 8, 8}, {10, 8, 4}, {25, 4, 4}, {35, 2, 2}, {45, 2, 1}};
+    uint32_t mask;
+    if (!UseLevel(state, &mask)) return;
+    const Preset& preset = kPresets[state.range(1) - 1];
+    const r263avo::QdctInterFunction qdct = r263avo::SelectQdctInter(mask);
+    const auto pool = ResidualBlocks();
+    r263avo::InterQdctTables tables;
+    r263avo::InitInterQdctTables(tables, preset.p);
+    size_t i = 0;
+    for (auto _ : state) {
+        Block b = pool[i++ % kPool];
+        qdct(b.data(), tables, 8, preset.rowLimit, preset.colLimit);
+        benchmark::DoNotOptimize(b);
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_QdctInterBlock)->ArgNames({"level", "speed"})->ArgsProduct({{0, 1, 2}, {1, 2, 5}});
 
 void BM_Idct(benchmark::State& state) {
-    static const uint32_t kMasks[] = {0, cpuinfo::kSimdSse2, cpuinfo::kSimdSse2 | cpuinfo::kSimdAvx2};
-    const uint32_t mask = kMasks[state.range(0)];
-    cpuinfo::SetSimdMask(~0u);
-    if ((cpuinfo::SimdFlags() & mask) != mask) {
-        state.SkipWithError("SIMD level not available");
-        return;
-    }
+    uint32_t mask;
+    if (!UseLevel(state, &mask)) return;
     const r263avo::IdctFunction idct = r263avo::SelectIdct(mask);
     const auto pool = state.range(1) ? CoefficientBlocks() : ResidualBlocks();
     size_t i = 0;
