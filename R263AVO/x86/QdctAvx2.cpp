@@ -1,5 +1,9 @@
-// AVX2 build of the vector forward transforms: the 16-bit data and transposes as in the SSE2
-// version, the 32-bit products and roundings of each pass on eight lanes in one 256-bit register.
+// AVX2 build of the forward transforms: eight lines at once in 32-bit lanes. The block is loaded
+// and range-checked as in the SSE2 version (QdctSimd.h), widened to 32 bits, and each pass is the
+// plain butterfly on 256-bit registers (vpmulld by the constants), so no pass needs the 16-bit
+// bounds or the product splitting of the madd version: for samples in -255..255 every value of
+// the plain 32-bit computation fits in 32 bits (see QdctSimd.h), and the lanes compute exactly
+// those values. Only the transposes and the final narrowing move data across lanes.
 #include <immintrin.h>
 
 #include "../Dct.h"
@@ -10,53 +14,173 @@ namespace r263avo {
 
 namespace {
 
-struct Avx2Ops {
-    using Wide = __m256i;
-    using Const = __m256i;
+using V = __m256i;
 
-    static Const Broadcast(__m128i k) { return _mm256_broadcastsi128_si256(k); }
-    static Wide Interleave(__m128i a, __m128i b) {
-        return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_unpacklo_epi16(a, b)),
-                                       _mm_unpackhi_epi16(a, b), 1);
+template <int N>
+inline V RoundNearest(V x) {
+    return _mm256_srai_epi32(
+        _mm256_add_epi32(_mm256_add_epi32(x, _mm256_set1_epi32(1 << (N - 1))), _mm256_srai_epi32(x, 31)), N);
+}
+
+template <int N>
+inline V Truncate(V x) {
+    return _mm256_srai_epi32(_mm256_add_epi32(x, _mm256_srli_epi32(_mm256_srai_epi32(x, 31), 32 - N)), N);
+}
+
+// Rn or Tn, chosen at compile time.
+template <bool kTruncate, int N>
+inline V RoundOut(V x) {
+    if constexpr (kTruncate) {
+        return Truncate<N>(x);
+    } else {
+        return RoundNearest<N>(x);
     }
-    static Wide Madd(Wide pairs, Const k) { return _mm256_madd_epi16(pairs, k); }
-    static Wide Add(Wide a, Wide b) { return _mm256_add_epi32(a, b); }
-    static Wide Sub(Wide a, Wide b) { return _mm256_sub_epi32(a, b); }
-    static Wide And(Wide a, Const m) { return _mm256_and_si256(a, m); }
-    static Wide Set1(int32_t c) { return _mm256_set1_epi32(c); }
-    template <int N>
-    static Wide Sll(Wide a) {
-        return _mm256_slli_epi32(a, N);
+}
+
+inline V Mul(V a, V b) {
+    return _mm256_mullo_epi32(a, b);
+}
+
+// M(x) = R16(46341 x).
+inline V MulInvSqrt2(V x) {
+    return RoundNearest<16>(Mul(x, _mm256_set1_epi32(46341)));
+}
+
+// One pass over eight lines: s[i] holds input i of every line; on return s[k] holds output k.
+template <bool kTruncate, int N>
+inline void Pass(V s[8], const int32_t c[8]) {
+    const V c1 = _mm256_set1_epi32(c[0]), c2 = _mm256_set1_epi32(c[1]), c3 = _mm256_set1_epi32(c[2]);
+    const V c4 = _mm256_set1_epi32(c[3]), c5 = _mm256_set1_epi32(c[4]), c6 = _mm256_set1_epi32(c[5]);
+    const V c7 = _mm256_set1_epi32(c[6]);
+    const V a0 = _mm256_add_epi32(s[0], s[7]), a7 = _mm256_sub_epi32(s[0], s[7]);
+    const V a1 = _mm256_add_epi32(s[1], s[6]), a6 = _mm256_sub_epi32(s[1], s[6]);
+    const V a2 = _mm256_add_epi32(s[2], s[5]), a5 = _mm256_sub_epi32(s[2], s[5]);
+    const V a3 = _mm256_add_epi32(s[3], s[4]), a4 = _mm256_sub_epi32(s[3], s[4]);
+    // Even part.
+    const V b0 = _mm256_add_epi32(a0, a3), b3 = _mm256_sub_epi32(a0, a3);
+    const V b1 = _mm256_add_epi32(a1, a2), b2 = _mm256_sub_epi32(a1, a2);
+    s[0] = RoundOut<kTruncate, N>(Mul(c4, _mm256_add_epi32(b0, b1)));
+    s[4] = RoundOut<kTruncate, N>(Mul(c4, _mm256_sub_epi32(b0, b1)));
+    s[2] = RoundOut<kTruncate, N>(_mm256_add_epi32(Mul(c2, b3), Mul(c6, b2)));
+    s[6] = RoundOut<kTruncate, N>(_mm256_sub_epi32(Mul(c6, b3), Mul(c2, b2)));
+    // Odd part.
+    const V m1 = MulInvSqrt2(_mm256_sub_epi32(a6, a5)), m2 = MulInvSqrt2(_mm256_add_epi32(a6, a5));
+    const V d1 = _mm256_add_epi32(a4, m1), d2 = _mm256_sub_epi32(a4, m1);
+    const V e1 = _mm256_add_epi32(a7, m2), e2 = _mm256_sub_epi32(a7, m2);
+    s[1] = RoundOut<kTruncate, N>(_mm256_add_epi32(Mul(c1, e1), Mul(c7, d1)));
+    s[7] = RoundOut<kTruncate, N>(_mm256_sub_epi32(Mul(c7, e1), Mul(c1, d1)));
+    s[5] = RoundOut<kTruncate, N>(_mm256_add_epi32(Mul(c3, d2), Mul(c5, e2)));
+    s[3] = RoundOut<kTruncate, N>(_mm256_sub_epi32(Mul(c3, e2), Mul(c5, d2)));
+}
+
+inline void Transpose8x8(V r[8]) {
+    const V t0 = _mm256_unpacklo_epi32(r[0], r[1]), t1 = _mm256_unpackhi_epi32(r[0], r[1]);
+    const V t2 = _mm256_unpacklo_epi32(r[2], r[3]), t3 = _mm256_unpackhi_epi32(r[2], r[3]);
+    const V t4 = _mm256_unpacklo_epi32(r[4], r[5]), t5 = _mm256_unpackhi_epi32(r[4], r[5]);
+    const V t6 = _mm256_unpacklo_epi32(r[6], r[7]), t7 = _mm256_unpackhi_epi32(r[6], r[7]);
+    const V u0 = _mm256_unpacklo_epi64(t0, t2), u1 = _mm256_unpackhi_epi64(t0, t2);
+    const V u2 = _mm256_unpacklo_epi64(t1, t3), u3 = _mm256_unpackhi_epi64(t1, t3);
+    const V u4 = _mm256_unpacklo_epi64(t4, t6), u5 = _mm256_unpackhi_epi64(t4, t6);
+    const V u6 = _mm256_unpacklo_epi64(t5, t7), u7 = _mm256_unpackhi_epi64(t5, t7);
+    r[0] = _mm256_permute2x128_si256(u0, u4, 0x20);
+    r[1] = _mm256_permute2x128_si256(u1, u5, 0x20);
+    r[2] = _mm256_permute2x128_si256(u2, u6, 0x20);
+    r[3] = _mm256_permute2x128_si256(u3, u7, 0x20);
+    r[4] = _mm256_permute2x128_si256(u0, u4, 0x31);
+    r[5] = _mm256_permute2x128_si256(u1, u5, 0x31);
+    r[6] = _mm256_permute2x128_si256(u2, u6, 0x31);
+    r[7] = _mm256_permute2x128_si256(u3, u7, 0x31);
+}
+
+// Loads the block as 32-bit columns (s[i] = input i of every row); false when out of range.
+inline bool Load(const int16_t block[64], V s[8]) {
+    __m128i v[8];
+    if (!qdct_simd::LoadColumns(block, v)) return false;
+    for (int i = 0; i < 8; ++i) s[i] = _mm256_cvtepi16_epi32(v[i]);
+    return true;
+}
+
+// Stores output rows s[0..7] as 16-bit values (they fit, so saturation never acts).
+inline void Store(int16_t block[64], const V s[8]) {
+    for (int i = 0; i < 8; i += 2) {
+        const V packed = _mm256_permute4x64_epi64(_mm256_packs_epi32(s[i], s[i + 1]), 0xd8);
+        _mm256_storeu_si256(reinterpret_cast<V*>(block + 8 * i), packed);
     }
-    template <int N>
-    static Wide Sra(Wide a) {
-        return _mm256_srai_epi32(a, N);
-    }
-    template <int N>
-    static Wide Srl(Wide a) {
-        return _mm256_srli_epi32(a, N);
-    }
-    static __m128i Narrow(Wide a) {
-        return _mm_packs_epi32(_mm256_castsi256_si128(a), _mm256_extracti128_si256(a, 1));
-    }
-};
+}
+
+// The lanes 0..limit (all eight when limit is outside 0..7) as a mask of movemask_ps bits.
+inline int LeadingLanes(int limit) {
+    return (limit >= 0 && limit < 8) ? (2 << limit) - 1 : 0xff;
+}
+
+inline int LaneMask(V m) {
+    return _mm256_movemask_ps(_mm256_castsi256_ps(m));
+}
+
+void Transform(V s[8], const int32_t constants[8]) {
+    Pass<false, 14>(s, constants);
+    Transpose8x8(s);
+    Pass<true, 14>(s, constants);
+}
 
 }  // namespace
 
 void QdctIntraBlockAvx2(int16_t block[64], int qp) {
-    if (!qdct_simd::QdctIntra<Avx2Ops>(block, QdctConstants[QdctRow(qp)])) QdctIntraBlockC(block, qp);
+    V s[8];
+    if (!Load(block, s)) {
+        QdctIntraBlockC(block, qp);
+        return;
+    }
+    __m256i sum = s[0];
+    for (int i = 1; i < 8; ++i) sum = _mm256_add_epi32(sum, s[i]);
+    const __m128i half = _mm_add_epi32(_mm256_castsi256_si128(sum), _mm256_extracti128_si256(sum, 1));
+    const __m128i pairs = _mm_add_epi32(half, _mm_shuffle_epi32(half, 0x4e));
+    const int dc = _mm_cvtsi128_si32(_mm_add_epi32(pairs, _mm_shuffle_epi32(pairs, 0xb1))) / 8;
+    Transform(s, QdctConstants[QdctRow(qp)]);
+    Store(block, s);
+    // INTRADC replaces the transform's DC output.
+    const int intraDc = (dc + 4) >> 3;
+    block[0] = static_cast<int16_t>(intraDc < 1 ? 1 : (intraDc > 254 ? 254 : intraDc));
 }
 
 void QdctInterBlockAvx2(int16_t block[64], const InterQdctTables& tables, int qp, int rowLimit,
                         int colLimit) {
-    const int q = QdctRow(qp);
-    if (!qdct_simd::QdctInter<Avx2Ops>(block, tables.x[q], tables.y[q], rowLimit, colLimit)) {
+    V s[8];
+    if (!Load(block, s)) {
         QdctInterBlockC(block, tables, qp, rowLimit, colLimit);
+        return;
     }
+    const int q = QdctRow(qp);
+    Pass<false, 10>(s, tables.x[q]);
+    // s[k] = output k of every row; a row is significant when an output has magnitude 16 or more.
+    V big = _mm256_setzero_si256();
+    for (int k = 0; k < 8; ++k)
+        big = _mm256_or_si256(big, _mm256_cmpgt_epi32(_mm256_abs_epi32(s[k]), _mm256_set1_epi32(15)));
+    if ((LaneMask(big) & LeadingLanes(rowLimit)) == 0) {
+        qdct_simd::StoreZeros(block);
+        return;
+    }
+    Transpose8x8(s);
+    Pass<true, 18>(s, tables.y[q]);
+    // s[k] = output row k; lane c is column c.
+    V any = _mm256_setzero_si256();
+    for (int k = 0; k < 8; ++k) any = _mm256_or_si256(any, s[k]);
+    const int zeroColumns = LaneMask(_mm256_cmpeq_epi32(any, _mm256_setzero_si256()));
+    if ((~zeroColumns & LeadingLanes(colLimit)) == 0) {
+        qdct_simd::StoreZeros(block);
+        return;
+    }
+    Store(block, s);
 }
 
 void ForwardDctBlockAvx2(int16_t block[64]) {
-    if (!qdct_simd::ForwardDct<Avx2Ops>(block, QdctConstants[0])) ForwardDctBlockC(block);
+    V s[8];
+    if (!Load(block, s)) {
+        ForwardDctBlockC(block);
+        return;
+    }
+    Transform(s, QdctConstants[0]);
+    Store(block, s);
 }
 
 }  // namespace r263avo

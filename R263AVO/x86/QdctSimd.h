@@ -1,8 +1,9 @@
-// Forward transforms on vectors, shared by the SSE2 and AVX2 builds (each includes this header
-// into its own translation unit, compiled with its own instruction-set flags). The 16-bit data and
-// the transposes use 128-bit registers, eight lines (rows or columns) in the eight lanes; the
-// 32-bit products and roundings of a pass go through an `Ops` type (SseOps below: two 128-bit
-// registers per eight lanes; the AVX2 file: one 256-bit register).
+// Forward transforms on 16-bit vectors with madd products: the SSE2 kernels, plus the loading,
+// range check and zero store that the AVX2 file (32-bit lanes, QdctAvx2.cpp) shares. The 16-bit
+// data and the transposes use 128-bit registers, eight lines (rows or columns) in the eight lanes;
+// the 32-bit products and roundings of a pass go through an `Ops` type (SseOps: two 128-bit
+// registers per eight lanes). Each x86 file includes this header into its own translation unit,
+// compiled with its own instruction-set flags.
 //
 // Why the result equals the plain version bit for bit, for inputs in -255..255 (the callers pass
 // pixels 0..255 or prediction differences -255..255; other blocks go to the plain version):
