@@ -219,7 +219,7 @@ bool DecodeBMacroblock(Decoder& d) {
 void DecodeBPicture(Decoder& d) {
     PadPicture(d, d.Previous(), d.padded[0].data());
     PadPicture(d, d.Current(), d.padded[1].data());
-    DecodeMacroblocks(d, DecodeBMacroblock);
+    DecodeMacroblocks<DecodeBMacroblock>(d);
 }
 
 }  // namespace r263iri

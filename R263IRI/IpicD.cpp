@@ -159,35 +159,6 @@ int CheckSegmentHeader(Decoder& d, int m, bool* headerRead) {
     return next;
 }
 
-void DecodeMacroblocks(Decoder& d, bool (*decodeMacroblock)(Decoder& d)) {
-    d.quant = d.hdr.pquant < 1 ? 1 : static_cast<int>(d.hdr.pquant);
-    int m = 0;
-    bool headerRead = false;
-    if (d.hdr.ss) {
-        m = ReadFirstSliceHeader(d);
-        headerRead = true;
-    } else {
-        ResetPrediction(d);
-    }
-    MvRecord* const leftSpare = &d.mvTable[d.mbPerRow + 1];
-    while (m >= 0 && m < d.mbCount) {
-        m = CheckSegmentHeader(d, m, &headerRead);
-        if (m < 0) break;
-        SetMacroblock(d, m);
-        d.headerRead = headerRead;
-        headerRead = false;
-        if (d.mbColumn == 0 || d.headerRead) d.left = leftSpare;
-        if (!decodeMacroblock(d)) {
-            // A pattern that is no code: continue at the next GOB or slice of this picture.
-            m = ReadSegmentHeader(d);
-            headerRead = m >= 0;
-            continue;
-        }
-        d.left = &d.mvTable[d.mbColumn];
-        m = d.mbNumber + 1;
-    }
-}
-
 namespace {
 
 // Decodes one macroblock of an I picture. False on a pattern that is no code.
@@ -205,7 +176,7 @@ void DecodeIPicture(Decoder& d) {
     // The direct mode of B pictures finds no vectors in an I picture.
     std::fill(d.lastPVectors.begin(), d.lastPVectors.end(), MvRecord{});
     std::fill(d.lastPFourVector.begin(), d.lastPFourVector.end(), uint8_t{0});
-    DecodeMacroblocks(d, DecodeIntraMacroblock);
+    DecodeMacroblocks<DecodeIntraMacroblock>(d);
 }
 
 }  // namespace r263iri

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "DecoderState.h"
+#include "Parser.h"
 
 namespace r263iri {
 
@@ -43,10 +44,39 @@ int CheckSegmentHeader(Decoder& d, int m, bool* headerRead);
 
 // The macroblock loop of every picture type: sets the picture's QUANT, reads the first slice
 // header (or resets the prediction state), then decodes the macroblocks in order with
-// `decodeMacroblock`, reading the GOB and slice headers in front of them. When a macroblock
-// meets a pattern that is no code (`decodeMacroblock` returns false), decoding continues at the
-// next GOB or slice header of the picture. Keeps d.left at the record of the macroblock to the
-// left, or at the zero spare at a row start and after a header.
-void DecodeMacroblocks(Decoder& d, bool (*decodeMacroblock)(Decoder& d));
+// `DecodeMacroblock` (a direct call, so that it can be inlined into the loop), reading the GOB and
+// slice headers in front of them. When a macroblock meets a pattern that is no code
+// (`DecodeMacroblock` returns false), decoding continues at the next GOB or slice header of the
+// picture. Keeps d.left at the record of the macroblock to the left, or at the zero spare at a row
+// start and after a header.
+template <bool (*DecodeMacroblock)(Decoder& d)>
+void DecodeMacroblocks(Decoder& d) {
+    d.quant = d.hdr.pquant < 1 ? 1 : static_cast<int>(d.hdr.pquant);
+    int m = 0;
+    bool headerRead = false;
+    if (d.hdr.ss) {
+        m = ReadFirstSliceHeader(d);
+        headerRead = true;
+    } else {
+        ResetPrediction(d);
+    }
+    MvRecord* const leftSpare = &d.mvTable[d.mbPerRow + 1];
+    while (m >= 0 && m < d.mbCount) {
+        m = CheckSegmentHeader(d, m, &headerRead);
+        if (m < 0) break;
+        SetMacroblock(d, m);
+        d.headerRead = headerRead;
+        headerRead = false;
+        if (d.mbColumn == 0 || d.headerRead) d.left = leftSpare;
+        if (!DecodeMacroblock(d)) {
+            // A pattern that is no code: continue at the next GOB or slice of this picture.
+            m = ReadSegmentHeader(d);
+            headerRead = m >= 0;
+            continue;
+        }
+        d.left = &d.mvTable[d.mbColumn];
+        m = d.mbNumber + 1;
+    }
+}
 
 }  // namespace r263iri

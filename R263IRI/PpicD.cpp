@@ -229,7 +229,7 @@ bool DecodeInterMacroblock(Decoder& d) {
 
 void DecodePPicture(Decoder& d) {
     PadPicture(d, d.Previous(), d.padded[0].data());
-    DecodeMacroblocks(d, DecodeInterMacroblock);
+    DecodeMacroblocks<DecodeInterMacroblock>(d);
 }
 
 }  // namespace r263iri
