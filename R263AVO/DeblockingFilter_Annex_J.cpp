@@ -2,7 +2,9 @@
 #include "DeblockingFilter_Annex_J.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
+#include <utility>
 
 #include "Quant.h"
 
@@ -50,14 +52,27 @@ inline void FilterPosition(uint8_t* c, int step, const DeblockRamp& ramp) {
     *d = Clip(pd + d2);
 }
 
+// The ramps of every strength (0..12), built once: a ramp is 319 entries, too many to build for
+// each macroblock.
+template <size_t... S>
+std::array<DeblockRamp, sizeof...(S)> BuildRamps(std::index_sequence<S...>) {
+    return {DeblockRamp(static_cast<int>(S))...};
+}
+
+const DeblockRamp& RampOf(int strength) {
+    static const std::array<DeblockRamp, 13> ramps = BuildRamps(std::make_index_sequence<13>());
+    return ramps[static_cast<size_t>(strength)];
+}
+
 // The luma and chroma ramps for one QUANT: chroma uses the chroma QUANT under Annex T.
 struct Ramps {
-    DeblockRamp luma;
-    DeblockRamp chroma;
+    const DeblockRamp& luma;
+    const DeblockRamp& chroma;
 
     Ramps(int quant, bool modifiedQuant)
-        : luma(DeblockStrength(quant)),
-          chroma(DeblockStrength(modifiedQuant ? ChromaQuant(std::clamp(quant, 1, 31), true) : quant)) {}
+        : luma(RampOf(DeblockStrength(quant))),
+          chroma(
+              RampOf(DeblockStrength(modifiedQuant ? ChromaQuant(std::clamp(quant, 1, 31), true) : quant))) {}
 };
 
 struct Planes {
@@ -146,12 +161,8 @@ void DeblockMacroblock(const PictureView& picture, const uint8_t* codedBlockFlag
     if (mbNumber < 0 || mbNumber >= p.mbPerRow * (picture.height / 16)) return;
     const int x = 16 * (mbNumber % p.mbPerRow), y = 16 * (mbNumber / p.mbPerRow);
     const Ramps own(mbQuant[mbNumber], modifiedQuant);
-    if (y > 0 && mbQuant[mbNumber - p.mbPerRow] != mbQuant[mbNumber]) {
-        const Ramps above(mbQuant[mbNumber - p.mbPerRow], modifiedQuant);
-        FilterCompletedEdges(p, codedBlockFlags, mbNumber, x, y, picture.height, own, above);
-    } else {
-        FilterCompletedEdges(p, codedBlockFlags, mbNumber, x, y, picture.height, own, own);
-    }
+    const Ramps above(mbQuant[y > 0 ? mbNumber - p.mbPerRow : mbNumber], modifiedQuant);
+    FilterCompletedEdges(p, codedBlockFlags, mbNumber, x, y, picture.height, own, above);
 }
 
 }  // namespace r263avo
