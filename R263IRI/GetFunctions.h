@@ -42,7 +42,7 @@ constexpr int TcoefValue(int last, int run, int level) {
 constexpr int kTcoefEscape = 0x7FFF;
 
 // The event of a table value other than ESCAPE, with the sign bit that follows its code.
-inline void ReadTableEvent(BitReader& r, int value, TcoefEvent* event) {
+inline void ReadTableEvent(BitReader& r, int16_t value, TcoefEvent* event) {
     event->last = value >> 13;
     event->run = (value >> 6) & 63;
     event->level = r.GetBit() ? -(value & 63) : (value & 63);
