@@ -96,7 +96,10 @@ std::vector<uint8_t> EncodeOwn(int format, int width, int height, int frames, co
 
 std::vector<uint8_t> EncodeFfmpeg(const std::string& name, int width, int height,
                                   const std::string& options) {
-    const std::string dir = testsupport::MakeTempDir("damage_" + name);
+    // One folder per test: the tests of this file run as parallel processes.
+    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    const std::string dir =
+        testsupport::MakeTempDir("damage_" + std::string(test ? test->name() : "none") + "_" + name);
     tessaro::SyntheticOptions o;
     o.width = width;
     o.height = height;
