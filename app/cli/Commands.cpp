@@ -179,6 +179,7 @@ int RunEncode(const EncodeOptions& options, const CommonOptions& common) {
         }
     }
     config.reconPath = options.recon;
+    config.snrWithBPictures = options.bPictureSnr;
     config.settings = settings;
 
     ConsoleObserver observer;

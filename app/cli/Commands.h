@@ -15,6 +15,7 @@ struct CommonOptions {
 struct EncodeOptions {
     std::string input, output, recon;
     int start = -1, end = -1;  // -1: as the settings have them
+    bool bPictureSnr = false;  // SNR lines for B-picture runs too
 };
 
 int RunEncode(const EncodeOptions& options, const CommonOptions& common);

@@ -27,6 +27,8 @@ int main(int argc, char** argv) {
     enc->add_option("--end", encode.end, "Last frame of the range")->check(CLI::NonNegativeNumber);
     enc->add_option("--recon", encode.recon,
                     "Write the reconstructed pictures (display order) to this raw file");
+    enc->add_flag("--b-picture-snr", encode.bPictureSnr,
+                  "With B-pictures and General/ShowSNR, give every coded picture its SNR line (coding order)");
     addSize(enc);
     addSet(enc);
 

@@ -127,8 +127,9 @@ bool EncodeJob::Start(const EncodeJobConfig& config, JobObserver& observer, std:
     p.Width = file.width();
     p.Height = file.height();
     p.ComputeSnr = config_.settings.general.ShowSNR != 0 ? 1 : 0;
+    // The reconstruction file holds every picture, and B-picture SNR needs their reconstruction.
     p.ReconstructBPictures =
-        config_.reconPath.empty() ? 0 : 1;  // the reconstruction file holds every picture
+        (!config_.reconPath.empty() || (config_.snrWithBPictures && p.ComputeSnr != 0)) ? 1 : 0;
     Launch();
     return true;
 }
@@ -139,7 +140,8 @@ void EncodeJob::Run() {
     const VideoFile& file = *config_.input;
     JobObserver& out = *observer_;
     const int startFrame = params.StartFrame, endFrame = params.EndFrame;
-    const bool showSnr = general.ShowSNR != 0 && params.UseTrueBPictures == 0;
+    const bool bPictures = params.UseTrueBPictures != 0;
+    const bool showSnr = general.ShowSNR != 0 && (!bPictures || config_.snrWithBPictures);
 
     if (general.ShowProgress) out.ProgressStart("Encoding:", startFrame, endFrame);
     if (general.LogInfoCoder) {
@@ -154,19 +156,38 @@ void EncodeJob::Run() {
     }
     ReconWriter recon(reconFd_, file.width(), file.height(), file.frameBytes());
 
-    // Writes the bytes of the last encoder call and keeps its reconstruction.
+    double sumY = 0.0, sumU = 0.0, sumV = 0.0;
+    int snrPictures = 0;
+    // The SNR line of one coded picture.
+    auto logSnr = [&](int frameNumber, uint32_t byteCount) {
+        const r263avo::EncoderStats& stats = r263avo::EncoderGetStats(*encoder);
+        if (stats.SnrY == 1000.0 && stats.SnrU == 1000.0 && stats.SnrV == 1000.0) {
+            out.Log(Format("-> Frame %d: identical (SNR_Y = SNR_U = SNR_V = 1000.00)", frameNumber));
+        } else {
+            out.Log(Format("-> Frame %d (%u bytes), SNR_Y = %0.2f, SNR_U = %0.2f, SNR_V = %0.2f", frameNumber,
+                           byteCount, stats.SnrY, stats.SnrU, stats.SnrV));
+        }
+        sumY += stats.SnrY;
+        sumU += stats.SnrU;
+        sumV += stats.SnrV;
+        ++snrPictures;
+    };
+
+    // Writes the bytes of the last encoder call and keeps its reconstruction; with B-pictures it
+    // also gives the SNR line of the picture the call coded, if any.
     auto emit = [&](uint32_t byteCount) {
         const r263avo::EncoderStats& stats = r263avo::EncoderGetStats(*encoder);
         if (byteCount > 0 && stats.OutputBuffer && !WriteFully(outputFd_, stats.OutputBuffer, byteCount)) {
             running_.store(false);
         }
         r263avo::ReconstructedPicture picture;
-        if (reconFd_ >= 0 && r263avo::EncoderLastReconstruction(*encoder, &picture)) recon.Add(picture);
+        if (!r263avo::EncoderLastReconstruction(*encoder, &picture)) return;
+        if (reconFd_ >= 0) recon.Add(picture);
+        if (showSnr && bPictures) logSnr(picture.frame, byteCount);
     };
 
     std::vector<uint8_t> frame(static_cast<size_t>(file.frameBytes()), 0);
     Clock::duration encodeTime{};
-    double sumY = 0.0, sumU = 0.0, sumV = 0.0;
     int nextFrame = startFrame, skipped = 0;
     int n = startFrame;
     for (; n <= endFrame; ++n) {
@@ -197,18 +218,7 @@ void EncodeJob::Run() {
         nextFrame = result + 1;
         emit(byteCount);
         if (general.ShowProgress) out.ProgressPosition(n);
-        if (showSnr) {
-            const r263avo::EncoderStats& stats = r263avo::EncoderGetStats(*encoder);
-            if (stats.SnrY == 1000.0 && stats.SnrU == 1000.0 && stats.SnrV == 1000.0) {
-                out.Log(Format("-> Frame %d: identical (SNR_Y = SNR_U = SNR_V = 1000.00)", n));
-            } else {
-                out.Log(Format("-> Frame %d (%u bytes), SNR_Y = %0.2f, SNR_U = %0.2f, SNR_V = %0.2f", n,
-                               byteCount, stats.SnrY, stats.SnrU, stats.SnrV));
-            }
-            sumY += stats.SnrY;
-            sumU += stats.SnrU;
-            sumV += stats.SnrV;
-        }
+        if (showSnr && !bPictures) logSnr(n, byteCount);
     }
     if (params.UseTrueBPictures && encoder) {
         for (int k = 0; k < std::min(params.BPictures, 5); ++k) {
@@ -222,8 +232,10 @@ void EncodeJob::Run() {
     }
     const int encodedCount = n - skipped - startFrame;
     if (showSnr) {
-        out.Log(Format("-> Average SNR: SNR_Y = %0.4f, SNR_U = %0.4f, SNR_V = %0.4f", sumY / encodedCount,
-                       sumU / encodedCount, sumV / encodedCount));
+        // Without B-pictures every encoded frame has its line; with them, every coded picture.
+        const int count = std::max(bPictures ? snrPictures : encodedCount, 1);
+        out.Log(Format("-> Average SNR: SNR_Y = %0.4f, SNR_U = %0.4f, SNR_V = %0.4f", sumY / count,
+                       sumU / count, sumV / count));
     }
     if (encoder) r263avo::EncoderClose(*encoder);
     if (reconFd_ >= 0) {

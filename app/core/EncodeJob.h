@@ -14,6 +14,9 @@ struct EncodeJobConfig {
     const VideoFile* input = nullptr;  // an open raw sequence; must outlive the run
     std::string outputPath;            // the bitstream file (created, or truncated)
     std::string reconPath;             // optional: reconstructed pictures, display order, input size
+    // With B-pictures the SNR lines are left out unless this is set: then every coded picture,
+    // B-pictures included, gets its line (in coding order, under its own frame number).
+    bool snrWithBPictures = false;
     CodecSettings settings;            // General part and EncoderParams (StartFrame/EndFrame included)
 };
 

@@ -345,6 +345,12 @@ TEST_F(SnrAgreement, EncoderSnrEqualsDecodedComparisonWithAnnexes) {
          "Advanced/UseModifiedQuant=1 "
          "--set Advanced/UseSliceMode=1",
          5},
+        // B-pictures report their SNR in coding order under their own frame numbers.
+        {"qcif", "b.qcif", "", "--b-picture-snr --set Advanced/UseTrueBPictures=1 --set Advanced/BPictures=2", 7},
+        {"sqcif", "c.sqcif", "",
+         "--b-picture-snr --set Advanced/UseTrueBPictures=1 --set Advanced/BPictures=3 "
+         "--set Advanced/UseAdvIntraCoding=1 --set Advanced/UseDeblockFilter=1",
+         6},
     };
     CheckSnrAgreement(cases);
 }
