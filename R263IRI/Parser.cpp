@@ -40,7 +40,10 @@ HeaderStatus ParsePictureHeader(Decoder& d) {
         h.pb = 0;
         h.cpm = r.GetBit();
         if (h.cpm) h.psbi = r.GetBits(2);
-        if (h.ufep != 0) {
+        // The fields below belong to a full update (UFEP 001) only; the other non-zero values are
+        // reserved and bring OPPTYPE but none of them.
+        const bool fullUpdate = h.ufep == 1;
+        if (fullUpdate) {
             if (h.sourceFormat == 6) {
                 h.par = r.GetBits(4);
                 h.pwi = r.GetBits(9);
@@ -57,14 +60,14 @@ HeaderStatus ParsePictureHeader(Decoder& d) {
             }
         }
         if (h.customPcf) h.etr = r.GetBits(2);
-        if (h.ufep != 0 && h.umv) h.uui = r.GetBit() ? 1 : (r.GetBit() ? 2 : 0);
-        if (h.ufep != 0 && h.ss) {
+        if (fullUpdate && h.umv) h.uui = r.GetBit() ? 1 : (r.GetBit() ? 2 : 0);
+        if (fullUpdate && h.ss) {
             h.rs = r.GetBit();
             h.aso = r.GetBit();
         }
         if (h.pictureType == kPicB || h.pictureType == kPicEI || h.pictureType == kPicEP) {
             h.elnum = r.GetBits(4);
-            if (h.ufep != 0) h.rlnum = r.GetBits(4);
+            if (fullUpdate) h.rlnum = r.GetBits(4);
         }
         // Reference picture selection and resampling carry fields of variable length; such
         // pictures are not decoded, so the header is not read further.

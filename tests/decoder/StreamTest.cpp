@@ -40,11 +40,12 @@ void PlusHeader(Bits& b, const PlusOptions& o) {
         b.Put(0, 3).Put(o.mq, 1).Put(0b1000, 4);
     }
     b.Put(o.type, 3).Put(0, 2).Put(o.rounding, 1).Put(0b001, 3).Put(0, 1);  // MPPTYPE, CPM
-    if (o.ufep && o.format == 6) b.Put(2, 4).Put(o.pwi, 9).Put(1, 1).Put(o.phi, 9);
-    if (o.ufep && o.pcf) b.Put(1, 1).Put(60, 7);  // CPCFC
-    if (o.pcf) b.Put(0, 2);                       // ETR
-    if (o.ufep && o.umv) b.Put(0b01, 2);          // UUI
-    b.Put(8, 5).Put(0, 1);                        // PQUANT, PEI
+    // CPFMT, CPCFC and UUI come with a full update (UFEP 001) only.
+    if (o.ufep == 1 && o.format == 6) b.Put(2, 4).Put(o.pwi, 9).Put(1, 1).Put(o.phi, 9);
+    if (o.ufep == 1 && o.pcf) b.Put(1, 1).Put(60, 7);  // CPCFC
+    if (o.pcf) b.Put(0, 2);                            // ETR
+    if (o.ufep == 1 && o.umv) b.Put(0b01, 2);          // UUI
+    b.Put(8, 5).Put(0, 1);                             // PQUANT, PEI
 }
 
 // Intra macroblocks without coefficients: MCBPC 1, CBPY 0011 (none coded), six INTRADC values.
@@ -152,6 +153,31 @@ TEST(Stream, PlusHeadersCustomSizeClockAndCarriedValues) {
     EXPECT_EQ(d->hdr.customPcf, 1u);
     DecoderClose(*d);
     DecoderDestroy(d);
+}
+
+TEST(Stream, ReservedUfepBringsOpptypeButNoCustomFormatFields) {
+    // A 180x100 I picture, then a P picture whose UFEP is the reserved value 010: OPPTYPE follows
+    // MPPTYPE's place as usual, but CPFMT does not, so the P picture keeps the stream's size and
+    // PQUANT follows CPM directly.
+    Bits b;
+    PlusOptions o;
+    o.format = 6;
+    o.pwi = 180 / 4 - 1;
+    o.phi = 100 / 4;
+    PlusHeader(b, o);
+    FlatIntraMacroblocks(b, 12 * 7, 90);
+    PlusOptions p = o;
+    p.ufep = 2;
+    p.type = 1;
+    PlusHeader(b, p);
+    SkippedMacroblocks(b, 12 * 7);
+    b.Align();
+    const decodertest::DecodedStream out = decodertest::DecodeAll(b.bytes);
+    ASSERT_EQ(out.statuses.size(), 2u);
+    EXPECT_EQ(out.statuses[0], DecodeStatus::kDecoded);
+    EXPECT_EQ(out.statuses[1], DecodeStatus::kDecoded);
+    ASSERT_EQ(out.pictures.size(), 2u);
+    EXPECT_TRUE(AllLuma(out.pictures[1], 18000, 90));
 }
 
 TEST(Stream, RefusedPicturesLetTheStreamGoOn) {
