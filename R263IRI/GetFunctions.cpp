@@ -275,10 +275,7 @@ int GetCbpy(BitReader& r) {
 
 int GetMvd(BitReader& r) {
     const VlcEntry e = kMvdLut[r.ShowBits(13)];
-    if (e.length == 0) {
-        r.SkipBits(1);
-        return 0;
-    }
+    if (e.length == 0) return 0;  // no code: a zero difference, nothing consumed
     r.SkipBits(e.length);
     return e.value;
 }

@@ -24,7 +24,7 @@ int GetMcbpcInter(BitReader& r);
 int GetCbpy(BitReader& r);
 
 // Motion vector difference in half-pel units, -32..31 (the code of -16 also stands for +16).
-// A pattern that is no code gives 0 and consumes one bit.
+// A pattern that is no code gives 0 and consumes nothing.
 int GetMvd(BitReader& r);
 
 // One TCOEF event.

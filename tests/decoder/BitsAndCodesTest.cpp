@@ -121,6 +121,15 @@ TEST(Vlc, MvdExamplesAndWrap) {
         r.Reset(b.bytes.data(), b.bytes.size());
         EXPECT_EQ(GetMvd(r), c.value);
     }
+    // Thirteen zero bits and 0000 0000 0010 0 are no MVD code: a zero difference, nothing read.
+    for (uint32_t pattern : {0u, 0b0000000000100u}) {
+        Bits b;
+        b.Put(pattern, 13).Put(0b1, 1);
+        BitReader r;
+        r.Reset(b.bytes.data(), b.bytes.size());
+        EXPECT_EQ(GetMvd(r), 0);
+        EXPECT_EQ(r.byteIndex * 8 + r.bitIndex, 0u);
+    }
     EXPECT_EQ(WrapVector(10, 31), -23);
     EXPECT_EQ(WrapVector(-20, -20), 24);
     EXPECT_EQ(WrapVector(0, -32), -32);
