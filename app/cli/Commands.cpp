@@ -136,23 +136,48 @@ const char* FormatName(int format) {
     return format >= 1 && format <= 6 ? names[format] : "unknown";
 }
 
+// The settings of one command: what the store holds, with this run's --set overrides.
+struct RunSettings {
+    SettingsMap values;
+    CodecSettings settings;
+
+    bool Load(const CommonOptions& common) {
+        UserStore store;
+        if (!store.Values(common.overrides, &values)) return false;
+        settings = LoadSettings(values);
+        return true;
+    }
+};
+
+enum class Expect { kAny, kRaw, kBitstream };
+
+// Opens `path`; prints why and returns false when it cannot be opened or is not of the kind
+// the command expects.
+bool OpenForCommand(VideoFile& file, const std::string& path, VideoFileHost* host, Expect expect) {
+    if (!file.Open(path, host)) {
+        PrintError(file.Error());
+        return false;
+    }
+    if (expect == Expect::kRaw && !file.isRaw()) {
+        PrintError(path + " is not a raw YUV sequence");
+        return false;
+    }
+    if (expect == Expect::kBitstream && !file.isBitstream()) {
+        PrintError(path + " is not an H.263 bitstream");
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int RunEncode(const EncodeOptions& options, const CommonOptions& common) {
-    UserStore store;
-    SettingsMap values;
-    if (!store.Values(common.overrides, &values)) return 2;
-    CodecSettings settings = LoadSettings(values);
-    CliHost host(common.size, values, &settings);
+    RunSettings run;
+    if (!run.Load(common)) return 2;
+    CodecSettings& settings = run.settings;
+    CliHost host(common.size, run.values, &settings);
     VideoFile input(settings.frameRateIndex);
-    if (!input.Open(options.input, &host)) {
-        PrintError(input.Error());
-        return 1;
-    }
-    if (!input.isRaw()) {
-        PrintError(options.input + " is not a raw YUV sequence");
-        return 1;
-    }
+    if (!OpenForCommand(input, options.input, &host, Expect::kRaw)) return 1;
     if (options.start >= 0) settings.coder.StartFrame = options.start;
     if (options.end >= 0) settings.coder.EndFrame = options.end;
     // An --end past the last frame is clamped by the job; a range that would code nothing is refused.
@@ -194,19 +219,11 @@ int RunEncode(const EncodeOptions& options, const CommonOptions& common) {
 }
 
 int RunDecode(const std::string& inputPath, const std::string& output, const CommonOptions& common) {
-    UserStore store;
-    SettingsMap values;
-    if (!store.Values(common.overrides, &values)) return 2;
-    CodecSettings settings = LoadSettings(values);
+    RunSettings run;
+    if (!run.Load(common)) return 2;
+    const CodecSettings& settings = run.settings;
     VideoFile input(settings.frameRateIndex);
-    if (!input.Open(inputPath)) {
-        PrintError(input.Error());
-        return 1;
-    }
-    if (!input.isBitstream()) {
-        PrintError(inputPath + " is not an H.263 bitstream");
-        return 1;
-    }
+    if (!OpenForCommand(input, inputPath, nullptr, Expect::kBitstream)) return 1;
     DecodeJobConfig config;
     config.input = &input;
     config.outputPath = output;
@@ -221,21 +238,13 @@ int RunDecode(const std::string& inputPath, const std::string& output, const Com
 }
 
 int RunCompare(const std::string& firstPath, const std::string& secondPath, const CommonOptions& common) {
-    UserStore store;
-    SettingsMap values;
-    if (!store.Values(common.overrides, &values)) return 2;
-    CodecSettings settings = LoadSettings(values);
-    CliHost host(common.size, values, &settings);
+    RunSettings run;
+    if (!run.Load(common)) return 2;
+    CliHost host(common.size, run.values, &run.settings);
     VideoFile first, second;
-    for (auto [file, path] : {std::pair{&first, &firstPath}, std::pair{&second, &secondPath}}) {
-        if (!file->Open(*path, &host)) {
-            PrintError(file->Error());
-            return 1;
-        }
-        if (!file->isRaw()) {
-            PrintError(*path + " is not a raw YUV sequence");
-            return 1;
-        }
+    if (!OpenForCommand(first, firstPath, &host, Expect::kRaw) ||
+        !OpenForCommand(second, secondPath, &host, Expect::kRaw)) {
+        return 1;
     }
     ConsoleObserver observer;
     CompareJob job;
@@ -245,16 +254,11 @@ int RunCompare(const std::string& firstPath, const std::string& secondPath, cons
 }
 
 int RunInfo(const std::string& path, const CommonOptions& common) {
-    UserStore store;
-    SettingsMap values;
-    if (!store.Values(common.overrides, &values)) return 2;
-    CodecSettings settings = LoadSettings(values);
-    CliHost host(common.size, values, &settings);
-    VideoFile file(settings.frameRateIndex);
-    if (!file.Open(path, &host)) {
-        PrintError(file.Error());
-        return 1;
-    }
+    RunSettings run;
+    if (!run.Load(common)) return 2;
+    CliHost host(common.size, run.values, &run.settings);
+    VideoFile file(run.settings.frameRateIndex);
+    if (!OpenForCommand(file, path, &host, Expect::kAny)) return 1;
     std::printf("File: %s\n", file.name().c_str());
     std::printf("Format: %s (%d), %dx%d\n", FormatName(file.format()), file.format(), file.width(),
                 file.height());
