@@ -107,6 +107,12 @@ MainFrame::MainFrame(SettingsStore& store, Prompts& prompts, QWidget* parent)
 
 MainFrame::~MainFrame() {
     quitting_ = true;
+    // The children go after this body; none of their signals may reach this half-destroyed frame.
+    mdi_->disconnect(this);
+    for (QMdiSubWindow* sub : mdi_->subWindowList()) {
+        sub->removeEventFilter(this);
+        if (QWidget* w = sub->widget()) w->disconnect(this);
+    }
     for (auto& run : runs_) run->job->Stop();
     for (auto& run : runs_) {
         run->bridge->Detach();
@@ -747,7 +753,7 @@ void MainFrame::UpdateCommands() {
     action("startEncoding")->setEnabled(ready && !EncodeRunning());
     action("stopEncoding")->setEnabled(EncodeRunning() && encodeRun_->job->Running());
     action("compare")->setEnabled(ready);
-    const bool settingsOk = w && !w->file().isAvi() && !sheet_;
+    const bool settingsOk = w && !w->file().isAvi();
     action("settings")->setEnabled(settingsOk);
     action("h263Settings")->setEnabled(settingsOk);
     for (const char* name : {"startCapture", "videoSource", "videoFormat", "preview", "overlay"}) {
