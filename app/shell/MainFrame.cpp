@@ -791,10 +791,15 @@ void MainFrame::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void MainFrame::dropEvent(QDropEvent* event) {
-    for (const QUrl& url : event->mimeData()->urls()) {
-        if (url.isLocalFile()) OpenFile(url.toLocalFile());
+    if (OpenDropped(*event->mimeData()) > 0) event->acceptProposedAction();
+}
+
+int MainFrame::OpenDropped(const QMimeData& data) {
+    int opened = 0;
+    for (const QUrl& url : data.urls()) {
+        if (url.isLocalFile() && OpenFile(url.toLocalFile())) ++opened;
     }
-    event->acceptProposedAction();
+    return opened;
 }
 
 }  // namespace tessaro::shell

@@ -19,6 +19,7 @@ class QListWidget;
 class QMdiArea;
 class QMdiSubWindow;
 class QMenu;
+class QMimeData;
 class QProgressBar;
 class QToolBar;
 
@@ -43,6 +44,8 @@ class MainFrame : public QMainWindow {
     // Opens a file in a window of its own (or activates its window when it is already open).
     // Null after a failure, which has been shown to the user.
     VideoWindow* OpenFile(const QString& path);
+    // Opens the local files of a drop; the number opened.
+    int OpenDropped(const QMimeData& data);
     // Start-up: the command-line file, the StartupFile setting, the command-line file again.
     void OpenAtStartup(const QString& commandLineFile);
 

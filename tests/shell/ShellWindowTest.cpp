@@ -3,7 +3,9 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDockWidget>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QListWidget>
 #include <QProcess>
 #include <QProgressBar>
@@ -447,6 +449,23 @@ class ShellWindowTest : public QObject {
         QVERIFY(Frame().close());
         QVERIFY(!Frame().JobsRunning());
         frame_.reset();
+    }
+
+    void dropOpensFilesAndLayoutIsRestored() {
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(qcif_)});
+        QVERIFY(Frame().acceptDrops());
+        QCOMPARE(Frame().OpenDropped(data), 1);
+        QCOMPARE(Frame().VideoWindows().size(), 1);
+        // The dock's place and the window's size come back on the next start.
+        auto* dock = Frame().findChild<QDockWidget*>(QStringLiteral("logBar"));
+        Frame().addDockWidget(Qt::TopDockWidgetArea, dock);
+        Frame().resize(700, 500);
+        QVERIFY(Frame().close());
+        NewFrame();
+        QCOMPARE(Frame().size(), QSize(700, 500));
+        QCOMPARE(Frame().dockWidgetArea(Frame().findChild<QDockWidget*>(QStringLiteral("logBar"))),
+                 Qt::TopDockWidgetArea);
     }
 
     void recentFilesPersist() {
