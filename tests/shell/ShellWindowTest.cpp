@@ -246,6 +246,12 @@ class ShellWindowTest : public QObject {
         VideoWindow* w = Frame().OpenFile(stream);
         QVERIFY(w);
         QCOMPARE(w->windowTitle(), QStringLiteral("clip.263"));
+        // Black, with empty bitrate and rate panes, while the stream is decoded.
+        QVERIFY(w->document()->decodeBusy);
+        QVERIFY(!w->view()->RenderFrame());
+        QVERIFY(w->bitratePane().isEmpty());
+        QVERIFY(w->ratePane().isEmpty());
+        QCOMPARE(w->sizePane(), QStringLiteral("176x144"));
         QVERIFY(!Frame().action("startEncoding")->isEnabled());
         QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, kJobTimeout);
         QCOMPARE(done.first().first().toBool(), true);
