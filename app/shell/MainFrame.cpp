@@ -190,7 +190,7 @@ void MainFrame::BuildActions() {
     add("saveLog", QStringLiteral("Save &As..."), QStringLiteral("Save log info into a file\nSave Log Info"),
         QStyle::SP_DialogSaveButton, [this] { SaveLog(); });
     add("helpTopics", QStringLiteral("&Help Topics"), QStringLiteral("List Help topics\nHelp Topics"),
-        QStyle::SP_DialogHelpButton,
+        QStyle::SP_MessageBoxQuestion,
         [this] { prompts_.Information(this, QStringLiteral("The help topics are not installed.")); });
     add("about", QStringLiteral("&About Tessaro..."),
         QStringLiteral("Display program information, version number and copyright\nAbout"),
