@@ -23,11 +23,25 @@ struct DecoderDeleter {
 // The largest picture a stream can announce (2048 x 1152, 4:2:0).
 constexpr uint32_t kMaxPictureBytes = 2048u * 1152u * 3u / 2u;
 
+// Pictures the decoder passed over, by reason.
+struct LostPictures {
+    int unsupported = 0, formatChanged = 0, badSize = 0;
+};
+
 }  // namespace
 
-bool DecodeJob::Start(const DecodeJobConfig& config, JobObserver& observer) {
+bool DecodeJob::Start(const DecodeJobConfig& config, JobObserver& observer, std::string* error) {
     Wait();
     if (!config.input || !config.input->isBitstream()) return false;
+    if (!config.outputPath.empty()) {
+        const FileIdentity output = IdentifyPath(config.outputPath);
+        if (output.regular && output == IdentifyRegularFile(config.input->device(), config.input->inode())) {
+            const std::string message = "Error Opening " + config.outputPath +
+                                        ": it is the same file as the input " + config.input->name();
+            if (error) *error = message;
+            return false;
+        }
+    }
     config_ = config;
     observer_ = &observer;
     Launch(observer);
@@ -42,21 +56,28 @@ void DecodeJob::Run() {
 
     if (general.ShowProgress) out.ProgressStart("Decoding:", 0, 100);
     std::string failure;
-    std::vector<uint8_t> stream;
-    if (file.bitstreamSize() >= 0xFFFFFFFFu || !file.ReadWholeBitstream(&stream)) {
+    // The stream is mapped, not copied: a large stream needs no memory of its size.
+    const uint8_t* stream = file.bitstreamSize() < 0xFFFFFFFFu ? file.MapBitstream() : nullptr;
+    size_t size = stream ? static_cast<size_t>(file.bitstreamSize()) : 0;
+    if (!stream) {
         failure = "Error Opening " + inputPath;
         out.Error(failure);
         running_.store(false);
-        stream.clear();
     }
     int fd = -1;
     std::string outputPath = config_.outputPath;
     if (running_.load()) {
-        const bool created = outputPath.empty()
-                                 ? CreateDecodedOutput(inputPath, file.decodedName(), &outputPath, &fd)
-                                 : CreateNamedOutput(outputPath, &fd);
+        std::string openError;
+        bool created = false;
+        if (outputPath.empty()) {
+            created = CreateDecodedOutput(inputPath, file.decodedName(), &outputPath, &fd);
+            if (!created) openError = "Error Opening " + file.decodedName();
+        } else if (named_.Open(outputPath, &openError)) {
+            created = true;
+            fd = named_.fd();
+        }
         if (!created) {
-            failure = "Error Opening " + (outputPath.empty() ? file.decodedName() : outputPath);
+            failure = openError;
             out.Error(failure);
             running_.store(false);
         }
@@ -72,13 +93,26 @@ void DecodeJob::Run() {
     uint32_t position = 0, pictureBytes = 0;
     int pictures = 0, written = 0;
     Clock::duration decodeTime{};
-    const size_t size = stream.size();
+    LostPictures lost;
     while (position < size && running_.load()) {
         const uint32_t before = position;
         const Clock::time_point t0 = Clock::now();
-        const uint8_t* picture = r263iri::DecodePicture(*decoder, stream.data(), size, &position,
-                                                        &pictureBytes, position == 0 ? 1 : 0);
+        const uint8_t* picture =
+            r263iri::DecodePicture(*decoder, stream, size, &position, &pictureBytes, position == 0 ? 1 : 0);
         decodeTime += Clock::now() - t0;
+        switch (r263iri::DecoderGetInfo(*decoder).lastStatus) {
+            case r263iri::DecodeStatus::kUnsupportedMode:
+                ++lost.unsupported;
+                break;
+            case r263iri::DecodeStatus::kFormatChanged:
+                ++lost.formatChanged;
+                break;
+            case r263iri::DecodeStatus::kBadPictureSize:
+                ++lost.badSize;
+                break;
+            default:
+                break;
+        }
         if (pictureBytes == 0xFFFFFFFFu) {  // the decoder could not allocate its stores
             failure = "The decoder could not allocate its picture stores";
             running_.store(false);
@@ -90,6 +124,7 @@ void DecodeJob::Run() {
                 running_.store(false);
             } else if (!WriteFully(fd, picture, pictureBytes)) {
                 failure = "Error writing " + outputPath + ": " + SystemReason(errno);
+                out.Error(failure);
                 running_.store(false);
             } else {
                 ++written;
@@ -106,20 +141,44 @@ void DecodeJob::Run() {
         if (failure.empty() && !StopRequested()) failure = "The stream holds no picture to decode";
         running_.store(false);
     } else if (!WriteFully(fd, last, pictureBytes)) {
-        if (failure.empty()) failure = "Error writing " + outputPath + ": " + SystemReason(errno);
+        if (failure.empty()) {
+            failure = "Error writing " + outputPath + ": " + SystemReason(errno);
+            out.Error(failure);
+        }
         running_.store(false);
     } else {
         ++written;
     }
     if (decoder) r263iri::DecoderClose(*decoder);
     file.Close();
-    if (fd >= 0 && close(fd) != 0) {
-        if (failure.empty()) failure = "Error writing " + outputPath + ": " + SystemReason(errno);
-        running_.store(false);
+    // What was decoded is kept, also after a stop; an output whose writing failed is dropped, and
+    // a named file it would have replaced stays as it was.
+    const bool writeFailed = failure.rfind("Error writing ", 0) == 0;
+    std::string closeError;
+    if (named_.fd() >= 0) {
+        if (writeFailed || written == 0) {
+            named_.Discard();
+        } else if (!named_.Commit(&closeError) && failure.empty()) {
+            failure = closeError;
+        }
+    } else if (fd >= 0 && close(fd) != 0 && failure.empty()) {
+        failure = "Error writing " + outputPath + ": " + SystemReason(errno);
     }
+    if (!failure.empty()) running_.store(false);
 
     const bool completed = running_.load();
     if (general.LogInfoCoder) {
+        // Pictures the stream held but the output lacks, by the decoder's reason (a clean stream
+        // logs none of these lines).
+        const struct {
+            int count;
+            const char* reason;
+        } lines[] = {{lost.unsupported, "a mode this decoder does not implement"},
+                     {lost.formatChanged, "a picture format other than the first picture's"},
+                     {lost.badSize, "an impossible picture size"}};
+        for (const auto& line : lines) {
+            if (line.count > 0) out.Log(Format("-> Pictures skipped: %d (%s)", line.count, line.reason));
+        }
         if (completed) {
             const double ms = std::chrono::duration<double, std::milli>(decodeTime).count();
             out.Log(
@@ -135,6 +194,7 @@ void DecodeJob::Run() {
     }
     if (general.ShowProgress) out.ProgressStop();
     result_.frames = written;
+    result_.skippedPictures = lost.unsupported + lost.formatChanged + lost.badSize;
     result_.outputPath = outputPath;
     result_.outputBytes = static_cast<uint64_t>(written) * pictureBytes;
     Finish(out, completed, failure);

@@ -1,6 +1,7 @@
 #include "VideoFile.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -106,6 +107,19 @@ std::string DecodedFileName(const std::string& bitstreamPath, int format) {
     return base + "_." + FormatExtension(format);
 }
 
+namespace {
+
+// Why a file that is not a regular file cannot be read as a sequence or a stream.
+std::string NotRegularReason(mode_t mode) {
+    if (S_ISDIR(mode)) return "it is a folder, not a file";
+    if (S_ISFIFO(mode)) return "it is a pipe (FIFO), not a regular file";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "it is a device, not a regular file";
+    if (S_ISSOCK(mode)) return "it is a socket, not a regular file";
+    return "not a regular file";
+}
+
+}  // namespace
+
 VideoFile::VideoFile(int frameRateIndex) {
     frameRateIndex_ = std::clamp(frameRateIndex, 0, 5);
     frameRate_ = FrameRateOfIndex(frameRateIndex_);
@@ -116,6 +130,7 @@ VideoFile::~VideoFile() {
 }
 
 void VideoFile::Close() {
+    UnmapBitstream();
     if (fd_ >= 0) close(fd_);
     fd_ = -1;
     isRaw_ = false;
@@ -146,9 +161,15 @@ bool VideoFile::Open(const std::string& path, VideoFileHost* host) {
     bitrateKbps_ = 0.0;
     name_ = path;
 
-    fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Opened without blocking, so that a FIFO or a device is refused instead of waiting for a
+    // writer; only regular files are read.
+    fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     struct stat st {};
-    if (fd_ < 0 || fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return Fail("Error Opening " + path);
+    if (fd_ < 0 || fstat(fd_, &st) != 0) return Fail("Error Opening " + path);
+    if (!S_ISREG(st.st_mode)) return Fail("Error Opening " + path + ": " + NotRegularReason(st.st_mode));
+    fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
+    device_ = static_cast<uint64_t>(st.st_dev);
+    inode_ = static_cast<uint64_t>(st.st_ino);
     fileSize_ = static_cast<uint64_t>(st.st_size);
     if (fileSize_ == 0) return Fail("Invalid Input File " + path);
 
@@ -290,6 +311,22 @@ bool VideoFile::ReadWholeBitstream(std::vector<uint8_t>* out) const {
         return false;
     }
     return ReadAt(fd_, out->data(), out->size(), 0);
+}
+
+const uint8_t* VideoFile::MapBitstream() {
+    UnmapBitstream();
+    if (!isBitstream_ || fd_ < 0 || bitstreamSize_ == 0) return nullptr;
+    void* p = mmap(nullptr, static_cast<size_t>(bitstreamSize_), PROT_READ, MAP_PRIVATE, fd_, 0);
+    if (p == MAP_FAILED) return nullptr;
+    mapping_ = p;
+    mappedBytes_ = static_cast<size_t>(bitstreamSize_);
+    return static_cast<const uint8_t*>(p);
+}
+
+void VideoFile::UnmapBitstream() {
+    if (mapping_) munmap(mapping_, mappedBytes_);
+    mapping_ = nullptr;
+    mappedBytes_ = 0;
 }
 
 }  // namespace tessaro
