@@ -585,9 +585,11 @@ void MainFrame::StartDecoding(VideoWindow* window) {
     DecodeJobConfig config;
     config.input = &document->file;
     config.settings = settings_;
-    if (!decode->Start(config, *run->bridge)) {
+    std::string error;
+    if (!decode->Start(config, *run->bridge, &error)) {
         document->decodeBusy = false;
         EndRun(run);
+        if (!error.empty()) prompts_.Warning(this, QString::fromStdString(error));
         return;
     }
     window->UpdatePanes();
