@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+
 #include <chrono>
 #include <memory>
 #include <vector>
@@ -28,7 +30,7 @@ bool DecodeJob::Start(const DecodeJobConfig& config, JobObserver& observer) {
     if (!config.input || !config.input->isBitstream()) return false;
     config_ = config;
     observer_ = &observer;
-    Launch();
+    Launch(observer);
     return true;
 }
 
@@ -39,9 +41,11 @@ void DecodeJob::Run() {
     const std::string inputPath = file.name();
 
     if (general.ShowProgress) out.ProgressStart("Decoding:", 0, 100);
+    std::string failure;
     std::vector<uint8_t> stream;
     if (file.bitstreamSize() >= 0xFFFFFFFFu || !file.ReadWholeBitstream(&stream)) {
-        out.Error("Error Opening " + inputPath);
+        failure = "Error Opening " + inputPath;
+        out.Error(failure);
         running_.store(false);
         stream.clear();
     }
@@ -52,7 +56,8 @@ void DecodeJob::Run() {
                                  ? CreateDecodedOutput(inputPath, file.decodedName(), &outputPath, &fd)
                                  : CreateNamedOutput(outputPath, &fd);
         if (!created) {
-            out.Error("Error Opening " + (outputPath.empty() ? file.decodedName() : outputPath));
+            failure = "Error Opening " + (outputPath.empty() ? file.decodedName() : outputPath);
+            out.Error(failure);
             running_.store(false);
         }
     }
@@ -75,12 +80,16 @@ void DecodeJob::Run() {
                                                         &pictureBytes, position == 0 ? 1 : 0);
         decodeTime += Clock::now() - t0;
         if (pictureBytes == 0xFFFFFFFFu) {  // the decoder could not allocate its stores
+            failure = "The decoder could not allocate its picture stores";
             running_.store(false);
             break;
         }
         if (picture) {
-            if (pictureBytes == 0 || pictureBytes > kMaxPictureBytes ||
-                !WriteFully(fd, picture, pictureBytes)) {
+            if (pictureBytes == 0 || pictureBytes > kMaxPictureBytes) {
+                failure = "The decoder gave a picture of an impossible size";
+                running_.store(false);
+            } else if (!WriteFully(fd, picture, pictureBytes)) {
+                failure = "Error writing " + outputPath + ": " + SystemReason(errno);
                 running_.store(false);
             } else {
                 ++written;
@@ -93,15 +102,21 @@ void DecodeJob::Run() {
     // The last anchor picture; this also runs after a stop.
     const uint8_t* last = decoder ? r263iri::DecoderFlush(*decoder) : nullptr;
     ++pictures;
-    if (!last || pictureBytes == 0 || pictureBytes > kMaxPictureBytes || fd < 0 ||
-        !WriteFully(fd, last, pictureBytes)) {
+    if (!last || pictureBytes == 0 || pictureBytes > kMaxPictureBytes || fd < 0) {
+        if (failure.empty() && !StopRequested()) failure = "The stream holds no picture to decode";
+        running_.store(false);
+    } else if (!WriteFully(fd, last, pictureBytes)) {
+        if (failure.empty()) failure = "Error writing " + outputPath + ": " + SystemReason(errno);
         running_.store(false);
     } else {
         ++written;
     }
     if (decoder) r263iri::DecoderClose(*decoder);
     file.Close();
-    if (fd >= 0 && close(fd) != 0) running_.store(false);
+    if (fd >= 0 && close(fd) != 0) {
+        if (failure.empty()) failure = "Error writing " + outputPath + ": " + SystemReason(errno);
+        running_.store(false);
+    }
 
     const bool completed = running_.load();
     if (general.LogInfoCoder) {
@@ -119,12 +134,10 @@ void DecodeJob::Run() {
         }
     }
     if (general.ShowProgress) out.ProgressStop();
-    result_.completed = completed;
     result_.frames = written;
     result_.outputPath = outputPath;
-    result_.outputBytes = 0;
-    running_.store(false);
-    out.Finished(result_);
+    result_.outputBytes = static_cast<uint64_t>(written) * pictureBytes;
+    Finish(out, completed, failure);
 }
 
 }  // namespace tessaro

@@ -18,8 +18,9 @@ struct DecodeJobConfig {
     CodecSettings settings;
 };
 
-class DecodeJob : public Job {
+class DecodeJob final : public Job {
   public:
+    ~DecodeJob() override { StopAndJoin(); }
     // Starts the worker. False when `input` is not an opened bitstream.
     bool Start(const DecodeJobConfig& config, JobObserver& observer);
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstring>
@@ -128,9 +129,9 @@ bool EncodeJob::Start(const EncodeJobConfig& config, JobObserver& observer, std:
     p.Height = file.height();
     p.ComputeSnr = config_.settings.general.ShowSNR != 0 ? 1 : 0;
     // The reconstruction file holds every picture, and B-picture SNR needs their reconstruction.
-    p.ReconstructBPictures =
-        (!config_.reconPath.empty() || (config_.snrWithBPictures && p.ComputeSnr != 0)) ? 1 : 0;
-    Launch();
+    // B-pictures are reconstructed too, so that each coded picture's report names its frame.
+    p.ReconstructBPictures = 1;
+    Launch(observer);
     return true;
 }
 
@@ -150,9 +151,11 @@ void EncodeJob::Run() {
     }
 
     std::unique_ptr<r263avo::Encoder, EncoderDeleter> encoder(r263avo::EncoderCreate());
+    std::string failure;
     if (!encoder || r263avo::EncoderOpen(*encoder, params) == -1) {
         running_.store(false);
-        out.Error(RefusalMessage(file.name(), params, encoder != nullptr));
+        failure = RefusalMessage(file.name(), params, encoder != nullptr);
+        out.Error(failure);
     }
     ReconWriter recon(reconFd_, file.width(), file.height(), file.frameBytes());
 
@@ -173,17 +176,40 @@ void EncodeJob::Run() {
         ++snrPictures;
     };
 
+    // The structured report of the picture the last encoder call coded.
+    auto reportPicture = [&](const r263avo::ReconstructedPicture& picture, uint32_t byteCount) {
+        PictureReport report;
+        report.frame = picture.frame;
+        report.type = picture.type == r263avo::kPictureI   ? 'I'
+                      : picture.type == r263avo::kPictureB ? 'B'
+                                                           : 'P';
+        report.bytes = byteCount;
+        report.snrMeasured = params.ComputeSnr != 0;
+        if (report.snrMeasured) {
+            const r263avo::EncoderStats& stats = r263avo::EncoderGetStats(*encoder);
+            report.snrY = stats.SnrY;
+            report.snrU = stats.SnrU;
+            report.snrV = stats.SnrV;
+        }
+        out.Picture(report);
+    };
+
     // Writes the bytes of the last encoder call and keeps its reconstruction; with B-pictures it
-    // also gives the SNR line of the picture the call coded, if any.
-    auto emit = [&](uint32_t byteCount) {
+    // also gives the SNR line and the report of the picture the call coded, if any. Returns
+    // whether the call coded a picture (in `picture`).
+    auto emit = [&](uint32_t byteCount, r263avo::ReconstructedPicture* picture) {
         const r263avo::EncoderStats& stats = r263avo::EncoderGetStats(*encoder);
         if (byteCount > 0 && stats.OutputBuffer && !WriteFully(outputFd_, stats.OutputBuffer, byteCount)) {
+            if (failure.empty()) failure = "Error writing " + config_.outputPath + ": " + SystemReason(errno);
             running_.store(false);
         }
-        r263avo::ReconstructedPicture picture;
-        if (!r263avo::EncoderLastReconstruction(*encoder, &picture)) return;
-        if (reconFd_ >= 0) recon.Add(picture);
-        if (showSnr && bPictures) logSnr(picture.frame, byteCount);
+        if (!r263avo::EncoderLastReconstruction(*encoder, picture)) return false;
+        if (reconFd_ >= 0) recon.Add(*picture);
+        if (bPictures) {
+            if (showSnr) logSnr(picture->frame, byteCount);
+            reportPicture(*picture, byteCount);
+        }
+        return true;
     };
 
     std::vector<uint8_t> frame(static_cast<size_t>(file.frameBytes()), 0);
@@ -212,13 +238,16 @@ void EncodeJob::Run() {
         if (result < n) {
             // The encoder refused the frame: end the run rather than skip the rest of the range.
             running_.store(false);
-            out.Error(Format("Encoding failed at frame %d", n));
+            failure = Format("Encoding failed at frame %d", n);
+            out.Error(failure);
             break;
         }
         nextFrame = result + 1;
-        emit(byteCount);
+        r263avo::ReconstructedPicture picture;
+        const bool coded = emit(byteCount, &picture);
         if (general.ShowProgress) out.ProgressPosition(n);
         if (showSnr && !bPictures) logSnr(n, byteCount);
+        if (coded && !bPictures) reportPicture(picture, byteCount);
     }
     if (params.UseTrueBPictures && encoder) {
         for (int k = 0; k < std::min(params.BPictures, 5); ++k) {
@@ -227,7 +256,8 @@ void EncodeJob::Run() {
             const int32_t status = r263avo::EncoderFlushFrame(*encoder, &byteCount);
             encodeTime += Clock::now() - t0;
             if (status != 0) break;
-            emit(byteCount);
+            r263avo::ReconstructedPicture picture;
+            emit(byteCount, &picture);
         }
     }
     const int encodedCount = n - skipped - startFrame;
@@ -239,11 +269,20 @@ void EncodeJob::Run() {
     }
     if (encoder) r263avo::EncoderClose(*encoder);
     if (reconFd_ >= 0) {
-        if (!recon.Finish()) running_.store(false);
-        if (close(reconFd_) != 0) running_.store(false);
+        const bool written = recon.Finish();
+        const int writeError = errno;
+        const bool closed = close(reconFd_) == 0;
+        if ((!written || !closed) && failure.empty()) {
+            failure =
+                "Error writing " + config_.reconPath + ": " + SystemReason(written ? errno : writeError);
+        }
+        if (!written || !closed) running_.store(false);
         reconFd_ = -1;
     }
-    if (close(outputFd_) != 0) running_.store(false);
+    if (close(outputFd_) != 0) {
+        if (failure.empty()) failure = "Error writing " + config_.outputPath + ": " + SystemReason(errno);
+        running_.store(false);
+    }
     outputFd_ = -1;
     struct stat st {};
     const uint64_t outputBytes =
@@ -267,12 +306,10 @@ void EncodeJob::Run() {
         out.Log("");
     }
     if (general.ShowProgress) out.ProgressStop();
-    result_.completed = completed;
     result_.frames = encodedCount;
     result_.outputPath = config_.outputPath;
     result_.outputBytes = outputBytes;
-    running_.store(false);
-    out.Finished(result_);
+    Finish(out, completed, failure);
 }
 
 }  // namespace tessaro

@@ -20,8 +20,9 @@ struct EncodeJobConfig {
     CodecSettings settings;            // General part and EncoderParams (StartFrame/EndFrame included)
 };
 
-class EncodeJob : public Job {
+class EncodeJob final : public Job {
   public:
+    ~EncodeJob() override { StopAndJoin(); }
     // Creates the output files, clamps the frame range to the file, and starts the worker. False
     // with `error` ("Error Opening <path>") when a file cannot be created; nothing starts then.
     bool Start(const EncodeJobConfig& config, JobObserver& observer, std::string* error);
