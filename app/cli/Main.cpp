@@ -1,6 +1,7 @@
 // tessaro-cli: encode, decode and compare sequences, inspect files, manage the settings.
 #include <CLI/CLI.hpp>
 
+#include "CaptureCommands.h"
 #include "Commands.h"
 
 int main(int argc, char** argv) {
@@ -70,7 +71,9 @@ int main(int argc, char** argv) {
     set->add_option("VALUE", setValue, "New value (-1: the default)")->required();
     CLI::App* reset = settings->add_subcommand("reset", "Remove every stored setting");
 
+    CaptureCommands capture(app);
     CLI11_PARSE(app, argc, argv);
+    if (capture.Chosen()) return capture.Run();
 
     if (*enc) return RunEncode(encode, common);
     if (*dec) return RunDecode(decodeInput, decodeOutput, common);
