@@ -92,7 +92,7 @@ CaptureJob::CaptureJob(std::unique_ptr<FrameSource> source)
 
 CaptureJob::~CaptureJob() {
     StopCapture();
-    Wait();
+    StopAndJoin();
     source_->Stop();
     source_->SetFrameCallback(nullptr);
     source_->SetErrorCallback(nullptr);
@@ -199,28 +199,35 @@ bool CaptureJob::Start(const CaptureConfig& config, CaptureObserver& observer, s
         encoder_.reset();
         return false;
     }
-    sourceStartedByRun_ = false;
-    if (!source_->Capturing()) {
-        if (!source_->Start(error)) {
-            AbandonOutput(&output_);
-            if (encoder_) r263avo::EncoderClose(*encoder_);
-            encoder_.reset();
-            return false;
-        }
-        sourceStartedByRun_ = true;
-    }
-
     nextFrame_ = 0;
     skipped_ = 0;
     endFrame_ = config_.settings.coder.EndFrame;
     sumY_ = sumU_ = sumV_ = 0.0;
     snrFrames_ = 0;
     writeError_.clear();
+    failure_.clear();
     frameCounter_.store(0);
     end_.store(End::kNone);
     {
         std::lock_guard<std::mutex> lock(runMutex_);
         stopNow_ = false;
+    }
+    encoding_.store(config_.encode);
+    // Frames wait for this lock, so a source started here gives the run its very first frame,
+    // and no frame is taken before the start line.
+    std::lock_guard<std::mutex> lock(frameMutex_);
+    capturing_.store(true);
+    sourceStartedByRun_ = false;
+    if (!source_->Capturing()) {
+        if (!source_->Start(error)) {
+            capturing_.store(false);
+            encoding_.store(false);
+            AbandonOutput(&output_);
+            if (encoder_) r263avo::EncoderClose(*encoder_);
+            encoder_.reset();
+            return false;
+        }
+        sourceStartedByRun_ = true;
     }
     if (config_.encode) {
         if (general.ShowProgress) observer.ProgressStart("Encoding:", 0, endFrame_);
@@ -231,12 +238,7 @@ bool CaptureJob::Start(const CaptureConfig& config, CaptureObserver& observer, s
     } else if (general.LogInfoCoder) {
         observer.Log(Format("-> Video capture started: raw YUV12 video stream at %0.1f fps...", config_.frameRate));
     }
-    encoding_.store(config_.encode);
-    Launch();
-    {
-        std::lock_guard<std::mutex> lock(frameMutex_);
-        capturing_.store(true);
-    }
+    Launch(observer);
     return true;
 }
 
@@ -300,8 +302,9 @@ void CaptureJob::CaptureFrame(const uint8_t* picture) {
     CaptureObserver& out = *observer_;
     if (!encoding_.load()) {
         if (!WriteFully(output_.fd, picture, frameBytes_)) {
-            writeError_ = std::strerror(errno);
-            out.Error("Error Writing Capture File " + output_.path + ": " + writeError_);
+            writeError_ = SystemReason(errno);
+            failure_ = "Error Writing Capture File " + output_.path + ": " + writeError_;
+            out.Error(failure_);
             EndRun(End::kWriteFailed);
             return;
         }
@@ -314,12 +317,14 @@ void CaptureJob::CaptureFrame(const uint8_t* picture) {
         const int32_t r = SingleFrameStep(n, picture);
         frameCounter_.store(n + 1);
         if (r == -2) {
-            out.Error(Format("Encoding failed at frame %d", n));
+            failure_ = Format("Encoding failed at frame %d", n);
+            out.Error(failure_);
             EndRun(End::kEncoderFailed);
             return;
         }
         if (r == -1) {
-            out.Error("Error Writing " + output_.path + ": " + writeError_);
+            failure_ = "Error Writing " + output_.path + ": " + writeError_;
+            out.Error(failure_);
             EndRun(End::kWriteFailed);
             return;
         }
@@ -352,6 +357,17 @@ int32_t CaptureJob::SingleFrameStep(int n, const uint8_t* picture) {
     const int32_t r = r263avo::EncodeFrame(*encoder_, n, intra, &iPicture, picture, &byteCount);
     if (r < n) return -2;
     const r263avo::EncoderStats& stats = r263avo::EncoderGetStats(*encoder_);
+    if (params.UseTrueBPictures == 0) {
+        PictureReport report;
+        report.frame = n;
+        report.type = iPicture ? 'I' : 'P';
+        report.bytes = byteCount;
+        report.snrMeasured = general.ShowSNR != 0;
+        report.snrY = stats.SnrY;
+        report.snrU = stats.SnrU;
+        report.snrV = stats.SnrV;
+        out.Picture(report);
+    }
     if (general.ShowSNR && params.UseTrueBPictures == 0) {
         out.Log(Format("-> Frame %d (%u bytes), SNR_Y = %0.2f, SNR_U = %0.2f, SNR_V = %0.2f", n, byteCount, stats.SnrY,
                        stats.SnrU, stats.SnrV));
@@ -361,7 +377,7 @@ int32_t CaptureJob::SingleFrameStep(int n, const uint8_t* picture) {
         ++snrFrames_;
     }
     if (byteCount > 0 && stats.OutputBuffer && !WriteFully(output_.fd, stats.OutputBuffer, byteCount)) {
-        writeError_ = std::strerror(errno);
+        writeError_ = SystemReason(errno);
         return -1;
     }
     return r;
@@ -384,7 +400,10 @@ void CaptureJob::OnError(int code, const std::string& text) {
     }
     if (observer) observer->DriverWarning(code, text);
     std::lock_guard<std::mutex> lock(frameMutex_);
-    if (capturing_.load()) EndRun(End::kSourceFailed);
+    if (capturing_.load()) {
+        failure_ = text;
+        EndRun(End::kSourceFailed);
+    }
 }
 
 void CaptureJob::Run() {
@@ -419,16 +438,15 @@ void CaptureJob::Run() {
         reason = end_.load();
     }
     if (sourceStartedByRun_) source_->Stop();
-    if (encoding_.load()) {
-        FinishEncoding(reason);
-    } else {
-        FinishRaw(reason);
-    }
-    running_.store(false);
-    observer_->Finished(result_);
+    const bool ok = encoding_.load() ? FinishEncoding(reason) : FinishRaw(reason);
+    // A stop of the window's own (Stop Capture, closing) is the usual end of a capture; Stop()
+    // gives the stopped status.
+    std::string failure;
+    if (!ok) failure = failure_.empty() ? "the output could not be written" : failure_;
+    Finish(*observer_, ok && (reason == End::kCompleted || (reason == End::kStopped && !StopRequested())), failure);
 }
 
-void CaptureJob::FinishRaw(End reason) {
+bool CaptureJob::FinishRaw(End reason) {
     const GeneralSettings& general = config_.settings.general;
     const int frames = frameCounter_.load();
     // After a failed write only whole frames are kept.
@@ -446,13 +464,13 @@ void CaptureJob::FinishRaw(End reason) {
                               frames));
         observer_->Log("");
     }
-    result_.completed = completed;
     result_.frames = frames;
     result_.outputPath = output_.path;
     result_.outputBytes = bytes;
+    return ok && (reason == End::kCompleted || reason == End::kStopped);
 }
 
-void CaptureJob::FinishEncoding(End reason) {
+bool CaptureJob::FinishEncoding(End reason) {
     const GeneralSettings& general = config_.settings.general;
     const r263avo::EncoderParams& params = config_.settings.coder;
     bool ok = reason != End::kWriteFailed;
@@ -463,7 +481,8 @@ void CaptureJob::FinishEncoding(End reason) {
             if (r263avo::EncoderFlushFrame(*encoder_, &byteCount) != 0) break;
             const r263avo::EncoderStats& stats = r263avo::EncoderGetStats(*encoder_);
             if (byteCount > 0 && stats.OutputBuffer && !WriteFully(output_.fd, stats.OutputBuffer, byteCount)) {
-                observer_->Error("Error Writing " + output_.path + ": " + std::strerror(errno));
+                failure_ = "Error Writing " + output_.path + ": " + SystemReason(errno);
+                observer_->Error(failure_);
                 ok = false;
                 break;
             }
@@ -494,10 +513,10 @@ void CaptureJob::FinishEncoding(End reason) {
         observer_->Log(Format("-> Target bitrate: %0.1f Kbps, actual bitrate: %0.1f Kbps", target, actual));
         observer_->Log("");
     }
-    result_.completed = completed;
     result_.frames = count;
     result_.outputPath = output_.path;
     result_.outputBytes = outputBytes;
+    return completed;
 }
 
 bool CaptureJob::OpenOutput(const std::string& path, const std::vector<std::string>& protectedPaths, Output* output,
@@ -542,12 +561,14 @@ bool CaptureJob::CommitOutput(Output* output, uint64_t* bytes) {
     }
     if (!output->temp.empty()) {
         if (!ok) {
+            failure_ = "Error Writing " + output->path + ": " + SystemReason(errno);
             observer_->Error("Error Writing " + output->path + ": the data could not be stored; " + output->path +
                              " is unchanged");
             unlink(output->temp.c_str());
         } else if (rename(output->temp.c_str(), output->path.c_str()) != 0) {
-            observer_->Error("Error Writing " + output->path + ": " + std::strerror(errno) + "; the capture is kept in " +
-                             output->temp);
+            failure_ = "Error Writing " + output->path + ": " + SystemReason(errno) + "; the capture is kept in " +
+                       output->temp;
+            observer_->Error(failure_);
             ok = false;
         }
         output->temp.clear();
