@@ -25,9 +25,18 @@ constexpr uint32_t kMaxPictureBytes = 2048u * 1152u * 3u / 2u;
 
 }  // namespace
 
-bool DecodeJob::Start(const DecodeJobConfig& config, JobObserver& observer) {
+bool DecodeJob::Start(const DecodeJobConfig& config, JobObserver& observer, std::string* error) {
     Wait();
     if (!config.input || !config.input->isBitstream()) return false;
+    if (!config.outputPath.empty()) {
+        const FileIdentity output = IdentifyPath(config.outputPath);
+        if (output.regular && output == IdentifyRegularFile(config.input->device(), config.input->inode())) {
+            const std::string message = "Error Opening " + config.outputPath +
+                                        ": it is the same file as the input " + config.input->name();
+            if (error) *error = message;
+            return false;
+        }
+    }
     config_ = config;
     observer_ = &observer;
     Launch(observer);
@@ -52,11 +61,17 @@ void DecodeJob::Run() {
     int fd = -1;
     std::string outputPath = config_.outputPath;
     if (running_.load()) {
-        const bool created = outputPath.empty()
-                                 ? CreateDecodedOutput(inputPath, file.decodedName(), &outputPath, &fd)
-                                 : CreateNamedOutput(outputPath, &fd);
+        std::string openError;
+        bool created = false;
+        if (outputPath.empty()) {
+            created = CreateDecodedOutput(inputPath, file.decodedName(), &outputPath, &fd);
+            if (!created) openError = "Error Opening " + file.decodedName();
+        } else if (named_.Open(outputPath, &openError)) {
+            created = true;
+            fd = named_.fd();
+        }
         if (!created) {
-            failure = "Error Opening " + (outputPath.empty() ? file.decodedName() : outputPath);
+            failure = openError;
             out.Error(failure);
             running_.store(false);
         }
@@ -90,6 +105,7 @@ void DecodeJob::Run() {
                 running_.store(false);
             } else if (!WriteFully(fd, picture, pictureBytes)) {
                 failure = "Error writing " + outputPath + ": " + SystemReason(errno);
+                out.Error(failure);
                 running_.store(false);
             } else {
                 ++written;
@@ -106,17 +122,30 @@ void DecodeJob::Run() {
         if (failure.empty() && !StopRequested()) failure = "The stream holds no picture to decode";
         running_.store(false);
     } else if (!WriteFully(fd, last, pictureBytes)) {
-        if (failure.empty()) failure = "Error writing " + outputPath + ": " + SystemReason(errno);
+        if (failure.empty()) {
+            failure = "Error writing " + outputPath + ": " + SystemReason(errno);
+            out.Error(failure);
+        }
         running_.store(false);
     } else {
         ++written;
     }
     if (decoder) r263iri::DecoderClose(*decoder);
     file.Close();
-    if (fd >= 0 && close(fd) != 0) {
-        if (failure.empty()) failure = "Error writing " + outputPath + ": " + SystemReason(errno);
-        running_.store(false);
+    // What was decoded is kept, also after a stop; an output whose writing failed is dropped, and
+    // a named file it would have replaced stays as it was.
+    const bool writeFailed = failure.rfind("Error writing ", 0) == 0;
+    std::string closeError;
+    if (named_.fd() >= 0) {
+        if (writeFailed || written == 0) {
+            named_.Discard();
+        } else if (!named_.Commit(&closeError) && failure.empty()) {
+            failure = closeError;
+        }
+    } else if (fd >= 0 && close(fd) != 0 && failure.empty()) {
+        failure = "Error writing " + outputPath + ": " + SystemReason(errno);
     }
+    if (!failure.empty()) running_.store(false);
 
     const bool completed = running_.load();
     if (general.LogInfoCoder) {

@@ -1,6 +1,7 @@
 // The contract between a job and an interface thread: destroying or stopping a job while its
 // worker waits for the interface, the structured picture reports and the final status.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -16,6 +17,7 @@
 #include "CompareJob.h"
 #include "DecodeJob.h"
 #include "EncodeJob.h"
+#include "OutputFiles.h"
 #include "SyntheticSequence.h"
 #include "TestSupport.h"
 
@@ -306,6 +308,68 @@ TEST(JobContract, ReportHandoffAbandonsAndResets) {
     handoff.Done(second);
     EXPECT_TRUE(handoff.Await(second));
     EXPECT_STREQ(JobStatusName(JobStatus::kStopped), "stopped");
+}
+
+}  // namespace
+}  // namespace tessaro
+
+namespace tessaro {
+namespace {
+
+TEST(JobData, TruncatedInputEndsTheRunAndTheOldOutputStaysUntilTheEnd) {
+    Fixture f("data-truncated", 10);
+    const std::vector<uint8_t> old = {9, 9, 9};
+    testsupport::WriteFile(f.dir + "/out.263", old);
+    Collector reports;
+    bool oldIntactDuringRun = false;
+    struct Cutter : Collector {
+        std::function<void(const std::string&)> hook;
+        void Log(const std::string& line) override {
+            Collector::Log(line);
+            if (hook) hook(line);
+        }
+    } cutter;
+    cutter.hook = [&](const std::string& line) {
+        if (line.rfind("-> Frame 2 ", 0) == 0) {
+            // A killed process at this moment would leave the earlier file as it was.
+            oldIntactDuringRun = testsupport::ReadFile(f.dir + "/out.263") == old;
+            EXPECT_EQ(truncate((f.dir + "/seq.qcif").c_str(), 4 * 38016), 0);
+        }
+    };
+    EncodeJob job;
+    std::string error;
+    ASSERT_TRUE(job.Start(f.Config(true), cutter, &error)) << error;
+    const JobResult& result = job.Wait();
+    EXPECT_TRUE(oldIntactDuringRun);
+    EXPECT_EQ(result.status, JobStatus::kFailed);
+    EXPECT_EQ(result.reason.rfind("Error reading frame 4 of " + f.dir + "/seq.qcif", 0), 0u) << result.reason;
+    EXPECT_EQ(result.frames, 4);
+    EXPECT_NE(
+        std::find(cutter.lines.begin(), cutter.lines.end(), "-> Encoding terminated (4 frames encoded)"),
+        cutter.lines.end());
+    // What was coded is kept in place of the old file.
+    EXPECT_EQ(testsupport::ReadFile(f.dir + "/out.263").size(), result.outputBytes);
+    EXPECT_GT(result.outputBytes, 3u);
+}
+
+TEST(JobData, StopKeepsWhatWasWrittenUnderTheTargetName) {
+    Fixture f("data-stop", 10);
+    struct Stopper : Collector {
+        Job* job = nullptr;
+        void Picture(const PictureReport& p) override {
+            Collector::Picture(p);
+            if (p.frame == 1) job->Stop();
+        }
+    } stopper;
+    EncodeJob job;
+    stopper.job = &job;
+    std::string error;
+    ASSERT_TRUE(job.Start(f.Config(false), stopper, &error)) << error;
+    const JobResult& result = job.Wait();
+    EXPECT_EQ(result.status, JobStatus::kStopped);
+    EXPECT_EQ(result.frames, 2);
+    EXPECT_EQ(testsupport::ReadFile(f.dir + "/out.263").size(), result.outputBytes);
+    EXPECT_TRUE(CreatedByThisProcess(f.dir + "/out.263"));
 }
 
 }  // namespace
