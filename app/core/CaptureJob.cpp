@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
-#include <filesystem>
 
 #include "CPUInfo.h"
 #include "ClrConv.h"
@@ -69,20 +68,6 @@ int64_t FramePeriodOfRate(double frameRate) {
     if (!(frameRate > 0.0)) return 0;
     return static_cast<int64_t>(1000000.0 / frameRate);
 }
-
-namespace {
-
-// True when the two paths name one file (or, for files that do not exist yet, one path).
-bool SameFile(const std::string& a, const std::string& b) {
-    struct stat sa {}, sb {};
-    const bool ea = stat(a.c_str(), &sa) == 0, eb = stat(b.c_str(), &sb) == 0;
-    if (ea && eb) return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-    if (ea != eb) return false;
-    std::error_code ec;
-    return std::filesystem::absolute(a, ec).lexically_normal() == std::filesystem::absolute(b, ec).lexically_normal();
-}
-
-}  // namespace
 
 CaptureJob::CaptureJob(std::unique_ptr<FrameSource> source)
     : source_(std::move(source)), cpuFeatures_(cpuinfo::DetectCpu()) {
@@ -193,7 +178,7 @@ bool CaptureJob::Start(const CaptureConfig& config, CaptureObserver& observer, s
         }
     }
     std::string why;
-    if (!OpenOutput(config_.outputPath, config_.protectedPaths, &output_, &why)) {
+    if (!OpenOutput(config_.outputPath, config_.protectedPaths, &why)) {
         *error = openMessage + why;
         if (encoder_) r263avo::EncoderClose(*encoder_);
         encoder_.reset();
@@ -222,7 +207,7 @@ bool CaptureJob::Start(const CaptureConfig& config, CaptureObserver& observer, s
         if (!source_->Start(error)) {
             capturing_.store(false);
             encoding_.store(false);
-            AbandonOutput(&output_);
+            output_.Discard();
             if (encoder_) r263avo::EncoderClose(*encoder_);
             encoder_.reset();
             return false;
@@ -301,9 +286,9 @@ void CaptureJob::CaptureFrame(const uint8_t* picture) {
     const GeneralSettings& general = config_.settings.general;
     CaptureObserver& out = *observer_;
     if (!encoding_.load()) {
-        if (!WriteFully(output_.fd, picture, frameBytes_)) {
+        if (!WriteFully(output_.fd(), picture, frameBytes_)) {
             writeError_ = SystemReason(errno);
-            failure_ = "Error Writing Capture File " + output_.path + ": " + writeError_;
+            failure_ = "Error Writing Capture File " + output_.path() + ": " + writeError_;
             out.Error(failure_);
             EndRun(End::kWriteFailed);
             return;
@@ -323,7 +308,7 @@ void CaptureJob::CaptureFrame(const uint8_t* picture) {
             return;
         }
         if (r == -1) {
-            failure_ = "Error Writing " + output_.path + ": " + writeError_;
+            failure_ = "Error Writing " + output_.path() + ": " + writeError_;
             out.Error(failure_);
             EndRun(End::kWriteFailed);
             return;
@@ -376,7 +361,7 @@ int32_t CaptureJob::SingleFrameStep(int n, const uint8_t* picture) {
         sumV_ += stats.SnrV;
         ++snrFrames_;
     }
-    if (byteCount > 0 && stats.OutputBuffer && !WriteFully(output_.fd, stats.OutputBuffer, byteCount)) {
+    if (byteCount > 0 && stats.OutputBuffer && !WriteFully(output_.fd(), stats.OutputBuffer, byteCount)) {
         writeError_ = SystemReason(errno);
         return -1;
     }
@@ -450,13 +435,13 @@ bool CaptureJob::FinishRaw(End reason) {
     const GeneralSettings& general = config_.settings.general;
     const int frames = frameCounter_.load();
     // After a failed write only whole frames are kept.
-    if (reason == End::kWriteFailed && !output_.temp.empty() && output_.fd >= 0) {
-        if (ftruncate(output_.fd, static_cast<off_t>(frames) * static_cast<off_t>(frameBytes_)) != 0) {
+    if (reason == End::kWriteFailed && output_.fd() >= 0) {
+        if (ftruncate(output_.fd(), static_cast<off_t>(frames) * static_cast<off_t>(frameBytes_)) != 0) {
             // The partial frame stays; the frame count below is still right.
         }
     }
     uint64_t bytes = 0;
-    bool ok = CommitOutput(&output_, &bytes);
+    bool ok = CommitOutput(&bytes);
     const bool completed = ok && (reason == End::kCompleted || reason == End::kStopped);
     if (general.LogInfoCoder) {
         observer_->Log(Format(completed ? "-> Video capture completed: captured %d frames"
@@ -465,7 +450,7 @@ bool CaptureJob::FinishRaw(End reason) {
         observer_->Log("");
     }
     result_.frames = frames;
-    result_.outputPath = output_.path;
+    result_.outputPath = output_.path();
     result_.outputBytes = bytes;
     return ok && (reason == End::kCompleted || reason == End::kStopped);
 }
@@ -480,8 +465,8 @@ bool CaptureJob::FinishEncoding(End reason) {
             uint32_t byteCount = 0;
             if (r263avo::EncoderFlushFrame(*encoder_, &byteCount) != 0) break;
             const r263avo::EncoderStats& stats = r263avo::EncoderGetStats(*encoder_);
-            if (byteCount > 0 && stats.OutputBuffer && !WriteFully(output_.fd, stats.OutputBuffer, byteCount)) {
-                failure_ = "Error Writing " + output_.path + ": " + SystemReason(errno);
+            if (byteCount > 0 && stats.OutputBuffer && !WriteFully(output_.fd(), stats.OutputBuffer, byteCount)) {
+                failure_ = "Error Writing " + output_.path() + ": " + SystemReason(errno);
                 observer_->Error(failure_);
                 ok = false;
                 break;
@@ -491,7 +476,7 @@ bool CaptureJob::FinishEncoding(End reason) {
     if (encoder_) r263avo::EncoderClose(*encoder_);
     encoder_.reset();
     uint64_t outputBytes = 0;
-    ok = CommitOutput(&output_, &outputBytes) && ok;
+    ok = CommitOutput(&outputBytes) && ok;
     encoding_.store(false);
     if (general.ShowProgress) observer_->ProgressStop();
     const int count = frameCounter_.load() - skipped_;
@@ -505,7 +490,7 @@ bool CaptureJob::FinishEncoding(End reason) {
         observer_->Log(Format(completed ? "-> Capture and encoding completed (%d frames encoded)"
                                         : "-> Capture and encoding terminated (%d frames encoded)",
                               count));
-        observer_->Log(Format("-> Output file %s (%llu bytes)", output_.path.c_str(),
+        observer_->Log(Format("-> Output file %s (%llu bytes)", output_.path().c_str(),
                               static_cast<unsigned long long>(outputBytes)));
         const float target = static_cast<float>(params.Bitrate) * 0.001f;
         const double kilobits = static_cast<double>(outputBytes * 8 / 1000);
@@ -514,75 +499,39 @@ bool CaptureJob::FinishEncoding(End reason) {
         observer_->Log("");
     }
     result_.frames = count;
-    result_.outputPath = output_.path;
+    result_.outputPath = output_.path();
     result_.outputBytes = outputBytes;
     return completed;
 }
 
-bool CaptureJob::OpenOutput(const std::string& path, const std::vector<std::string>& protectedPaths, Output* output,
+bool CaptureJob::OpenOutput(const std::string& path, const std::vector<std::string>& protectedPaths,
                             std::string* why) {
-    *output = Output{};
-    output->path = path;
+    const FileIdentity target = IdentifyPath(path);
     for (const std::string& input : protectedPaths) {
-        if (SameFile(path, input)) {
-            *why = " (the file is an input of the workbench)";
+        if (target == IdentifyPath(input)) {
+            *why = ": the file is an input of the workbench";
             return false;
         }
     }
-    struct stat st {};
-    const bool exists = stat(path.c_str(), &st) == 0;
-    if (exists && S_ISDIR(st.st_mode)) {
-        *why = " (a folder)";
+    std::string error;
+    if (output_.Open(path, &error)) return true;
+    // The reason after "Error Opening <path>", for the message of this job.
+    const std::string prefix = "Error Opening " + path;
+    *why = error.rfind(prefix, 0) == 0 ? error.substr(prefix.size()) : ": " + error;
+    return false;
+}
+
+bool CaptureJob::CommitOutput(uint64_t* bytes) {
+    std::string error;
+    *bytes = 0;
+    if (!output_.Commit(&error)) {
+        failure_ = error;
+        observer_->Error(error);
         return false;
     }
-    if (exists && !S_ISREG(st.st_mode)) {
-        // A device or pipe is written as it is; there is nothing to keep intact.
-        output->fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
-        return output->fd >= 0;
-    }
-    const std::filesystem::path target(path);
-    const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
-    std::string temp = (folder / ("." + target.filename().string() + ".part-XXXXXX")).string();
-    std::vector<char> name(temp.begin(), temp.end());
-    name.push_back('\0');
-    const int fd = mkstemp(name.data());
-    if (fd < 0) return false;
-    fchmod(fd, exists ? (st.st_mode & 07777) : 0644);
-    output->fd = fd;
-    output->temp = name.data();
-    return true;
-}
-
-bool CaptureJob::CommitOutput(Output* output, uint64_t* bytes) {
-    bool ok = true;
-    if (output->fd >= 0) {
-        if (close(output->fd) != 0) ok = false;
-        output->fd = -1;
-    }
-    if (!output->temp.empty()) {
-        if (!ok) {
-            failure_ = "Error Writing " + output->path + ": " + SystemReason(errno);
-            observer_->Error("Error Writing " + output->path + ": the data could not be stored; " + output->path +
-                             " is unchanged");
-            unlink(output->temp.c_str());
-        } else if (rename(output->temp.c_str(), output->path.c_str()) != 0) {
-            failure_ = "Error Writing " + output->path + ": " + SystemReason(errno) + "; the capture is kept in " +
-                       output->temp;
-            observer_->Error(failure_);
-            ok = false;
-        }
-        output->temp.clear();
-    }
     struct stat st {};
-    *bytes = ok && stat(output->path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
-    return ok;
-}
-
-void CaptureJob::AbandonOutput(Output* output) {
-    if (output->fd >= 0) close(output->fd);
-    output->fd = -1;
-    if (!output->temp.empty()) unlink(output->temp.c_str());
-    output->temp.clear();
+    if (stat(output_.path().c_str(), &st) == 0 && S_ISREG(st.st_mode)) *bytes = static_cast<uint64_t>(st.st_size);
+    return true;
 }
 
 }  // namespace tessaro

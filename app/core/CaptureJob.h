@@ -24,6 +24,7 @@
 
 #include "FrameSource.h"
 #include "Job.h"
+#include "OutputFiles.h"
 #include "R263AVO.h"
 #include "Settings.h"
 
@@ -109,12 +110,6 @@ class CaptureJob : public Job {
     void SetFrameListener(std::function<void(uint64_t serial)> listener);
 
   private:
-    struct Output {
-        std::string path;  // the file asked for
-        std::string temp;  // written meanwhile; empty when writing `path` directly
-        int fd = -1;
-    };
-
     void Run() override;
     void OnFrame(const CapturedFrame& frame);
     void OnError(int code, const std::string& text);
@@ -124,12 +119,11 @@ class CaptureJob : public Job {
     void CaptureFrame(const uint8_t* picture);
     int32_t SingleFrameStep(int n, const uint8_t* picture);
     void EndRun(End reason);
-    bool OpenOutput(const std::string& path, const std::vector<std::string>& protectedPaths, Output* output,
-                    std::string* why);
-    bool CommitOutput(Output* output, uint64_t* bytes);
-    void AbandonOutput(Output* output);
-    void FinishRaw(End reason);
-    void FinishEncoding(End reason);
+    bool OpenOutput(const std::string& path, const std::vector<std::string>& protectedPaths, std::string* why);
+    bool CommitOutput(uint64_t* bytes);
+    // Close the files and log the stop lines; true when the run ended as it should.
+    bool FinishRaw(End reason);
+    bool FinishEncoding(End reason);
 
     std::unique_ptr<FrameSource> source_;
     uint32_t cpuFeatures_ = 0;
@@ -138,7 +132,7 @@ class CaptureJob : public Job {
     CaptureConfig config_;
     CaptureObserver* observer_ = nullptr;
     CaptureObserver* idleObserver_ = nullptr;
-    Output output_;
+    OutputFile output_;
     size_t frameBytes_ = 0;
     int width_ = 0, height_ = 0;
     bool sourceStartedByRun_ = false;
@@ -150,6 +144,7 @@ class CaptureJob : public Job {
     double sumY_ = 0.0, sumU_ = 0.0, sumV_ = 0.0;
     int snrFrames_ = 0;
     std::string writeError_;
+    std::string failure_;  // what ended a failed run
 
     // Shared between the interface thread, the source's thread and the worker.
     std::atomic<bool> capturing_{false};
