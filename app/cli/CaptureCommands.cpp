@@ -113,7 +113,8 @@ std::string SizeList(const SourceFormat& format) {
 
 int RunSources(const std::string& deviceFolder) {
     for (const SourceInfo& info : ListSources(deviceFolder)) {
-        std::printf("%s%s\n", info.name.c_str(), info.device.empty() ? "" : (" [" + info.device + "]").c_str());
+        std::printf("%s%s\n", info.name.c_str(),
+                    info.device.empty() ? "" : (" [" + info.device + "]").c_str());
         std::string error;
         const std::unique_ptr<FrameSource> source = OpenSource(info, &error);
         if (!source) {
@@ -159,8 +160,8 @@ int RunCapture(const CaptureOptions& options) {
         int w = 0, h = 0;
         char x = 0, rest = 0;
         if (!ParseSizeName(options.size, &w, &h) &&
-            (std::sscanf(options.size.c_str(), "%d%c%d%c", &w, &x, &h, &rest) != 3 || (x != 'x' && x != 'X') ||
-             w <= 0 || h <= 0)) {
+            (std::sscanf(options.size.c_str(), "%d%c%d%c", &w, &x, &h, &rest) != 3 ||
+             (x != 'x' && x != 'X') || w <= 0 || h <= 0)) {
             PrintError("--size expects WxH or sqcif, qcif, cif, 4cif, 16cif: " + options.size);
             return 2;
         }
@@ -210,16 +211,22 @@ int RunCapture(const CaptureOptions& options) {
 }
 
 CaptureCommands::CaptureCommands(CLI::App& app) {
-    capture_ = app.add_subcommand("capture", "Capture live video into a raw YUV file, or encode it as it arrives");
-    capture_->add_option("--source", options_.source, "Source name or device node (default: the first source)");
-    capture_->add_option("--format", options_.format, "Pixel format: I420, YV12, YUY2 or UYVY")->type_name("FOURCC");
+    capture_ =
+        app.add_subcommand("capture", "Capture live video into a raw YUV file, or encode it as it arrives");
+    capture_->add_option("--source", options_.source,
+                         "Source name or device node (default: the first source)");
+    capture_->add_option("--format", options_.format, "Pixel format: I420, YV12, YUY2 or UYVY")
+        ->type_name("FOURCC");
     capture_->add_option("--size", options_.size, "Picture size (WxH, or sqcif, qcif, cif, 4cif, 16cif)")
         ->type_name("WxH");
-    capture_->add_option("--frames", options_.frames,
-                         "Frames to capture (raw: default until interrupted; encoding: default Coder EndFrame + 1)")
+    capture_
+        ->add_option(
+            "--frames", options_.frames,
+            "Frames to capture (raw: default until interrupted; encoding: default Coder EndFrame + 1)")
         ->check(CLI::PositiveNumber);
     capture_->add_flag("--encode", options_.encode, "Encode into an H.263+ bitstream instead of a raw file");
-    capture_->add_option("-o,--output", options_.output, "Raw YUV file, or with --encode the .263 file")->required();
+    capture_->add_option("-o,--output", options_.output, "Raw YUV file, or with --encode the .263 file")
+        ->required();
     capture_->add_option("--set", options_.overrides, "Override a setting for this run: Group/Name=VALUE")
         ->type_name("KEY=VALUE");
     sources_ = app.add_subcommand("sources", "List the video sources with their formats and sizes");

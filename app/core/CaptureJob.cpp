@@ -17,7 +17,8 @@
 namespace tessaro {
 
 const char* const kCaptureFormatRefusal =
-    "Please select one of the following formats in Video Format\n dialog (YUV12 is preferred): YUV12, YUY2, UYVY";
+    "Please select one of the following formats in Video Format\n dialog (YUV12 is preferred): YUV12, YUY2, "
+    "UYVY";
 
 bool CaptureFormatAccepted(uint32_t fourcc) {
     return fourcc == kFourccI420 || fourcc == kFourccYV12 || fourcc == kFourccYUY2 || fourcc == kFourccUYVY;
@@ -217,11 +218,12 @@ bool CaptureJob::Start(const CaptureConfig& config, CaptureObserver& observer, s
     if (config_.encode) {
         if (general.ShowProgress) observer.ProgressStart("Encoding:", 0, endFrame_);
         if (general.LogInfoCoder) {
-            observer.Log(Format("-> Video capture and encoding started: %d frames at %0.1f fps...", endFrame_ + 1,
-                                config_.frameRate));
+            observer.Log(Format("-> Video capture and encoding started: %d frames at %0.1f fps...",
+                                endFrame_ + 1, config_.frameRate));
         }
     } else if (general.LogInfoCoder) {
-        observer.Log(Format("-> Video capture started: raw YUV12 video stream at %0.1f fps...", config_.frameRate));
+        observer.Log(
+            Format("-> Video capture started: raw YUV12 video stream at %0.1f fps...", config_.frameRate));
     }
     Launch(observer);
     return true;
@@ -251,11 +253,13 @@ const uint8_t* CaptureJob::ToI420(const CapturedFrame& frame) {
         }
         case kFourccYUY2:
             convert_.resize(bytes);
-            clrconv::ConvertYuy2ToI420(frame.data, convert_.data(), frame.width, frame.height, lumaSize, cpuFeatures_);
+            clrconv::ConvertYuy2ToI420(frame.data, convert_.data(), frame.width, frame.height, lumaSize,
+                                       cpuFeatures_);
             return convert_.data();
         case kFourccUYVY:
             convert_.resize(bytes);
-            clrconv::ConvertUyvyToI420(frame.data, convert_.data(), frame.width, frame.height, lumaSize, cpuFeatures_);
+            clrconv::ConvertUyvyToI420(frame.data, convert_.data(), frame.width, frame.height, lumaSize,
+                                       cpuFeatures_);
             return convert_.data();
         default:
             return nullptr;
@@ -354,8 +358,8 @@ int32_t CaptureJob::SingleFrameStep(int n, const uint8_t* picture) {
         out.Picture(report);
     }
     if (general.ShowSNR && params.UseTrueBPictures == 0) {
-        out.Log(Format("-> Frame %d (%u bytes), SNR_Y = %0.2f, SNR_U = %0.2f, SNR_V = %0.2f", n, byteCount, stats.SnrY,
-                       stats.SnrU, stats.SnrV));
+        out.Log(Format("-> Frame %d (%u bytes), SNR_Y = %0.2f, SNR_U = %0.2f, SNR_V = %0.2f", n, byteCount,
+                       stats.SnrY, stats.SnrU, stats.SnrV));
         sumY_ += stats.SnrY;
         sumU_ += stats.SnrU;
         sumV_ += stats.SnrV;
@@ -428,7 +432,8 @@ void CaptureJob::Run() {
     // gives the stopped status.
     std::string failure;
     if (!ok) failure = failure_.empty() ? "the output could not be written" : failure_;
-    Finish(*observer_, ok && (reason == End::kCompleted || (reason == End::kStopped && !StopRequested())), failure);
+    Finish(*observer_, ok && (reason == End::kCompleted || (reason == End::kStopped && !StopRequested())),
+           failure);
 }
 
 bool CaptureJob::FinishRaw(End reason) {
@@ -465,7 +470,8 @@ bool CaptureJob::FinishEncoding(End reason) {
             uint32_t byteCount = 0;
             if (r263avo::EncoderFlushFrame(*encoder_, &byteCount) != 0) break;
             const r263avo::EncoderStats& stats = r263avo::EncoderGetStats(*encoder_);
-            if (byteCount > 0 && stats.OutputBuffer && !WriteFully(output_.fd(), stats.OutputBuffer, byteCount)) {
+            if (byteCount > 0 && stats.OutputBuffer &&
+                !WriteFully(output_.fd(), stats.OutputBuffer, byteCount)) {
                 failure_ = "Error Writing " + output_.path() + ": " + SystemReason(errno);
                 observer_->Error(failure_);
                 ok = false;
@@ -530,7 +536,8 @@ bool CaptureJob::CommitOutput(uint64_t* bytes) {
         return false;
     }
     struct stat st {};
-    if (stat(output_.path().c_str(), &st) == 0 && S_ISREG(st.st_mode)) *bytes = static_cast<uint64_t>(st.st_size);
+    if (stat(output_.path().c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        *bytes = static_cast<uint64_t>(st.st_size);
     return true;
 }
 

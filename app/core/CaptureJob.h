@@ -61,8 +61,8 @@ struct CaptureConfig {
     // General part and encoder parameters (EndFrame, FrameRateActual, IFramePeriod, Bitrate, ...);
     // StartFrame is always 0 and the picture facts come from the source.
     CodecSettings settings;
-    double frameRate = 30.0;  // the window's frame rate, for the start line
-    int frameLimit = -1;      // raw capture: end after this many frames (-1: until stopped)
+    double frameRate = 30.0;                  // the window's frame rate, for the start line
+    int frameLimit = -1;                      // raw capture: end after this many frames (-1: until stopped)
     std::vector<std::string> protectedPaths;  // inputs that the output must never replace
 };
 
@@ -119,7 +119,8 @@ class CaptureJob : public Job {
     void CaptureFrame(const uint8_t* picture);
     int32_t SingleFrameStep(int n, const uint8_t* picture);
     void EndRun(End reason);
-    bool OpenOutput(const std::string& path, const std::vector<std::string>& protectedPaths, std::string* why);
+    bool OpenOutput(const std::string& path, const std::vector<std::string>& protectedPaths,
+                    std::string* why);
     bool CommitOutput(uint64_t* bytes);
     // Close the files and log the stop lines; true when the run ended as it should.
     bool FinishRaw(End reason);

@@ -14,7 +14,8 @@ using Clock = std::chrono::steady_clock;
 const uint32_t kOffered[] = {kFourccI420, kFourccYV12, kFourccYUY2, kFourccUYVY, kFourccRGB24};
 
 // The five picture formats of the codec and two common camera sizes.
-const FrameSize kListedSizes[] = {{128, 96}, {176, 144}, {352, 288}, {704, 576}, {1408, 1152}, {320, 240}, {640, 480}};
+const FrameSize kListedSizes[] = {{128, 96},    {176, 144}, {352, 288}, {704, 576},
+                                  {1408, 1152}, {320, 240}, {640, 480}};
 
 // 75 % colour bars as (Y, Cb, Cr): white, yellow, cyan, green, magenta, red, blue, black.
 const uint8_t kBars[8][3] = {{180, 128, 128}, {162, 44, 142}, {131, 156, 44}, {112, 72, 58},
@@ -38,7 +39,9 @@ void RenderI420(int width, int height, uint64_t k, uint8_t* out) {
     const auto bar = [&](int x) { return static_cast<int>(((x + shift) % width) * 8 / width); };
     const int box = std::max(4, std::min(width, height) / 4) & ~1;
     const int boxX = Bounce(3 * k, width - box) & ~1, boxY = Bounce(2 * k, height - box) & ~1;
-    const auto inBox = [&](int px, int py) { return px >= boxX && px < boxX + box && py >= boxY && py < boxY + box; };
+    const auto inBox = [&](int px, int py) {
+        return px >= boxX && px < boxX + box && py >= boxY && py < boxY + box;
+    };
     for (int row = 0; row < height; ++row) {
         for (int col = 0; col < width; ++col) {
             uint8_t value = kBars[bar(col)][0];
@@ -111,8 +114,8 @@ bool TestPatternSource::SetFormat(uint32_t fourcc, int width, int height, std::s
     }
     if (width < kMinimumSize.width || width > kMaximumSize.width || height < kMinimumSize.height ||
         height > kMaximumSize.height || width % 2 != 0 || height % 2 != 0) {
-        *error = "The test pattern offers even sizes from 16x16 to 2048x1152, not " + std::to_string(width) + "x" +
-                 std::to_string(height);
+        *error = "The test pattern offers even sizes from 16x16 to 2048x1152, not " + std::to_string(width) +
+                 "x" + std::to_string(height);
         return false;
     }
     fourcc_ = fourcc;
@@ -186,7 +189,8 @@ void TestPatternSource::Render(uint32_t fourcc, int width, int height, uint64_t 
         case kFourccRGB24: {
             // The converter writes bottom-up rows; this format is top-down.
             std::vector<uint8_t> bottomUp(luma * 3);
-            clrconv::ConvertI420ToRgb24(planar.data(), bottomUp.data(), width, height, static_cast<int>(luma), 0);
+            clrconv::ConvertI420ToRgb24(planar.data(), bottomUp.data(), width, height, static_cast<int>(luma),
+                                        0);
             const size_t rowBytes = static_cast<size_t>(width) * 3;
             for (int row = 0; row < height; ++row) {
                 std::memcpy(out + row * rowBytes, bottomUp.data() + (height - 1 - row) * rowBytes, rowBytes);

@@ -4,8 +4,8 @@
 #include <fcntl.h>
 #include <linux/videodev2.h>
 #include <poll.h>
-#include <sys/mman.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -96,11 +96,11 @@ std::string CardName(const v4l2_capability& caps) {
 // Sizes of a stepwise or continuous range to list: the codec's standard sizes and common camera
 // sizes inside it, plus its ends.
 std::vector<FrameSize> SizesOfRange(const v4l2_frmsize_stepwise& range) {
-    static const FrameSize kCandidates[] = {{128, 96},  {160, 120}, {176, 144},  {320, 240},
-                                            {352, 288}, {640, 480}, {704, 576},  {1280, 720},
-                                            {1408, 1152}, {1920, 1080}};
+    static const FrameSize kCandidates[] = {{128, 96},  {160, 120}, {176, 144},  {320, 240},   {352, 288},
+                                            {640, 480}, {704, 576}, {1280, 720}, {1408, 1152}, {1920, 1080}};
     const auto fits = [&](int w, int h) {
-        const uint32_t stepW = std::max<uint32_t>(range.step_width, 1), stepH = std::max<uint32_t>(range.step_height, 1);
+        const uint32_t stepW = std::max<uint32_t>(range.step_width, 1),
+                       stepH = std::max<uint32_t>(range.step_height, 1);
         return static_cast<uint32_t>(w) >= range.min_width && static_cast<uint32_t>(w) <= range.max_width &&
                static_cast<uint32_t>(h) >= range.min_height && static_cast<uint32_t>(h) <= range.max_height &&
                (static_cast<uint32_t>(w) - range.min_width) % stepW == 0 &&
@@ -188,7 +188,8 @@ std::vector<V4l2DeviceInfo> ListV4l2Devices(V4l2Layer& layer, const std::string&
         while (const dirent* entry = readdir(dir)) {
             const char* name = entry->d_name;
             if (std::strncmp(name, "video", 5) != 0 || name[5] == '\0') continue;
-            if (!std::all_of(name + 5, name + std::strlen(name), [](char c) { return c >= '0' && c <= '9'; })) {
+            if (!std::all_of(name + 5, name + std::strlen(name),
+                             [](char c) { return c >= '0' && c <= '9'; })) {
                 continue;
             }
             if (std::strlen(name + 5) > 6) continue;
@@ -320,8 +321,8 @@ bool V4l2Source::SetFormat(uint32_t fourcc, int width, int height, std::string* 
     format.fmt.pix.field = V4L2_FIELD_NONE;
     if (Xioctl(*layer_, fd_, VIDIOC_S_FMT, &format) != 0) {
         *error = (errno == EBUSY ? "The video device " + path_ + " is busy"
-                                 : "The video device " + path_ + " refused the format " + FourccText(fourcc) + " " +
-                                       std::to_string(width) + "x" + std::to_string(height) + ": " +
+                                 : "The video device " + path_ + " refused the format " + FourccText(fourcc) +
+                                       " " + std::to_string(width) + "x" + std::to_string(height) + ": " +
                                        std::strerror(errno));
         return false;
     }
@@ -348,7 +349,8 @@ bool V4l2Source::ApplyFramePeriod() {
     v4l2_streamparm parm{};
     parm.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     if (Xioctl(*layer_, fd_, VIDIOC_G_PARM, &parm) != 0) return false;
-    if (!(parm.parm.capture.capability & V4L2_CAP_TIMEPERFRAME)) return false;  // the device keeps its own rate
+    if (!(parm.parm.capture.capability & V4L2_CAP_TIMEPERFRAME))
+        return false;  // the device keeps its own rate
     const int64_t period = period_.load();
     if (period <= 0) return true;  // as fast as it goes: whatever the device has
     // The period as a reduced fraction of a second.
@@ -467,7 +469,8 @@ bool V4l2Source::Unpad(const uint8_t* data, size_t used) {
     }
     const size_t rowBytes = w * pixelBytes;
     if (used < stride * (h - 1) + rowBytes) return false;
-    for (size_t row = 0; row < h; ++row) std::memcpy(frame_.data() + row * rowBytes, data + row * stride, rowBytes);
+    for (size_t row = 0; row < h; ++row)
+        std::memcpy(frame_.data() + row * rowBytes, data + row * stride, rowBytes);
     return true;
 }
 
@@ -485,8 +488,9 @@ void V4l2Source::Loop() {
         if (ready < 0) {
             if (errno == EINTR) continue;
             const int code = errno;
-            Fail(code, code == ENODEV ? "The video device " + path_ + " was disconnected"
-                                      : "Waiting for the video device " + path_ + " failed: " + std::strerror(code));
+            Fail(code, code == ENODEV
+                           ? "The video device " + path_ + " was disconnected"
+                           : "Waiting for the video device " + path_ + " failed: " + std::strerror(code));
             return;
         }
         if (ready == 0) {
@@ -503,8 +507,9 @@ void V4l2Source::Loop() {
         if (Xioctl(*layer_, fd_, VIDIOC_DQBUF, &buffer) != 0) {
             if (errno == EAGAIN) continue;
             const int code = errno;
-            Fail(code, code == ENODEV ? "The video device " + path_ + " was disconnected"
-                                      : "Reading from the video device " + path_ + " failed: " + std::strerror(code));
+            Fail(code, code == ENODEV
+                           ? "The video device " + path_ + " was disconnected"
+                           : "Reading from the video device " + path_ + " failed: " + std::strerror(code));
             return;
         }
         waited = 0;
@@ -513,9 +518,11 @@ void V4l2Source::Loop() {
             return;
         }
         const Buffer& mapped = buffers_[buffer.index];
-        const size_t used = std::min<size_t>(buffer.bytesused ? buffer.bytesused : mapped.length, mapped.length);
+        const size_t used =
+            std::min<size_t>(buffer.bytesused ? buffer.bytesused : mapped.length, mapped.length);
         // Damaged or short buffers are dropped: only whole frames go on.
-        if (!(buffer.flags & V4L2_BUF_FLAG_ERROR) && Unpad(static_cast<const uint8_t*>(mapped.address), used)) {
+        if (!(buffer.flags & V4L2_BUF_FLAG_ERROR) &&
+            Unpad(static_cast<const uint8_t*>(mapped.address), used)) {
             CapturedFrame frame;
             frame.data = frame_.data();
             frame.size = frame_.size();
@@ -527,8 +534,9 @@ void V4l2Source::Loop() {
         }
         if (Xioctl(*layer_, fd_, VIDIOC_QBUF, &buffer) != 0) {
             const int code = errno;
-            Fail(code, code == ENODEV ? "The video device " + path_ + " was disconnected"
-                                      : "The video device " + path_ + " refused a buffer: " + std::strerror(code));
+            Fail(code, code == ENODEV
+                           ? "The video device " + path_ + " was disconnected"
+                           : "The video device " + path_ + " refused a buffer: " + std::strerror(code));
             return;
         }
     }

@@ -5,9 +5,9 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <filesystem>
-#include <condition_variable>
 
 #include "CaptureJob.h"
 #include "CaptureTestSupport.h"
@@ -52,7 +52,8 @@ std::vector<uint8_t> CaptureRaw(uint32_t fourcc, const std::string& path, int fr
 std::vector<uint8_t> PatternI420(int frames, int width = 176, int height = 144) {
     const size_t bytes = FrameBytesOf(kFourccI420, width, height);
     std::vector<uint8_t> all(bytes * frames);
-    for (int k = 0; k < frames; ++k) TestPatternSource::Render(kFourccI420, width, height, k, all.data() + k * bytes);
+    for (int k = 0; k < frames; ++k)
+        TestPatternSource::Render(kFourccI420, width, height, k, all.data() + k * bytes);
     return all;
 }
 
@@ -178,7 +179,8 @@ TEST(CaptureRaw, FullDeviceStopsWithAMessage) {
     EXPECT_EQ(result.status, JobStatus::kFailed);
     EXPECT_EQ(job->LastEnd(), CaptureJob::End::kWriteFailed);
     ASSERT_EQ(recorder.errors.size(), 1u);
-    EXPECT_EQ(recorder.errors[0], "Error Writing Capture File /dev/full: " + std::string(std::strerror(ENOSPC)));
+    EXPECT_EQ(recorder.errors[0],
+              "Error Writing Capture File /dev/full: " + std::string(std::strerror(ENOSPC)));
     EXPECT_EQ(recorder.lines[1], "-> Video capture terminated: captured 0 frames");
     EXPECT_TRUE(S_ISCHR(st.st_mode));
     ASSERT_EQ(stat("/dev/full", &st), 0);
@@ -284,7 +286,8 @@ std::vector<std::vector<uint8_t>> Decode(const std::vector<uint8_t>& stream) {
     uint32_t position = 0, pictureBytes = 0;
     int first = 1;
     while (position < stream.size()) {
-        const uint8_t* p = r263iri::DecodePicture(*decoder, stream.data(), stream.size(), &position, &pictureBytes, first);
+        const uint8_t* p =
+            r263iri::DecodePicture(*decoder, stream.data(), stream.size(), &position, &pictureBytes, first);
         first = 0;
         if (p) pictures.emplace_back(p, p + pictureBytes);
         if (r263iri::DecoderGetInfo(*decoder).lastStatus == r263iri::DecodeStatus::kNoPicture) break;
@@ -329,9 +332,9 @@ TEST(CaptureEncoding, FrameRateActual3CodesEveryThirdFrame) {
     for (const std::string& line : run.lines) {
         if (line.rfind("-> Skipping frame", 0) == 0) skipping.push_back(line);
     }
-    EXPECT_EQ(skipping, (std::vector<std::string>{"-> Skipping frame 1", "-> Skipping frame 2", "-> Skipping frame 4",
-                                                  "-> Skipping frame 5", "-> Skipping frame 7",
-                                                  "-> Skipping frame 8"}));
+    EXPECT_EQ(skipping, (std::vector<std::string>{"-> Skipping frame 1", "-> Skipping frame 2",
+                                                  "-> Skipping frame 4", "-> Skipping frame 5",
+                                                  "-> Skipping frame 7", "-> Skipping frame 8"}));
     EXPECT_EQ(run.result.frames, 4);
     EXPECT_EQ(Decode(run.bitstream).size(), 4u);
 }
@@ -356,8 +359,8 @@ TEST(CaptureEncoding, BitstreamDecodesWithFfmpeg) {
     const EncodedRun run = CaptureEncoded(dir + "/live.263", 19, 1);
     ASSERT_EQ(run.result.status, JobStatus::kCompleted);
     const std::string decoded = dir + "/ffmpeg.yuv";
-    ASSERT_EQ(testsupport::RunCommand("ffmpeg -v error -y -i " + dir + "/live.263 -f rawvideo -pix_fmt yuv420p " +
-                                      decoded + " 2>&1"),
+    ASSERT_EQ(testsupport::RunCommand("ffmpeg -v error -y -i " + dir +
+                                      "/live.263 -f rawvideo -pix_fmt yuv420p " + decoded + " 2>&1"),
               0);
     const std::vector<uint8_t> theirs = testsupport::ReadFile(decoded);
     const std::vector<std::vector<uint8_t>> ours = Decode(run.bitstream);
@@ -368,7 +371,9 @@ TEST(CaptureEncoding, BitstreamDecodesWithFfmpeg) {
     const std::vector<uint8_t> source = PatternI420(20);
     for (int k = 0; k < 20; ++k) {
         EXPECT_GT(testsupport::PlanePsnr(ours[k].data(), theirs.data() + k * 38016, 176 * 144), 40.0) << k;
-        EXPECT_GT(testsupport::PlanePsnr(theirs.data() + k * 38016, source.data() + k * 38016, 176 * 144), 28.0) << k;
+        EXPECT_GT(testsupport::PlanePsnr(theirs.data() + k * 38016, source.data() + k * 38016, 176 * 144),
+                  28.0)
+            << k;
     }
 }
 

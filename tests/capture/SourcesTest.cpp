@@ -62,7 +62,8 @@ TEST(TestPattern, FormatsCarryTheSamePictureAndItMoves) {
     EXPECT_EQ(other, planar);
     TestPatternSource::Render(kFourccYV12, w, h, 12, other.data());
     EXPECT_TRUE(std::equal(other.begin(), other.begin() + w * h, planar.begin()));
-    EXPECT_TRUE(std::equal(other.begin() + w * h, other.begin() + w * h + 6336, planar.begin() + w * h + 6336));
+    EXPECT_TRUE(
+        std::equal(other.begin() + w * h, other.begin() + w * h + 6336, planar.begin() + w * h + 6336));
 }
 
 TEST(TestPattern, StreamsNumberedFramesAndFailsOnRequest) {
@@ -122,8 +123,8 @@ struct CliRun {
 
 CliRun Cli(const std::string& dir, const std::string& args) {
     CliRun run;
-    run.status = testsupport::RunCommand("cd " + dir + " && XDG_CONFIG_HOME=" + dir + " " + testsupport::BinDir() +
-                                             "/tessaro-cli " + args + " 2>&1",
+    run.status = testsupport::RunCommand("cd " + dir + " && XDG_CONFIG_HOME=" + dir + " " +
+                                             testsupport::BinDir() + "/tessaro-cli " + args + " 2>&1",
                                          &run.out);
     return run;
 }
@@ -140,16 +141,19 @@ TEST(CaptureCli, SourcesListsTheTestPatternWithItsFormats) {
 
 TEST(CaptureCli, RawAndEncodedCaptures) {
     const std::string dir = testsupport::MakeTempDir("cli-capture");
-    CliRun run = Cli(dir, "capture --source 'Test Pattern' --format YUY2 --size 176x144 --frames 3 -o take.qcif");
+    CliRun run =
+        Cli(dir, "capture --source 'Test Pattern' --format YUY2 --size 176x144 --frames 3 -o take.qcif");
     ASSERT_EQ(run.status, 0) << run.out;
     EXPECT_NE(run.out.find("-> Video capture completed: captured 3 frames"), std::string::npos) << run.out;
     EXPECT_EQ(testsupport::ReadFile(dir + "/take.qcif").size(), 3u * 38016);
 
     run = Cli(dir, "capture --encode --frames 6 --set Coder/FrameRateActual=2 -o take.263");
     ASSERT_EQ(run.status, 0) << run.out;
-    EXPECT_NE(run.out.find("-> Video capture and encoding started: 6 frames at 30.0 fps..."), std::string::npos)
+    EXPECT_NE(run.out.find("-> Video capture and encoding started: 6 frames at 30.0 fps..."),
+              std::string::npos)
         << run.out;
-    EXPECT_NE(run.out.find("-> Capture and encoding completed (3 frames encoded)"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("-> Capture and encoding completed (3 frames encoded)"), std::string::npos)
+        << run.out;
     // The project's decoder reads it back.
     run = Cli(dir, "decode take.263 -o back.qcif");
     ASSERT_EQ(run.status, 0) << run.out;
@@ -160,7 +164,8 @@ TEST(CaptureCli, RefusalsAndBadOptions) {
     const std::string dir = testsupport::MakeTempDir("cli-refusals");
     CliRun run = Cli(dir, "capture --format RGB24 --frames 2 -o rgb.qcif");
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.out.find("Please select one of the following formats in Video Format\n dialog (YUV12 is preferred)"),
+    EXPECT_NE(run.out.find(
+                  "Please select one of the following formats in Video Format\n dialog (YUV12 is preferred)"),
               std::string::npos)
         << run.out;
     EXPECT_TRUE(testsupport::ReadFile(dir + "/rgb.qcif").empty());

@@ -84,11 +84,12 @@ class FakeDevice : public V4l2Layer {
             case VIDIOC_QUERYCAP: {
                 auto* caps = static_cast<v4l2_capability*>(argument);
                 const Node& node = nodes[fdNodes_[fd]];
-                std::snprintf(reinterpret_cast<char*>(caps->card), sizeof caps->card, "%s", node.card.c_str());
+                std::snprintf(reinterpret_cast<char*>(caps->card), sizeof caps->card, "%s",
+                              node.card.c_str());
                 caps->capabilities = V4L2_CAP_DEVICE_CAPS | V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING |
                                      V4L2_CAP_META_CAPTURE;
-                caps->device_caps = node.canCapture ? (V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING)
-                                                    : V4L2_CAP_META_CAPTURE;
+                caps->device_caps =
+                    node.canCapture ? (V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING) : V4L2_CAP_META_CAPTURE;
                 return 0;
             }
             case VIDIOC_G_FMT:
@@ -133,9 +134,10 @@ class FakeDevice : public V4l2Layer {
                 pix.height = static_cast<uint32_t>(best.second);
                 const uint32_t pixelBytes = pix.pixelformat == V4L2_PIX_FMT_YUYV ? 2 : 1;
                 pix.bytesperline = pix.width * pixelBytes + static_cast<uint32_t>(rowPadding);
-                pix.sizeimage = pix.pixelformat == V4L2_PIX_FMT_YUYV
-                                    ? pix.bytesperline * pix.height
-                                    : pix.bytesperline * pix.height + (pix.bytesperline / 2) * (pix.height / 2) * 2;
+                pix.sizeimage =
+                    pix.pixelformat == V4L2_PIX_FMT_YUYV
+                        ? pix.bytesperline * pix.height
+                        : pix.bytesperline * pix.height + (pix.bytesperline / 2) * (pix.height / 2) * 2;
                 current_ = pix;
                 return 0;
             }
@@ -191,7 +193,9 @@ class FakeDevice : public V4l2Layer {
     }
 
     // The bytes of a picture row `row` of frame `k` (padding bytes are 0xEE).
-    static uint8_t Sample(uint64_t k, size_t row, size_t column) { return static_cast<uint8_t>(k * 7 + row * 3 + column); }
+    static uint8_t Sample(uint64_t k, size_t row, size_t column) {
+        return static_cast<uint8_t>(k * 7 + row * 3 + column);
+    }
 
   private:
     static constexpr uint32_t kOffsetStep = 0x100000;
@@ -202,7 +206,8 @@ class FakeDevice : public V4l2Layer {
     void Fill(std::vector<uint8_t>& data, uint64_t k) {
         std::fill(data.begin(), data.end(), 0xEE);
         const size_t stride = current_.bytesperline;
-        const size_t rowBytes = current_.pixelformat == V4L2_PIX_FMT_YUYV ? current_.width * 2 : current_.width;
+        const size_t rowBytes =
+            current_.pixelformat == V4L2_PIX_FMT_YUYV ? current_.width * 2 : current_.width;
         size_t at = 0, row = 0;
         for (size_t r = 0; r < current_.height; ++r, ++row, at += stride) {
             for (size_t c = 0; c < rowBytes; ++c) data[at + c] = Sample(k, row, c);
@@ -263,7 +268,8 @@ TEST(V4l2Formats, MappingBothWays) {
     EXPECT_EQ(FourccOfV4l2(V4L2_PIX_FMT_YUYV), kFourccYUY2);
     EXPECT_EQ(FourccOfV4l2(V4L2_PIX_FMT_UYVY), kFourccUYVY);
     EXPECT_EQ(FourccOfV4l2(V4L2_PIX_FMT_BGR24), kFourccRGB24);
-    for (uint32_t f : {kFourccI420, kFourccYV12, kFourccYUY2, kFourccUYVY, kFourccRGB24, kFourccYVU9, kFourccY41P}) {
+    for (uint32_t f :
+         {kFourccI420, kFourccYV12, kFourccYUY2, kFourccUYVY, kFourccRGB24, kFourccYVU9, kFourccY41P}) {
         EXPECT_EQ(FourccOfV4l2(V4l2OfFourcc(f)), f) << FourccText(f);
     }
     // Formats without a name of ours keep the device's code (and are refused for capture).
@@ -334,7 +340,8 @@ TEST(V4l2Negotiation, FormatsSizesAndTheDevicesChoice) {
     EXPECT_EQ(formats[1].fourcc, kFourccI420);
     EXPECT_TRUE(formats[1].customSizes);
     // A range lists its ends and the common sizes that lie on its steps.
-    EXPECT_EQ(formats[1].sizes, (std::vector<FrameSize>{{160, 120}, {176, 144}, {320, 240}, {352, 288}, {640, 480}}));
+    EXPECT_EQ(formats[1].sizes,
+              (std::vector<FrameSize>{{160, 120}, {176, 144}, {320, 240}, {352, 288}, {640, 480}}));
     EXPECT_EQ(formats[2].fourcc, static_cast<uint32_t>(V4L2_PIX_FMT_MJPEG));
 
     // The device settles on its nearest size.
@@ -395,7 +402,8 @@ TEST(V4l2Streaming, PaddedRowsAreRemovedAndBadBuffersDropped) {
         ASSERT_EQ(frame.size(), 176u * 144 * 2);
         bool same = true;
         for (size_t row = 0; row < 144 && same; ++row) {
-            for (size_t c = 0; c < 352; ++c) same = same && frame[row * 352 + c] == FakeDevice::Sample(deviceFrames[i], row, c);
+            for (size_t c = 0; c < 352; ++c)
+                same = same && frame[row * 352 + c] == FakeDevice::Sample(deviceFrames[i], row, c);
         }
         EXPECT_TRUE(same) << "frame " << i;
     }
