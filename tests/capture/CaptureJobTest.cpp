@@ -377,6 +377,40 @@ TEST(CaptureEncoding, BitstreamDecodesWithFfmpeg) {
     }
 }
 
+TEST(CaptureEncoding, SnrLinesAndTheirAverage) {
+    const std::string dir = testsupport::MakeTempDir("capture-snr");
+    auto job = PatternJob(kFourccI420);
+    Recorder recorder;
+    CaptureConfig config;
+    config.outputPath = dir + "/live.263";
+    config.encode = true;
+    config.settings = CaptureSettings(4);
+    config.settings.general.ShowSNR = 1;
+    config.settings.general.LogInfoCoder = 0;
+    std::string error;
+    ASSERT_TRUE(job->Start(config, recorder, &error)) << error;
+    EXPECT_EQ(job->Wait().status, JobStatus::kCompleted);
+    // Only the SNR lines: five frame lines and the average of their values.
+    ASSERT_EQ(recorder.lines.size(), 6u);
+    double sumY = 0.0;
+    for (int n = 0; n < 5; ++n) {
+        int frame = -1;
+        unsigned bytes = 0;
+        double y = 0, u = 0, v = 0;
+        ASSERT_EQ(std::sscanf(recorder.lines[n].c_str(),
+                              "-> Frame %d (%u bytes), SNR_Y = %lf, SNR_U = %lf, SNR_V = %lf", &frame, &bytes,
+                              &y, &u, &v),
+                  5)
+            << recorder.lines[n];
+        EXPECT_EQ(frame, n);
+        EXPECT_GT(y, 28.0);
+        sumY += y;
+    }
+    double averageY = 0;
+    ASSERT_EQ(std::sscanf(recorder.lines[5].c_str(), "-> Average SNR: SNR_Y = %lf", &averageY), 1);
+    EXPECT_NEAR(averageY, sumY / 5, 0.01);
+}
+
 TEST(CaptureEncoding, OutputThatCannotBeCreatedStartsNothing) {
     auto job = PatternJob(kFourccI420);
     Recorder recorder;
