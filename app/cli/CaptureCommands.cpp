@@ -227,8 +227,13 @@ CaptureCommands::CaptureCommands(CLI::App& app) {
     capture_->add_flag("--encode", options_.encode, "Encode into an H.263+ bitstream instead of a raw file");
     capture_->add_option("-o,--output", options_.output, "Raw YUV file, or with --encode the .263 file")
         ->required();
-    capture_->add_option("--set", options_.overrides, "Override a setting for this run: Group/Name=VALUE")
-        ->type_name("KEY=VALUE");
+    capture_
+        ->add_option("--set", options_.overrides,
+                     "Override a setting for this run, one per --set: Group/Name=VALUE")
+        ->type_name("KEY=VALUE")
+        ->expected(1)
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     sources_ = app.add_subcommand("sources", "List the video sources with their formats and sizes");
 }
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <thread>
 
@@ -24,6 +25,22 @@ void PrintError(const std::string& message) {
     std::fprintf(stderr, "tessaro-cli: %s\n", message.c_str());
 }
 
+// The slice length of a run; the settings sheet sets it too, and it is never stored.
+constexpr const char* kSliceLengthKey = "Advanced/MBlocksPerSlice";
+
+// Decimal digits only (no sign, no spaces, nothing after), within minimum..maximum.
+bool ParseWholeNumber(const std::string& text, long long minimum, long long maximum, int* out) {
+    if (text.empty() || text.size() > 18) return false;
+    long long value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + (c - '0');
+    }
+    if (value < minimum || value > maximum) return false;
+    *out = static_cast<int>(value);
+    return true;
+}
+
 // The user's settings file, with problems reported on standard error.
 class UserStore {
   public:
@@ -32,12 +49,22 @@ class UserStore {
     }
     FileSettingsStore& File() { return file_; }
 
-    // The stored values with this run's overrides; false after a bad override.
-    bool Values(const std::vector<std::string>& overrides, SettingsMap* values) {
+    // The stored values with this run's overrides; false after a bad override. The slice length,
+    // which is no stored setting, goes to `sliceLength` (0 when not given).
+    bool Values(const std::vector<std::string>& overrides, SettingsMap* values, int* sliceLength) {
         SettingsMap extra;
+        *sliceLength = 0;
         for (const std::string& item : overrides) {
             const size_t eq = item.find('=');
             const std::string key = item.substr(0, eq);
+            if (eq != std::string::npos && key == kSliceLengthKey) {
+                if (!ParseWholeNumber(item.substr(eq + 1), 1, INT32_MAX, sliceLength)) {
+                    PrintError(std::string(kSliceLengthKey) +
+                               " must be a whole number of at least 1: " + item.substr(eq + 1));
+                    return false;
+                }
+                continue;
+            }
             const SettingInfo* info = FindSetting(key);
             if (eq == std::string::npos || !info) {
                 PrintError("--set expects Group/Name=VALUE with a known setting: " + item);
@@ -69,10 +96,11 @@ class CliHost : public VideoFileHost {
             PrintError(title + ": give the picture size with --size WxH");
             return false;
         }
-        // A size that is given but not of the form WxH is an invalid size, not a missing one.
-        char x = 0;
-        char rest = 0;
-        if (std::sscanf(size_.c_str(), "%d%c%d%c", width, &x, height, &rest) != 3 || (x != 'x' && x != 'X')) {
+        // A size that is given but not of the form WxH (or too large for a number) is an invalid
+        // size, not a missing one.
+        const size_t x = size_.find_first_of("xX");
+        if (x == std::string::npos || !ParseWholeNumber(size_.substr(0, x), 0, INT32_MAX, width) ||
+            !ParseWholeNumber(size_.substr(x + 1), 0, INT32_MAX, height)) {
             *width = *height = 0;
         }
         return true;
@@ -140,10 +168,11 @@ const char* FormatName(int format) {
 struct RunSettings {
     SettingsMap values;
     CodecSettings settings;
+    int sliceLength = 0;  // --set Advanced/MBlocksPerSlice; 0: one macroblock row
 
     bool Load(const CommonOptions& common) {
         UserStore store;
-        if (!store.Values(common.overrides, &values)) return false;
+        if (!store.Values(common.overrides, &values, &sliceLength)) return false;
         settings = LoadSettings(values);
         return true;
     }
@@ -179,7 +208,18 @@ int RunEncode(const EncodeOptions& options, const CommonOptions& common) {
     VideoFile input(settings.frameRateIndex);
     if (!OpenForCommand(input, options.input, &host, Expect::kRaw)) return 1;
     if (options.start >= 0) settings.coder.StartFrame = options.start;
-    if (options.end >= 0) settings.coder.EndFrame = options.end;
+    // Without --end every frame is encoded, however many; the 1,000-frame window is the settings
+    // sheet's.
+    settings.coder.EndFrame = options.end >= 0 ? options.end : input.frameCount() - 1;
+    if (run.sliceLength > 0) {
+        const int macroblocks = ((input.width() + 15) / 16) * ((input.height() + 15) / 16);
+        if (run.sliceLength > macroblocks) {
+            PrintError(Format("%s must be 1 to %d for %s, not %d", kSliceLengthKey, macroblocks,
+                              options.input.c_str(), run.sliceLength));
+            return 2;
+        }
+        settings.coder.MBlocksPerSlice = run.sliceLength;
+    }
     // An --end past the last frame is clamped by the job; a range that would code nothing is refused.
     const int lastFrame = input.frameCount() - 1;
     if (settings.coder.StartFrame > lastFrame) {
@@ -238,7 +278,14 @@ int RunDecode(const std::string& inputPath, const std::string& output, const Com
     }
     const JobResult& result = job.Wait();
     if (!result.completed && settings.general.LogInfoCoder == 0) PrintError("decoding terminated");
-    return result.completed ? 0 : 1;
+    if (!result.completed) return 1;
+    // A stream that decoded only in part is told apart from a clean one.
+    if (result.skippedPictures + result.damagedPictures > 0) {
+        PrintError(Format("%d pictures of %s were lost", result.skippedPictures + result.damagedPictures,
+                          inputPath.c_str()));
+        return 3;
+    }
+    return 0;
 }
 
 int RunCompare(const std::string& firstPath, const std::string& secondPath, const CommonOptions& common) {
@@ -351,7 +398,7 @@ int RunSettingsSet(const std::string& key, const std::string& value) {
 
 int RunSettingsReset() {
     UserStore store;
-    return store.File().Update([](SettingsMap& values) { values.clear(); }) ? 0 : 1;
+    return store.File().Reset() ? 0 : 1;
 }
 
 }  // namespace tessaro::cli

@@ -1,6 +1,8 @@
 // tessaro-cli: encode, decode and compare sequences, inspect files, manage the settings.
 #include <CLI/CLI.hpp>
 
+#include <cstdio>
+
 #include "CaptureCommands.h"
 #include "Commands.h"
 
@@ -9,11 +11,20 @@ int main(int argc, char** argv) {
     CLI::App app{"Tessaro: H.263+ encoding, decoding and comparison without a window"};
     app.require_subcommand(1);
     app.set_help_all_flag("--help-all", "Help for every command");
+    app.footer(
+        "Exit status: 0 success; 1 failure (a file, a setting or the codec); 2 usage error; 3 decode only: "
+        "the stream is damaged and pictures were lost (the output holds the rest).");
 
     CommonOptions common;
     auto addSet = [&](CLI::App* command) {
-        command->add_option("--set", common.overrides, "Override a setting for this run: Group/Name=VALUE")
-            ->type_name("KEY=VALUE");
+        command
+            ->add_option("--set", common.overrides,
+                         "Override a setting for this run, one per --set: Group/Name=VALUE (also "
+                         "Advanced/MBlocksPerSlice, which is never stored)")
+            ->type_name("KEY=VALUE")
+            ->expected(1)
+            ->allow_extra_args(false)
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     };
     auto addSize = [&](CLI::App* command) {
         command->add_option("--size", common.size, "Picture size of .cst files")->type_name("WxH");
@@ -24,12 +35,14 @@ int main(int argc, char** argv) {
     enc->add_option("INPUT", encode.input, "Raw sequence (.sqcif .qcif .cif .4cif .16cif .cst)")->required();
     enc->add_option("-o,--output", encode.output,
                     "Bitstream file (default: General/DefaultOutputFile, else INPUT.263)");
-    enc->add_option("--start", encode.start, "First frame of the range")->check(CLI::NonNegativeNumber);
-    enc->add_option("--end", encode.end, "Last frame of the range")->check(CLI::NonNegativeNumber);
+    enc->add_option("--start", encode.start, "First frame of the range")->check(CLI::Range(0, 2147483647));
+    enc->add_option("--end", encode.end, "Last frame of the range (default: the last frame of INPUT)")
+        ->check(CLI::Range(0, 2147483647));
     enc->add_option("--recon", encode.recon,
                     "Write the reconstructed pictures (display order) to this raw file");
-    enc->add_flag("--b-picture-snr", encode.bPictureSnr,
-                  "With B-pictures and General/ShowSNR, give every coded picture its SNR line (coding order)");
+    enc->add_flag(
+        "--b-picture-snr", encode.bPictureSnr,
+        "With B-pictures and General/ShowSNR, give every coded picture its SNR line (coding order)");
     addSize(enc);
     addSet(enc);
 
@@ -72,7 +85,17 @@ int main(int argc, char** argv) {
     CLI::App* reset = settings->add_subcommand("reset", "Remove every stored setting");
 
     CaptureCommands capture(app);
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        // One plain line and the usage status, whatever CLI11's own code for the error.
+        std::fprintf(stderr, "tessaro-cli: %s (see: tessaro-cli --help)\n", e.what());
+        return 2;
+    }
     if (capture.Chosen()) return capture.Run();
 
     if (*enc) return RunEncode(encode, common);

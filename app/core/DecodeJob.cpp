@@ -23,6 +23,11 @@ struct DecoderDeleter {
 // The largest picture a stream can announce (2048 x 1152, 4:2:0).
 constexpr uint32_t kMaxPictureBytes = 2048u * 1152u * 3u / 2u;
 
+// Pictures the decoder passed over, by reason.
+struct LostPictures {
+    int unsupported = 0, formatChanged = 0, badSize = 0;
+};
+
 }  // namespace
 
 bool DecodeJob::Start(const DecodeJobConfig& config, JobObserver& observer, std::string* error) {
@@ -51,12 +56,13 @@ void DecodeJob::Run() {
 
     if (general.ShowProgress) out.ProgressStart("Decoding:", 0, 100);
     std::string failure;
-    std::vector<uint8_t> stream;
-    if (file.bitstreamSize() >= 0xFFFFFFFFu || !file.ReadWholeBitstream(&stream)) {
+    // The stream is mapped, not copied: a large stream needs no memory of its size.
+    const uint8_t* stream = file.bitstreamSize() < 0xFFFFFFFFu ? file.MapBitstream() : nullptr;
+    size_t size = stream ? static_cast<size_t>(file.bitstreamSize()) : 0;
+    if (!stream) {
         failure = "Error Opening " + inputPath;
         out.Error(failure);
         running_.store(false);
-        stream.clear();
     }
     int fd = -1;
     std::string outputPath = config_.outputPath;
@@ -87,13 +93,26 @@ void DecodeJob::Run() {
     uint32_t position = 0, pictureBytes = 0;
     int pictures = 0, written = 0;
     Clock::duration decodeTime{};
-    const size_t size = stream.size();
+    LostPictures lost;
     while (position < size && running_.load()) {
         const uint32_t before = position;
         const Clock::time_point t0 = Clock::now();
-        const uint8_t* picture = r263iri::DecodePicture(*decoder, stream.data(), size, &position,
-                                                        &pictureBytes, position == 0 ? 1 : 0);
+        const uint8_t* picture =
+            r263iri::DecodePicture(*decoder, stream, size, &position, &pictureBytes, position == 0 ? 1 : 0);
         decodeTime += Clock::now() - t0;
+        switch (r263iri::DecoderGetInfo(*decoder).lastStatus) {
+            case r263iri::DecodeStatus::kUnsupportedMode:
+                ++lost.unsupported;
+                break;
+            case r263iri::DecodeStatus::kFormatChanged:
+                ++lost.formatChanged;
+                break;
+            case r263iri::DecodeStatus::kBadPictureSize:
+                ++lost.badSize;
+                break;
+            default:
+                break;
+        }
         if (pictureBytes == 0xFFFFFFFFu) {  // the decoder could not allocate its stores
             failure = "The decoder could not allocate its picture stores";
             running_.store(false);
@@ -149,6 +168,17 @@ void DecodeJob::Run() {
 
     const bool completed = running_.load();
     if (general.LogInfoCoder) {
+        // Pictures the stream held but the output lacks, by the decoder's reason (a clean stream
+        // logs none of these lines).
+        const struct {
+            int count;
+            const char* reason;
+        } lines[] = {{lost.unsupported, "a mode this decoder does not implement"},
+                     {lost.formatChanged, "a picture format other than the first picture's"},
+                     {lost.badSize, "an impossible picture size"}};
+        for (const auto& line : lines) {
+            if (line.count > 0) out.Log(Format("-> Pictures skipped: %d (%s)", line.count, line.reason));
+        }
         if (completed) {
             const double ms = std::chrono::duration<double, std::milli>(decodeTime).count();
             out.Log(
@@ -164,6 +194,7 @@ void DecodeJob::Run() {
     }
     if (general.ShowProgress) out.ProgressStop();
     result_.frames = written;
+    result_.skippedPictures = lost.unsupported + lost.formatChanged + lost.badSize;
     result_.outputPath = outputPath;
     result_.outputBytes = static_cast<uint64_t>(written) * pictureBytes;
     Finish(out, completed, failure);

@@ -102,9 +102,12 @@ FileState ReadSettingsFile(const std::string& path, SettingsMap* values, std::st
         }
     }
     close(fd);
-    if (!ParseSettings(text, values)) {
-        values->clear();
-        *why = "not a settings file";
+    int badLines = 0;
+    if (!ParseSettings(text, values, &badLines)) {
+        // The lines that could be read still count: one bad line costs that line only.
+        *why = badLines > 0
+                   ? std::to_string(badLines) + (badLines == 1 ? " line" : " lines") + " not understood"
+                   : std::string("not a settings file");
         return FileState::kCorrupt;
     }
     return FileState::kOk;
@@ -202,8 +205,10 @@ std::string SerializeSettings(const SettingsMap& values) {
     return out;
 }
 
-bool ParseSettings(const std::string& text, SettingsMap* values) {
+bool ParseSettings(const std::string& text, SettingsMap* values, int* badLines) {
     values->clear();
+    int bad = 0;
+    if (badLines) *badLines = 0;
     if (text.find('\0') != std::string::npos) return false;
     std::string group;
     size_t pos = 0;
@@ -216,18 +221,31 @@ bool ParseSettings(const std::string& text, SettingsMap* values) {
         const std::string trimmed = Trim(line);
         if (trimmed.empty() || trimmed[0] == '#' || trimmed[0] == ';') continue;
         if (trimmed[0] == '[') {
-            if (trimmed.back() != ']') return false;
-            group = Trim(trimmed.substr(1, trimmed.size() - 2));
-            if (group.empty() || group.find('/') != std::string::npos) return false;
+            // A broken group line leaves the lines under it without a group: they are skipped
+            // (and not counted again) until the next good group line.
+            group.clear();
+            if (trimmed.back() != ']') {
+                ++bad;
+                continue;
+            }
+            const std::string name = Trim(trimmed.substr(1, trimmed.size() - 2));
+            if (name.empty() || name.find('/') != std::string::npos) {
+                ++bad;
+                continue;
+            }
+            group = name;
             continue;
         }
         size_t eq = line.find('=');
-        if (eq == std::string::npos || group.empty()) return false;
-        const std::string name = Trim(line.substr(0, eq));
-        if (name.empty() || name.find('/') != std::string::npos) return false;
+        const std::string name = eq == std::string::npos ? std::string() : Trim(line.substr(0, eq));
+        if (group.empty() || name.empty() || name.find('/') != std::string::npos) {
+            ++bad;
+            continue;
+        }
         (*values)[group + "/" + name] = Unescape(line.substr(eq + 1));
     }
-    return true;
+    if (badLines) *badLines = bad;
+    return bad == 0;
 }
 
 SettingsMap FileSettingsStore::ReadAll() {
@@ -235,12 +253,13 @@ SettingsMap FileSettingsStore::ReadAll() {
     std::string why;
     FileState state = ReadSettingsFile(path_, &values, &why);
     if (state != FileState::kOk && state != FileState::kMissing) {
-        Report("settings file " + path_ + " cannot be used (" + why + "); defaults apply");
+        Report("settings file " + path_ + " cannot be used in full (" + why + "); " +
+               (values.empty() ? "defaults apply" : "the readable settings apply"));
     }
     return values;
 }
 
-bool FileSettingsStore::Update(const std::function<void(SettingsMap&)>& edit) {
+bool FileSettingsStore::Write(const std::function<void(SettingsMap&)>& edit, bool rewriteDamaged) {
     const std::string folder = FolderOf(path_);
     if (!MakeFolders(folder)) {
         Report("settings not saved: cannot create folder " + folder);
@@ -258,15 +277,21 @@ bool FileSettingsStore::Update(const std::function<void(SettingsMap&)>& edit) {
         Report("settings not saved: " + path_ + " is " + why);
         return false;
     }
+    if (state == FileState::kUnreadable) {
+        // A file the user cannot read (its permissions) is not damaged: it is left alone.
+        Report("settings not saved: " + path_ + " cannot be read (" + why + "); it is left as it is");
+        return false;
+    }
     SettingsMap next = current;
     edit(next);
-    if (next == current) return true;  // nothing differs: the file is not touched
+    // Nothing differs: the file is not touched, unless it is damaged and gets rewritten clean.
+    if (next == current && !(rewriteDamaged && state == FileState::kCorrupt)) return true;
 
     if (state == FileState::kOk && IsReadOnly(path_)) {
         Report("settings not saved: " + path_ + " is read-only");
         return false;
     }
-    if (state == FileState::kCorrupt || state == FileState::kUnreadable) {
+    if (state == FileState::kCorrupt) {
         // Keep the damaged file: move it aside rather than writing over it.
         const std::string backup = BackupName(path_);
         if (rename(path_.c_str(), backup.c_str()) != 0) {

@@ -70,10 +70,16 @@ class FileSettingsStore : public SettingsStore {
   public:
     explicit FileSettingsStore(std::string path) : path_(std::move(path)) {}
     SettingsMap ReadAll() override;
-    bool Update(const std::function<void(SettingsMap&)>& edit) override;
+    bool Update(const std::function<void(SettingsMap&)>& edit) override { return Write(edit, false); }
+    // Removes every stored setting; a damaged file is moved aside and a clean one written.
+    bool Reset() {
+        return Write([](SettingsMap& values) { values.clear(); }, true);
+    }
     const std::string& Path() const { return path_; }
 
   private:
+    // An unchanged file is not touched, unless `rewriteDamaged` and it is damaged.
+    bool Write(const std::function<void(SettingsMap&)>& edit, bool rewriteDamaged);
     std::string path_;
 };
 
@@ -82,6 +88,8 @@ std::string DefaultSettingsPath();
 
 // The text form of the file. Parse returns false for text that is not a settings file.
 std::string SerializeSettings(const SettingsMap& values);
-bool ParseSettings(const std::string& text, SettingsMap* values);
+// Reads the lines it understands into `values`; false when any line was not understood (their
+// count goes to `badLines`) or the text is not a settings file at all.
+bool ParseSettings(const std::string& text, SettingsMap* values, int* badLines = nullptr);
 
 }  // namespace tessaro

@@ -1,6 +1,7 @@
 #include "VideoFile.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -127,6 +128,7 @@ VideoFile::~VideoFile() {
 }
 
 void VideoFile::Close() {
+    UnmapBitstream();
     if (fd_ >= 0) close(fd_);
     fd_ = -1;
     isRaw_ = false;
@@ -276,6 +278,22 @@ bool VideoFile::ReadWholeBitstream(std::vector<uint8_t>* out) const {
         return false;
     }
     return ReadAt(fd_, out->data(), out->size(), 0);
+}
+
+const uint8_t* VideoFile::MapBitstream() {
+    UnmapBitstream();
+    if (!isBitstream_ || fd_ < 0 || bitstreamSize_ == 0) return nullptr;
+    void* p = mmap(nullptr, static_cast<size_t>(bitstreamSize_), PROT_READ, MAP_PRIVATE, fd_, 0);
+    if (p == MAP_FAILED) return nullptr;
+    mapping_ = p;
+    mappedBytes_ = static_cast<size_t>(bitstreamSize_);
+    return static_cast<const uint8_t*>(p);
+}
+
+void VideoFile::UnmapBitstream() {
+    if (mapping_) munmap(mapping_, mappedBytes_);
+    mapping_ = nullptr;
+    mappedBytes_ = 0;
 }
 
 }  // namespace tessaro

@@ -64,6 +64,10 @@ class VideoFile {
     const uint8_t* ReadFrame(int64_t k);
     // The whole bitstream (bitstreamSize bytes); false on a read error.
     bool ReadWholeBitstream(std::vector<uint8_t>* out) const;
+    // The whole bitstream mapped read-only into memory, so that a large stream costs no copy;
+    // nullptr when it cannot be mapped. Valid until UnmapBitstream(), Close() or the next open.
+    const uint8_t* MapBitstream();
+    void UnmapBitstream();
 
     void SetFrameRateIndex(int index);
 
@@ -101,6 +105,8 @@ class VideoFile {
     uint64_t fileSize_ = 0, bitstreamSize_ = 0;
     uint32_t fourcc_ = 0;
     uint64_t device_ = 0, inode_ = 0;
+    void* mapping_ = nullptr;
+    size_t mappedBytes_ = 0;
     int format_ = 0, width_ = 0, height_ = 0;
     int64_t frameBytes_ = 0;
     int frameCount_ = 0;
