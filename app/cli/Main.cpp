@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "CaptureCommands.h"
 #include "Commands.h"
 
 int main(int argc, char** argv) {
@@ -83,6 +84,7 @@ int main(int argc, char** argv) {
     set->add_option("VALUE", setValue, "New value (-1: the default)")->required();
     CLI::App* reset = settings->add_subcommand("reset", "Remove every stored setting");
 
+    CaptureCommands capture(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -94,6 +96,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tessaro-cli: %s (see: tessaro-cli --help)\n", e.what());
         return 2;
     }
+    if (capture.Chosen()) return capture.Run();
 
     if (*enc) return RunEncode(encode, common);
     if (*dec) return RunDecode(decodeInput, decodeOutput, common);
