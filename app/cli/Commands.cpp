@@ -231,7 +231,11 @@ int RunDecode(const std::string& inputPath, const std::string& output, const Com
     ConsoleObserver observer;
     DecodeJob job;
     StopOnSignal stopper(job);
-    if (!job.Start(config, observer)) return 1;
+    std::string error;
+    if (!job.Start(config, observer, &error)) {
+        PrintError(error.empty() ? inputPath + " is not an H.263 bitstream" : error);
+        return 1;
+    }
     const JobResult& result = job.Wait();
     if (!result.completed && settings.general.LogInfoCoder == 0) PrintError("decoding terminated");
     return result.completed ? 0 : 1;

@@ -19,7 +19,7 @@ bool CompareJob::Start(const VideoFile& first, const VideoFile& second, JobObser
     first_ = &first;
     second_ = &second;
     observer_ = &observer;
-    Launch();
+    Launch(observer);
     return true;
 }
 
@@ -33,9 +33,11 @@ void CompareJob::Run() {
         frameB(static_cast<size_t>(b.frameBytes()));
     double sumY = 0.0, sumU = 0.0, sumV = 0.0;
     int compared = 0;
+    std::string failure;
     for (int i = 0; i < n && running_.load(); ++i) {
         if (!a.ReadFrame(i, frameA.data()) || !b.ReadFrame(i, frameB.data())) {
-            out.Error(Format("Error reading frame %d of %s and %s", i, a.name().c_str(), b.name().c_str()));
+            failure = Format("Error reading frame %d of %s and %s", i, a.name().c_str(), b.name().c_str());
+            out.Error(failure);
             running_.store(false);
             break;
         }
@@ -55,10 +57,8 @@ void CompareJob::Run() {
                    sumU / compared, sumV / compared));
     out.Log(Format("-> Total frames compared: %d", compared));
     out.Log("");
-    result_.completed = running_.load();
     result_.frames = compared;
-    running_.store(false);
-    out.Finished(result_);
+    Finish(out, running_.load(), failure);
 }
 
 }  // namespace tessaro

@@ -9,8 +9,9 @@
 
 namespace tessaro {
 
-class CompareJob : public Job {
+class CompareJob final : public Job {
   public:
+    ~CompareJob() override { StopAndJoin(); }
     // Starts the worker on two open raw sequences (both must outlive the run). When their formats
     // or sizes differ, reports "Can't compare video files of\ndifferent formats/frame sizes"
     // through observer.Error(), logs nothing and returns false.

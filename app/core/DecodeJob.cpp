@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+
 #include <chrono>
 #include <memory>
 #include <vector>
@@ -23,12 +25,21 @@ constexpr uint32_t kMaxPictureBytes = 2048u * 1152u * 3u / 2u;
 
 }  // namespace
 
-bool DecodeJob::Start(const DecodeJobConfig& config, JobObserver& observer) {
+bool DecodeJob::Start(const DecodeJobConfig& config, JobObserver& observer, std::string* error) {
     Wait();
     if (!config.input || !config.input->isBitstream()) return false;
+    if (!config.outputPath.empty()) {
+        const FileIdentity output = IdentifyPath(config.outputPath);
+        if (output.regular && output == IdentifyRegularFile(config.input->device(), config.input->inode())) {
+            const std::string message = "Error Opening " + config.outputPath +
+                                        ": it is the same file as the input " + config.input->name();
+            if (error) *error = message;
+            return false;
+        }
+    }
     config_ = config;
     observer_ = &observer;
-    Launch();
+    Launch(observer);
     return true;
 }
 
@@ -39,20 +50,29 @@ void DecodeJob::Run() {
     const std::string inputPath = file.name();
 
     if (general.ShowProgress) out.ProgressStart("Decoding:", 0, 100);
+    std::string failure;
     std::vector<uint8_t> stream;
     if (file.bitstreamSize() >= 0xFFFFFFFFu || !file.ReadWholeBitstream(&stream)) {
-        out.Error("Error Opening " + inputPath);
+        failure = "Error Opening " + inputPath;
+        out.Error(failure);
         running_.store(false);
         stream.clear();
     }
     int fd = -1;
     std::string outputPath = config_.outputPath;
     if (running_.load()) {
-        const bool created = outputPath.empty()
-                                 ? CreateDecodedOutput(inputPath, file.decodedName(), &outputPath, &fd)
-                                 : CreateNamedOutput(outputPath, &fd);
+        std::string openError;
+        bool created = false;
+        if (outputPath.empty()) {
+            created = CreateDecodedOutput(inputPath, file.decodedName(), &outputPath, &fd);
+            if (!created) openError = "Error Opening " + file.decodedName();
+        } else if (named_.Open(outputPath, &openError)) {
+            created = true;
+            fd = named_.fd();
+        }
         if (!created) {
-            out.Error("Error Opening " + (outputPath.empty() ? file.decodedName() : outputPath));
+            failure = openError;
+            out.Error(failure);
             running_.store(false);
         }
     }
@@ -75,12 +95,17 @@ void DecodeJob::Run() {
                                                         &pictureBytes, position == 0 ? 1 : 0);
         decodeTime += Clock::now() - t0;
         if (pictureBytes == 0xFFFFFFFFu) {  // the decoder could not allocate its stores
+            failure = "The decoder could not allocate its picture stores";
             running_.store(false);
             break;
         }
         if (picture) {
-            if (pictureBytes == 0 || pictureBytes > kMaxPictureBytes ||
-                !WriteFully(fd, picture, pictureBytes)) {
+            if (pictureBytes == 0 || pictureBytes > kMaxPictureBytes) {
+                failure = "The decoder gave a picture of an impossible size";
+                running_.store(false);
+            } else if (!WriteFully(fd, picture, pictureBytes)) {
+                failure = "Error writing " + outputPath + ": " + SystemReason(errno);
+                out.Error(failure);
                 running_.store(false);
             } else {
                 ++written;
@@ -93,15 +118,34 @@ void DecodeJob::Run() {
     // The last anchor picture; this also runs after a stop.
     const uint8_t* last = decoder ? r263iri::DecoderFlush(*decoder) : nullptr;
     ++pictures;
-    if (!last || pictureBytes == 0 || pictureBytes > kMaxPictureBytes || fd < 0 ||
-        !WriteFully(fd, last, pictureBytes)) {
+    if (!last || pictureBytes == 0 || pictureBytes > kMaxPictureBytes || fd < 0) {
+        if (failure.empty() && !StopRequested()) failure = "The stream holds no picture to decode";
+        running_.store(false);
+    } else if (!WriteFully(fd, last, pictureBytes)) {
+        if (failure.empty()) {
+            failure = "Error writing " + outputPath + ": " + SystemReason(errno);
+            out.Error(failure);
+        }
         running_.store(false);
     } else {
         ++written;
     }
     if (decoder) r263iri::DecoderClose(*decoder);
     file.Close();
-    if (fd >= 0 && close(fd) != 0) running_.store(false);
+    // What was decoded is kept, also after a stop; an output whose writing failed is dropped, and
+    // a named file it would have replaced stays as it was.
+    const bool writeFailed = failure.rfind("Error writing ", 0) == 0;
+    std::string closeError;
+    if (named_.fd() >= 0) {
+        if (writeFailed || written == 0) {
+            named_.Discard();
+        } else if (!named_.Commit(&closeError) && failure.empty()) {
+            failure = closeError;
+        }
+    } else if (fd >= 0 && close(fd) != 0 && failure.empty()) {
+        failure = "Error writing " + outputPath + ": " + SystemReason(errno);
+    }
+    if (!failure.empty()) running_.store(false);
 
     const bool completed = running_.load();
     if (general.LogInfoCoder) {
@@ -119,12 +163,10 @@ void DecodeJob::Run() {
         }
     }
     if (general.ShowProgress) out.ProgressStop();
-    result_.completed = completed;
     result_.frames = written;
     result_.outputPath = outputPath;
-    result_.outputBytes = 0;
-    running_.store(false);
-    out.Finished(result_);
+    result_.outputBytes = static_cast<uint64_t>(written) * pictureBytes;
+    Finish(out, completed, failure);
 }
 
 }  // namespace tessaro

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "Job.h"
+#include "OutputFiles.h"
 #include "Settings.h"
 #include "VideoFile.h"
 
@@ -18,15 +19,18 @@ struct DecodeJobConfig {
     CodecSettings settings;
 };
 
-class DecodeJob : public Job {
+class DecodeJob final : public Job {
   public:
-    // Starts the worker. False when `input` is not an opened bitstream.
-    bool Start(const DecodeJobConfig& config, JobObserver& observer);
+    ~DecodeJob() override { StopAndJoin(); }
+    // Starts the worker. False when `input` is not an opened bitstream, or (with `error` saying
+    // so) when the named output is the bitstream itself; nothing is created then.
+    bool Start(const DecodeJobConfig& config, JobObserver& observer, std::string* error = nullptr);
 
   private:
     void Run() override;
     DecodeJobConfig config_;
     JobObserver* observer_ = nullptr;
+    OutputFile named_;  // a named output, written under a temporary name until the end
 };
 
 }  // namespace tessaro

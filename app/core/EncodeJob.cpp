@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstring>
@@ -19,10 +20,6 @@ namespace tessaro {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-struct EncoderDeleter {
-    void operator()(r263avo::Encoder* e) const { r263avo::EncoderDestroy(e); }
-};
 
 // Collects the reconstructed pictures (which come in coding order when B-pictures are on) and
 // writes them in display order, cropped to the input size.
@@ -59,12 +56,16 @@ class ReconWriter {
         WriteBefore(INT32_MAX);
         return ok_;
     }
+    int Error() const { return error_; }
 
   private:
     void WriteBefore(int limit) {
         while (!pending_.empty() && pending_.begin()->first < limit) {
             const auto& frame = pending_.begin()->second;
-            ok_ = ok_ && WriteFully(fd_, frame.data(), frame.size());
+            if (ok_ && !WriteFully(fd_, frame.data(), frame.size())) {
+                ok_ = false;
+                error_ = errno;
+            }
             pending_.erase(pending_.begin());
         }
     }
@@ -74,18 +75,65 @@ class ReconWriter {
     std::set<int> outstanding_;
     std::map<int, std::vector<uint8_t>> pending_;
     bool ok_ = true;
+    int error_ = 0;  // errno of the failed write
 };
+
+// The setting that keeps the encoder from coding `p`, as the user is told; empty when none of
+// the known conflicts applies.
+std::string SettingConflict(const r263avo::EncoderParams& p) {
+    if (p.Speed < 1 || p.Speed > 5) {
+        return "Coder/Speed must be 1 to 5, not " + std::to_string(p.Speed);
+    }
+    if (p.FrameRateActual < 1) {
+        return "Coder/FrameRateActual must be at least 1, not " + std::to_string(p.FrameRateActual);
+    }
+    if (p.UseTrueBPictures != 0 && p.FrameRateActual > 1) {
+        // The B-picture schedule places every input frame; a frame step would leave holes in it.
+        return "B-pictures (Advanced/UseTrueBPictures) need Coder/FrameRateActual 1, not " +
+               std::to_string(p.FrameRateActual);
+    }
+    if (p.UseSliceMode != 0 && p.MBlocksPerSlice < 1) {
+        return "slices (Advanced/UseSliceMode) need Advanced/MBlocksPerSlice of at least 1, not " +
+               std::to_string(p.MBlocksPerSlice);
+    }
+    if (p.RateControl == 1 && !(p.FrameRateTarget > 0.0f))
+        return "Coder/RateControl 1 needs a Coder/FrameRateTarget";
+    return std::string();
+}
 
 // Why the encoder refused to open, as the user is told.
 std::string RefusalMessage(const std::string& input, const r263avo::EncoderParams& p, bool created) {
     std::string message = "The encoder cannot code " + input + " with these settings";
     if (!created) return message + ": out of memory";
-    if (p.UseTrueBPictures != 0 && p.FrameRateActual > 1) {
-        // The B-picture schedule places every input frame; a frame step would leave holes in it.
-        return message + ": B-pictures (Advanced/UseTrueBPictures) need Coder/FrameRateActual 1, not " +
-               std::to_string(p.FrameRateActual);
+    const std::string conflict = SettingConflict(p);
+    if (!conflict.empty()) return message + ": " + conflict;
+    if (p.SourceFormat == kCustom) {
+        return message + Format(": the picture size %dx%d cannot be coded", p.Width, p.Height);
     }
     return message;
+}
+
+// Refuses an output that is one of the run's inputs or another of its outputs.
+bool DistinctFiles(const std::vector<std::pair<std::string, FileIdentity>>& inputs,
+                   const std::vector<std::pair<std::string, FileIdentity>>& outputs, std::string* error) {
+    for (size_t i = 0; i < outputs.size(); ++i) {
+        const auto& [path, id] = outputs[i];
+        // Devices such as /dev/null take any number of outputs.
+        if (id.exists && !id.regular) continue;
+        for (const auto& [inputPath, inputId] : inputs) {
+            if (id == inputId) {
+                *error = "Error Opening " + path + ": it is the same file as the input " + inputPath;
+                return false;
+            }
+        }
+        for (size_t j = 0; j < i; ++j) {
+            if (id == outputs[j].second) {
+                *error = "Error Opening " + path + ": it is the same file as the output " + outputs[j].first;
+                return false;
+            }
+        }
+    }
+    return true;
 }
 
 int WholeMilliseconds(Clock::duration d) {
@@ -98,27 +146,20 @@ double Milliseconds(Clock::duration d) {
 
 }  // namespace
 
+void EncodeJob::EncoderDeleter::operator()(r263avo::Encoder* e) const {
+    r263avo::EncoderDestroy(e);
+}
+
 bool EncodeJob::Start(const EncodeJobConfig& config, JobObserver& observer, std::string* error) {
     Wait();
     if (!config.input || !config.input->isRaw()) {
         *error = "Error Opening " + (config.input ? config.input->name() : std::string());
         return false;
     }
-    config_ = config;
-    observer_ = &observer;
-    if (!CreateNamedOutput(config_.outputPath, &outputFd_)) {
-        *error = "Error Opening " + config_.outputPath;
-        return false;
-    }
-    reconFd_ = -1;
-    if (!config_.reconPath.empty() && !CreateNamedOutput(config_.reconPath, &reconFd_)) {
-        close(outputFd_);
-        outputFd_ = -1;
-        *error = "Error Opening " + config_.reconPath;
-        return false;
-    }
-    const VideoFile& file = *config_.input;
-    r263avo::EncoderParams& p = config_.settings.coder;
+    // Everything is checked before any output is created, so that a refused start changes nothing.
+    EncodeJobConfig checked = config;
+    const VideoFile& file = *checked.input;
+    r263avo::EncoderParams& p = checked.settings.coder;
     const int last = std::max(file.frameCount() - 1, 0);
     p.StartFrame = std::clamp(p.StartFrame, 0, last);
     p.EndFrame = std::clamp(p.EndFrame, 0, last);
@@ -126,11 +167,45 @@ bool EncodeJob::Start(const EncodeJobConfig& config, JobObserver& observer, std:
     p.SourceFormat = file.format();
     p.Width = file.width();
     p.Height = file.height();
-    p.ComputeSnr = config_.settings.general.ShowSNR != 0 ? 1 : 0;
-    // The reconstruction file holds every picture, and B-picture SNR needs their reconstruction.
-    p.ReconstructBPictures =
-        (!config_.reconPath.empty() || (config_.snrWithBPictures && p.ComputeSnr != 0)) ? 1 : 0;
-    Launch();
+    p.ComputeSnr = checked.settings.general.ShowSNR != 0 ? 1 : 0;
+    // B-pictures are reconstructed too, so that each coded picture's report names its frame.
+    p.ReconstructBPictures = 1;
+    if (p.SourceFormat == kCustom && (p.Width % 4 != 0 || p.Height % 4 != 0)) {
+        // The picture header carries a custom size in units of 4 pixels.
+        *error = Format(
+            "The encoder cannot code %s: a custom picture size must be a multiple of 4 in width "
+            "and height, not %dx%d",
+            file.name().c_str(), p.Width, p.Height);
+        return false;
+    }
+    if (p.EndFrame < p.StartFrame) {
+        *error =
+            Format("The frame range %d..%d of %s is empty", p.StartFrame, p.EndFrame, file.name().c_str());
+        return false;
+    }
+    encoder_.reset(r263avo::EncoderCreate());
+    if (!encoder_ || r263avo::EncoderOpen(*encoder_, p) == -1) {
+        *error = RefusalMessage(file.name(), p, encoder_ != nullptr);
+        encoder_.reset();
+        return false;
+    }
+    const std::vector<std::pair<std::string, FileIdentity>> inputs = {
+        {file.name(), IdentifyRegularFile(file.device(), file.inode())}};
+    std::vector<std::pair<std::string, FileIdentity>> outputs = {
+        {checked.outputPath, IdentifyPath(checked.outputPath)}};
+    if (!checked.reconPath.empty()) outputs.push_back({checked.reconPath, IdentifyPath(checked.reconPath)});
+    if (!DistinctFiles(inputs, outputs, error) || !output_.Open(checked.outputPath, error)) {
+        encoder_.reset();
+        return false;
+    }
+    if (!checked.reconPath.empty() && !recon_.Open(checked.reconPath, error)) {
+        output_.Discard();
+        encoder_.reset();
+        return false;
+    }
+    config_ = checked;
+    observer_ = &observer;
+    Launch(observer);
     return true;
 }
 
@@ -149,12 +224,12 @@ void EncodeJob::Run() {
                        static_cast<unsigned long long>(file.fileSize() >> 10), endFrame - startFrame + 1));
     }
 
-    std::unique_ptr<r263avo::Encoder, EncoderDeleter> encoder(r263avo::EncoderCreate());
-    if (!encoder || r263avo::EncoderOpen(*encoder, params) == -1) {
-        running_.store(false);
-        out.Error(RefusalMessage(file.name(), params, encoder != nullptr));
-    }
-    ReconWriter recon(reconFd_, file.width(), file.height(), file.frameBytes());
+    // Opened and checked by Start().
+    const std::unique_ptr<r263avo::Encoder, EncoderDeleter> encoder = std::move(encoder_);
+    std::string failure;
+    bool outputWriteFailed = false;
+    const int outputFd = output_.fd(), reconFd = recon_.fd();
+    ReconWriter recon(reconFd, file.width(), file.height(), file.frameBytes());
 
     double sumY = 0.0, sumU = 0.0, sumV = 0.0;
     int snrPictures = 0;
@@ -173,17 +248,44 @@ void EncodeJob::Run() {
         ++snrPictures;
     };
 
+    // The structured report of the picture the last encoder call coded.
+    auto reportPicture = [&](const r263avo::ReconstructedPicture& picture, uint32_t byteCount) {
+        PictureReport report;
+        report.frame = picture.frame;
+        report.type = picture.type == r263avo::kPictureI   ? 'I'
+                      : picture.type == r263avo::kPictureB ? 'B'
+                                                           : 'P';
+        report.bytes = byteCount;
+        report.snrMeasured = params.ComputeSnr != 0;
+        if (report.snrMeasured) {
+            const r263avo::EncoderStats& stats = r263avo::EncoderGetStats(*encoder);
+            report.snrY = stats.SnrY;
+            report.snrU = stats.SnrU;
+            report.snrV = stats.SnrV;
+        }
+        out.Picture(report);
+    };
+
     // Writes the bytes of the last encoder call and keeps its reconstruction; with B-pictures it
-    // also gives the SNR line of the picture the call coded, if any.
-    auto emit = [&](uint32_t byteCount) {
+    // also gives the SNR line and the report of the picture the call coded, if any. Returns
+    // whether the call coded a picture (in `picture`).
+    auto emit = [&](uint32_t byteCount, r263avo::ReconstructedPicture* picture) {
         const r263avo::EncoderStats& stats = r263avo::EncoderGetStats(*encoder);
-        if (byteCount > 0 && stats.OutputBuffer && !WriteFully(outputFd_, stats.OutputBuffer, byteCount)) {
+        if (byteCount > 0 && stats.OutputBuffer && !WriteFully(outputFd, stats.OutputBuffer, byteCount)) {
+            outputWriteFailed = true;
+            if (failure.empty()) {
+                failure = "Error writing " + config_.outputPath + ": " + SystemReason(errno);
+                out.Error(failure);
+            }
             running_.store(false);
         }
-        r263avo::ReconstructedPicture picture;
-        if (!r263avo::EncoderLastReconstruction(*encoder, &picture)) return;
-        if (reconFd_ >= 0) recon.Add(picture);
-        if (showSnr && bPictures) logSnr(picture.frame, byteCount);
+        if (!r263avo::EncoderLastReconstruction(*encoder, picture)) return false;
+        if (reconFd >= 0) recon.Add(*picture);
+        if (bPictures) {
+            if (showSnr) logSnr(picture->frame, byteCount);
+            reportPicture(*picture, byteCount);
+        }
+        return true;
     };
 
     std::vector<uint8_t> frame(static_cast<size_t>(file.frameBytes()), 0);
@@ -197,7 +299,16 @@ void EncodeJob::Run() {
             if (general.LogInfoCoder) out.Log(Format("-> Skipping frame %d", n));
             continue;
         }
-        file.ReadFrame(n, frame.data());  // a short read leaves the previous bytes in place
+        errno = 0;
+        if (!file.ReadFrame(n, frame.data())) {
+            // The file was cut short or removed while the run went on: end rather than code stale bytes.
+            failure =
+                Format("Error reading frame %d of %s: %s", n, file.name().c_str(),
+                       errno != 0 ? SystemReason(errno).c_str() : "the file is shorter than when opened");
+            out.Error(failure);
+            running_.store(false);
+            break;
+        }
         int intra = 0;
         if (n == startFrame) {
             intra = 1;
@@ -212,22 +323,26 @@ void EncodeJob::Run() {
         if (result < n) {
             // The encoder refused the frame: end the run rather than skip the rest of the range.
             running_.store(false);
-            out.Error(Format("Encoding failed at frame %d", n));
+            failure = Format("Encoding failed at frame %d", n);
+            out.Error(failure);
             break;
         }
         nextFrame = result + 1;
-        emit(byteCount);
+        r263avo::ReconstructedPicture picture;
+        const bool coded = emit(byteCount, &picture);
         if (general.ShowProgress) out.ProgressPosition(n);
         if (showSnr && !bPictures) logSnr(n, byteCount);
+        if (coded && !bPictures) reportPicture(picture, byteCount);
     }
-    if (params.UseTrueBPictures && encoder) {
+    if (params.UseTrueBPictures) {
         for (int k = 0; k < std::min(params.BPictures, 5); ++k) {
             uint32_t byteCount = 0;
             const Clock::time_point t0 = Clock::now();
             const int32_t status = r263avo::EncoderFlushFrame(*encoder, &byteCount);
             encodeTime += Clock::now() - t0;
             if (status != 0) break;
-            emit(byteCount);
+            r263avo::ReconstructedPicture picture;
+            emit(byteCount, &picture);
         }
     }
     const int encodedCount = n - skipped - startFrame;
@@ -237,17 +352,39 @@ void EncodeJob::Run() {
         out.Log(Format("-> Average SNR: SNR_Y = %0.4f, SNR_U = %0.4f, SNR_V = %0.4f", sumY / count,
                        sumU / count, sumV / count));
     }
-    if (encoder) r263avo::EncoderClose(*encoder);
-    if (reconFd_ >= 0) {
-        if (!recon.Finish()) running_.store(false);
-        if (close(reconFd_) != 0) running_.store(false);
-        reconFd_ = -1;
+    r263avo::EncoderClose(*encoder);
+    // What was written is kept (also after a stop or a short input); a file whose writing failed
+    // is dropped and the file it would have replaced stays as it was.
+    if (reconFd >= 0) {
+        const bool written = recon.Finish();
+        std::string error;
+        if (!written) {
+            recon_.Discard();
+            error = "Error writing " + config_.reconPath + ": " + SystemReason(recon.Error());
+        } else {
+            recon_.Commit(&error);
+        }
+        if (!error.empty()) {
+            if (failure.empty()) {
+                failure = error;
+                out.Error(failure);
+            }
+            running_.store(false);
+        }
     }
-    if (close(outputFd_) != 0) running_.store(false);
-    outputFd_ = -1;
     struct stat st {};
     const uint64_t outputBytes =
-        stat(config_.outputPath.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+        fstat(outputFd, &st) == 0 && S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
+    std::string commitError;
+    if (outputWriteFailed) {
+        output_.Discard();
+    } else if (!output_.Commit(&commitError)) {
+        if (failure.empty()) {
+            failure = commitError;
+            out.Error(failure);
+        }
+        running_.store(false);
+    }
 
     const bool completed = running_.load();
     if (general.LogInfoCoder) {
@@ -259,20 +396,22 @@ void EncodeJob::Run() {
         // Single precision as in the rest of the rate arithmetic; the kilobit count is an integer.
         const float target = static_cast<float>(params.Bitrate) * 0.001f;
         const float kilobits = static_cast<float>(outputBytes * 8 / 1000);
-        const float actual = (params.FrameRateTarget / static_cast<float>(params.FrameRateActual)) *
-                             kilobits / static_cast<float>(encodedCount);
+        // A run that encoded nothing, or took no measurable time, gives 0 rather than a non-finite figure.
+        const float actual = encodedCount > 0
+                                 ? (params.FrameRateTarget / static_cast<float>(params.FrameRateActual)) *
+                                       kilobits / static_cast<float>(encodedCount)
+                                 : 0.0f;
+        const double ms = Milliseconds(encodeTime);
         out.Log(Format("-> Target bitrate: %0.1f Kbps, actual bitrate: %0.1f Kbps", target, actual));
         out.Log(Format("-> Encoding time: %d ms", WholeMilliseconds(encodeTime)));
-        out.Log(Format("-> Encoding speed: %0.1f fps", encodedCount * 1000.0 / Milliseconds(encodeTime)));
+        out.Log(Format("-> Encoding speed: %0.1f fps", ms > 0.0 ? encodedCount * 1000.0 / ms : 0.0));
         out.Log("");
     }
     if (general.ShowProgress) out.ProgressStop();
-    result_.completed = completed;
     result_.frames = encodedCount;
     result_.outputPath = config_.outputPath;
     result_.outputBytes = outputBytes;
-    running_.store(false);
-    out.Finished(result_);
+    Finish(out, completed, failure);
 }
 
 }  // namespace tessaro

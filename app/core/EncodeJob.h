@@ -2,11 +2,17 @@
 // thread, with its own encoder context, reporting log lines and progress to an observer.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "Job.h"
+#include "OutputFiles.h"
 #include "Settings.h"
 #include "VideoFile.h"
+
+namespace r263avo {
+class Encoder;
+}
 
 namespace tessaro {
 
@@ -17,20 +23,25 @@ struct EncodeJobConfig {
     // With B-pictures the SNR lines are left out unless this is set: then every coded picture,
     // B-pictures included, gets its line (in coding order, under its own frame number).
     bool snrWithBPictures = false;
-    CodecSettings settings;            // General part and EncoderParams (StartFrame/EndFrame included)
+    CodecSettings settings;  // General part and EncoderParams (StartFrame/EndFrame included)
 };
 
-class EncodeJob : public Job {
+class EncodeJob final : public Job {
   public:
+    ~EncodeJob() override { StopAndJoin(); }
     // Creates the output files, clamps the frame range to the file, and starts the worker. False
     // with `error` ("Error Opening <path>") when a file cannot be created; nothing starts then.
     bool Start(const EncodeJobConfig& config, JobObserver& observer, std::string* error);
 
   private:
     void Run() override;
+    struct EncoderDeleter {
+        void operator()(r263avo::Encoder* e) const;
+    };
     EncodeJobConfig config_;
     JobObserver* observer_ = nullptr;
-    int outputFd_ = -1, reconFd_ = -1;
+    std::unique_ptr<r263avo::Encoder, EncoderDeleter> encoder_;  // opened by Start()
+    OutputFile output_, recon_;
 };
 
 }  // namespace tessaro

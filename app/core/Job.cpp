@@ -3,25 +3,117 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 namespace tessaro {
 
+const char* JobStatusName(JobStatus status) {
+    switch (status) {
+        case JobStatus::kCompleted:
+            return "completed";
+        case JobStatus::kStopped:
+            return "stopped";
+        case JobStatus::kFailed:
+            break;
+    }
+    return "failed";
+}
+
+uint64_t ReportHandoff::Begin() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return ++issued_;
+}
+
+void ReportHandoff::Done(uint64_t ticket) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (ticket > handled_) handled_ = ticket;
+    }
+    changed_.notify_all();
+}
+
+bool ReportHandoff::Await(uint64_t ticket) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return handled_ >= ticket || abandoned_; });
+    return handled_ >= ticket;
+}
+
+void ReportHandoff::Abandon() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        abandoned_ = true;
+    }
+    changed_.notify_all();
+}
+
+void ReportHandoff::Reset() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    abandoned_ = false;
+}
+
+bool ReportHandoff::Abandoned() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return abandoned_;
+}
+
 Job::~Job() {
+    StopAndJoin();
+}
+
+void Job::Stop() {
+    running_.store(false);
+    if (stopRequested_.exchange(true)) return;  // one StopRequested per stop
+    if (JobObserver* observer = observer_.load()) observer->StopRequested();
+}
+
+void Job::StopAndJoin() {
     Stop();
-    if (worker_.joinable()) worker_.join();
+    Wait();
 }
 
 const JobResult& Job::Wait() {
+    std::lock_guard<std::mutex> lock(joinMutex_);
     if (worker_.joinable()) worker_.join();
     return result_;
 }
 
-void Job::Launch() {
-    if (worker_.joinable()) worker_.join();
+void Job::LaunchWith(JobObserver* observer) {
+    Wait();
     result_ = JobResult{};
+    stopRequested_.store(false);
+    observer_.store(observer);
     running_.store(true);
-    worker_ = std::thread([this] { Run(); });
+    std::lock_guard<std::mutex> lock(joinMutex_);
+    worker_ = std::thread([this] {
+        Run();
+        observer_.store(nullptr);
+    });
+}
+
+void Job::Finish(JobObserver& observer, bool ranToEnd, const std::string& failure) {
+    if (!failure.empty()) {
+        result_.status = JobStatus::kFailed;
+        result_.reason = failure;
+    } else if (ranToEnd) {
+        result_.status = JobStatus::kCompleted;
+        result_.reason.clear();
+    } else if (stopRequested_.load()) {
+        result_.status = JobStatus::kStopped;
+        result_.reason = "stopped";
+    } else {
+        result_.status = JobStatus::kFailed;
+        result_.reason = "the run ended early";
+    }
+    result_.completed = result_.status == JobStatus::kCompleted;
+    running_.store(false);
+    observer.Finished(result_);
+}
+
+std::string SystemReason(int error) {
+    char buffer[256];
+    // The GNU strerror_r returns its text, which need not be in `buffer`.
+    return strerror_r(error, buffer, sizeof buffer);
 }
 
 std::string Format(const char* format, ...) {

@@ -6,6 +6,7 @@
 // by this process are ever deleted automatically.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace tessaro {
@@ -28,6 +29,51 @@ bool CreatedByThisProcess(const std::string& path);
 // Deletes `path` only when this process created it (and it was not replaced since). True when a
 // file was deleted.
 bool DeleteDecodedFile(const std::string& path);
+
+// Where a path leads, judged by device and inode, so that every spelling of a path, a symbolic link
+// and a hard link name the same file. A path that does not exist yet is identified by its folder
+// and its last component.
+struct FileIdentity {
+    bool exists = false;   // the file itself exists (then dev/inode are its own)
+    bool regular = false;  // it is a regular file
+    uint64_t device = 0, inode = 0;
+    std::string leaf;    // for a file that does not exist: its name inside the folder
+    bool known = false;  // false: neither the file nor its folder could be examined
+    bool operator==(const FileIdentity& o) const {
+        return known && o.known && exists == o.exists && device == o.device && inode == o.inode &&
+               leaf == o.leaf;
+    }
+};
+FileIdentity IdentifyPath(const std::string& path);
+FileIdentity IdentifyOpenFile(int fd);
+FileIdentity IdentifyRegularFile(uint64_t device, uint64_t inode);
+
+// An output file the user named, written beside its target under a temporary name and renamed
+// over it by Commit(), so that an existing file stays intact until the run has something to put
+// in its place and a killed process never leaves it truncated. A target that exists and is not a
+// regular file (/dev/null, a terminal) is written directly.
+class OutputFile {
+  public:
+    OutputFile() = default;
+    ~OutputFile() { Discard(); }
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    // Creates the temporary file; false with `error` ("Error Opening <path>: <reason>").
+    bool Open(const std::string& path, std::string* error);
+    int fd() const { return fd_; }
+    const std::string& path() const { return path_; }
+    // Closes the file and puts it in place; false with `error` (the system's reason and the file).
+    bool Commit(std::string* error);
+    // Closes the file and removes the temporary one; the target is left as it was.
+    void Discard();
+
+  private:
+    std::string path_, temporary_;
+    int fd_ = -1;
+    bool existedBefore_ = false;
+    bool ownedBefore_ = false;  // the target was a file this process had created
+};
 
 // Writes all of `data` to `fd`; false on any error.
 bool WriteFully(int fd, const void* data, size_t size);

@@ -17,7 +17,9 @@ uint32_t Hash(uint32_t a, uint32_t b, uint32_t c) {
     return h;
 }
 
-int FloorDiv(int a, int b) { return (a >= 0) ? a / b : -((-a + b - 1) / b); }
+int FloorDiv(int a, int b) {
+    return (a >= 0) ? a / b : -((-a + b - 1) / b);
+}
 
 // Value noise sampled in half-pel units: lattice cells of 32 half-pels (16 pixels) with bilinear
 // blending, plus a fine checker pattern so that the motion search has detail to lock onto.
@@ -25,8 +27,11 @@ int Texture(int hx, int hy, uint32_t seed, int lo, int hi) {
     const int cell = 32;
     int ix = FloorDiv(hx, cell), iy = FloorDiv(hy, cell);
     int fx = hx - ix * cell, fy = hy - iy * cell;
-    auto lattice = [&](int i, int j) { return lo + static_cast<int>(Hash(i, j, seed) % static_cast<uint32_t>(hi - lo + 1)); };
-    int v00 = lattice(ix, iy), v10 = lattice(ix + 1, iy), v01 = lattice(ix, iy + 1), v11 = lattice(ix + 1, iy + 1);
+    auto lattice = [&](int i, int j) {
+        return lo + static_cast<int>(Hash(i, j, seed) % static_cast<uint32_t>(hi - lo + 1));
+    };
+    int v00 = lattice(ix, iy), v10 = lattice(ix + 1, iy), v01 = lattice(ix, iy + 1),
+        v11 = lattice(ix + 1, iy + 1);
     int top = v00 * (cell - fx) + v10 * fx;
     int bottom = v01 * (cell - fx) + v11 * fx;
     int value = (top * (cell - fy) + bottom * fy + cell * cell / 2) / (cell * cell);

@@ -17,7 +17,8 @@ struct SyntheticOptions {
     int height = 144;
     int frames = 10;
     uint32_t seed = 1;
-    int sceneCut = -1;  // first frame of the new scene; -1 puts it at 3/4 of the sequence (none below 4 frames)
+    int sceneCut =
+        -1;  // first frame of the new scene; -1 puts it at 3/4 of the sequence (none below 4 frames)
 };
 
 // Size of a picture format code 1..5 (sub-QCIF .. 16CIF); false for other codes.

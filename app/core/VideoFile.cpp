@@ -104,6 +104,19 @@ std::string DecodedFileName(const std::string& bitstreamPath, int format) {
     return base + "_." + FormatExtension(format);
 }
 
+namespace {
+
+// Why a file that is not a regular file cannot be read as a sequence or a stream.
+std::string NotRegularReason(mode_t mode) {
+    if (S_ISDIR(mode)) return "it is a folder, not a file";
+    if (S_ISFIFO(mode)) return "it is a pipe (FIFO), not a regular file";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "it is a device, not a regular file";
+    if (S_ISSOCK(mode)) return "it is a socket, not a regular file";
+    return "not a regular file";
+}
+
+}  // namespace
+
 VideoFile::VideoFile(int frameRateIndex) {
     frameRateIndex_ = std::clamp(frameRateIndex, 0, 5);
     frameRate_ = FrameRateOfIndex(frameRateIndex_);
@@ -143,9 +156,15 @@ bool VideoFile::Open(const std::string& path, VideoFileHost* host) {
     bitrateKbps_ = 0.0;
     name_ = path;
 
-    fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Opened without blocking, so that a FIFO or a device is refused instead of waiting for a
+    // writer; only regular files are read.
+    fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     struct stat st {};
-    if (fd_ < 0 || fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return Fail("Error Opening " + path);
+    if (fd_ < 0 || fstat(fd_, &st) != 0) return Fail("Error Opening " + path);
+    if (!S_ISREG(st.st_mode)) return Fail("Error Opening " + path + ": " + NotRegularReason(st.st_mode));
+    fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
+    device_ = static_cast<uint64_t>(st.st_dev);
+    inode_ = static_cast<uint64_t>(st.st_ino);
     fileSize_ = static_cast<uint64_t>(st.st_size);
     if (fileSize_ == 0) return Fail("Invalid Input File " + path);
 

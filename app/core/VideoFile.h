@@ -68,6 +68,9 @@ class VideoFile {
     void SetFrameRateIndex(int index);
 
     const std::string& name() const { return name_; }
+    // Device and inode of the file as opened (0 before the first successful open).
+    uint64_t device() const { return device_; }
+    uint64_t inode() const { return inode_; }
     const std::string& decodedName() const { return decodedName_; }
     bool isBitstream() const { return isBitstream_; }
     bool isRaw() const { return isRaw_; }
@@ -97,6 +100,7 @@ class VideoFile {
     int fd_ = -1;
     uint64_t fileSize_ = 0, bitstreamSize_ = 0;
     uint32_t fourcc_ = 0;
+    uint64_t device_ = 0, inode_ = 0;
     int format_ = 0, width_ = 0, height_ = 0;
     int64_t frameBytes_ = 0;
     int frameCount_ = 0;

@@ -174,7 +174,8 @@ TEST(DecodeJobApi, UncreatableOutputEndsTerminated) {
         EXPECT_FALSE(job.Wait().completed);
         // The user is told about the file first; the log (when on) starts and ends as terminated.
         std::vector<std::string> expected = {"start Decoding: 0 100",
-                                             "error Error Opening " + decode.outputPath};
+                                             "error Error Opening " + decode.outputPath +
+                                                 ": No such file or directory"};
         if (log) {
             expected.push_back(Format("log -> Decoding started: input file %s (%zu bytes)...", path.c_str(),
                                       testsupport::ReadFile(path).size()));
@@ -213,7 +214,7 @@ TEST(JobApi, Refusals) {
     Recorder recorder;
     std::string error;
     EXPECT_FALSE(encode.Start(config, recorder, &error));
-    EXPECT_EQ(error, "Error Opening " + dir + "/missing/out.263");
+    EXPECT_EQ(error, "Error Opening " + dir + "/missing/out.263: No such file or directory");
     EXPECT_TRUE(recorder.events.empty());
 
     SyntheticOptions o;

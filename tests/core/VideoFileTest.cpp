@@ -124,7 +124,7 @@ TEST(VideoFile, RefusalMessages) {
     }
     VideoFile folder;
     EXPECT_FALSE(folder.Open(dir));
-    EXPECT_EQ(folder.Error(), "Error Opening " + dir);
+    EXPECT_EQ(folder.Error(), "Error Opening " + dir + ": it is a folder, not a file");
 }
 
 TEST(VideoFile, RawSequencesByExtension) {
