@@ -4,7 +4,7 @@ RELEASE_DIR := build
 ASAN_DIR := build/asan
 FUZZ_DIR := build/fuzz
 
-.PHONY: all deps release asan demo test bench fuzz fuzz-smoke format clean
+.PHONY: all deps release asan demo test bench fuzz fuzz-build fuzz-smoke format clean
 
 all: release
 
@@ -22,20 +22,23 @@ asan: deps
 demo: release
 	@scripts/demo $(RELEASE_DIR)/bin
 
-# The fuzzer is built and given a short run too, so that it cannot rot; `make fuzz` only builds it
-# (run it longer with build/fuzz/bin/fuzz_decoder -max_total_time=600 CORPUS_DIR).
+# The fuzz targets are built and given a short run over their seed corpora too, so that they
+# cannot rot; `make fuzz` runs each for FUZZ_SECONDS and keeps the corpora in build/fuzz/corpus.
+FUZZ_SECONDS ?= 600
+FUZZ_SMOKE_SECONDS ?= 20
 test: asan fuzz-smoke
 	@cd $(ASAN_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 1500
 
-fuzz: deps
+fuzz-build: deps
 	@cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
 		-DTESSARO_FUZZ=ON -DTESSARO_TESTS=OFF -DTESSARO_BENCH=OFF >/dev/null
-	@cmake --build $(FUZZ_DIR) -j $(JOBS) --target fuzz_decoder
+	@cmake --build $(FUZZ_DIR) -j $(JOBS) --target fuzzers
 
-fuzz-smoke: fuzz
-	@$(FUZZ_DIR)/bin/fuzz_decoder -runs=20000 -max_len=12000 -seed=1 -artifact_prefix=$(FUZZ_DIR)/ \
-		>$(FUZZ_DIR)/smoke.log 2>&1 || { cat $(FUZZ_DIR)/smoke.log; exit 1; }
-	@echo "fuzz_decoder: $$(tail -n 1 $(FUZZ_DIR)/smoke.log)"
+fuzz: fuzz-build
+	@scripts/fuzz-run $(FUZZ_DIR) $(FUZZ_SECONDS)
+
+fuzz-smoke: fuzz-build
+	@scripts/fuzz-run $(FUZZ_DIR) $(FUZZ_SMOKE_SECONDS)
 
 bench: release
 	@scripts/bench $(RELEASE_DIR)/bin
