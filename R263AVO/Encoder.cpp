@@ -114,7 +114,8 @@ PictureCoding MakePictureCoding(Encoder& e, int pictureType, int32_t trSource, c
         pc.recon = MakePictureView(e.recon[e.current].data(), g.width, g.height);
         pc.reconInterp = e.interp[e.current].data();
         pc.deblock = p.UseDeblockFilter != 0;
-        pc.codedBlockFlags = e.codedBlockFlags.data();
+        pc.mbCoded = e.mbCoded.data();
+        pc.mbQuant = e.mbQuant.data();
     }
     pc.reference = MakePictureView(e.recon[ref].data(), g.width, g.height);
     pc.referenceInterp = e.interp[ref].data();
@@ -283,7 +284,8 @@ void Encoder::Release() {
     bSlotFrame = {};
     bRecon = {};
     aic = AicStores{};
-    codedBlockFlags = {};
+    mbCoded = {};
+    mbQuant = {};
     aboveRecords = {};
     lastCoded = false;
     lastRecon = nullptr;
@@ -326,7 +328,10 @@ int32_t EncoderOpen(Encoder& e, const EncoderParams& params) {
         e.bSlotFrame.assign(static_cast<size_t>(p.BPictures), -1);
         if (p.BPictures > 0 && p.ReconstructBPictures) e.bRecon.assign(geo.pictureBytes, 0);
         if (p.UseAdvIntraCoding) e.aic.Init(geo.mbPerRow);
-        if (p.UseDeblockFilter) e.codedBlockFlags.assign(static_cast<size_t>(geo.mbCount) * 6, 1);
+        if (p.UseDeblockFilter) {
+            e.mbCoded.assign(static_cast<size_t>(geo.mbCount), 1);
+            e.mbQuant.assign(static_cast<size_t>(geo.mbCount), 1);
+        }
     } catch (const std::bad_alloc&) {
         e.Release();
         return -1;

@@ -96,9 +96,10 @@ class Encoder {
     std::vector<int32_t> bSlotFrame;
     std::vector<uint8_t> bRecon;
 
-    // Annex I neighbour stores and Annex J coded-block flags (6 per macroblock).
+    // Annex I neighbour stores; Annex J coded flag and QUANT of every macroblock.
     AicStores aic;
-    std::vector<uint8_t> codedBlockFlags;
+    std::vector<uint8_t> mbCoded;
+    std::vector<uint8_t> mbQuant;
 
     // Motion records of the row above (mbPerRow + 1, the last one the spare) and the left one.
     std::vector<MbRecord> aboveRecords;

@@ -176,11 +176,9 @@ bool DecodeBMacroblock(Decoder& d) {
     BVectors v;
     if (!ReadBMacroblock(d, &type, &v)) return false;
     uint8_t* store = d.bStore.data();
-    int coded = d.cbp;
     if (type.prediction == P::kIntra) {
         const int transform = DecodeIntraBlocks(d);
         WriteIntraMacroblock(d, store, transform);
-        coded = 63;
     } else {
         alignas(16) uint8_t pred[384];
         const uint8_t* forwardRef = d.padded[0].data();
@@ -205,10 +203,9 @@ bool DecodeBMacroblock(Decoder& d) {
     }
     if (d.hdr.df) {
         // B pictures are filtered only when their own header asks for it.
-        uint8_t* flags = d.codedFlags.data() + 6 * d.mbNumber;
-        for (int b = 0; b < 6; ++b) flags[b] = static_cast<uint8_t>((coded >> (5 - b)) & 1);
+        d.mbCoded[d.mbNumber] = d.cod ? 0 : 1;
         d.mbQuant[d.mbNumber] = static_cast<uint8_t>(d.quant);
-        DeblockMacroblock(store, d.codedWidth, d.codedHeight, d.codedFlags.data(), d.mbQuant.data(),
+        DeblockMacroblock(store, d.codedWidth, d.codedHeight, d.mbCoded.data(), d.mbQuant.data(),
                           d.mbNumber, d.hdr.mq != 0);
     }
     return true;

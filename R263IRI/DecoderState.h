@@ -96,7 +96,7 @@ class Decoder {
     std::vector<MvRecord> lastPVectors;
     std::vector<uint8_t> lastPFourVector;
     AicStore aic;                     // Annex I neighbour coefficients
-    std::vector<uint8_t> codedFlags;  // Annex J: 6 per macroblock, block coded
+    std::vector<uint8_t> mbCoded;     // Annex J: per macroblock, COD = 0 or INTRA
     std::vector<uint8_t> mbQuant;     // Annex J: QUANT of every macroblock
 
     // Current macroblock.

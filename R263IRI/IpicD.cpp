@@ -141,13 +141,12 @@ void WriteIntraMacroblock(Decoder& d, uint8_t* store, int transform) {
     WriteBlock(d.coeffs + 320, store + d.LumaSize() + d.LumaSize() / 4 + chromaOffset, cw);
 }
 
-void FinishAnchorMacroblock(Decoder& d, int codedBlocks) {
+void FinishAnchorMacroblock(Decoder& d, bool coded) {
     const int m = d.mbNumber;
-    uint8_t* flags = d.codedFlags.data() + 6 * m;
-    for (int b = 0; b < 6; ++b) flags[b] = static_cast<uint8_t>((codedBlocks >> (5 - b)) & 1);
+    d.mbCoded[m] = coded ? 1 : 0;
     d.mbQuant[m] = static_cast<uint8_t>(d.quant);
     if (d.hdr.df) {
-        DeblockMacroblock(d.Current(), d.codedWidth, d.codedHeight, d.codedFlags.data(), d.mbQuant.data(), m,
+        DeblockMacroblock(d.Current(), d.codedWidth, d.codedHeight, d.mbCoded.data(), d.mbQuant.data(), m,
                           d.hdr.mq != 0);
     }
 }
@@ -166,7 +165,7 @@ bool DecodeIntraMacroblock(Decoder& d) {
     if (!ReadIntraHeader(d)) return false;
     const int transform = DecodeIntraBlocks(d);
     WriteIntraMacroblock(d, d.Current(), transform);
-    FinishAnchorMacroblock(d, 63);  // every block of an I picture counts as coded
+    FinishAnchorMacroblock(d, true);  // every macroblock of an I picture counts as coded
     return true;
 }
 

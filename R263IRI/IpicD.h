@@ -32,9 +32,9 @@ int DecodeIntraBlocks(Decoder& d);
 // the picture store at the current macroblock.
 void WriteIntraMacroblock(Decoder& d, uint8_t* store, int transform);
 
-// After a macroblock of an I or P picture: records its coded blocks (bit 5 - b for block b) and
+// After a macroblock of an I or P picture: records whether it is coded (COD = 0 or INTRA) and its
 // QUANT, and runs the deblocking filter when the picture has it on.
-void FinishAnchorMacroblock(Decoder& d, int codedBlocks);
+void FinishAnchorMacroblock(Decoder& d, bool coded);
 
 // The pieces of the picture loop shared by every picture type.
 //

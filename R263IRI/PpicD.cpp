@@ -200,13 +200,13 @@ bool DecodeInterMacroblock(Decoder& d) {
         d.cbp = 0;
         ReconstructInter(d, d.Current(), pred);
         if (d.hdr.aic) AicMarkNotIntra(d.aic, d.mbColumn);
-        FinishAnchorMacroblock(d, 0);
+        FinishAnchorMacroblock(d, false);
         return true;
     }
     if (d.mbType == 3 || d.mbType == 4) {
         const int transform = DecodeIntraBlocks(d);
         WriteIntraMacroblock(d, d.Current(), transform);
-        FinishAnchorMacroblock(d, 63);
+        FinishAnchorMacroblock(d, true);
         return true;
     }
     MvRecord v;
@@ -221,7 +221,7 @@ bool DecodeInterMacroblock(Decoder& d) {
     PredictMacroblock(d, d.padded[0].data(), v, d.mbType == 2 || d.mbType == 5, pred);
     ReconstructInter(d, d.Current(), pred);
     if (d.hdr.aic) AicMarkNotIntra(d.aic, d.mbColumn);
-    FinishAnchorMacroblock(d, d.cbp);
+    FinishAnchorMacroblock(d, true);
     return true;
 }
 
