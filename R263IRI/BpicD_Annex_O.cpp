@@ -84,9 +84,10 @@ void DecodeVector(Decoder& d, int slot, int* vx, int* vy) {
     const MvRecord& aboveRight = d.mvTable[d.mbColumn + 1];
     const MvRecord& left = *d.left;
     const bool aboveAvailable = above.x[slot] != kMvUnavailable;
-    const int mvdx = GetMvd(d.reader), mvdy = GetMvd(d.reader);
-    *vx = WrapVector(PredictComponent(left.x[slot], above.x[slot], aboveRight.x[slot], aboveAvailable), mvdx);
-    *vy = WrapVector(PredictComponent(left.y[slot], above.y[slot], aboveRight.y[slot], aboveAvailable), mvdy);
+    int mvdx, mvdy;
+    ReadMvdPair(d, &mvdx, &mvdy);
+    *vx = ApplyMvd(d.hdr, PredictComponent(left.x[slot], above.x[slot], aboveRight.x[slot], aboveAvailable), mvdx);
+    *vy = ApplyMvd(d.hdr, PredictComponent(left.y[slot], above.y[slot], aboveRight.y[slot], aboveAvailable), mvdy);
 }
 
 void SetAll(MvRecord* r, int x, int y) {
@@ -165,7 +166,7 @@ bool ReadBMacroblock(Decoder& d, BMacroblockType* type, BVectors* v) {
     std::memset(d.coeffs, 0, sizeof d.coeffs);
     if (intra) return true;  // read by DecodeIntraBlocks
     for (int b = 0; b < 6; ++b) {
-        if (d.cbp & (32 >> b)) DecodeTcoefBlock(d, b, 0, BlockQuant(d, b));
+        if (d.cbp & (32 >> b)) DecodeInterBlock(d, b, BlockQuant(d, b));
     }
     return true;
 }

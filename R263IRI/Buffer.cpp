@@ -72,6 +72,7 @@ bool AllocateStores(Decoder& d, int displayWidth, int displayHeight, bool custom
         d.aic.Init(d.mbPerRow);
         Allocate(d.mbCoded, static_cast<size_t>(d.mbCount), uint8_t{0}, &total);
         Allocate(d.mbQuant, static_cast<size_t>(d.mbCount), uint8_t{1}, &total);
+        Allocate(d.deferred, static_cast<size_t>(d.mbCount), DeferredMacroblock{}, &total);
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -91,6 +92,7 @@ void FreeStores(Decoder& d) {
     d.aic.left = 0;
     std::vector<uint8_t>().swap(d.mbCoded);
     std::vector<uint8_t>().swap(d.mbQuant);
+    std::vector<DeferredMacroblock>().swap(d.deferred);
     std::vector<MvRecord>().swap(d.mvTable);
     d.left = nullptr;
 }

@@ -35,16 +35,19 @@ inline int16_t CoefficientRange(int rec) {
 
 }  // namespace
 
-void DecodeTcoefBlock(Decoder& d, int block, int start, int q) {
+namespace {
+
+template <bool (*ReadEvent)(BitReader&, bool, TcoefEvent*)>
+bool DecodeInterStyleBlock(Decoder& d, int block, int start, int q) {
     int16_t* coeffs = d.coeffs + 64 * block;
     const bool mq = d.hdr.mq != 0;
     const int evenCorrection = (q & 1) ? 0 : 1;
     TcoefEvent ev;
     int pos = start;
     while (pos < 64) {
-        if (!GetTcoef(d.reader, mq, &ev)) return;  // no code: the block ends here
+        if (!ReadEvent(d.reader, mq, &ev)) return false;  // no code: the block ends here
         pos += ev.run;
-        if (pos > 63) return;
+        if (pos > 63) return false;
         if (ev.level != 0) {
             const int magnitude = ev.level < 0 ? -ev.level : ev.level;
             int rec = q * (2 * magnitude + 1) - evenCorrection;
@@ -52,8 +55,19 @@ void DecodeTcoefBlock(Decoder& d, int block, int start, int q) {
             coeffs[kZigzag[pos]] = CoefficientRange(rec);
         }
         ++pos;
-        if (ev.last) return;
+        if (ev.last) return true;
     }
+    return true;
+}
+
+}  // namespace
+
+bool DecodeTcoefBlock(Decoder& d, int block, int start, int q) {
+    return DecodeInterStyleBlock<GetTcoef>(d, block, start, q);
+}
+
+void DecodeAlternativeInterBlock(Decoder& d, int block, int q) {
+    DecodeInterStyleBlock<GetAicTcoef>(d, block, 0, q);
 }
 
 void DecodeAicBlock(Decoder& d, int block, int q) {

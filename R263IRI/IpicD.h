@@ -13,8 +13,14 @@ void DecodeIPicture(Decoder& d);
 void SetMacroblock(Decoder& d, int m);
 
 // Reads the TCOEF events of one block from scan position `start` and stores the dequantised
-// coefficients of block `block` (0..5) of the coefficient buffer, with quantiser q.
-void DecodeTcoefBlock(Decoder& d, int block, int start, int q);
+// coefficients of block `block` (0..5) of the coefficient buffer, with quantiser q. False when the
+// events run past the block's 64 coefficients or meet a pattern that is no code (the block ends
+// there).
+bool DecodeTcoefBlock(Decoder& d, int block, int start, int q);
+
+// Annex S: reads an INTER block coded with the intra table of Annex I (zigzag scan, from position
+// 0) and dequantises it as an inter block with quantiser q.
+void DecodeAlternativeInterBlock(Decoder& d, int block, int q);
 
 // Reads the TCOEF events of an Annex I intra block (Table I.2, scan of the current INTRA_MODE,
 // from position 0) and stores REC = 2 x q x LEVEL into block `block` of the coefficient buffer.
