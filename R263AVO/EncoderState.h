@@ -67,6 +67,7 @@ Position ClassifyCall(Schedule& s, int32_t frame, bool intraRequest);
 class Encoder {
   public:
     bool isOpen = false;
+    const char* lastError = nullptr;  // why the last EncoderOpen refused, or null
     EncoderParams params;  // copy taken at open, quantisers clamped
     Geometry geo;
     PictureHeaderConfig header;
