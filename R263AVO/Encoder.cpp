@@ -71,17 +71,20 @@ int ClampedBPictures(const EncoderParams& p) {
     return p.UseTrueBPictures ? std::clamp(p.BPictures, 0, kMaxBPictures) : 0;
 }
 
-bool ParamsAcceptable(const EncoderParams& p) {
-    if (p.SourceFormat < 1 || p.SourceFormat > kFormatCustom) return false;
-    if (p.Speed < 1 || p.Speed > 5) return false;
-    if (p.FrameRateActual < 1) return false;
+// The reason the parameters cannot be coded, naming the setting at fault, or null when they can.
+const char* ParamsRefusal(const EncoderParams& p) {
+    if (p.SourceFormat < 1 || p.SourceFormat > kFormatCustom) return "SourceFormat must be 1 to 6";
+    if (p.Speed < 1 || p.Speed > 5) return "Speed must be 1 to 5";
+    if (p.FrameRateActual < 1) return "FrameRateActual must be 1 or more";
     // The B-picture schedule holds every input frame: a frame step would make the anchors and
     // the call results disagree about which frames the caller hands in.
-    if (ClampedBPictures(p) > 0 && p.FrameRateActual > 1) return false;
-    if (p.UseSliceMode && p.MBlocksPerSlice < 1) return false;
+    if (ClampedBPictures(p) > 0 && p.FrameRateActual > 1)
+        return "B-pictures (UseTrueBPictures, BPictures) need FrameRateActual 1";
+    if (p.UseSliceMode && p.MBlocksPerSlice < 1) return "MBlocksPerSlice must be 1 or more with UseSliceMode";
     // The rate controller divides by the clock rate.
-    if (p.RateControl == 1 && !(std::isfinite(p.FrameRateTarget) && p.FrameRateTarget > 0.0f)) return false;
-    return true;
+    if (p.RateControl == 1 && !(std::isfinite(p.FrameRateTarget) && p.FrameRateTarget > 0.0f))
+        return "FrameRateTarget must be above 0 with RateControl";
+    return nullptr;
 }
 
 // The view of the encoder state for one picture coded from `input` (a picture at the coded
@@ -114,7 +117,8 @@ PictureCoding MakePictureCoding(Encoder& e, int pictureType, int32_t trSource, c
         pc.recon = MakePictureView(e.recon[e.current].data(), g.width, g.height);
         pc.reconInterp = e.interp[e.current].data();
         pc.deblock = p.UseDeblockFilter != 0;
-        pc.codedBlockFlags = e.codedBlockFlags.data();
+        pc.mbCoded = e.mbCoded.data();
+        pc.mbQuant = e.mbQuant.data();
     }
     pc.reference = MakePictureView(e.recon[ref].data(), g.width, g.height);
     pc.referenceInterp = e.interp[ref].data();
@@ -283,7 +287,8 @@ void Encoder::Release() {
     bSlotFrame = {};
     bRecon = {};
     aic = AicStores{};
-    codedBlockFlags = {};
+    mbCoded = {};
+    mbQuant = {};
     aboveRecords = {};
     lastCoded = false;
     lastRecon = nullptr;
@@ -302,9 +307,15 @@ void EncoderDestroy(Encoder* encoder) {
 
 int32_t EncoderOpen(Encoder& e, const EncoderParams& params) {
     e.Release();  // opening again replaces the previous run
-    if (!ParamsAcceptable(params)) return -1;
+    e.lastError = ParamsRefusal(params);
+    if (e.lastError) return -1;
     Geometry geo;
-    if (!DeriveGeometry(params.SourceFormat, params.Width, params.Height, &geo)) return -1;
+    if (!DeriveGeometry(params.SourceFormat, params.Width, params.Height, &geo)) {
+        e.lastError = params.SourceFormat == kFormatCustom
+                          ? "Width and Height must be even, at least 4 and within the custom size limit"
+                          : "Width and Height must be even, at least 4 and not above the SourceFormat's size";
+        return -1;
+    }
 
     EncoderParams p = params;
     p.PQuantizer = std::clamp(p.PQuantizer, kMinQuant, kMaxQuant);
@@ -326,9 +337,13 @@ int32_t EncoderOpen(Encoder& e, const EncoderParams& params) {
         e.bSlotFrame.assign(static_cast<size_t>(p.BPictures), -1);
         if (p.BPictures > 0 && p.ReconstructBPictures) e.bRecon.assign(geo.pictureBytes, 0);
         if (p.UseAdvIntraCoding) e.aic.Init(geo.mbPerRow);
-        if (p.UseDeblockFilter) e.codedBlockFlags.assign(static_cast<size_t>(geo.mbCount) * 6, 1);
+        if (p.UseDeblockFilter) {
+            e.mbCoded.assign(static_cast<size_t>(geo.mbCount), 1);
+            e.mbQuant.assign(static_cast<size_t>(geo.mbCount), 1);
+        }
     } catch (const std::bad_alloc&) {
         e.Release();
+        e.lastError = "not enough memory for the encoder's picture stores";
         return -1;
     }
 
@@ -520,6 +535,14 @@ EncoderStats& GlobalEncoderStats() {
 
 int32_t EncoderOpen() {
     return EncoderOpen(Global().encoder, Global().params);
+}
+
+const char* EncoderLastError(const Encoder& e) {
+    return e.lastError ? e.lastError : "";
+}
+
+const char* EncoderLastError() {
+    return EncoderLastError(Global().encoder);
 }
 
 int32_t EncodeFrame(int32_t frame, int32_t intraRequest, uint32_t* iPicture, const uint8_t* picture,

@@ -67,6 +67,7 @@ Position ClassifyCall(Schedule& s, int32_t frame, bool intraRequest);
 class Encoder {
   public:
     bool isOpen = false;
+    const char* lastError = nullptr;  // why the last EncoderOpen refused, or null
     EncoderParams params;  // copy taken at open, quantisers clamped
     Geometry geo;
     PictureHeaderConfig header;
@@ -96,9 +97,10 @@ class Encoder {
     std::vector<int32_t> bSlotFrame;
     std::vector<uint8_t> bRecon;
 
-    // Annex I neighbour stores and Annex J coded-block flags (6 per macroblock).
+    // Annex I neighbour stores; Annex J coded flag and QUANT of every macroblock.
     AicStores aic;
-    std::vector<uint8_t> codedBlockFlags;
+    std::vector<uint8_t> mbCoded;
+    std::vector<uint8_t> mbQuant;
 
     // Motion records of the row above (mbPerRow + 1, the last one the spare) and the left one.
     std::vector<MbRecord> aboveRecords;

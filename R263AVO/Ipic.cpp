@@ -125,8 +125,8 @@ void CodeIPicture(const PictureCoding& pc) {
         WriteCbpy(bw, mb.cbp >> 2);
         WriteIntraCoefficients(pc, mb);
         FinishIntraMacroblock(pc, x, y, c);
-        // Every block of an intra picture counts as coded for the filter.
-        DeblockAfterMacroblock(pc, i, x, y, true, 0);
+        // Every macroblock of an intra picture counts as coded for the filter.
+        DeblockAfterMacroblock(pc, i, true);
     });
     InterpolatePicture(pc.recon.y, pc.recon.width, pc.recon.height, pc.reconInterp, pc.deblock);
 }

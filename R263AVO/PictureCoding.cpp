@@ -44,11 +44,9 @@ void BeginMacroblock(const PictureCoding& pc, int mbIndex, int* gobCounter) {
     MaybeWriteGobHeader(pc, mbIndex, gobCounter);
 }
 
-void DeblockAfterMacroblock(const PictureCoding& pc, int mbIndex, int x, int y, bool intra, int cbp) {
+void DeblockAfterMacroblock(const PictureCoding& pc, int mbIndex, bool coded) {
     if (!pc.deblock) return;
-    uint8_t* flags = pc.codedBlockFlags + static_cast<size_t>(mbIndex) * 6;
-    for (int b = 0; b < 6; ++b) flags[b] = (intra || (cbp & CbpBit(b))) ? 1 : 0;
-    DeblockMacroblock(pc.recon, pc.codedBlockFlags, mbIndex, x, y, pc.quant, pc.modifiedQuant);
+    DeblockMacroblock(pc.recon, pc.mbCoded, pc.mbQuant, mbIndex, coded, pc.quant, pc.modifiedQuant);
 }
 
 }  // namespace r263avo

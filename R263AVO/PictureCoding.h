@@ -48,9 +48,10 @@ struct PictureCoding {
     bool advIntra = false;
     AicStores* aic = nullptr;
     // Annex J (I- and P-pictures): every macroblock is filtered right after its reconstruction;
-    // 6 flags per macroblock tell which blocks count as coded.
+    // one byte per macroblock tells whether it is coded (COD = 0 or INTRA), one its QUANT.
     bool deblock = false;
-    uint8_t* codedBlockFlags = nullptr;
+    uint8_t* mbCoded = nullptr;
+    uint8_t* mbQuant = nullptr;
 
     // Work buffers.
     int16_t (*blocks)[64] = nullptr;     // six blocks
@@ -90,9 +91,9 @@ void ForEachMacroblock(const PictureCoding& pc, CodeMacroblock&& code) {
     }
 }
 
-// Annex J: records the coded flags of macroblock `mbIndex` (all six blocks when `intra`, else
-// the bits of `cbp`) and filters the edges that this macroblock completes. No-op without Annex J.
-void DeblockAfterMacroblock(const PictureCoding& pc, int mbIndex, int x, int y, bool intra, int cbp);
+// Annex J: records macroblock `mbIndex` as coded (COD = 0 or INTRA) or skipped, with the
+// picture's QUANT, and filters the edges that this macroblock completes. No-op without Annex J.
+void DeblockAfterMacroblock(const PictureCoding& pc, int mbIndex, bool coded);
 
 // Coded block pattern bit of block b (0..5): 32 for block 0 down to 1 for block 5.
 inline int CbpBit(int b) {

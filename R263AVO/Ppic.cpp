@@ -111,19 +111,20 @@ void CodePPicture(const PictureCoding& pc) {
         pc,
         [&](int i, int c, int x, int y) {
             CodeIntraMacroblock(pc, c, x, y);
-            DeblockAfterMacroblock(pc, i, x, y, true, 0);
+            DeblockAfterMacroblock(pc, i, true);
         },
         [&](int i, int c, int x, int y, const MbRecord& record) {
             FormInterPrediction(pc.input, pc.reference, pc.referenceInterp, x, y, record.hx, record.hy,
                                 pc.prediction, pc.blocks);
             const int cbp = QuantizeInterMacroblock(pc);
-            if (cbp == 0 && record.hx == 0 && record.hy == 0) {
+            const bool skipped = cbp == 0 && record.hx == 0 && record.hy == 0;
+            if (skipped) {
                 bw.PutBits(1, 1);  // COD: not coded, the prediction is the reconstruction
                 CopyPredictionMacroblock(pc.recon, x, y, pc.prediction);
             } else {
                 CodeInterMacroblock(pc, c, x, y, record, cbp);
             }
-            DeblockAfterMacroblock(pc, i, x, y, false, cbp);
+            DeblockAfterMacroblock(pc, i, !skipped);
         });
     InterpolatePicture(pc.recon.y, pc.recon.width, pc.recon.height, pc.reconInterp, pc.deblock);
 }

@@ -84,6 +84,11 @@ void EncoderDestroy(Encoder* encoder);
 // nothing is allocated and EncoderClose is harmless.
 int32_t EncoderOpen(Encoder& encoder, const EncoderParams& params);
 
+// Why the last EncoderOpen returned -1, naming the setting at fault (for example "Speed must be
+// 1 to 5"); "" after an EncoderOpen that succeeded or before the first one. The text stays valid
+// for the life of the process.
+const char* EncoderLastError(const Encoder& encoder);
+
 // Codes zero or one picture for input frame `frame` (planar Width x Height 4:2:0). Returns the
 // number of the last input frame this call accounts for (the caller continues at result + 1),
 // or -1 when the encoder is not open or the call cannot be placed in the schedule.
@@ -122,6 +127,7 @@ bool EncoderLastReconstruction(const Encoder& encoder, ReconstructedPicture* out
 EncoderParams& GlobalEncoderParams();
 EncoderStats& GlobalEncoderStats();
 int32_t EncoderOpen();
+const char* EncoderLastError();
 int32_t EncodeFrame(int32_t frame, int32_t intraRequest, uint32_t* iPicture, const uint8_t* picture,
                     uint32_t* byteCount);
 int32_t EncoderFlushFrame(uint32_t* byteCount);

@@ -84,9 +84,10 @@ void DecodeVector(Decoder& d, int slot, int* vx, int* vy) {
     const MvRecord& aboveRight = d.mvTable[d.mbColumn + 1];
     const MvRecord& left = *d.left;
     const bool aboveAvailable = above.x[slot] != kMvUnavailable;
-    const int mvdx = GetMvd(d.reader), mvdy = GetMvd(d.reader);
-    *vx = WrapVector(PredictComponent(left.x[slot], above.x[slot], aboveRight.x[slot], aboveAvailable), mvdx);
-    *vy = WrapVector(PredictComponent(left.y[slot], above.y[slot], aboveRight.y[slot], aboveAvailable), mvdy);
+    int mvdx, mvdy;
+    ReadMvdPair(d, &mvdx, &mvdy);
+    *vx = ApplyMvd(d.hdr, PredictComponent(left.x[slot], above.x[slot], aboveRight.x[slot], aboveAvailable), mvdx);
+    *vy = ApplyMvd(d.hdr, PredictComponent(left.y[slot], above.y[slot], aboveRight.y[slot], aboveAvailable), mvdy);
 }
 
 void SetAll(MvRecord* r, int x, int y) {
@@ -165,7 +166,7 @@ bool ReadBMacroblock(Decoder& d, BMacroblockType* type, BVectors* v) {
     std::memset(d.coeffs, 0, sizeof d.coeffs);
     if (intra) return true;  // read by DecodeIntraBlocks
     for (int b = 0; b < 6; ++b) {
-        if (d.cbp & (32 >> b)) DecodeTcoefBlock(d, b, 0, BlockQuant(d, b));
+        if (d.cbp & (32 >> b)) DecodeInterBlock(d, b, BlockQuant(d, b));
     }
     return true;
 }
@@ -176,11 +177,9 @@ bool DecodeBMacroblock(Decoder& d) {
     BVectors v;
     if (!ReadBMacroblock(d, &type, &v)) return false;
     uint8_t* store = d.bStore.data();
-    int coded = d.cbp;
     if (type.prediction == P::kIntra) {
         const int transform = DecodeIntraBlocks(d);
         WriteIntraMacroblock(d, store, transform);
-        coded = 63;
     } else {
         alignas(16) uint8_t pred[384];
         const uint8_t* forwardRef = d.padded[0].data();
@@ -205,10 +204,9 @@ bool DecodeBMacroblock(Decoder& d) {
     }
     if (d.hdr.df) {
         // B pictures are filtered only when their own header asks for it.
-        uint8_t* flags = d.codedFlags.data() + 6 * d.mbNumber;
-        for (int b = 0; b < 6; ++b) flags[b] = static_cast<uint8_t>((coded >> (5 - b)) & 1);
+        d.mbCoded[d.mbNumber] = d.cod ? 0 : 1;
         d.mbQuant[d.mbNumber] = static_cast<uint8_t>(d.quant);
-        DeblockMacroblock(store, d.codedWidth, d.codedHeight, d.codedFlags.data(), d.mbQuant.data(),
+        DeblockMacroblock(store, d.codedWidth, d.codedHeight, d.mbCoded.data(), d.mbQuant.data(),
                           d.mbNumber, d.hdr.mq != 0);
     }
     return true;

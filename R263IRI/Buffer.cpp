@@ -70,8 +70,9 @@ bool AllocateStores(Decoder& d, int displayWidth, int displayHeight, bool custom
         total += (static_cast<size_t>(d.mbPerRow) + 1) * kAicRecordSize * sizeof(int16_t);
         if (gAllocationLimit != 0 && total > gAllocationLimit) throw std::bad_alloc();
         d.aic.Init(d.mbPerRow);
-        Allocate(d.codedFlags, static_cast<size_t>(d.mbCount) * 6, uint8_t{0}, &total);
+        Allocate(d.mbCoded, static_cast<size_t>(d.mbCount), uint8_t{0}, &total);
         Allocate(d.mbQuant, static_cast<size_t>(d.mbCount), uint8_t{1}, &total);
+        Allocate(d.deferred, static_cast<size_t>(d.mbCount), DeferredMacroblock{}, &total);
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -89,8 +90,9 @@ void FreeStores(Decoder& d) {
     std::vector<int16_t>().swap(d.aic.records);
     d.aic.columns = 0;
     d.aic.left = 0;
-    std::vector<uint8_t>().swap(d.codedFlags);
+    std::vector<uint8_t>().swap(d.mbCoded);
     std::vector<uint8_t>().swap(d.mbQuant);
+    std::vector<DeferredMacroblock>().swap(d.deferred);
     std::vector<MvRecord>().swap(d.mvTable);
     d.left = nullptr;
 }

@@ -49,7 +49,8 @@ struct PictureHeader {
     uint32_t pquant = 0;
     uint32_t trb = 0, dbquant = 0;
     uint32_t pei = 0;
-    uint32_t fourVectors = 0;  // derived: DF on and not a B picture
+    uint32_t fourVectors = 0;  // derived: DF or AP on, and not a B picture
+    uint32_t obmc = 0;         // derived: AP on in a P picture (overlapped motion compensation)
 };
 
 // One record of the motion-vector table: block vectors Y0..Y3, horizontal then vertical, in
@@ -59,6 +60,17 @@ struct MvRecord {
     int32_t y[4];
 };
 constexpr int32_t kMvUnavailable = 1000;
+
+// A P-picture macroblock kept for reconstruction after the picture is parsed (overlapped motion
+// compensation reads the vectors of the macroblock to the right).
+enum class DeferredKind : uint8_t { kNone, kSkipped, kInter, kIntra };
+struct DeferredMacroblock {
+    DeferredKind kind = DeferredKind::kNone;
+    uint8_t cbp = 0, transform = 0, quant = 1;
+    bool four = false;
+    MvRecord v{};
+    int16_t coeffs[6 * 64] = {};
+};
 
 class Decoder {
   public:
@@ -96,8 +108,9 @@ class Decoder {
     std::vector<MvRecord> lastPVectors;
     std::vector<uint8_t> lastPFourVector;
     AicStore aic;                     // Annex I neighbour coefficients
-    std::vector<uint8_t> codedFlags;  // Annex J: 6 per macroblock, block coded
+    std::vector<uint8_t> mbCoded;     // Annex J: per macroblock, COD = 0 or INTRA
     std::vector<uint8_t> mbQuant;     // Annex J: QUANT of every macroblock
+    std::vector<DeferredMacroblock> deferred;  // Annex F: the macroblocks of a P picture
 
     // Current macroblock.
     int mbNumber = 0, mbColumn = 0, mbRow = 0, mbX = 0, mbY = 0;

@@ -280,6 +280,14 @@ int GetMvd(BitReader& r) {
     return e.value;
 }
 
+int GetReversibleMvd(BitReader& r) {
+    if (r.GetBit()) return 0;
+    uint32_t code = 2 | r.GetBit();  // the implied leading 1 of the magnitude, then the first bit
+    for (int n = 0; n < 14 && r.GetBit(); ++n) code = (code << 1) | r.GetBit();
+    const int magnitude = static_cast<int>(code >> 1);
+    return (code & 1) ? -magnitude : magnitude;
+}
+
 bool GetTcoef(BitReader& r, bool modifiedQuant, TcoefEvent* event) {
     const VlcEntry e = kTcoefLut[r.ShowBits(12)];
     if (e.length == 0) return false;

@@ -27,6 +27,12 @@ int GetCbpy(BitReader& r);
 // A pattern that is no code gives 0 and consumes nothing.
 int GetMvd(BitReader& r);
 
+// Motion vector difference of the unrestricted vector mode under PLUSPTYPE (the reversible codes
+// of Annex D), in half-pel units: "1" is 0; otherwise "0", then the bits of |MVD| below its
+// leading 1 followed by the sign bit (1 = negative), each bit after the first preceded by a "1",
+// and a final "0". Bits past 14 magnitude bits end the code (no picture is that wide).
+int GetReversibleMvd(BitReader& r);
+
 // One TCOEF event.
 struct TcoefEvent {
     int last = 0;

@@ -1,16 +1,16 @@
-// The decoder's inverse DCT is the encoder's (shared so that both reconstruct alike).
+// The decoder's inverse DCT is the shared one (R263COM/Idct), the same the encoder runs.
 #include "Idct.h"
 
-#include "../R263AVO/Idct.h"
+#include "R263COM/Idct.h"
 
 namespace r263iri {
 
 void IdctBlock(int16_t block[64]) {
-    r263avo::IdctBlock(block);
+    r263com::IdctBlock(block);
 }
 
 void IdctBlockC(int16_t block[64]) {
-    r263avo::IdctBlockC(block);
+    r263com::IdctBlockC(block);
 }
 
 }  // namespace r263iri

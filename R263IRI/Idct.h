@@ -1,7 +1,7 @@
 // 8x8 integer inverse DCT and the sample clip of the reconstruction.
 //
-// The decoder uses the encoder's inverse transform (r263avo::IdctBlock, with its SIMD versions
-// chosen at run time), so that both reconstruct every block identically. That transform has no
+// The decoder uses the shared inverse transform (r263com::IdctBlock, with its SIMD versions
+// chosen at run time), the encoder's too, so that both reconstruct every block identically. That transform has no
 // signed overflow for any 16-bit coefficients, so damaged streams are safe as well.
 #pragma once
 

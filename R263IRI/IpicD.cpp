@@ -35,16 +35,19 @@ inline int16_t CoefficientRange(int rec) {
 
 }  // namespace
 
-void DecodeTcoefBlock(Decoder& d, int block, int start, int q) {
+namespace {
+
+template <bool (*ReadEvent)(BitReader&, bool, TcoefEvent*)>
+bool DecodeInterStyleBlock(Decoder& d, int block, int start, int q) {
     int16_t* coeffs = d.coeffs + 64 * block;
     const bool mq = d.hdr.mq != 0;
     const int evenCorrection = (q & 1) ? 0 : 1;
     TcoefEvent ev;
     int pos = start;
     while (pos < 64) {
-        if (!GetTcoef(d.reader, mq, &ev)) return;  // no code: the block ends here
+        if (!ReadEvent(d.reader, mq, &ev)) return false;  // no code: the block ends here
         pos += ev.run;
-        if (pos > 63) return;
+        if (pos > 63) return false;
         if (ev.level != 0) {
             const int magnitude = ev.level < 0 ? -ev.level : ev.level;
             int rec = q * (2 * magnitude + 1) - evenCorrection;
@@ -52,8 +55,19 @@ void DecodeTcoefBlock(Decoder& d, int block, int start, int q) {
             coeffs[kZigzag[pos]] = CoefficientRange(rec);
         }
         ++pos;
-        if (ev.last) return;
+        if (ev.last) return true;
     }
+    return true;
+}
+
+}  // namespace
+
+bool DecodeTcoefBlock(Decoder& d, int block, int start, int q) {
+    return DecodeInterStyleBlock<GetTcoef>(d, block, start, q);
+}
+
+void DecodeAlternativeInterBlock(Decoder& d, int block, int q) {
+    DecodeInterStyleBlock<GetAicTcoef>(d, block, 0, q);
 }
 
 void DecodeAicBlock(Decoder& d, int block, int q) {
@@ -141,13 +155,12 @@ void WriteIntraMacroblock(Decoder& d, uint8_t* store, int transform) {
     WriteBlock(d.coeffs + 320, store + d.LumaSize() + d.LumaSize() / 4 + chromaOffset, cw);
 }
 
-void FinishAnchorMacroblock(Decoder& d, int codedBlocks) {
+void FinishAnchorMacroblock(Decoder& d, bool coded) {
     const int m = d.mbNumber;
-    uint8_t* flags = d.codedFlags.data() + 6 * m;
-    for (int b = 0; b < 6; ++b) flags[b] = static_cast<uint8_t>((codedBlocks >> (5 - b)) & 1);
+    d.mbCoded[m] = coded ? 1 : 0;
     d.mbQuant[m] = static_cast<uint8_t>(d.quant);
     if (d.hdr.df) {
-        DeblockMacroblock(d.Current(), d.codedWidth, d.codedHeight, d.codedFlags.data(), d.mbQuant.data(), m,
+        DeblockMacroblock(d.Current(), d.codedWidth, d.codedHeight, d.mbCoded.data(), d.mbQuant.data(), m,
                           d.hdr.mq != 0);
     }
 }
@@ -166,7 +179,7 @@ bool DecodeIntraMacroblock(Decoder& d) {
     if (!ReadIntraHeader(d)) return false;
     const int transform = DecodeIntraBlocks(d);
     WriteIntraMacroblock(d, d.Current(), transform);
-    FinishAnchorMacroblock(d, 63);  // every block of an I picture counts as coded
+    FinishAnchorMacroblock(d, true);  // every macroblock of an I picture counts as coded
     return true;
 }
 

@@ -13,8 +13,14 @@ void DecodeIPicture(Decoder& d);
 void SetMacroblock(Decoder& d, int m);
 
 // Reads the TCOEF events of one block from scan position `start` and stores the dequantised
-// coefficients of block `block` (0..5) of the coefficient buffer, with quantiser q.
-void DecodeTcoefBlock(Decoder& d, int block, int start, int q);
+// coefficients of block `block` (0..5) of the coefficient buffer, with quantiser q. False when the
+// events run past the block's 64 coefficients or meet a pattern that is no code (the block ends
+// there).
+bool DecodeTcoefBlock(Decoder& d, int block, int start, int q);
+
+// Annex S: reads an INTER block coded with the intra table of Annex I (zigzag scan, from position
+// 0) and dequantises it as an inter block with quantiser q.
+void DecodeAlternativeInterBlock(Decoder& d, int block, int q);
 
 // Reads the TCOEF events of an Annex I intra block (Table I.2, scan of the current INTRA_MODE,
 // from position 0) and stores REC = 2 x q x LEVEL into block `block` of the coefficient buffer.
@@ -32,9 +38,9 @@ int DecodeIntraBlocks(Decoder& d);
 // the picture store at the current macroblock.
 void WriteIntraMacroblock(Decoder& d, uint8_t* store, int transform);
 
-// After a macroblock of an I or P picture: records its coded blocks (bit 5 - b for block b) and
+// After a macroblock of an I or P picture: records whether it is coded (COD = 0 or INTRA) and its
 // QUANT, and runs the deblocking filter when the picture has it on.
-void FinishAnchorMacroblock(Decoder& d, int codedBlocks);
+void FinishAnchorMacroblock(Decoder& d, bool coded);
 
 // The pieces of the picture loop shared by every picture type.
 //

@@ -97,7 +97,10 @@ HeaderStatus ParsePictureHeader(Decoder& d) {
     h.pei = r.GetBit();
     for (uint32_t pei = h.pei; pei != 0; pei = r.GetBit()) r.SkipBits(8);
 
-    h.fourVectors = (h.df && h.pictureType != kPicB) ? 1 : 0;
+    // Four-vector macroblocks belong to Annexes F and J; ffmpeg writes them in P pictures that
+    // signal neither, so they are read in every P picture.
+    h.fourVectors = h.pictureType == kPicP ? 1 : 0;
+    h.obmc = (h.ap && h.pictureType == kPicP) ? 1 : 0;
     return HeaderStatus::kPicture;
 }
 
@@ -115,12 +118,12 @@ const char* UnsupportedMode(const PictureHeader& h) {
         default:
             return "reserved picture type; picture skipped";
     }
-    if (h.umv) return "unrestricted motion vectors (Annex D) are not supported; picture skipped";
     if (h.sac) return "syntax-based arithmetic coding (Annex E) is not supported; picture skipped";
-    if (h.ap) return "advanced prediction (Annex F) is not supported; picture skipped";
     if (h.pb) return "PB-frames (Annex G) are not supported; picture skipped";
     if (h.rps) return "reference picture selection (Annex N) is not supported; picture skipped";
     if (h.isd) return "independent segment decoding (Annex R) is not supported; picture skipped";
+    // The alternative inter VLC reader (DecodeInterBlock) does not yet reconstruct ffmpeg's -aiv
+    // streams as ffmpeg does; such pictures stay skipped until it does.
     if (h.aiv) return "alternative inter VLC (Annex S) is not supported; picture skipped";
     if (h.rpr) return "reference picture resampling (Annex P) is not supported; picture skipped";
     if (h.rru) return "reduced-resolution update (Annex Q) is not supported; picture skipped";

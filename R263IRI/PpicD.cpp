@@ -19,6 +19,27 @@ int ChromaFromFourVectors(int sum) {
     return sum < 0 ? -c : c;
 }
 
+void ReadMvdPair(Decoder& d, int* dx, int* dy) {
+    if (d.hdr.umv && d.hdr.plusPtype) {
+        *dx = GetReversibleMvd(d.reader);
+        *dy = GetReversibleMvd(d.reader);
+        // Two "000" codes in a row could start a start code: the pair (+0.5, +0.5) carries a 1.
+        if (*dx == 1 && *dy == 1) d.reader.SkipBits(1);
+        return;
+    }
+    *dx = GetMvd(d.reader);
+    *dy = GetMvd(d.reader);
+}
+
+int ApplyMvd(const PictureHeader& h, int predictor, int mvd) {
+    if (!h.umv) return WrapVector(predictor, mvd);
+    if (h.plusPtype) return predictor + mvd;
+    int v = predictor + mvd;
+    if (v > 63) v -= 64;
+    if (v < -63) v += 64;
+    return v;
+}
+
 namespace {
 
 template <int Size>
@@ -149,45 +170,58 @@ bool ReadInterHeader(Decoder& d) {
 
 // Decodes the vectors of an inter macroblock into `v` (the caller's new record for this column).
 void DecodeVectors(Decoder& d, MvRecord* v) {
-    BitReader& r = d.reader;
     const MvRecord& above = d.mvTable[d.mbColumn];
     const MvRecord& aboveRight = d.mvTable[d.mbColumn + 1];
     const MvRecord& left = *d.left;
     const bool aboveAvailable = above.x[0] != kMvUnavailable;
     const bool four = d.mbType == 2 || d.mbType == 5;
 
+    const PictureHeader& h = d.hdr;
     // Candidates (A, B, C) per block: left / above / above-right neighbours, or blocks of this
     // macroblock, as the standard's four-vector prediction lays them out.
-    int mvdx = GetMvd(r), mvdy = GetMvd(r);
-    v->x[0] = WrapVector(PredictComponent(left.x[1], above.x[2], aboveRight.x[2], aboveAvailable), mvdx);
-    v->y[0] = WrapVector(PredictComponent(left.y[1], above.y[2], aboveRight.y[2], aboveAvailable), mvdy);
+    int mvdx, mvdy;
+    ReadMvdPair(d, &mvdx, &mvdy);
+    v->x[0] = ApplyMvd(h, PredictComponent(left.x[1], above.x[2], aboveRight.x[2], aboveAvailable), mvdx);
+    v->y[0] = ApplyMvd(h, PredictComponent(left.y[1], above.y[2], aboveRight.y[2], aboveAvailable), mvdy);
     if (!four) {
         for (int b = 1; b < 4; ++b) {
             v->x[b] = v->x[0];
             v->y[b] = v->y[0];
         }
     } else {
-        mvdx = GetMvd(r);
-        mvdy = GetMvd(r);
-        v->x[1] = WrapVector(PredictComponent(v->x[0], above.x[3], aboveRight.x[2], aboveAvailable), mvdx);
-        v->y[1] = WrapVector(PredictComponent(v->y[0], above.y[3], aboveRight.y[2], aboveAvailable), mvdy);
-        mvdx = GetMvd(r);
-        mvdy = GetMvd(r);
-        v->x[2] = WrapVector(PredictComponent(left.x[3], v->x[0], v->x[1], true), mvdx);
-        v->y[2] = WrapVector(PredictComponent(left.y[3], v->y[0], v->y[1], true), mvdy);
-        mvdx = GetMvd(r);
-        mvdy = GetMvd(r);
-        v->x[3] = WrapVector(PredictComponent(v->x[2], v->x[0], v->x[1], true), mvdx);
-        v->y[3] = WrapVector(PredictComponent(v->y[2], v->y[0], v->y[1], true), mvdy);
+        ReadMvdPair(d, &mvdx, &mvdy);
+        v->x[1] = ApplyMvd(h, PredictComponent(v->x[0], above.x[3], aboveRight.x[2], aboveAvailable), mvdx);
+        v->y[1] = ApplyMvd(h, PredictComponent(v->y[0], above.y[3], aboveRight.y[2], aboveAvailable), mvdy);
+        ReadMvdPair(d, &mvdx, &mvdy);
+        v->x[2] = ApplyMvd(h, PredictComponent(left.x[3], v->x[0], v->x[1], true), mvdx);
+        v->y[2] = ApplyMvd(h, PredictComponent(left.y[3], v->y[0], v->y[1], true), mvdy);
+        ReadMvdPair(d, &mvdx, &mvdy);
+        v->x[3] = ApplyMvd(h, PredictComponent(v->x[2], v->x[0], v->x[1], true), mvdx);
+        v->y[3] = ApplyMvd(h, PredictComponent(v->y[2], v->y[0], v->y[1], true), mvdy);
     }
     d.lastPVectors[d.mbNumber] = *v;
     d.lastPFourVector[d.mbNumber] = four ? 1 : 0;
+}
+
+// With overlapped motion compensation (Annex F) a macroblock's prediction needs the vectors of
+// the macroblock to its right: the macroblocks are parsed first and reconstructed when the
+// whole picture is read.
+void Defer(Decoder& d, DeferredKind kind, const MvRecord& v, int transform) {
+    DeferredMacroblock& m = d.deferred[static_cast<size_t>(d.mbNumber)];
+    m.kind = kind;
+    m.cbp = static_cast<uint8_t>(d.cbp);
+    m.transform = static_cast<uint8_t>(transform);
+    m.quant = static_cast<uint8_t>(d.quant);
+    m.four = d.mbType == 2 || d.mbType == 5;
+    m.v = v;
+    std::memcpy(m.coeffs, d.coeffs, sizeof m.coeffs);
 }
 
 // Decodes one macroblock of a P picture. False on a pattern that is no code.
 bool DecodeInterMacroblock(Decoder& d) {
     if (!ReadInterHeader(d)) return false;
     MvRecord& record = d.mvTable[d.mbColumn];
+    const bool deferred = d.hdr.obmc != 0;
     alignas(16) uint8_t pred[384];
     if (d.cod || d.mbType == 3 || d.mbType == 4) {
         // Skipped and intra macroblocks have the zero vector, for prediction and direct mode.
@@ -195,41 +229,179 @@ bool DecodeInterMacroblock(Decoder& d) {
         d.lastPVectors[d.mbNumber] = record;
         d.lastPFourVector[d.mbNumber] = 0;
     }
+    if (d.cod && deferred) {
+        if (d.hdr.aic) AicMarkNotIntra(d.aic, d.mbColumn);
+        Defer(d, DeferredKind::kSkipped, record, 0);
+        return true;
+    }
     if (d.cod) {
         PredictMacroblock(d, d.padded[0].data(), record, false, pred);
         d.cbp = 0;
         ReconstructInter(d, d.Current(), pred);
         if (d.hdr.aic) AicMarkNotIntra(d.aic, d.mbColumn);
-        FinishAnchorMacroblock(d, 0);
+        FinishAnchorMacroblock(d, false);
         return true;
     }
     if (d.mbType == 3 || d.mbType == 4) {
         const int transform = DecodeIntraBlocks(d);
+        if (deferred) {
+            Defer(d, DeferredKind::kIntra, record, transform);
+            return true;
+        }
         WriteIntraMacroblock(d, d.Current(), transform);
-        FinishAnchorMacroblock(d, 63);
+        FinishAnchorMacroblock(d, true);
         return true;
     }
     MvRecord v;
     DecodeVectors(d, &v);
     record = v;
     for (int b = 0; b < 6; ++b) {
-        if (d.cbp & (32 >> b)) {
-            std::memset(d.coeffs + 64 * b, 0, 64 * sizeof(int16_t));
-            DecodeTcoefBlock(d, b, 0, BlockQuant(d, b));
-        }
+        if (d.cbp & (32 >> b)) DecodeInterBlock(d, b, BlockQuant(d, b));
+    }
+    if (deferred) {
+        if (d.hdr.aic) AicMarkNotIntra(d.aic, d.mbColumn);
+        Defer(d, DeferredKind::kInter, v, 0);
+        return true;
     }
     PredictMacroblock(d, d.padded[0].data(), v, d.mbType == 2 || d.mbType == 5, pred);
     ReconstructInter(d, d.Current(), pred);
     if (d.hdr.aic) AicMarkNotIntra(d.aic, d.mbColumn);
-    FinishAnchorMacroblock(d, d.cbp);
+    FinishAnchorMacroblock(d, true);
     return true;
+}
+
+// The vector that overlapped motion compensation takes from a neighbouring block: that block's
+// for an inter macroblock, zero for a skipped one, and the current block's own vector for an
+// intra macroblock, a macroblock outside the picture or one that was not decoded.
+void RemoteVector(const Decoder& d, int column, int row, int block, int ownX, int ownY, int* x, int* y) {
+    *x = ownX;
+    *y = ownY;
+    if (column < 0 || column >= d.mbPerRow || row < 0 || row >= d.mbRows) return;
+    const DeferredMacroblock& m = d.deferred[static_cast<size_t>(row * d.mbPerRow + column)];
+    if (m.kind == DeferredKind::kSkipped) {
+        *x = *y = 0;
+    } else if (m.kind == DeferredKind::kInter) {
+        *x = m.v.x[block];
+        *y = m.v.y[block];
+    }
+}
+
+// H.263 Figures F.2, F.3 and F.4: the weights of the block's own prediction, of the prediction
+// with the vector above (rows 0-3) or below (rows 4-7), and of the one with the vector left
+// (columns 0-3) or right (columns 4-7). Every position sums to 8.
+constexpr uint8_t kObmcOwn[64] = {4, 5, 5, 5, 5, 5, 5, 4, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 6, 6, 6, 6,
+                                  5, 5, 5, 5, 6, 6, 6, 6, 5, 5, 5, 5, 6, 6, 6, 6, 5, 5, 5, 5, 6, 6,
+                                  6, 6, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 4, 5, 5, 5, 5, 5, 5, 4};
+constexpr uint8_t kObmcVertical[64] = {2, 2, 2, 2, 2, 2, 2, 2, 1, 1, 2, 2, 2, 2, 1, 1, 1, 1, 1, 1, 1, 1,
+                                       1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,
+                                       1, 1, 1, 1, 1, 1, 2, 2, 2, 2, 1, 1, 2, 2, 2, 2, 2, 2, 2, 2};
+constexpr uint8_t kObmcHorizontal[64] = {2, 1, 1, 1, 1, 1, 1, 2, 2, 2, 1, 1, 1, 1, 2, 2, 2, 2, 1, 1, 1, 1,
+                                         2, 2, 2, 2, 1, 1, 1, 1, 2, 2, 2, 2, 1, 1, 1, 1, 2, 2, 2, 2, 1, 1,
+                                         1, 1, 2, 2, 2, 2, 1, 1, 1, 1, 2, 2, 2, 1, 1, 1, 1, 1, 1, 2};
+
+// Overwrites the luma of `pred` (16x16, stride 16) with the overlapped prediction of the current
+// macroblock, whose block vectors are `v`.
+void OverlapLuma(const Decoder& d, const uint8_t* reference, const MvRecord& v, uint8_t* pred) {
+    const int w = d.codedWidth, h = d.codedHeight;
+    const int rounding = static_cast<int>(d.hdr.roundingType);
+    const uint8_t* luma = reference + kBorder * d.PaddedWidth() + kBorder;
+    const int c = d.mbColumn, r = d.mbRow;
+    for (int b = 0; b < 4; ++b) {
+        const int bx = d.mbX + (b & 1) * 8, by = d.mbY + (b >> 1) * 8;
+        const int ox = v.x[b], oy = v.y[b];
+        int ax, ay, bx2, by2, lx, ly, rx, ry;
+        if (b < 2) {
+            RemoteVector(d, c, r - 1, b + 2, ox, oy, &ax, &ay);
+            bx2 = v.x[b + 2];
+            by2 = v.y[b + 2];
+        } else {
+            ax = v.x[b - 2];
+            ay = v.y[b - 2];
+            bx2 = ox;  // the macroblock below is not decoded yet: the block's own vector
+            by2 = oy;
+        }
+        if ((b & 1) == 0) {
+            RemoteVector(d, c - 1, r, b + 1, ox, oy, &lx, &ly);
+            rx = v.x[b + 1];
+            ry = v.y[b + 1];
+        } else {
+            lx = v.x[b - 1];
+            ly = v.y[b - 1];
+            RemoteVector(d, c + 1, r, b - 1, ox, oy, &rx, &ry);
+        }
+        uint8_t own[64], above[64], below[64], left[64], right[64];
+        auto predict = [&](int vx, int vy, uint8_t* dst) {
+            PredictBlock(luma, w, h, bx + (vx >> 1), by + (vy >> 1), vx & 1, vy & 1, 8, rounding, dst, 8);
+        };
+        predict(ox, oy, own);
+        predict(ax, ay, above);
+        predict(bx2, by2, below);
+        predict(lx, ly, left);
+        predict(rx, ry, right);
+        uint8_t* dst = pred + (b >> 1) * 128 + (b & 1) * 8;
+        for (int i = 0; i < 8; ++i) {
+            for (int j = 0; j < 8; ++j) {
+                const int k = i * 8 + j;
+                const int vertical = i < 4 ? above[k] : below[k];
+                const int horizontal = j < 4 ? left[k] : right[k];
+                dst[i * 16 + j] = static_cast<uint8_t>(
+                    (own[k] * kObmcOwn[k] + vertical * kObmcVertical[k] + horizontal * kObmcHorizontal[k] + 4) >> 3);
+            }
+        }
+    }
+}
+
+// Reconstructs the macroblocks that DecodeInterMacroblock deferred, in raster order, and filters
+// each one as it is finished.
+void ReconstructDeferred(Decoder& d) {
+    const uint8_t* reference = d.padded[0].data();
+    for (int m = 0; m < d.mbCount; ++m) {
+        const DeferredMacroblock& dm = d.deferred[static_cast<size_t>(m)];
+        if (dm.kind == DeferredKind::kNone) continue;  // passed over by a header jump
+        SetMacroblock(d, m);
+        d.quant = dm.quant;
+        d.cbp = dm.cbp;
+        std::memcpy(d.coeffs, dm.coeffs, sizeof d.coeffs);
+        if (dm.kind == DeferredKind::kIntra) {
+            WriteIntraMacroblock(d, d.Current(), dm.transform);
+            FinishAnchorMacroblock(d, true);
+            continue;
+        }
+        alignas(16) uint8_t pred[384];
+        PredictMacroblock(d, reference, dm.v, dm.four, pred);
+        OverlapLuma(d, reference, dm.v, pred);
+        if (dm.kind == DeferredKind::kSkipped) d.cbp = 0;
+        ReconstructInter(d, d.Current(), pred);
+        FinishAnchorMacroblock(d, dm.kind == DeferredKind::kInter);
+    }
 }
 
 }  // namespace
 
+void DecodeInterBlock(Decoder& d, int block, int q) {
+    int16_t* coeffs = d.coeffs + 64 * block;
+    std::memset(coeffs, 0, 64 * sizeof(int16_t));
+    if (!d.hdr.aiv) {
+        DecodeTcoefBlock(d, block, 0, q);
+        return;
+    }
+    // Annex S: a block whose events run past 64 coefficients with the inter table (or meet a
+    // pattern that is no code of it) was coded with the intra table of Annex I; it is read again
+    // from its start.
+    const BitReader start = d.reader;
+    if (DecodeTcoefBlock(d, block, 0, q)) return;
+    d.reader = start;
+    std::memset(coeffs, 0, 64 * sizeof(int16_t));
+    DecodeAlternativeInterBlock(d, block, q);
+}
+
 void DecodePPicture(Decoder& d) {
     PadPicture(d, d.Previous(), d.padded[0].data());
+    if (d.hdr.obmc) {
+        for (auto& m : d.deferred) m.kind = DeferredKind::kNone;
+    }
     DecodeMacroblocks<DecodeInterMacroblock>(d);
+    if (d.hdr.obmc) ReconstructDeferred(d);
 }
 
 }  // namespace r263iri

@@ -44,6 +44,22 @@ inline int PredictComponent(int a, int b, int c, bool aboveAvailable) {
     return a + b + c - mx - mn;
 }
 
+// Reads the TCOEF events of the INTER block `block` (0..5) from scan position 0 with quantiser q:
+// with the standard's inter table, or under Annex S with the Annex I intra table when the inter
+// table runs past the block's 64 coefficients.
+void DecodeInterBlock(Decoder& d, int block, int q);
+
+// Reads the MVD pair of one vector (horizontal, then vertical) as the picture codes it: Table 14
+// of the standard, or the reversible codes of Annex D when unrestricted vectors are on under
+// PLUSPTYPE (where a pair of two +0.5 differences is followed by one stuffing bit "1").
+void ReadMvdPair(Decoder& d, int* dx, int* dy);
+
+// The vector component for a predictor and a decoded difference in the picture's vector mode:
+// the default range -16..15.5 pixels (WrapVector); with unrestricted vectors under the plain
+// PTYPE the range -31.5..31.5, the difference taking whichever of its two values lands inside;
+// with unrestricted vectors under PLUSPTYPE the plain sum.
+int ApplyMvd(const PictureHeader& h, int predictor, int mvd);
+
 // Adds a decoded difference to a predictor and brings the result into -32..31 half-pels.
 inline int WrapVector(int predictor, int mvd) {
     int v = predictor + mvd;

@@ -31,7 +31,7 @@
 
 #include <cstdint>
 
-#include "SimdTranspose.h"
+#include "R263COM/x86/SimdTranspose.h"
 
 namespace r263avo::qdct_simd {
 
@@ -39,7 +39,7 @@ namespace r263avo::qdct_simd {
 // sets, and neither copy may stand in for the other at link time.
 namespace {
 
-using simd::Transpose8x8;
+using r263com::simd::Transpose8x8;
 
 // Eight 32-bit lanes in two SSE2 registers (lanes 0..3, 4..7).
 struct SseOps {

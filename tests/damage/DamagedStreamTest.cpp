@@ -134,6 +134,10 @@ std::vector<Source> Streams() {
         list.push_back({"ffmpeg_h263p_aic_loop_slices",
                         EncodeFfmpeg("aic", 96, 64,
                                      "-c:v h263p -q:v 20 -flags +aic+loop -structured_slices 1 -slices 2")});
+        // Unrestricted vectors with the reversible codes, overlapped prediction, four vectors.
+        list.push_back({"ffmpeg_h263p_umv_obmc_mv4",
+                        EncodeFfmpeg("umvobmc", 96, 64, "-c:v h263p -q:v 20 -umv 1 -obmc 1 -flags +mv4")});
+        list.push_back({"ffmpeg_h263_obmc", EncodeFfmpeg("obmc", 128, 96, "-c:v h263 -q:v 20 -obmc 1")});
     }
     return list;
 }

@@ -187,7 +187,7 @@ TEST(Stream, RefusedPicturesLetTheStreamGoOn) {
     PlainHeader(b, 1, 0);  // another format
     FlatIntraMacroblocks(b, 48, 41);
     PlusOptions umv;
-    umv.umv = 1;  // unrestricted motion vectors, with UUI
+    umv.umv = 1;  // unrestricted motion vectors, with UUI: decoded
     PlusHeader(b, umv);
     FlatIntraMacroblocks(b, 99, 42);
     PlainHeader(b, 2, 0, 8, 0b0001);  // PB-frames
@@ -204,13 +204,14 @@ TEST(Stream, RefusedPicturesLetTheStreamGoOn) {
     ASSERT_EQ(out.statuses.size(), 6u);
     EXPECT_EQ(out.statuses[0], DecodeStatus::kDecoded);
     EXPECT_EQ(out.statuses[1], DecodeStatus::kFormatChanged);
-    EXPECT_EQ(out.statuses[2], DecodeStatus::kUnsupportedMode);
+    EXPECT_EQ(out.statuses[2], DecodeStatus::kDecoded);
     EXPECT_EQ(out.statuses[3], DecodeStatus::kUnsupportedMode);
     EXPECT_EQ(out.statuses[4], DecodeStatus::kBadPictureSize);
     EXPECT_EQ(out.statuses[5], DecodeStatus::kDecoded);
-    ASSERT_EQ(out.pictures.size(), 2u);
+    ASSERT_EQ(out.pictures.size(), 3u);
     EXPECT_TRUE(AllLuma(out.pictures[0], 176 * 144, 40));
-    EXPECT_TRUE(AllLuma(out.pictures[1], 176 * 144, 44));
+    EXPECT_TRUE(AllLuma(out.pictures[1], 176 * 144, 42));
+    EXPECT_TRUE(AllLuma(out.pictures[2], 176 * 144, 44));
 }
 
 TEST(Stream, ResynchronisesAtTheNextGobHeader) {

@@ -2,10 +2,10 @@
 #include "../Idct.h"
 #include "IdctSimd.h"
 
-namespace r263avo {
+namespace r263com {
 
 void IdctBlockSse2(int16_t block[64]) {
     idct_simd::Idct8x8<idct_simd::SseOps>(block);
 }
 
-}  // namespace r263avo
+}  // namespace r263com

@@ -3,7 +3,7 @@
 
 #include <emmintrin.h>
 
-namespace r263avo::simd {
+namespace r263com::simd {
 
 // Internal linkage: the SSE2 and AVX2 files include this with different instruction sets, and
 // neither copy may stand in for the other at link time.
@@ -30,4 +30,4 @@ inline void Transpose8x8(__m128i r[8]) {
 }
 
 }  // namespace
-}  // namespace r263avo::simd
+}  // namespace r263com::simd

@@ -5,7 +5,7 @@
 #include "../Idct.h"
 #include "IdctSimd.h"
 
-namespace r263avo {
+namespace r263com {
 
 namespace {
 
@@ -44,4 +44,4 @@ void IdctBlockAvx2(int16_t block[64]) {
     idct_simd::Idct8x8<Avx2Ops>(block);
 }
 
-}  // namespace r263avo
+}  // namespace r263com

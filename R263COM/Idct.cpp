@@ -3,7 +3,7 @@
 
 #include "CPUInfo.h"
 
-namespace r263avo {
+namespace r263com {
 
 namespace {
 
@@ -127,4 +127,4 @@ void IdctBlock(int16_t block[64]) {
     SelectIdct(cpuinfo::SimdFlags())(block);
 }
 
-}  // namespace r263avo
+}  // namespace r263com

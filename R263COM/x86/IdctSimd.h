@@ -22,7 +22,7 @@
 
 #include "SimdTranspose.h"
 
-namespace r263avo::idct_simd {
+namespace r263com::idct_simd {
 
 // Internal linkage: the SSE2 and AVX2 files compile these functions with different instruction
 // sets, and neither copy may stand in for the other at link time.
@@ -124,4 +124,4 @@ inline void Idct8x8(int16_t block[64]) {
 }
 
 }  // namespace
-}  // namespace r263avo::idct_simd
+}  // namespace r263com::idct_simd
