@@ -3,8 +3,9 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 RELEASE_DIR := build
 ASAN_DIR := build/asan
 FUZZ_DIR := build/fuzz
+TSAN_DIR := build/tsan
 
-.PHONY: all deps release asan demo test bench fuzz fuzz-smoke format clean
+.PHONY: all deps release asan demo test bench fuzz fuzz-smoke format clean tsan
 
 all: release
 
@@ -24,7 +25,7 @@ demo: release
 
 # The fuzzer is built and given a short run too, so that it cannot rot; `make fuzz` only builds it
 # (run it longer with build/fuzz/bin/fuzz_decoder -max_total_time=600 CORPUS_DIR).
-test: asan fuzz-smoke
+test: asan fuzz-smoke tsan
 	@cd $(ASAN_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 1500
 
 fuzz: deps
@@ -45,3 +46,13 @@ format:
 
 clean:
 	rm -rf build
+
+# ThreadSanitizer over the job tests only (the codec has no threads of its own), to keep it short.
+TSAN_TESTS := ^(JobContract|JobData|EncodeJobApi|DecodeJobApi|JobApi|CompareJobApi|DataSafety)\.
+tsan: deps
+	@cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSARO_BENCH=OFF \
+		-DCMAKE_CXX_FLAGS=-fsanitize=thread -DCMAKE_C_FLAGS=-fsanitize=thread \
+		-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread >/dev/null
+	@cmake --build $(TSAN_DIR) -j $(JOBS) --target test_core test_cli tessaro-cli
+	@cd $(TSAN_DIR) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+		ctest --output-on-failure -j $(JOBS) --timeout 600 -R '$(TSAN_TESTS)'
