@@ -3,8 +3,9 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 RELEASE_DIR := build
 ASAN_DIR := build/asan
 FUZZ_DIR := build/fuzz
+TSAN_DIR := build/tsan
 
-.PHONY: all deps release asan demo test bench fuzz fuzz-build fuzz-smoke format clean
+.PHONY: all deps release asan demo test bench fuzz fuzz-build fuzz-smoke format clean tsan
 
 all: release
 
@@ -26,7 +27,7 @@ demo: release
 # cannot rot; `make fuzz` runs each for FUZZ_SECONDS and keeps the corpora in build/fuzz/corpus.
 FUZZ_SECONDS ?= 600
 FUZZ_SMOKE_SECONDS ?= 20
-test: asan fuzz-smoke
+test: asan fuzz-smoke tsan
 	@cd $(ASAN_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 1500
 
 fuzz-build: deps
@@ -54,3 +55,13 @@ PREFIX ?= /usr/local
 .PHONY: install
 install: release
 	@cmake --install $(RELEASE_DIR) --prefix $(PREFIX)
+
+# ThreadSanitizer over the job tests only (the codec has no threads of its own), to keep it short.
+TSAN_TESTS := ^(JobContract|JobData|EncodeJobApi|DecodeJobApi|JobApi|CompareJobApi|DataSafety)\.
+tsan: deps
+	@cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSARO_BENCH=OFF \
+		-DCMAKE_CXX_FLAGS=-fsanitize=thread -DCMAKE_C_FLAGS=-fsanitize=thread \
+		-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread >/dev/null
+	@cmake --build $(TSAN_DIR) -j $(JOBS) --target test_core test_cli tessaro-cli
+	@cd $(TSAN_DIR) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+		ctest --output-on-failure -j $(JOBS) --timeout 600 -R '$(TSAN_TESTS)'

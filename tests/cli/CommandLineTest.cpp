@@ -13,7 +13,7 @@ using CommandLine = CliTest;
 
 TEST_F(CommandLine, UsageErrorsExitTwoWithOnePlainLine) {
     Generate("qcif", 2, "s.qcif");
-    for (const std::string& args :
+    for (const std::string args :
          {"", "bogus", "encode", "encode s.qcif --start abc", "encode s.qcif --end 99999999999",
           "encode s.qcif --start -3", "generate --format qcif --frames 4294967297 -o g.qcif", "decode",
           "compare s.qcif", "settings", "encode s.qcif --no-such-option"}) {
@@ -39,7 +39,7 @@ TEST_F(CommandLine, SetTakesOneItemPerOccurrence) {
 TEST_F(CommandLine, SizesThatDoNotFitAreRefused) {
     Generate("qcif", 1, "s.qcif");
     ASSERT_EQ(Shell("cp s.qcif p.cst"), 0);
-    for (const std::string& size : {"4294967472x144", "176x4294967440", "99999999999999999999x144"}) {
+    for (const std::string size : {"4294967472x144", "176x4294967440", "99999999999999999999x144"}) {
         SCOPED_TRACE(size);
         CliRun run = Cli("info p.cst --size " + size);
         EXPECT_EQ(run.status, 1);

@@ -21,7 +21,7 @@ TEST_F(DataSafety, AnOutputThatIsAnInputIsRefusedUnderEverySpelling) {
     Generate("qcif", 3, "a.qcif");
     const auto original = testsupport::ReadFile(Path("a.qcif"));
     ASSERT_EQ(Shell("ln -s a.qcif link.qcif && ln a.qcif hard.qcif && mkdir sub"), 0);
-    for (const std::string& output : {"a.qcif", "./a.qcif", "sub/../a.qcif", "link.qcif", "hard.qcif"}) {
+    for (const std::string output : {"a.qcif", "./a.qcif", "sub/../a.qcif", "link.qcif", "hard.qcif"}) {
         SCOPED_TRACE(output);
         CliRun run = Cli("encode a.qcif -o " + output);
         EXPECT_EQ(run.status, 1);
@@ -54,7 +54,7 @@ TEST_F(DataSafety, RefusedStartsLeaveExistingFilesAsTheyWere) {
     Generate("qcif", 3, "a.qcif");
     testsupport::WriteFile(Path("old.263"), std::vector<uint8_t>{1, 2, 3, 4});
     const std::vector<uint8_t> old = {1, 2, 3, 4};
-    for (const std::string& args :
+    for (const std::string args :
          {"--set Advanced/UseTrueBPictures=1 --set Coder/FrameRateActual=2", "--recon missing/r.qcif"}) {
         SCOPED_TRACE(args);
         CliRun run = Cli("encode a.qcif -o old.263 " + args);
@@ -77,7 +77,7 @@ TEST_F(DataSafety, RefusedStartsLeaveExistingFilesAsTheyWere) {
 
 TEST_F(DataSafety, InputsThatAreNotRegularFilesAreRefusedAtOnce) {
     ASSERT_EQ(Shell("mkfifo p.qcif p.263 && mkdir d.qcif"), 0);
-    for (const std::string& args : {"encode p.qcif -o x.263", "decode p.263", "info p.263", "info p.qcif"}) {
+    for (const std::string args : {"encode p.qcif -o x.263", "decode p.263", "info p.263", "info p.qcif"}) {
         SCOPED_TRACE(args);
         CliRun run = Cli(args);
         EXPECT_EQ(run.status, 1);
@@ -94,7 +94,7 @@ TEST_F(DataSafety, InputsThatAreNotRegularFilesAreRefusedAtOnce) {
 TEST_F(DataSafety, AFailedWriteSaysWhyAndWhichFile) {
     if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
     Generate("qcif", 3, "a.qcif");
-    for (const std::string& args :
+    for (const std::string args :
          {"encode a.qcif -o /dev/full", "encode a.qcif -o x.263 --recon /dev/full"}) {
         SCOPED_TRACE(args);
         CliRun run = Cli(args);
