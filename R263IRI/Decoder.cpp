@@ -79,6 +79,29 @@ int32_t DecoderOpen(Decoder& decoder) {
     return 0;
 }
 
+namespace {
+
+// True when the bits between the end of the picture header and the next byte-aligned picture start
+// code (or the end of the stream) are fewer than the picture's macroblock count: every macroblock
+// takes at least one bit, so such a picture is a bare header (or a cut one) and would only repeat
+// the previous picture, however large the header claims it is. A start code that is not byte-aligned
+// is not looked for; missing one only lets a damaged picture through to the normal decoding.
+bool PictureDataTooShort(const Decoder& d) {
+    const BitReader& r = d.reader;
+    if (r.AtEnd()) return d.mbCount > 0;
+    const uint64_t needed = static_cast<uint64_t>(d.mbCount);
+    uint32_t end = r.bitIndex == 0 ? r.byteIndex : r.byteIndex + 1;
+    for (; end + 2 < r.size; ++end) {
+        if (r.data[end] == 0 && r.data[end + 1] == 0 && (r.data[end + 2] & 0xFC) == 0x80) break;
+        if (uint64_t(end - r.byteIndex) * 8 > needed + 8) return false;  // enough already
+    }
+    if (end + 2 >= r.size) end = r.size;
+    const uint64_t bits = uint64_t(end - r.byteIndex) * 8 - r.bitIndex;
+    return bits < needed;
+}
+
+}  // namespace
+
 const uint8_t* DecodePicture(Decoder& d, const uint8_t* stream, size_t size, uint32_t* position,
                              uint32_t* pictureBytes, int32_t first) {
     if (first) {
@@ -107,6 +130,9 @@ const uint8_t* DecodePicture(Decoder& d, const uint8_t* stream, size_t size, uin
             // status set
         } else if (unsupported) {
             SetStatus(d, DecodeStatus::kUnsupportedMode, unsupported);
+        } else if (PictureDataTooShort(d)) {
+            SetStatus(d, DecodeStatus::kPictureTooShort,
+                      "less data before the next picture than its macroblocks need; picture skipped");
         } else if (d.hdr.pictureType == kPicB && !d.anchorHeld) {
             SetStatus(d, DecodeStatus::kUnsupportedMode,
                       "B-picture without an anchor picture before it; picture skipped");

@@ -21,6 +21,7 @@ enum class DecodeStatus : int32_t {
     kFormatChanged,        // format or custom size differ from the first picture; skipped
     kBadPictureSize,       // size 0 or above 2048x1152; skipped
     kOutOfMemory,          // the stores could not be allocated; pictureBytes holds -1
+    kPictureTooShort,      // less data before the next picture than its macroblocks need; skipped
 };
 
 // Facts about the stream and the last call, for logging.

@@ -26,6 +26,7 @@ constexpr uint32_t kMaxPictureBytes = 2048u * 1152u * 3u / 2u;
 // Pictures the decoder passed over, by reason.
 struct LostPictures {
     int unsupported = 0, formatChanged = 0, badSize = 0;
+    int tooShort = 0;  // damaged: a picture header without the data of its macroblocks
 };
 
 }  // namespace
@@ -110,6 +111,9 @@ void DecodeJob::Run() {
             case r263iri::DecodeStatus::kBadPictureSize:
                 ++lost.badSize;
                 break;
+            case r263iri::DecodeStatus::kPictureTooShort:
+                ++lost.tooShort;
+                break;
             default:
                 break;
         }
@@ -179,6 +183,10 @@ void DecodeJob::Run() {
         for (const auto& line : lines) {
             if (line.count > 0) out.Log(Format("-> Pictures skipped: %d (%s)", line.count, line.reason));
         }
+        if (lost.tooShort > 0) {
+            out.Log(Format("-> Pictures damaged: %d (%s)", lost.tooShort,
+                           "less data than their macroblocks need"));
+        }
         if (completed) {
             const double ms = std::chrono::duration<double, std::milli>(decodeTime).count();
             out.Log(
@@ -195,6 +203,7 @@ void DecodeJob::Run() {
     if (general.ShowProgress) out.ProgressStop();
     result_.frames = written;
     result_.skippedPictures = lost.unsupported + lost.formatChanged + lost.badSize;
+    result_.damagedPictures = lost.tooShort;
     result_.outputPath = outputPath;
     result_.outputBytes = static_cast<uint64_t>(written) * pictureBytes;
     Finish(out, completed, failure);

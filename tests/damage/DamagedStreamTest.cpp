@@ -190,10 +190,12 @@ TEST(DamagedStreams, NoiseAndZeros) {
         CheckDamaged(noise, "noise " + std::to_string(size));
         CheckDamaged(std::vector<uint8_t>(size, 0), "zeros " + std::to_string(size));
     }
-    // A lone picture header with nothing after it completes from zero bits.
+    // A lone picture header with nothing after it is no picture: it cannot hold its macroblocks.
     const std::vector<uint8_t> header = {0x00, 0x00, 0x80, 0x02, 0x08};
     const decodertest::DecodedStream out = decodertest::DecodeAll(header);
-    EXPECT_EQ(out.pictures.size(), 1u);
+    EXPECT_EQ(out.pictures.size(), 0u);
+    ASSERT_FALSE(out.statuses.empty());
+    EXPECT_EQ(out.statuses.front(), r263iri::DecodeStatus::kPictureTooShort);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include "R263IRI.h"
 #include "../decoder/StreamBits.h"
+#include "TestSupport.h"
 
 // Every allocation of this test binary is counted, so that the decoder's peak can be measured.
 namespace {
@@ -173,6 +174,51 @@ TEST(ResourceBounds, HostileStreamsEndInWorkBoundedByTheirSize) {
     Bits b;
     while (b.bytes.size() < (1u << 18)) PlainQcifIntraHeader(b);
     ExpectBoundedWork(b.bytes, "header-only QCIF pictures");
+}
+
+TEST(ResourceBounds, PictureHeadersWithoutTheirDataGiveNoPictures) {
+    // A megabyte of 2048x1152 headers would otherwise come back as tens of thousands of pictures
+    // of 3.5 MB each.
+    Bits b;
+    while (b.bytes.size() < (1u << 20)) CustomIntraHeader(b, 2048, 1152, static_cast<int>(b.bytes.size()));
+    b.Align();
+    const Counted bare = DecodeCounting(b.bytes, static_cast<uint32_t>(b.bytes.size()));
+    EXPECT_EQ(bare.pictures, 0u);
+
+    // The same headers with their macroblocks between them decode, the last one too.
+    Bits whole;
+    for (int i = 0; i < 3; ++i) {
+        CustomIntraHeader(whole, 176, 144, i);
+        FlatIntraMacroblocks(whole, 99);
+    }
+    whole.Align();
+    EXPECT_EQ(DecodeCounting(whole.bytes, 100).pictures, 3u);
+
+    // A picture cut before a quarter of its macroblocks is dropped, not completed from zeros.
+    std::vector<uint8_t> cut(whole.bytes.begin(), whole.bytes.begin() + whole.bytes.size() / 3 + 10);
+    EXPECT_EQ(DecodeCounting(cut, 100).pictures, 1u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ResourceBounds, DecodeReportsBareHeadersAsDamagedAndExitsThree) {
+    const std::string dir = testsupport::MakeTempDir("bounds-decode");
+    const std::string cli = testsupport::BinDir() + "/tessaro-cli";
+    ASSERT_EQ(testsupport::RunCommand(cli + " generate --format qcif --frames 3 -o " + dir + "/s.qcif >/dev/null"), 0);
+    ASSERT_EQ(testsupport::RunCommand(cli + " encode " + dir + "/s.qcif -o " + dir + "/s.263 >/dev/null"), 0);
+    std::vector<uint8_t> stream = testsupport::ReadFile(dir + "/s.263");
+    const std::vector<uint8_t> clean = stream;
+    for (int i = 0; i < 2; ++i) stream.insert(stream.end(), {0x00, 0x00, 0x80, 0x02, 0x0A, 0x10, 0x00});
+    ASSERT_TRUE(testsupport::WriteFile(dir + "/bare.263", stream));
+
+    std::string log;
+    const int status = testsupport::RunCommand(cli + " decode " + dir + "/bare.263 -o " + dir + "/bare_.qcif", &log);
+    EXPECT_EQ(status, 3) << log;
+    EXPECT_NE(log.find("-> Pictures damaged: 2 (less data than their macroblocks need)"), std::string::npos) << log;
+    EXPECT_NE(log.find("(3 frames)"), std::string::npos) << log;
+    EXPECT_EQ(testsupport::ReadFile(dir + "/bare_.qcif").size(), 3u * 38016);
 }
 
 }  // namespace
