@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "BusErrorGuard.h"
 #include "OutputFiles.h"
 #include "R263IRI.h"
 
@@ -95,11 +96,22 @@ void DecodeJob::Run() {
     int pictures = 0, written = 0;
     Clock::duration decodeTime{};
     LostPictures lost;
+    bool streamFaulted = false;
     while (position < size && running_.load()) {
         const uint32_t before = position;
         const Clock::time_point t0 = Clock::now();
-        const uint8_t* picture =
-            r263iri::DecodePicture(*decoder, stream, size, &position, &pictureBytes, position == 0 ? 1 : 0);
+        const uint8_t* picture = nullptr;
+        // The mapping faults when the file shrinks under it; the run then ends with that reason.
+        if (!RunGuardedAgainstBusError([&] {
+                picture = r263iri::DecodePicture(*decoder, stream, size, &position, &pictureBytes,
+                                                 position == 0 ? 1 : 0);
+            })) {
+            failure = "Error reading " + inputPath + ": the file was truncated while it was being decoded";
+            out.Error(failure);
+            streamFaulted = true;
+            running_.store(false);
+            break;
+        }
         decodeTime += Clock::now() - t0;
         switch (r263iri::DecoderGetInfo(*decoder).lastStatus) {
             case r263iri::DecodeStatus::kUnsupportedMode:
@@ -139,7 +151,8 @@ void DecodeJob::Run() {
         if (position <= before) break;  // no progress: the rest of the stream cannot be read
     }
     // The last anchor picture; this also runs after a stop.
-    const uint8_t* last = decoder ? r263iri::DecoderFlush(*decoder) : nullptr;
+    // After a fault in the mapping the decoder's state is not trusted any more.
+    const uint8_t* last = decoder && !streamFaulted ? r263iri::DecoderFlush(*decoder) : nullptr;
     ++pictures;
     if (!last || pictureBytes == 0 || pictureBytes > kMaxPictureBytes || fd < 0) {
         if (failure.empty() && !StopRequested()) failure = "The stream holds no picture to decode";

@@ -130,6 +130,39 @@ TEST(FaultInjection, ARunEndedByAFaultKeepsThePicturesCodedBeforeIt) {
     EXPECT_GE(observer.pictures, 5);
 }
 
+TEST(FaultInjection, StreamTruncatedWhileDecodingEndsTheRunNotTheProcess) {
+    // The stream is mapped, not copied: pages past the new end fault when read, and the run must
+    // end with its reason.
+    Sequence s("fault-decode", 12);
+    VideoFile raw;
+    ASSERT_TRUE(raw.Open(s.path));
+    FaultObserver encoding(0, nullptr);
+    ASSERT_EQ(RunEncode(s.Config(raw, s.dir + "/s.263"), encoding).status, JobStatus::kCompleted);
+
+    VideoFile stream;
+    ASSERT_TRUE(stream.Open(s.dir + "/s.263"));
+    struct Truncating : FaultObserver {
+        using FaultObserver::FaultObserver;
+        std::string path;
+        void Log(const std::string& line) override {
+            FaultObserver::Log(line);
+            if (line.find("Decoding started") != std::string::npos) EXPECT_EQ(truncate(path.c_str(), 0), 0);
+        }
+    } truncating(0, nullptr);
+    truncating.path = s.dir + "/s.263";
+    DecodeJobConfig config;
+    config.input = &stream;
+    config.outputPath = s.dir + "/s_.qcif";
+    config.settings = LoadSettings({});
+    DecodeJob job;
+    std::string error;
+    ASSERT_TRUE(job.Start(config, truncating, &error)) << error;
+    const JobResult r = job.Wait();
+    EXPECT_EQ(r.status, JobStatus::kFailed);
+    EXPECT_NE(r.reason.find("truncated"), std::string::npos) << r.reason;
+    EXPECT_TRUE(truncating.Logged("Decoding terminated"));
+}
+
 TEST(FaultInjection, SettingsFileReplacedByAFolder) {
     const std::string dir = testsupport::MakeTempDir("fault-settings");
     const std::string path = dir + "/settings.ini";
