@@ -45,3 +45,9 @@ format:
 
 clean:
 	rm -rf build
+
+# `make install PREFIX=/some/where`: tessaro, tessaro-cli, the icon and the desktop entry.
+PREFIX ?= /usr/local
+.PHONY: install
+install: release
+	@cmake --install $(RELEASE_DIR) --prefix $(PREFIX)

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "AviFile.h"
 #include "CompareJob.h"
 #include "ConsoleObserver.h"
 #include "DecodeJob.h"
@@ -157,6 +158,16 @@ std::string DerivedOutput(const std::string& input) {
     const size_t dot = input.find_last_of('.');
     const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
     return (hasExtension ? input.substr(0, dot) : input) + ".263";
+}
+
+// A FOURCC as its four characters, with unprintable ones as '.'.
+std::string FourCcText(uint32_t code) {
+    std::string text;
+    for (int i = 0; i < 4; ++i) {
+        const char c = static_cast<char>((code >> (8 * i)) & 0xff);
+        text += (c >= 32 && c < 127) ? c : '.';
+    }
+    return text;
 }
 
 const char* FormatName(int format) {
@@ -313,7 +324,24 @@ int RunInfo(const std::string& path, const CommonOptions& common) {
     std::printf("File: %s\n", file.name().c_str());
     std::printf("Format: %s (%d), %dx%d\n", FormatName(file.format()), file.format(), file.width(),
                 file.height());
-    if (file.isRaw()) {
+    if (file.isAvi()) {
+        const AviFile& avi = *file.avi();
+        std::printf("Type: AVI, %d stream%s\n", avi.streamCount(), avi.streamCount() == 1 ? "" : "s");
+        for (int i = 0; i < avi.streamCount(); ++i) {
+            const AviStreamInfo& s = avi.streams()[i];
+            std::printf("Stream %d: %s, handler %s, rate %u / scale %u, %u samples\n", i, FourCcText(s.type).c_str(),
+                        FourCcText(s.handler).c_str(), s.rate, s.scale, s.length);
+        }
+        if (avi.video().stream < 0) {
+            std::printf("Video: none\n");
+        } else {
+            std::printf("Video stream: %d (%s, %d bits per pixel)\n", avi.video().stream,
+                        FourCcText(file.fourcc()).c_str(), file.bitsPerPixel());
+            std::printf("Frames: %d\n", file.frameCount());
+            std::printf("Frame rate: %.1f fps\n", file.frameRate());
+            std::printf("Bitrate: %.1f Kbps\n", file.bitrateKbps());
+        }
+    } else if (file.isRaw()) {
         std::printf("Type: raw YUV 4:2:0 (I420), %lld bytes per frame\n",
                     static_cast<long long>(file.frameBytes()));
         std::printf("Frames: %d\n", file.frameCount());

@@ -11,6 +11,8 @@
 #include <climits>
 #include <new>
 
+#include "AviFile.h"
+
 namespace tessaro {
 namespace {
 
@@ -132,6 +134,7 @@ void VideoFile::Close() {
     if (fd_ >= 0) close(fd_);
     fd_ = -1;
     isRaw_ = false;
+    avi_.reset();
     frameBuffer_.clear();
     frameBuffer_.shrink_to_fit();
     rgbBuffer_.clear();
@@ -172,6 +175,12 @@ bool VideoFile::Open(const std::string& path, VideoFileHost* host) {
 
     const size_t dot = path.find_last_of('.');
     const std::string extension = Lower(dot == std::string::npos ? path : path.substr(dot + 1));
+
+    if (extension == "avi") {
+        bool isAvi = false;
+        const bool opened = OpenAvi(host, &isAvi);
+        if (isAvi) return opened;
+    }
 
     for (int f = 1; f <= 5; ++f) {
         const FormatInfo& info = kFormats[f - 1];
@@ -223,6 +232,30 @@ bool VideoFile::Open(const std::string& path, VideoFileHost* host) {
     return Fail("Error Opening " + path + ": unknown file type");
 }
 
+bool VideoFile::OpenAvi(VideoFileHost* host, bool* isAvi) {
+    auto avi = std::make_unique<AviFile>();
+    const AviFile::OpenResult result = avi->Open(name_);
+    *isAvi = result != AviFile::OpenResult::kNotAvi;
+    if (result == AviFile::OpenResult::kNotAvi) return false;
+    if (result == AviFile::OpenResult::kNoStreams) return Fail("Error Opening " + name_);
+    close(fd_);  // the AVI reader opens the file itself
+    fd_ = -1;
+    const AviVideoFacts& video = avi->video();
+    frameRate_ = video.frameRate;
+    if (video.stream >= 0) {
+        fourcc_ = video.fourcc;
+        width_ = video.width;
+        height_ = video.height;
+        frameCount_ = video.frameCount;
+        format_ = video.format;
+        bitsPerPixel_ = video.bitsPerPixel;
+        bitrateKbps_ = video.bitrateKbps;
+        if (host) host->RawOpened(frameCount_, format_, width_, height_);
+    }
+    avi_ = std::move(avi);
+    return true;
+}
+
 bool VideoFile::FinishRaw(VideoFileHost* host) {
     bitsPerPixel_ = 12;
     frameBytes_ = pixelCount() * 12 / 8;
@@ -258,7 +291,7 @@ void VideoFile::ComputeBitrate() {
 void VideoFile::SetFrameRateIndex(int index) {
     frameRateIndex_ = index;
     frameRate_ = FrameRateOfIndex(index);
-    if (isRaw_) ComputeBitrate();
+    if (isRaw_ || avi_) ComputeBitrate();
 }
 
 bool VideoFile::ReadFrame(int64_t k, uint8_t* out) const {

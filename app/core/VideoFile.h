@@ -3,10 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace tessaro {
+
+class AviFile;
 
 // Picture format codes (the H.263 source-format numbers).
 enum PictureFormat : int { kSubQcif = 1, kQcif = 2, kCif = 3, k4Cif = 4, k16Cif = 5, kCustom = 6 };
@@ -24,7 +27,7 @@ class VideoFileHost {
     // The picture size of a ".cst" file; `title` is the file name without its folder. False when
     // the user gives none.
     virtual bool AskPictureSize(const std::string& title, int* width, int* height) = 0;
-    // Called after every successful open of a raw sequence with its picture facts.
+    // Called after every successful open of a raw sequence or AVI file with its picture facts.
     virtual void RawOpened(int frameCount, int format, int width, int height) {
         (void)frameCount, (void)format, (void)width, (void)height;
     }
@@ -78,6 +81,9 @@ class VideoFile {
     const std::string& decodedName() const { return decodedName_; }
     bool isBitstream() const { return isBitstream_; }
     bool isRaw() const { return isRaw_; }
+    // An ".avi" file: its frames come from avi() (never from ReadFrame).
+    bool isAvi() const { return avi_ != nullptr; }
+    AviFile* avi() const { return avi_.get(); }
     uint64_t fileSize() const { return fileSize_; }
     uint64_t bitstreamSize() const { return bitstreamSize_; }
     uint32_t fourcc() const { return fourcc_; }
@@ -97,6 +103,7 @@ class VideoFile {
   private:
     bool Fail(const std::string& message);
     bool FinishRaw(VideoFileHost* host);
+    bool OpenAvi(VideoFileHost* host, bool* isAvi);
     void ComputeBitrate();
 
     std::string name_, decodedName_, error_;
@@ -114,6 +121,7 @@ class VideoFile {
     int frameRateIndex_ = 0;
     double frameRate_ = 30.0, bitrateKbps_ = 0.0;
     std::vector<uint8_t> frameBuffer_, rgbBuffer_;
+    std::unique_ptr<AviFile> avi_;
 };
 
 }  // namespace tessaro
