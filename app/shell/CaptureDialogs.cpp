@@ -44,7 +44,8 @@ VideoSourceDialog::VideoSourceDialog(std::vector<SourceInfo> sources, const QStr
 
 const SourceInfo* VideoSourceDialog::chosen() const {
     const int row = list_->currentRow();
-    return row >= 0 && row < static_cast<int>(sources_.size()) ? &sources_[static_cast<size_t>(row)] : nullptr;
+    return row >= 0 && row < static_cast<int>(sources_.size()) ? &sources_[static_cast<size_t>(row)]
+                                                               : nullptr;
 }
 
 VideoFormatDialog::VideoFormatDialog(std::vector<SourceFormat> formats, uint32_t fourcc, FrameSize size,

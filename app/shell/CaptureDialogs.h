@@ -32,7 +32,8 @@ class VideoSourceDialog : public QDialog {
 class VideoFormatDialog : public QDialog {
     Q_OBJECT
   public:
-    VideoFormatDialog(std::vector<SourceFormat> formats, uint32_t fourcc, FrameSize size, QWidget* parent = nullptr);
+    VideoFormatDialog(std::vector<SourceFormat> formats, uint32_t fourcc, FrameSize size,
+                      QWidget* parent = nullptr);
     uint32_t fourcc() const;
     FrameSize size() const;
     QComboBox* formatBox() const { return formatBox_; }

@@ -78,7 +78,8 @@ void CaptureView::paintEvent(QPaintEvent*) {
     }
 }
 
-CaptureWindow::CaptureWindow(std::unique_ptr<FrameSource> source, const CaptureContext& context, QWidget* parent)
+CaptureWindow::CaptureWindow(std::unique_ptr<FrameSource> source, const CaptureContext& context,
+                             QWidget* parent)
     : QWidget(parent), context_(context) {
     setWindowTitle(QStringLiteral("Video"));
     setObjectName(QStringLiteral("captureWindow"));
@@ -88,8 +89,8 @@ CaptureWindow::CaptureWindow(std::unique_ptr<FrameSource> source, const CaptureC
             [this](const QString& m) { context_.prompts->Warning(this, m); });
     // Queued: the worker waits until its last report is handled, and the run is joined after.
     connect(
-        bridge_.get(), &JobBridge::finished, this, [this](bool completed, int, const QString&) { RunFinished(completed); },
-        Qt::QueuedConnection);
+        bridge_.get(), &JobBridge::finished, this,
+        [this](bool completed, int, const QString&) { RunFinished(completed); }, Qt::QueuedConnection);
 
     view_ = new CaptureView(this);
     status_ = new QStatusBar(this);
@@ -174,7 +175,8 @@ void CaptureWindow::SetMode(Mode mode) {
         previewTimer_->stop();
         // Every delivered frame asks for a picture of its own.
         job_->SetFrameListener([this](uint64_t) {
-            QMetaObject::invokeMethod(this, [this] { ShowLatest(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this] { ShowLatest(); }, Qt::QueuedConnection);
         });
     } else {
         job_->SetFrameListener(nullptr);
@@ -224,7 +226,8 @@ void CaptureWindow::PictureFactsChanged() {
         shownWidth_ = w;
         shownHeight_ = h;
         // A new picture size starts the encoder parameters afresh (1000 frames of that size).
-        ReinitEncoderParams(context_.store->ReadAll(), 1000, PictureFormatOfSize(w, h), w, h, context_.settings);
+        ReinitEncoderParams(context_.store->ReadAll(), 1000, PictureFormatOfSize(w, h), w, h,
+                            context_.settings);
         view_->setMinimumSize(std::min(w, 64), std::min(h, 48));
         view_->SetPicture(QImage());
         shownSerial_ = 0;
@@ -255,9 +258,10 @@ void CaptureWindow::StartCapture() {
     if (!FormatAccepted()) return;
     const int w = job_->source().width(), h = job_->source().height();
     const QString ext = QString::fromLatin1(kRawExtensions[PictureFormatOfSize(w, h) - 1]);
-    const QString output = context_.prompts->SaveFile(
-        this, QStringLiteral("Save As Raw YUV12 Video File"), QString::fromStdString(context_.settings->currentDirectory),
-        QStringLiteral("Raw YUV12 Video Files (*.%1)").arg(ext), ext);
+    const QString output =
+        context_.prompts->SaveFile(this, QStringLiteral("Save As Raw YUV12 Video File"),
+                                   QString::fromStdString(context_.settings->currentDirectory),
+                                   QStringLiteral("Raw YUV12 Video Files (*.%1)").arg(ext), ext);
     if (output.isEmpty()) return;
     StartRun(output, false);
 }
@@ -268,7 +272,8 @@ void CaptureWindow::StartEncoding() {
     if (output.isEmpty()) {
         output = context_.prompts->SaveFile(this, QStringLiteral("Save As H263 Bitstream Video File"),
                                             QString::fromStdString(context_.settings->currentDirectory),
-                                            QStringLiteral("H263 Bitstream Video Files (*.263)"), QStringLiteral("263"));
+                                            QStringLiteral("H263 Bitstream Video Files (*.263)"),
+                                            QStringLiteral("263"));
         if (output.isEmpty()) return;
     }
     StartRun(output, true);
@@ -364,7 +369,8 @@ bool CaptureWindow::Reconnect(const SourceInfo& info) {
 void CaptureWindow::ShowVideoFormat() {
     if (Capturing() || dialog_) return;
     const FrameSource& source = job_->source();
-    auto* dialog = new VideoFormatDialog(source.Formats(), source.fourcc(), {source.width(), source.height()}, this);
+    auto* dialog =
+        new VideoFormatDialog(source.Formats(), source.fourcc(), {source.width(), source.height()}, this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &QDialog::accepted, this, [this, dialog] {
         const FrameSize size = dialog->size();

@@ -58,7 +58,8 @@ class CaptureWindow : public QWidget {
 
     // Connects to `source` and starts the live picture; Connected() tells whether that worked
     // (the message is in ConnectError()).
-    CaptureWindow(std::unique_ptr<FrameSource> source, const CaptureContext& context, QWidget* parent = nullptr);
+    CaptureWindow(std::unique_ptr<FrameSource> source, const CaptureContext& context,
+                  QWidget* parent = nullptr);
     ~CaptureWindow() override;
 
     bool Connected() const { return connected_; }

@@ -923,6 +923,9 @@ void MainFrame::UpdateCaptureCommands(CaptureWindow* c) {
     action("openVideoStream")->setEnabled(!capture_);
     if (capture_ && capture_->Encoding()) action("stopEncoding")->setEnabled(capture_->job().Running());
     videoMenu_->menuAction()->setVisible(c != nullptr);
+    // The toolbar buttons stay pressed while their run goes on.
+    PressButton(action("startCapture"), capture_ && capture_->Capturing() && !capture_->Encoding());
+    if (capture_ && !EncodeRunning()) PressButton(action("startEncoding"), capture_->Encoding());
     if (!c) {
         action("preview")->setChecked(false);
         action("overlay")->setChecked(false);

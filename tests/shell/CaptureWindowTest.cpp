@@ -17,6 +17,8 @@
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTest>
+#include <QToolBar>
+#include <QToolButton>
 #include <memory>
 
 #include "CaptureDialogs.h"
@@ -111,7 +113,8 @@ class CaptureWindowTest : public QObject {
         QCOMPARE(Pane(c, 2), QStringLiteral("8.7 Mbps"));
         QCOMPARE(Pane(c, 3), QStringLiteral("30.0 fps"));
         QVERIFY(frame_->findChild<QMenu*>(QStringLiteral("videoMenu"))->menuAction()->isVisible());
-        QVERIFY(Enabled("startCapture") && Enabled("startEncoding") && Enabled("videoSource") && Enabled("videoFormat"));
+        QVERIFY(Enabled("startCapture") && Enabled("startEncoding") && Enabled("videoSource") &&
+                Enabled("videoFormat"));
         QVERIFY(!Enabled("compare"));
         // The live picture arrives in preview mode.
         QVERIFY(frame_->action(QStringLiteral("preview"))->isChecked());
@@ -134,7 +137,13 @@ class CaptureWindowTest : public QObject {
         QVERIFY(Enabled("startCapture"));
         QVERIFY(!Enabled("startEncoding") && !Enabled("videoSource") && !Enabled("videoFormat"));
         QVERIFY(Enabled("preview") && Enabled("overlay"));
-        QVERIFY(HasLineStarting(LogLines(*frame_), QStringLiteral("-> Video capture started: raw YUV12 video stream at 30.0 fps")));
+        auto* button =
+            qobject_cast<QToolButton*>(frame_->findChild<QToolBar*>(QStringLiteral("toolBar"))
+                                           ->widgetForAction(frame_->action(QStringLiteral("startCapture"))));
+        QVERIFY(button && button->isDown());
+        QVERIFY(
+            HasLineStarting(LogLines(*frame_),
+                            QStringLiteral("-> Video capture started: raw YUV12 video stream at 30.0 fps")));
         // The last pane counts the frames while they come.
         QTRY_VERIFY(c->job().FrameCounter() >= 5);
         QTRY_VERIFY(!Pane(c, 3).endsWith(QStringLiteral("fps")));
@@ -143,8 +152,10 @@ class CaptureWindowTest : public QObject {
         QVERIFY(!c->Capturing());
         const int frames = c->job().FrameCounter();
         QCOMPARE(QFileInfo(out).size(), qint64{frames} * 38016);
-        QVERIFY(LogLines(*frame_).contains(QStringLiteral("-> Video capture completed: captured %1 frames").arg(frames)));
+        QVERIFY(LogLines(*frame_).contains(
+            QStringLiteral("-> Video capture completed: captured %1 frames").arg(frames)));
         QCOMPARE(Pane(c, 3), QString::number(frames));
+        QTRY_VERIFY(!button->isDown());
         QVERIFY(Enabled("startEncoding") && Enabled("videoSource") && Enabled("videoFormat"));
     }
 
@@ -172,14 +183,16 @@ class CaptureWindowTest : public QObject {
         QVERIFY(prompts_->titles.contains(QStringLiteral("Save As H263 Bitstream Video File")));
         if (c->Encoding()) {
             // Everything but Stop Encoding waits for the run.
-            for (const char* name : {"startCapture", "startEncoding", "videoSource", "videoFormat", "preview", "overlay"}) {
+            for (const char* name :
+                 {"startCapture", "startEncoding", "videoSource", "videoFormat", "preview", "overlay"}) {
                 QVERIFY2(!Enabled(name), name);
             }
         }
         QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kRunTimeout);
         QCOMPARE(finished.at(0).at(0).toBool(), true);
         const QStringList lines = LogLines(*frame_);
-        QVERIFY(lines.contains(QStringLiteral("-> Video capture and encoding started: 10 frames at 30.0 fps...")));
+        QVERIFY(lines.contains(
+            QStringLiteral("-> Video capture and encoding started: 10 frames at 30.0 fps...")));
         QVERIFY(HasLineStarting(lines, QStringLiteral("-> Capture and encoding completed (")));
         QVERIFY(HasLineStarting(lines, QStringLiteral("-> Output file ") + out));
         const QByteArray bytes = shelltest::ReadAll(out);
@@ -398,7 +411,8 @@ class CaptureWindowTest : public QObject {
     }
 
     void screenshotUnderXvfb() {
-        if (QGuiApplication::platformName() == QLatin1String("offscreen")) QSKIP("needs an X server (xvfb-run)");
+        if (QGuiApplication::platformName() == QLatin1String("offscreen"))
+            QSKIP("needs an X server (xvfb-run)");
         frame_->resize(900, 700);
         QVERIFY(QTest::qWaitForWindowExposed(frame_.get()));
         CaptureWindow* c = Open();
