@@ -912,6 +912,13 @@ CaptureWindow* MainFrame::OpenCaptureWindow() {
     QMdiSubWindow* sub = mdi_->addSubWindow(window);
     sub->setAttribute(Qt::WA_DeleteOnClose);
     capture_ = window;
+    // The stream has a recent entry of its own, which reopens this window.
+    const QString entry = QStringLiteral("Video");
+    recent_.removeAll(entry);
+    recent_.prepend(entry);
+    while (recent_.size() > kRecentCount) recent_.removeLast();
+    SaveRecent();
+    RebuildRecentMenu();
     sub->show();
     sub->adjustSize();
     mdi_->setActiveSubWindow(sub);

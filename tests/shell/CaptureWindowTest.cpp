@@ -401,7 +401,14 @@ class CaptureWindowTest : public QObject {
     }
 
     void aRecentEntryEndingInVideoOpensTheCaptureWindow() {
-        store_->Update([](tessaro::SettingsMap& m) { m["Recent/File1"] = "Video"; });
+        // Opening the stream puts "Video" first in the recent list.
+        QVERIFY(Open());
+        QCOMPARE(frame_->RecentFiles().value(0), QStringLiteral("Video"));
+        QCOMPARE(store_->ReadAll().at("Recent/File1"), std::string("Video"));
+        store_->Update([](tessaro::SettingsMap& m) {
+            m["Recent/File1"] = "/somewhere/Live Video";
+            m["Recent/File2"] = "Video";
+        });
         NewFrame();
         QAction* recent = frame_->findChild<QAction*>(QStringLiteral("recent1"));
         QVERIFY(recent);
