@@ -343,7 +343,8 @@ void CaptureWindow::ShowVideoSource() {
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &QDialog::accepted, this, [this, dialog] {
         if (const SourceInfo* info = dialog->chosen()) {
-            if (info->name != job_->source().Name()) Reconnect(*info);
+            // The same source again reconnects only when it stopped streaming (after a failure).
+            if (info->name != job_->source().Name() || !job_->source().Capturing()) Reconnect(*info);
         }
     });
     dialog_ = dialog;
