@@ -407,6 +407,18 @@ class CaptureWindowTest : public QObject {
         QVERIFY(frame_->captureWindow() == c);
     }
 
+    void aSourceFailingDuringThePreviewOnlyWarns() {
+        CaptureWindow* c = Open();
+        QVERIFY(c);
+        auto* pattern = dynamic_cast<tessaro::TestPatternSource*>(&c->job().source());
+        QVERIFY(pattern);
+        pattern->FailAfter(0, 7, "No signal");
+        QTRY_COMPARE(prompts_->driverWarnings.value(0), QStringLiteral("No signal"));
+        QVERIFY(!c->Capturing());
+        QVERIFY(Enabled("startCapture") && Enabled("startEncoding") && Enabled("videoFormat"));
+        QCOMPARE(Pane(c, 1), QStringLiteral("176x144"));
+    }
+
     void aRecentEntryEndingInVideoOpensTheCaptureWindow() {
         // Opening the stream puts "Video" first in the recent list.
         QVERIFY(Open());
