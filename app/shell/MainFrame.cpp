@@ -27,6 +27,7 @@
 #include <algorithm>
 
 #include "CPUInfo.h"
+#include "CaptureWindow.h"
 #include "CompareJob.h"
 #include "DecodeJob.h"
 #include "EncodeJob.h"
@@ -109,6 +110,13 @@ MainFrame::~MainFrame() {
     quitting_ = true;
     // The children go after this body; none of their signals may reach this half-destroyed frame.
     mdi_->disconnect(this);
+    // The capture window writes into this frame's settings when it goes: it goes first.
+    if (capture_) {
+        capture_->disconnect(this);
+        QWidget* holder = capture_->parentWidget();
+        holder->removeEventFilter(this);
+        delete holder;
+    }
     for (QMdiSubWindow* sub : mdi_->subWindowList()) {
         sub->removeEventFilter(this);
         if (QWidget* w = sub->widget()) w->disconnect(this);
@@ -159,8 +167,7 @@ void MainFrame::BuildActions() {
             OpenFile(path);
         });
     add("openVideoStream", QStringLiteral("Video &Stream"), QStringLiteral("Open a video stream\nOpen Video Stream"),
-        QStyle::SP_DriveNetIcon,
-        [this] { prompts_.Warning(this, QStringLiteral("No video capture source is available.")); });
+        QStyle::SP_DriveNetIcon, [this] { OpenCaptureWindow(); });
     add("startEncoding", QStringLiteral("Start &Encoding..."),
         QStringLiteral("Encode raw video into an H.263+ bitstream\nStart Encoding"), QStyle::SP_MediaSeekForward,
         [this] { StartEncoding(); });
@@ -173,17 +180,29 @@ void MainFrame::BuildActions() {
         QStyle::SP_FileDialogDetailedView, [this] { ShowSettings(); });
     add("h263Settings", QStringLiteral("H263 &Settings..."), QStringLiteral("Set Tessaro parameters\nTessaro Settings"),
         QStyle::SP_FileDialogDetailedView, [this] { ShowSettings(); });
-    const auto noCapture = [this] { prompts_.Warning(this, QStringLiteral("No video capture source is available.")); };
     add("startCapture", QStringLiteral("Start &Capture..."), QStringLiteral("Start/Stop video capture\nStart/Stop Capture"),
-        QStyle::SP_MediaPlay, noCapture);
+        QStyle::SP_MediaPlay, [this] {
+            if (capture_) capture_->StartCapture();
+        });
     add("videoSource", QStringLiteral("Video S&ource..."), QStringLiteral("Set video source\nVideo Source"),
-        QStyle::SP_DriveCDIcon, noCapture);
+        QStyle::SP_DriveCDIcon, [this] {
+            if (capture_) capture_->ShowVideoSource();
+        });
     add("videoFormat", QStringLiteral("Video &Format..."), QStringLiteral("Set video format\nVideo Format"),
-        QStyle::SP_FileDialogListView, noCapture);
+        QStyle::SP_FileDialogListView, [this] {
+            if (capture_) capture_->ShowVideoFormat();
+        });
+    // The Preview command acts only in overlay mode and Overlay only in preview mode.
     add("preview", QStringLiteral("&Preview"), QStringLiteral("Set preview mode\nPreview Mode"), QStyle::SP_DesktopIcon,
-        noCapture);
+        [this] {
+            if (capture_ && capture_->mode() == CaptureWindow::Mode::kOverlay) capture_->SetMode(CaptureWindow::Mode::kPreview);
+            UpdateCommands();
+        })->setCheckable(true);
     add("overlay", QStringLiteral("&Overlay"), QStringLiteral("Set overlay mode\nOverlay Mode"), QStyle::SP_TitleBarNormalButton,
-        noCapture);
+        [this] {
+            if (capture_ && capture_->mode() == CaptureWindow::Mode::kPreview) capture_->SetMode(CaptureWindow::Mode::kOverlay);
+            UpdateCommands();
+        })->setCheckable(true);
     QAction* log = add("log", QStringLiteral("&Log"), QStringLiteral("Show or hide the log bar\nToggle Log"),
                        QStyle::SP_FileDialogInfoView, [this] { SetLogBarShown(!logShown_); });
     log->setCheckable(true);
@@ -216,7 +235,11 @@ void MainFrame::BuildActions() {
         a->setCheckable(true);
         frameRateGroup_->addAction(a);
         connect(a, &QAction::triggered, this, [this, i] {
-            if (VideoWindow* w = ActiveVideoWindow()) w->SetFrameRateIndex(i);
+            if (VideoWindow* w = ActiveVideoWindow()) {
+                w->SetFrameRateIndex(i);
+            } else if (CaptureWindow* c = ActiveCaptureWindow()) {
+                c->SetFrameRateIndex(i);
+            }
         });
     }
     zoomGroup_ = new QActionGroup(this);
@@ -252,6 +275,19 @@ void MainFrame::BuildMenus() {
     frameRateMenu_->addActions(frameRateGroup_->actions());
     zoomMenu_ = fileMenu_->addMenu(QStringLiteral("&Zoom"));
     zoomMenu_->addActions(zoomGroup_->actions());
+
+    videoMenu_ = bar->addMenu(QStringLiteral("&Video"));
+    videoMenu_->setObjectName(QStringLiteral("videoMenu"));
+    videoMenu_->addAction(action("startCapture"));
+    videoMenu_->addAction(action("startEncoding"));
+    videoMenu_->addSeparator();
+    videoMenu_->addAction(action("videoSource"));
+    videoMenu_->addAction(action("videoFormat"));
+    videoMenu_->addSeparator();
+    videoMenu_->addMenu(frameRateMenu_);
+    videoMenu_->addSeparator();
+    videoMenu_->addAction(action("preview"));
+    videoMenu_->addAction(action("overlay"));
 
     h263Menu_ = bar->addMenu(QStringLiteral("H&263"));
     h263Menu_->addAction(action("settings"));
@@ -626,6 +662,10 @@ void MainFrame::PressButton(QAction* a, bool down) {
 }
 
 void MainFrame::StartEncoding() {
+    if (CaptureWindow* c = ActiveCaptureWindow()) {
+        if (!EncodeRunning()) c->StartEncoding();
+        return;
+    }
     VideoWindow* window = ActiveVideoWindow();
     if (!window || !window->CanEncodeOrCompare() || EncodeRunning()) return;
     std::shared_ptr<VideoDocument> document = window->document();
@@ -675,6 +715,7 @@ void MainFrame::StartEncoding() {
 }
 
 void MainFrame::StopEncoding() {
+    if (capture_ && capture_->Encoding()) capture_->StopEncoding();
     if (encodeRun_) encodeRun_->job->Stop();
 }
 
@@ -718,6 +759,10 @@ void MainFrame::Compare() {
 }
 
 void MainFrame::ShowSettings() {
+    if (CaptureWindow* c = ActiveCaptureWindow()) {
+        ShowCaptureSettings(c);
+        return;
+    }
     VideoWindow* window = ActiveVideoWindow();
     if (!window || window->file().isAvi() || sheet_) return;
     const VideoFile& file = window->file();
@@ -765,9 +810,13 @@ void MainFrame::UpdateCommands() {
     fileMenu_->menuAction()->setVisible(w != nullptr);
     h263Menu_->menuAction()->setVisible(w != nullptr);
     frameRateGroup_->setEnabled(w != nullptr);
+    UpdateCaptureCommands(w ? nullptr : ActiveCaptureWindow());
     zoomGroup_->setEnabled(w != nullptr);
     const QList<QAction*> rates = frameRateGroup_->actions();
     for (int i = 0; i < rates.size(); ++i) rates[i]->setChecked(w && w->frameRateIndex() == i);
+    if (!w && ActiveCaptureWindow()) {
+        for (int i = 0; i < rates.size(); ++i) rates[i]->setChecked(ActiveCaptureWindow()->frameRateIndex() == i);
+    }
     const QList<QAction*> zooms = zoomGroup_->actions();
     const int checkedZoom = w ? w->CheckedZoom() : 0;
     for (int i = 0; i < zooms.size(); ++i) zooms[i]->setChecked(checkedZoom == i + 1);
@@ -802,6 +851,141 @@ int MainFrame::OpenDropped(const QMimeData& data) {
         if (url.isLocalFile() && OpenFile(url.toLocalFile())) ++opened;
     }
     return opened;
+}
+
+}  // namespace tessaro::shell
+
+namespace tessaro::shell {
+
+CaptureWindow* MainFrame::ActiveCaptureWindow() const {
+    QMdiSubWindow* sub = mdi_->activeSubWindow();
+    if (!sub) sub = mdi_->currentSubWindow();
+    return sub ? qobject_cast<CaptureWindow*>(sub->widget()) : nullptr;
+}
+
+CaptureWindow* MainFrame::OpenCaptureWindow() {
+    if (capture_) {
+        if (auto* sub = qobject_cast<QMdiSubWindow*>(capture_->parentWidget())) mdi_->setActiveSubWindow(sub);
+        return capture_;
+    }
+    const std::vector<SourceInfo> sources = ListSources(deviceFolder_.toStdString());
+    std::string error;
+    std::unique_ptr<FrameSource> source = sources.empty() ? nullptr : OpenSource(sources.front(), &error);
+    if (!source) {
+        prompts_.Warning(this, QString::fromStdString(error.empty() ? "No video capture source is available." : error));
+        return nullptr;
+    }
+    CaptureContext context;
+    context.store = &store_;
+    context.prompts = &prompts_;
+    context.settings = &settings_;
+    context.cpuFlags = cpuFlags_;
+    context.deviceFolder = deviceFolder_;
+    context.protectedPaths = [this] {
+        std::vector<std::string> paths;
+        for (VideoWindow* w : VideoWindows()) {
+            paths.push_back(w->file().name());
+            if (!w->document()->decodedPath.empty()) paths.push_back(w->document()->decodedPath);
+        }
+        return paths;
+    };
+    auto* window = new CaptureWindow(std::move(source), context);
+    if (!window->Connected()) {
+        prompts_.Warning(this, window->ConnectError());
+        delete window;
+        return nullptr;
+    }
+    JobBridge* bridge = window->bridge();
+    connect(bridge, &JobBridge::logLine, this, &MainFrame::AppendLog);
+    connect(bridge, &JobBridge::progressStarted, this, [this](const QString& label, int minimum, int maximum) {
+        statusPane_->setText(label);
+        progress_->setRange(minimum, std::max(minimum, maximum));
+        progress_->setValue(minimum);
+        progress_->show();
+    });
+    connect(bridge, &JobBridge::progressMoved, progress_, &QProgressBar::setValue);
+    connect(bridge, &JobBridge::progressStopped, this, [this] {
+        statusPane_->clear();
+        progress_->hide();
+    });
+    connect(window, &CaptureWindow::stateChanged, this, &MainFrame::UpdateCommands);
+    connect(window, &QObject::destroyed, this,
+            [this] { QMetaObject::invokeMethod(this, [this] { UpdateCommands(); }, Qt::QueuedConnection); });
+    QMdiSubWindow* sub = mdi_->addSubWindow(window);
+    sub->setAttribute(Qt::WA_DeleteOnClose);
+    capture_ = window;
+    // The stream has a recent entry of its own, which reopens this window.
+    const QString entry = QStringLiteral("Video");
+    recent_.removeAll(entry);
+    recent_.prepend(entry);
+    while (recent_.size() > kRecentCount) recent_.removeLast();
+    SaveRecent();
+    RebuildRecentMenu();
+    sub->show();
+    sub->adjustSize();
+    mdi_->setActiveSubWindow(sub);
+    UpdateCommands();
+    return window;
+}
+
+void MainFrame::UpdateCaptureCommands(CaptureWindow* c) {
+    action("openVideoStream")->setEnabled(!capture_);
+    if (capture_ && capture_->Encoding()) action("stopEncoding")->setEnabled(capture_->job().Running());
+    videoMenu_->menuAction()->setVisible(c != nullptr);
+    // The toolbar buttons stay pressed while their run goes on.
+    PressButton(action("startCapture"), capture_ && capture_->Capturing() && !capture_->Encoding());
+    if (capture_ && !EncodeRunning()) PressButton(action("startEncoding"), capture_->Encoding());
+    if (!c) {
+        action("preview")->setChecked(false);
+        action("overlay")->setChecked(false);
+        return;
+    }
+    const bool encoding = c->Encoding(), capturing = c->Capturing();
+    action("startCapture")->setEnabled(!encoding);
+    action("startEncoding")->setEnabled(!capturing && !EncodeRunning());
+    action("videoSource")->setEnabled(!capturing);
+    action("videoFormat")->setEnabled(!capturing);
+    action("preview")->setEnabled(!encoding);
+    action("overlay")->setEnabled(!encoding);
+    action("preview")->setChecked(c->mode() == CaptureWindow::Mode::kPreview);
+    action("overlay")->setChecked(c->mode() == CaptureWindow::Mode::kOverlay);
+    action("compare")->setEnabled(false);
+    action("settings")->setEnabled(!capturing);
+    action("h263Settings")->setEnabled(!capturing);
+    h263Menu_->menuAction()->setVisible(true);
+    frameRateGroup_->setEnabled(true);
+}
+
+void MainFrame::ShowCaptureSettings(CaptureWindow* window) {
+    if (sheet_ || window->Capturing()) return;
+    // A capture has no file: 1000 frames from frame 0 of the source's picture.
+    CodecSettings before = settings_;
+    r263avo::EncoderParams& p = before.coder;
+    const int w = window->job().source().width(), h = window->job().source().height();
+    p.StartFrame = 0;
+    p.FrameCount = 1000;
+    p.EndFrame = std::clamp(p.EndFrame, 0, 999);
+    p.SourceFormat = PictureFormatOfSize(w, h);
+    p.Width = w;
+    p.Height = h;
+    settings_.coder.StartFrame = 0;
+    settings_.coder.EndFrame = p.EndFrame;
+    sheet_ = new SettingsSheet(before, true, prompts_, this);
+    sheet_->setAttribute(Qt::WA_DeleteOnClose);
+    QAction* settingsAction = action("settings");
+    PressButton(settingsAction, true);
+    connect(sheet_, &QDialog::finished, this, [this, before, settingsAction](int result) {
+        if (result == QDialog::Accepted) {
+            settings_ = sheet_->edited();
+            settings_.coder.StartFrame = 0;
+            SaveSettings(store_, before, settings_);
+        }
+        sheet_ = nullptr;
+        PressButton(settingsAction, false);
+        UpdateCommands();
+    });
+    UpdateCommands();
+    sheet_->open();
 }
 
 }  // namespace tessaro::shell

@@ -4,10 +4,12 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QStringList>
 #include <list>
 #include <memory>
 
+#include "CaptureWindow.h"
 #include "Settings.h"
 #include "SettingsStore.h"
 
@@ -48,6 +50,14 @@ class MainFrame : public QMainWindow {
     int OpenDropped(const QMimeData& data);
     // Start-up: the command-line file, the StartupFile setting, the command-line file again.
     void OpenAtStartup(const QString& commandLineFile);
+
+    // Opens the capture window on the first source (or activates the open one); null after a
+    // failure, which has been shown to the user.
+    CaptureWindow* OpenCaptureWindow();
+    CaptureWindow* captureWindow() const { return capture_.data(); }
+    CaptureWindow* ActiveCaptureWindow() const;
+    // Where capture devices are looked for ("/dev").
+    void SetCaptureDeviceFolder(const QString& folder) { deviceFolder_ = folder; }
 
     VideoWindow* ActiveVideoWindow() const;
     QList<VideoWindow*> VideoWindows() const;
@@ -109,6 +119,8 @@ class MainFrame : public QMainWindow {
     QString CurrentDirectory() const;
     void WindowClosing(VideoWindow* window);
     void StopRunsOf(const std::shared_ptr<VideoDocument>& document);
+    void ShowCaptureSettings(CaptureWindow* window);
+    void UpdateCaptureCommands(CaptureWindow* window);
 
     SettingsStore& store_;
     Prompts& prompts_;
@@ -131,6 +143,9 @@ class MainFrame : public QMainWindow {
     std::list<std::unique_ptr<Run>> runs_;
     Run* encodeRun_ = nullptr;
     bool quitting_ = false;
+    QPointer<CaptureWindow> capture_;
+    QMenu* videoMenu_ = nullptr;
+    QString deviceFolder_ = QStringLiteral("/dev");
 };
 
 }  // namespace tessaro::shell

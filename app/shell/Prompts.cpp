@@ -14,6 +14,10 @@ void Prompts::Warning(QWidget* parent, const QString& text) {
     QMessageBox::warning(parent, QStringLiteral("Tessaro"), text);
 }
 
+void Prompts::DriverWarning(QWidget* parent, const QString& text) {
+    QMessageBox::warning(parent, QStringLiteral("Driver Warning"), text);
+}
+
 void Prompts::Information(QWidget* parent, const QString& text) {
     QMessageBox::information(parent, QStringLiteral("Tessaro"), text);
 }

@@ -16,6 +16,8 @@ class Prompts {
     // A message box with a warning icon.
     virtual void Warning(QWidget* parent, const QString& text);
     virtual void Information(QWidget* parent, const QString& text);
+    // A capture source's problem: a warning box titled "Driver Warning".
+    virtual void DriverWarning(QWidget* parent, const QString& text);
     // The chosen existing file, or "" on Cancel. `filter` is a Qt name filter list (";;").
     virtual QString OpenFile(QWidget* parent, const QString& title, const QString& folder, const QString& filter);
     // The chosen file to write (the dialog asks before replacing one), or "" on Cancel.
