@@ -27,8 +27,9 @@ int main(int argc, char** argv) {
     tessaro::shell::Prompts prompts;
     tessaro::shell::MainFrame frame(store, prompts);
     const QString file = files.isEmpty() ? QString() : files.first();
-    if (!file.isEmpty()) frame.OpenFile(file);
+    // Shown first, so that a window opened now is sized within the frame's real client area.
     frame.show();
+    if (!file.isEmpty()) frame.OpenFile(file);
     if (!frame.settings().general.StartupFile.empty()) {
         frame.OpenFile(QString::fromStdString(frame.settings().general.StartupFile));
     }
