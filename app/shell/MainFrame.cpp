@@ -106,6 +106,22 @@ MainFrame::MainFrame(SettingsStore& store, Prompts& prompts, QWidget* parent)
     UpdateCommands();
 }
 
+// Log lines go to the log bar, progress to the status bar's progress indicator.
+void MainFrame::ConnectLogAndProgress(JobBridge* bridge) {
+    connect(bridge, &JobBridge::logLine, this, &MainFrame::AppendLog);
+    connect(bridge, &JobBridge::progressStarted, this, [this](const QString& label, int minimum, int maximum) {
+        statusPane_->setText(label);
+        progress_->setRange(minimum, std::max(minimum, maximum));
+        progress_->setValue(minimum);
+        progress_->show();
+    });
+    connect(bridge, &JobBridge::progressMoved, progress_, &QProgressBar::setValue);
+    connect(bridge, &JobBridge::progressStopped, this, [this] {
+        statusPane_->clear();
+        progress_->hide();
+    });
+}
+
 MainFrame::~MainFrame() {
     quitting_ = true;
     // The children go after this body; none of their signals may reach this half-destroyed frame.
@@ -577,19 +593,8 @@ MainFrame::Run* MainFrame::StartRun(std::unique_ptr<Job> job, std::vector<std::s
     run->job = std::move(job);
     run->documents = std::move(documents);
     JobBridge* bridge = run->bridge.get();
-    connect(bridge, &JobBridge::logLine, this, &MainFrame::AppendLog);
+    ConnectLogAndProgress(bridge);
     connect(bridge, &JobBridge::errorMessage, this, [this](const QString& m) { prompts_.Warning(this, m); });
-    connect(bridge, &JobBridge::progressStarted, this, [this](const QString& label, int minimum, int maximum) {
-        statusPane_->setText(label);
-        progress_->setRange(minimum, std::max(minimum, maximum));
-        progress_->setValue(minimum);
-        progress_->show();
-    });
-    connect(bridge, &JobBridge::progressMoved, progress_, &QProgressBar::setValue);
-    connect(bridge, &JobBridge::progressStopped, this, [this] {
-        statusPane_->clear();
-        progress_->hide();
-    });
     runs_.push_back(std::move(run));
     return runs_.back().get();
 }
@@ -683,14 +688,7 @@ void MainFrame::StartEncoding() {
     config.input = &file;
     config.outputPath = output.toStdString();
     config.settings = settings_;
-    r263avo::EncoderParams& p = config.settings.coder;
-    const int last = std::max(file.frameCount() - 1, 0);
-    p.StartFrame = std::clamp(p.StartFrame, 0, last);
-    p.EndFrame = std::clamp(p.EndFrame, 0, last);
-    p.FrameCount = file.frameCount();
-    p.SourceFormat = file.format();
-    p.Width = file.width();
-    p.Height = file.height();
+    // The job clamps the frame range to the file and takes its picture facts.
     auto job = std::make_unique<EncodeJob>();
     EncodeJob* encode = job.get();
     Run* run = StartRun(std::move(job), {document});
@@ -896,18 +894,7 @@ CaptureWindow* MainFrame::OpenCaptureWindow() {
         return nullptr;
     }
     JobBridge* bridge = window->bridge();
-    connect(bridge, &JobBridge::logLine, this, &MainFrame::AppendLog);
-    connect(bridge, &JobBridge::progressStarted, this, [this](const QString& label, int minimum, int maximum) {
-        statusPane_->setText(label);
-        progress_->setRange(minimum, std::max(minimum, maximum));
-        progress_->setValue(minimum);
-        progress_->show();
-    });
-    connect(bridge, &JobBridge::progressMoved, progress_, &QProgressBar::setValue);
-    connect(bridge, &JobBridge::progressStopped, this, [this] {
-        statusPane_->clear();
-        progress_->hide();
-    });
+    ConnectLogAndProgress(bridge);
     connect(window, &CaptureWindow::stateChanged, this, &MainFrame::UpdateCommands);
     connect(window, &QObject::destroyed, this,
             [this] { QMetaObject::invokeMethod(this, [this] { UpdateCommands(); }, Qt::QueuedConnection); });

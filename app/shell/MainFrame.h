@@ -99,6 +99,7 @@ class MainFrame : public QMainWindow {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    void ConnectLogAndProgress(JobBridge* bridge);
     struct Run;
     void BuildActions();
     void BuildMenus();
