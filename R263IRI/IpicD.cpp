@@ -44,9 +44,11 @@ bool DecodeInterStyleBlock(Decoder& d, int block, int start, int q) {
     const int evenCorrection = (q & 1) ? 0 : 1;
     TcoefEvent ev;
     int pos = start;
-    while (pos < 64) {
+    for (;;) {
         if (!ReadEvent(d.reader, mq, &ev)) return false;  // no code: the block ends here
         pos += ev.run;
+        // An event past the 64th coefficient, including one that follows a 64th coefficient
+        // without LAST, makes the block too long.
         if (pos > 63) return false;
         if (ev.level != 0) {
             const int magnitude = ev.level < 0 ? -ev.level : ev.level;
@@ -57,7 +59,6 @@ bool DecodeInterStyleBlock(Decoder& d, int block, int start, int q) {
         ++pos;
         if (ev.last) return true;
     }
-    return true;
 }
 
 }  // namespace

@@ -122,9 +122,6 @@ const char* UnsupportedMode(const PictureHeader& h) {
     if (h.pb) return "PB-frames (Annex G) are not supported; picture skipped";
     if (h.rps) return "reference picture selection (Annex N) is not supported; picture skipped";
     if (h.isd) return "independent segment decoding (Annex R) is not supported; picture skipped";
-    // The alternative inter VLC reader (DecodeInterBlock) does not yet reconstruct ffmpeg's -aiv
-    // streams as ffmpeg does; such pictures stay skipped until it does.
-    if (h.aiv) return "alternative inter VLC (Annex S) is not supported; picture skipped";
     if (h.rpr) return "reference picture resampling (Annex P) is not supported; picture skipped";
     if (h.rru) return "reduced-resolution update (Annex Q) is not supported; picture skipped";
     return nullptr;

@@ -162,7 +162,10 @@ bool ReadInterHeader(Decoder& d) {
     d.intraMode = (intra && d.hdr.aic) ? GetIntraMode(r) : 0;
     int cbpy = GetCbpy(r);
     if (cbpy == kInvalidCode) return false;
-    if (!intra) cbpy ^= 15;
+    // Under the alternative inter VLC an inter macroblock with both chroma blocks coded keeps the
+    // intra meaning of CBPY (its luma blocks are then most likely coded too).
+    const bool keepCbpy = d.hdr.aiv && (mcbpc >> 4) == 3;
+    if (!intra && !keepCbpy) cbpy ^= 15;
     d.cbp = (cbpy << 2) | (mcbpc >> 4);
     if (d.mbType == 1 || d.mbType == 4 || d.mbType == 5) d.quant = GetDquant(r, d.hdr.mq != 0, d.quant);
     return true;
