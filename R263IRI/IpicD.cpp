@@ -8,6 +8,7 @@
 #include "GetFunctions.h"
 #include "Idct.h"
 #include "Parser.h"
+#include "R263COM/Dequant.h"
 
 namespace r263iri {
 
@@ -23,17 +24,6 @@ int BlockQuant(const Decoder& d, int block) {
     return (block >= 4 && d.hdr.mq) ? ChromaQuant(d.quant) : d.quant;
 }
 
-namespace {
-
-// Brings a reconstructed level into the 16-bit coefficient range. Only extended levels (Annex T)
-// reach beyond it.
-inline int16_t CoefficientRange(int rec) {
-    if (rec > 32767) return 2047;
-    if (rec < -32768) return -2048;
-    return static_cast<int16_t>(rec);
-}
-
-}  // namespace
 
 namespace {
 
@@ -41,7 +31,6 @@ template <bool (*ReadEvent)(BitReader&, bool, TcoefEvent*)>
 bool DecodeInterStyleBlock(Decoder& d, int block, int start, int q) {
     int16_t* coeffs = d.coeffs + 64 * block;
     const bool mq = d.hdr.mq != 0;
-    const int evenCorrection = (q & 1) ? 0 : 1;
     TcoefEvent ev;
     int pos = start;
     for (;;) {
@@ -50,12 +39,7 @@ bool DecodeInterStyleBlock(Decoder& d, int block, int start, int q) {
         // An event past the 64th coefficient, including one that follows a 64th coefficient
         // without LAST, makes the block too long.
         if (pos > 63) return false;
-        if (ev.level != 0) {
-            const int magnitude = ev.level < 0 ? -ev.level : ev.level;
-            int rec = q * (2 * magnitude + 1) - evenCorrection;
-            if (ev.level < 0) rec = -rec;
-            coeffs[kZigzag[pos]] = CoefficientRange(rec);
-        }
+        if (ev.level != 0) coeffs[kZigzag[pos]] = r263com::ReconstructLevel(ev.level, q);
         ++pos;
         if (ev.last) return true;
     }
@@ -81,7 +65,7 @@ void DecodeAicBlock(Decoder& d, int block, int q) {
         if (!GetAicTcoef(d.reader, mq, &ev)) return;  // no code: the block ends here
         pos += ev.run;
         if (pos > 63) return;
-        coeffs[scan[pos]] = CoefficientRange(2 * q * ev.level);
+        coeffs[scan[pos]] = r263com::ReconstructAicLevel(ev.level, q);
         ++pos;
         if (ev.last) return;
     }
