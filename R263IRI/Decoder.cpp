@@ -7,6 +7,7 @@
 #include "Parser.h"
 #include "PpicD.h"
 #include "R263IRI.h"
+#include "R263COM/PictureFormats.h"
 
 namespace r263iri {
 namespace {
@@ -153,6 +154,14 @@ void DecoderClose(Decoder& d) {
 
 const DecoderInfo& DecoderGetInfo(const Decoder& d) {
     return d.info;
+}
+
+bool StandardPictureSize(int32_t format, int32_t* width, int32_t* height) {
+    int w = 0, h = 0;
+    if (!width || !height || !r263com::StandardFormatSize(format, &w, &h)) return false;
+    *width = w;
+    *height = h;
+    return true;
 }
 
 // ---- Process-wide facade -------------------------------------------------------------------

@@ -1,5 +1,7 @@
 #include "Parser.h"
 
+#include "R263COM/PictureFormats.h"
+
 namespace r263iri {
 
 HeaderStatus ParsePictureHeader(Decoder& d) {
@@ -128,13 +130,7 @@ const char* UnsupportedMode(const PictureHeader& h) {
 }
 
 bool HeaderPictureSize(const PictureHeader& h, int* width, int* height) {
-    static constexpr int kWidth[6] = {0, 128, 176, 352, 704, 1408};
-    static constexpr int kHeight[6] = {0, 96, 144, 288, 576, 1152};
-    if (h.sourceFormat >= 1 && h.sourceFormat <= 5) {
-        *width = kWidth[h.sourceFormat];
-        *height = kHeight[h.sourceFormat];
-        return true;
-    }
+    if (r263com::StandardFormatSize(static_cast<int>(h.sourceFormat), width, height)) return true;
     if (h.sourceFormat == 6 && h.plusPtype) {
         *width = static_cast<int>(h.pwi) * 4 + 4;
         *height = static_cast<int>(h.phi) * 4;
