@@ -11,6 +11,7 @@
 #include "Ipic.h"
 #include "Ppic.h"
 #include "Slice_Annex_K.h"
+#include "R263COM/CodingTypes.h"
 #include "R263COM/PictureFormats.h"
 #include "Snr.h"
 
@@ -27,6 +28,10 @@ constexpr int kMaxBPictures = 5;
 constexpr int kMaxSearchWindow = 15;
 constexpr int kMaxCustomWidth = 2048;
 constexpr int kMaxCustomHeight = 1152;
+
+// The public picture type codes are the shared MPPTYPE numbers.
+static_assert(static_cast<int>(kPictureI) == r263com::kPicI && static_cast<int>(kPictureP) == r263com::kPicP &&
+              static_cast<int>(kPictureB) == r263com::kPicB);
 
 int RoundUp(int v, int m) {
     return (v + m - 1) / m * m;

@@ -119,7 +119,7 @@ bool ReadIntraHeader(Decoder& d) {
     const int cbpy = GetCbpy(d.reader);
     if (cbpy == kInvalidCode) return false;
     d.cbp = (cbpy << 2) | (mcbpc >> 4);
-    if (d.mbType == 4) d.quant = GetDquant(d.reader, d.hdr.mq != 0, d.quant);
+    if (d.mbType == kMbIntraQ) d.quant = GetDquant(d.reader, d.hdr.mq != 0, d.quant);
     return true;
 }
 

@@ -148,7 +148,7 @@ bool ReadInterHeader(Decoder& d) {
     for (;;) {
         d.cod = static_cast<int>(r.GetBit());
         if (d.cod) {
-            d.mbType = 0;
+            d.mbType = kMbInter;
             d.cbp = 0;
             return true;
         }
@@ -157,8 +157,8 @@ bool ReadInterHeader(Decoder& d) {
         if (mcbpc != kMcbpcStuffing) break;
     }
     d.mbType = mcbpc & 7;
-    if ((d.mbType == 2 || d.mbType == 5) && !d.hdr.fourVectors) return false;
-    const bool intra = d.mbType == 3 || d.mbType == 4;
+    if ((d.mbType == kMbInter4V || d.mbType == kMbInter4VQ) && !d.hdr.fourVectors) return false;
+    const bool intra = d.mbType == kMbIntra || d.mbType == kMbIntraQ;
     d.intraMode = (intra && d.hdr.aic) ? GetIntraMode(r) : 0;
     int cbpy = GetCbpy(r);
     if (cbpy == kInvalidCode) return false;
@@ -167,7 +167,8 @@ bool ReadInterHeader(Decoder& d) {
     const bool keepCbpy = d.hdr.aiv && (mcbpc >> 4) == 3;
     if (!intra && !keepCbpy) cbpy ^= 15;
     d.cbp = (cbpy << 2) | (mcbpc >> 4);
-    if (d.mbType == 1 || d.mbType == 4 || d.mbType == 5) d.quant = GetDquant(r, d.hdr.mq != 0, d.quant);
+    if (d.mbType == kMbInterQ || d.mbType == kMbIntraQ || d.mbType == kMbInter4VQ)
+        d.quant = GetDquant(r, d.hdr.mq != 0, d.quant);
     return true;
 }
 
@@ -177,7 +178,7 @@ void DecodeVectors(Decoder& d, MvRecord* v) {
     const MvRecord& aboveRight = d.mvTable[d.mbColumn + 1];
     const MvRecord& left = *d.left;
     const bool aboveAvailable = above.x[0] != kMvUnavailable;
-    const bool four = d.mbType == 2 || d.mbType == 5;
+    const bool four = d.mbType == kMbInter4V || d.mbType == kMbInter4VQ;
 
     const PictureHeader& h = d.hdr;
     // Candidates (A, B, C) per block: left / above / above-right neighbours, or blocks of this
@@ -215,7 +216,7 @@ void Defer(Decoder& d, DeferredKind kind, const MvRecord& v, int transform) {
     m.cbp = static_cast<uint8_t>(d.cbp);
     m.transform = static_cast<uint8_t>(transform);
     m.quant = static_cast<uint8_t>(d.quant);
-    m.four = d.mbType == 2 || d.mbType == 5;
+    m.four = d.mbType == kMbInter4V || d.mbType == kMbInter4VQ;
     m.v = v;
     std::memcpy(m.coeffs, d.coeffs, sizeof m.coeffs);
 }
@@ -226,7 +227,7 @@ bool DecodeInterMacroblock(Decoder& d) {
     MvRecord& record = d.mvTable[d.mbColumn];
     const bool deferred = d.hdr.obmc != 0;
     alignas(16) uint8_t pred[384];
-    if (d.cod || d.mbType == 3 || d.mbType == 4) {
+    if (d.cod || d.mbType == kMbIntra || d.mbType == kMbIntraQ) {
         // Skipped and intra macroblocks have the zero vector, for prediction and direct mode.
         record = MvRecord{};
         d.lastPVectors[d.mbNumber] = record;
@@ -245,7 +246,7 @@ bool DecodeInterMacroblock(Decoder& d) {
         FinishAnchorMacroblock(d, false);
         return true;
     }
-    if (d.mbType == 3 || d.mbType == 4) {
+    if (d.mbType == kMbIntra || d.mbType == kMbIntraQ) {
         const int transform = DecodeIntraBlocks(d);
         if (deferred) {
             Defer(d, DeferredKind::kIntra, record, transform);
@@ -266,7 +267,8 @@ bool DecodeInterMacroblock(Decoder& d) {
         Defer(d, DeferredKind::kInter, v, 0);
         return true;
     }
-    PredictMacroblock(d, d.padded[0].data(), v, d.mbType == 2 || d.mbType == 5, pred);
+    const bool fourVectors = d.mbType == kMbInter4V || d.mbType == kMbInter4VQ;
+    PredictMacroblock(d, d.padded[0].data(), v, fourVectors, pred);
     ReconstructInter(d, d.Current(), pred);
     if (d.hdr.aic) AicMarkNotIntra(d.aic, d.mbColumn);
     FinishAnchorMacroblock(d, true);
