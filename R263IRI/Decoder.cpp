@@ -1,6 +1,7 @@
 #include <cstdio>
 
 #include "BpicD_Annex_O.h"
+#include "CPUInfo.h"
 #include "Buffer.h"
 #include "FrameOperations.h"
 #include "IpicD.h"
@@ -77,6 +78,9 @@ int32_t DecoderOpen(Decoder& decoder) {
     const BitReader reader = decoder.reader;
     decoder = Decoder();
     decoder.reader = reader;
+    const uint32_t simd = cpuinfo::SimdFlags();
+    decoder.idct = r263com::SelectIdct(simd);
+    decoder.interpolate = r263com::SelectInterpolateBlock(simd);
     return 0;
 }
 

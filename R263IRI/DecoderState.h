@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "AdvancedIPrediction_Annex_I.h"
+#include "R263COM/BlockPrediction.h"
 #include "R263COM/CodingTypes.h"
+#include "R263COM/Idct.h"
 #include "R263IRI.h"
 #include "ReadFunctions.h"
 
@@ -81,6 +83,10 @@ class Decoder {
   public:
     BitReader reader;
     PictureHeader hdr;
+    // Kernels chosen once from the processor's SIMD flags when the decoder opens (the plain
+    // versions until then).
+    r263com::IdctFunction idct = r263com::IdctBlockC;
+    r263com::InterpolateBlockFunction interpolate = r263com::InterpolateBlockC;
 
     // Stream geometry, fixed by the first picture.
     bool setUp = false;

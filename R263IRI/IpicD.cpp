@@ -129,7 +129,7 @@ void WriteIntraMacroblock(Decoder& d, uint8_t* store, int transform) {
     const int w = d.codedWidth, cw = d.chromaWidth;
     uint8_t* y = store + d.mbY * w + d.mbX;
     for (int b = 0; b < 6; ++b) {
-        if (transform & (32 >> b)) IdctBlock(d.coeffs + 64 * b);
+        if (transform & (32 >> b)) d.idct(d.coeffs + 64 * b);
     }
     WriteBlock(d.coeffs, y, w);
     WriteBlock(d.coeffs + 64, y + 8, w);

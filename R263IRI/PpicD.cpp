@@ -44,11 +44,11 @@ namespace {
 
 template <int Size>
 void PredictSized(const uint8_t* plane, int width, int height, int x, int y, int hx, int hy, int rounding,
-                  uint8_t* dst, int dstStride) {
+                  uint8_t* dst, int dstStride, InterpolateBlockFunction interpolate) {
     const int stride = width + 2 * kBorder;
     if (x >= -kBorder && y >= -kBorder && x + Size + hx <= width + kBorder &&
         y + Size + hy <= height + kBorder) {
-        InterpolateBlock(plane + y * stride + x, stride, hx, hy, rounding, Size, dst, dstStride);
+        interpolate(plane + y * stride + x, stride, hx, hy, rounding, Size, dst, dstStride);
         return;
     }
     // The block reaches beyond the border: fetch with clamped coordinates.
@@ -68,11 +68,11 @@ void PredictSized(const uint8_t* plane, int width, int height, int x, int y, int
 }  // namespace
 
 void PredictBlock(const uint8_t* plane, int width, int height, int x, int y, int hx, int hy, int size,
-                  int rounding, uint8_t* dst, int dstStride) {
+                  int rounding, uint8_t* dst, int dstStride, InterpolateBlockFunction interpolate) {
     if (size == 16) {
-        PredictSized<16>(plane, width, height, x, y, hx, hy, rounding, dst, dstStride);
+        PredictSized<16>(plane, width, height, x, y, hx, hy, rounding, dst, dstStride, interpolate);
     } else {
-        PredictSized<8>(plane, width, height, x, y, hx, hy, rounding, dst, dstStride);
+        PredictSized<8>(plane, width, height, x, y, hx, hy, rounding, dst, dstStride, interpolate);
     }
 }
 
@@ -83,12 +83,12 @@ void PredictMacroblock(const Decoder& d, const uint8_t* reference, const MvRecor
     const uint8_t* luma = reference + kBorder * d.PaddedWidth() + kBorder;
     if (!four) {
         PredictBlock(luma, w, h, d.mbX + (v.x[0] >> 1), d.mbY + (v.y[0] >> 1), v.x[0] & 1, v.y[0] & 1, 16,
-                     rounding, pred, 16);
+                     rounding, pred, 16, d.interpolate);
     } else {
         for (int b = 0; b < 4; ++b) {
             const int bx = d.mbX + (b & 1) * 8, by = d.mbY + (b >> 1) * 8;
             PredictBlock(luma, w, h, bx + (v.x[b] >> 1), by + (v.y[b] >> 1), v.x[b] & 1, v.y[b] & 1, 8,
-                         rounding, pred + (b >> 1) * 128 + (b & 1) * 8, 16);
+                         rounding, pred + (b >> 1) * 128 + (b & 1) * 8, 16, d.interpolate);
         }
     }
     int cx, cy;
@@ -104,8 +104,8 @@ void PredictMacroblock(const Decoder& d, const uint8_t* reference, const MvRecor
     const uint8_t* cb =
         reference + d.PaddedWidth() * d.PaddedHeight() + kBorder * d.PaddedChromaWidth() + kBorder;
     const int px = d.mbX / 2 + (cx >> 1), py = d.mbY / 2 + (cy >> 1);
-    PredictBlock(cb, cw, ch, px, py, cx & 1, cy & 1, 8, rounding, pred + 256, 8);
-    PredictBlock(cb + chromaPadded, cw, ch, px, py, cx & 1, cy & 1, 8, rounding, pred + 320, 8);
+    PredictBlock(cb, cw, ch, px, py, cx & 1, cy & 1, 8, rounding, pred + 256, 8, d.interpolate);
+    PredictBlock(cb + chromaPadded, cw, ch, px, py, cx & 1, cy & 1, 8, rounding, pred + 320, 8, d.interpolate);
 }
 
 void ReconstructInter(Decoder& d, uint8_t* store, const uint8_t* pred) {
@@ -127,7 +127,7 @@ void ReconstructInter(Decoder& d, uint8_t* store, const uint8_t* pred) {
         }
         if (d.cbp & (32 >> b)) {
             int16_t* res = d.coeffs + 64 * b;
-            IdctBlock(res);
+            d.idct(res);
             for (int y = 0; y < 8; ++y) {
                 for (int x = 0; x < 8; ++x)
                     dst[y * dStride + x] = ClipSample(p[y * pStride + x] + res[y * 8 + x]);
@@ -336,7 +336,8 @@ void OverlapLuma(const Decoder& d, const uint8_t* reference, const MvRecord& v, 
         }
         uint8_t own[64], above[64], below[64], left[64], right[64];
         auto predict = [&](int vx, int vy, uint8_t* dst) {
-            PredictBlock(luma, w, h, bx + (vx >> 1), by + (vy >> 1), vx & 1, vy & 1, 8, rounding, dst, 8);
+            PredictBlock(luma, w, h, bx + (vx >> 1), by + (vy >> 1), vx & 1, vy & 1, 8, rounding, dst, 8,
+                         d.interpolate);
         };
         predict(ox, oy, own);
         predict(ax, ay, above);
