@@ -10,9 +10,9 @@
 #include "EncoderState.h"
 #include "Ipic.h"
 #include "Ppic.h"
-#include "Slice_Annex_K.h"
 #include "R263COM/CodingTypes.h"
 #include "R263COM/PictureFormats.h"
+#include "Slice_Annex_K.h"
 #include "Snr.h"
 
 namespace r263avo {
@@ -30,8 +30,8 @@ constexpr int kMaxCustomWidth = 2048;
 constexpr int kMaxCustomHeight = 1152;
 
 // The public picture type codes are the shared MPPTYPE numbers.
-static_assert(static_cast<int>(kPictureI) == r263com::kPicI && static_cast<int>(kPictureP) == r263com::kPicP &&
-              static_cast<int>(kPictureB) == r263com::kPicB);
+static_assert(static_cast<int>(kPictureI) == r263com::kPicI &&
+              static_cast<int>(kPictureP) == r263com::kPicP && static_cast<int>(kPictureB) == r263com::kPicB);
 
 int RoundUp(int v, int m) {
     return (v + m - 1) / m * m;

@@ -10,7 +10,8 @@ namespace r263com {
 constexpr int kMinCoefficient = -2048, kMaxCoefficient = 2047;
 
 inline int16_t SaturateCoefficient(int rec) {
-    return static_cast<int16_t>(rec < kMinCoefficient ? kMinCoefficient : (rec > kMaxCoefficient ? kMaxCoefficient : rec));
+    return static_cast<int16_t>(rec < kMinCoefficient ? kMinCoefficient
+                                                      : (rec > kMaxCoefficient ? kMaxCoefficient : rec));
 }
 
 // |REC| = QP (2 |LEVEL| + 1), minus 1 for an even QP, with the sign of LEVEL; 0 stays 0. qp 1..31.

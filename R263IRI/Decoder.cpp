@@ -1,14 +1,14 @@
 #include <cstdio>
 
 #include "BpicD_Annex_O.h"
-#include "CPUInfo.h"
 #include "Buffer.h"
+#include "CPUInfo.h"
 #include "FrameOperations.h"
 #include "IpicD.h"
 #include "Parser.h"
 #include "PpicD.h"
-#include "R263IRI.h"
 #include "R263COM/PictureFormats.h"
+#include "R263IRI.h"
 
 namespace r263iri {
 namespace {

@@ -24,7 +24,6 @@ int BlockQuant(const Decoder& d, int block) {
     return (block >= 4 && d.hdr.mq) ? ChromaQuant(d.quant) : d.quant;
 }
 
-
 namespace {
 
 template <bool (*ReadEvent)(BitReader&, bool, TcoefEvent*)>

@@ -56,7 +56,8 @@ void InterPicture(Bits& b, bool aiv, int lumaCoded, const std::vector<Event>& ev
         if (!(lumaCoded & (8 >> blk))) continue;
         for (const Event& e : events) {
             const int magnitude = e.level < 0 ? -e.level : e.level;
-            const VlcCode c = aiv ? r263avo::AicCode(0, e.run, magnitude) : r263avo::TcoefCode(0, e.run, magnitude);
+            const VlcCode c =
+                aiv ? r263avo::AicCode(0, e.run, magnitude) : r263avo::TcoefCode(0, e.run, magnitude);
             ASSERT_GT(c.length, 0);
             b.Put(c).Put(e.level < 0 ? 1 : 0, 1);
         }
@@ -130,7 +131,8 @@ TEST(AlternativeInterVlc, BlocksThatFitKeepTheInterTable) {
             for (int blk = 0; blk < 4; ++blk) {
                 if (!(luma & (8 >> blk))) continue;
                 for (const Event& e : events) {
-                    b->Put(r263avo::TcoefCode(0, e.run, e.level < 0 ? -e.level : e.level)).Put(e.level < 0, 1);
+                    b->Put(r263avo::TcoefCode(0, e.run, e.level < 0 ? -e.level : e.level))
+                        .Put(e.level < 0, 1);
                 }
                 Escape(*b, 1, 2, 1);
             }
