@@ -4,6 +4,7 @@
 
 #include "CPUInfo.h"
 #include "MBlockOperations.h"
+#include "R263COM/BlockPrediction.h"
 
 namespace r263avo {
 
@@ -63,21 +64,8 @@ BlockKernels SelectBlockKernels() {
 
 void PredictChromaBlock8(const uint8_t* ref, int refStride, bool halfX, bool halfY, uint8_t* pred,
                          int predStride) {
-    const int dx = halfX ? 1 : 0;
-    const int dy = halfY ? refStride : 0;
-    for (int j = 0; j < 8; ++j, ref += refStride, pred += predStride) {
-        for (int i = 0; i < 8; ++i) {
-            const int a = ref[i], b = ref[i + dx], c = ref[i + dy], d = ref[i + dy + dx];
-            if (halfX && halfY)
-                pred[i] = static_cast<uint8_t>((a + b + c + d + 2) >> 2);
-            else if (halfX)
-                pred[i] = static_cast<uint8_t>((a + b + 1) >> 1);
-            else if (halfY)
-                pred[i] = static_cast<uint8_t>((a + c + 1) >> 1);
-            else
-                pred[i] = static_cast<uint8_t>(a);
-        }
-    }
+    // The encoder's pictures use rounding type 0.
+    r263com::InterpolateBlockC(ref, refStride, halfX ? 1 : 0, halfY ? 1 : 0, 0, 8, pred, predStride);
 }
 
 }  // namespace r263avo

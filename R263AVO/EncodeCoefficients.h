@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "Buffer.h"
+#include "R263COM/CodingTypes.h"
 
 namespace r263avo {
 
@@ -13,15 +14,13 @@ extern const uint8_t ZigzagScan[64];
 extern const uint8_t AltHorizontalScan[64];
 extern const uint8_t AltVerticalScan[64];
 
-// Macroblock types of the MCBPC tables.
-enum MbType : int {
-    kMbInter = 0,
-    kMbInterQ = 1,
-    kMbInter4V = 2,
-    kMbIntra = 3,
-    kMbIntraQ = 4,
-    kMbInter4VQ = 5
-};
+// Macroblock types of the MCBPC tables (shared names).
+using r263com::kMbInter;
+using r263com::kMbInter4V;
+using r263com::kMbInter4VQ;
+using r263com::kMbInterQ;
+using r263com::kMbIntra;
+using r263com::kMbIntraQ;
 
 void WriteMcbpcI(BitWriter& bw, int type, int cbpc);  // type 3 or 4
 void WriteMcbpcP(BitWriter& bw, int type, int cbpc);  // type 0..5

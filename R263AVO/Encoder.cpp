@@ -10,6 +10,8 @@
 #include "EncoderState.h"
 #include "Ipic.h"
 #include "Ppic.h"
+#include "R263COM/CodingTypes.h"
+#include "R263COM/PictureFormats.h"
 #include "Slice_Annex_K.h"
 #include "Snr.h"
 
@@ -27,12 +29,9 @@ constexpr int kMaxSearchWindow = 15;
 constexpr int kMaxCustomWidth = 2048;
 constexpr int kMaxCustomHeight = 1152;
 
-struct FormatSize {
-    int width, height, gobRows;
-};
-// Source formats 1..5 of the standard: sub-QCIF, QCIF, CIF, 4CIF, 16CIF.
-constexpr FormatSize kFormatSizes[5] = {
-    {128, 96, 1}, {176, 144, 1}, {352, 288, 1}, {704, 576, 2}, {1408, 1152, 4}};
+// The public picture type codes are the shared MPPTYPE numbers.
+static_assert(static_cast<int>(kPictureI) == r263com::kPicI &&
+              static_cast<int>(kPictureP) == r263com::kPicP && static_cast<int>(kPictureB) == r263com::kPicB);
 
 int RoundUp(int v, int m) {
     return (v + m - 1) / m * m;
@@ -239,14 +238,15 @@ bool DeriveGeometry(int format, int width, int height, Geometry* g) {
         if (r.width > kMaxCustomWidth || r.height > kMaxCustomHeight) return false;
         r.gobRows = CustomGobRows(r.headerHeight);
     } else {
-        const FormatSize& f = kFormatSizes[format - 1];
+        int fw = 0, fh = 0;
+        if (!r263com::StandardFormatSize(format, &fw, &fh)) return false;
         // A smaller input is extended to the format's size; a larger one cannot be coded.
-        if (width > f.width || height > f.height) return false;
-        r.width = f.width;
-        r.height = f.height;
-        r.headerWidth = f.width;
-        r.headerHeight = f.height;
-        r.gobRows = f.gobRows;
+        if (width > fw || height > fh) return false;
+        r.width = fw;
+        r.height = fh;
+        r.headerWidth = fw;
+        r.headerHeight = fh;
+        r.gobRows = r263com::kFormatGobRows[format];
     }
     r.mbPerRow = r.width / 16;
     r.mbRows = r.height / 16;

@@ -1,17 +1,13 @@
-// Inverse quantisation (the standard's rule, no clipping of the reconstructed coefficient).
+// The encoder's inverse quantisation is the shared one (R263COM/Dequant), the same the decoder
+// runs.
 #pragma once
 
-#include <cstdint>
+#include "R263COM/Dequant.h"
 
 namespace r263avo {
 
-// Intra block without Annex I: element 0 = INTRADC x 8, the rest by the odd/even rule. In place.
-void DequantizeIntraBlock(int16_t block[64], int qp);
-
-// Inter block: all 64 elements by the odd/even rule. In place.
-void DequantizeInterBlock(int16_t block[64], int qp);
-
-// Annex I intra block: REC = 2 x QP x LEVEL for all 64 elements.
-void DequantizeIntraCopy(const int16_t levels[64], int16_t coefficients[64], int qp);
+using r263com::DequantizeInterBlock;
+using r263com::DequantizeIntraBlock;
+using r263com::DequantizeIntraCopy;
 
 }  // namespace r263avo

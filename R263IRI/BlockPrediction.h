@@ -1,32 +1,17 @@
-// The half-sample interpolation of one predicted block (motion compensation), with its SIMD
-// versions chosen at run time.
+// The decoder's block interpolation is the shared one (R263COM/BlockPrediction), the same the
+// encoder predicts with.
 #pragma once
 
-#include <cstdint>
+#include "R263COM/BlockPrediction.h"
 
 namespace r263iri {
 
-// Predicts a size x size block (size 8 or 16) from `src` (the sample at the block's integer
-// position, row stride `stride`; one more column and row are read when a half flag is set).
-// Half flags hx, hy; rounding type r: no flag a; one flag (a + b + 1 - r) >> 1; both
-// (a + b + c + d + 2 - r) >> 2.
-void InterpolateBlock(const uint8_t* src, int stride, int hx, int hy, int rounding, int size, uint8_t* dst,
-                      int dstStride);
-
-// The plain reference version.
-void InterpolateBlockC(const uint8_t* src, int stride, int hx, int hy, int rounding, int size, uint8_t* dst,
-                       int dstStride);
-
-using InterpolateBlockFunction = void (*)(const uint8_t* src, int stride, int hx, int hy, int rounding,
-                                          int size, uint8_t* dst, int dstStride);
-
-// The version InterpolateBlock uses for the given cpuinfo SIMD flags.
-InterpolateBlockFunction SelectInterpolateBlock(uint32_t simdFlags);
-
+using r263com::InterpolateBlock;
+using r263com::InterpolateBlockC;
+using r263com::InterpolateBlockFunction;
+using r263com::SelectInterpolateBlock;
 #if defined(__x86_64__) || defined(_M_X64)
-// Bit-exact with InterpolateBlockC. Call only when the processor has SSE2.
-void InterpolateBlockSse2(const uint8_t* src, int stride, int hx, int hy, int rounding, int size,
-                          uint8_t* dst, int dstStride);
+using r263com::InterpolateBlockSse2;
 #endif
 
 }  // namespace r263iri

@@ -2,10 +2,12 @@
 
 #include "BpicD_Annex_O.h"
 #include "Buffer.h"
+#include "CPUInfo.h"
 #include "FrameOperations.h"
 #include "IpicD.h"
 #include "Parser.h"
 #include "PpicD.h"
+#include "R263COM/PictureFormats.h"
 #include "R263IRI.h"
 
 namespace r263iri {
@@ -76,6 +78,9 @@ int32_t DecoderOpen(Decoder& decoder) {
     const BitReader reader = decoder.reader;
     decoder = Decoder();
     decoder.reader = reader;
+    const uint32_t simd = cpuinfo::SimdFlags();
+    decoder.idct = r263com::SelectIdct(simd);
+    decoder.interpolate = r263com::SelectInterpolateBlock(simd);
     return 0;
 }
 
@@ -179,6 +184,14 @@ void DecoderClose(Decoder& d) {
 
 const DecoderInfo& DecoderGetInfo(const Decoder& d) {
     return d.info;
+}
+
+bool StandardPictureSize(int32_t format, int32_t* width, int32_t* height) {
+    int w = 0, h = 0;
+    if (!width || !height || !r263com::StandardFormatSize(format, &w, &h)) return false;
+    *width = w;
+    *height = h;
+    return true;
 }
 
 // ---- Process-wide facade -------------------------------------------------------------------

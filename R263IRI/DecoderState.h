@@ -7,20 +7,27 @@
 #include <vector>
 
 #include "AdvancedIPrediction_Annex_I.h"
+#include "R263COM/BlockPrediction.h"
+#include "R263COM/CodingTypes.h"
+#include "R263COM/Idct.h"
 #include "R263IRI.h"
 #include "ReadFunctions.h"
 
 namespace r263iri {
 
-// Picture types as the decoder numbers them (MPPTYPE codes).
-enum PictureCoding : uint32_t {
-    kPicI = 0,
-    kPicP = 1,
-    kPicImprovedPB = 2,
-    kPicB = 3,
-    kPicEI = 4,
-    kPicEP = 5,
-};
+// Picture and macroblock types (shared names, MPPTYPE and MCBPC codes).
+using r263com::kPicB;
+using r263com::kPicEI;
+using r263com::kPicEP;
+using r263com::kPicI;
+using r263com::kPicImprovedPB;
+using r263com::kPicP;
+using r263com::kMbInter;
+using r263com::kMbInter4V;
+using r263com::kMbInter4VQ;
+using r263com::kMbInterQ;
+using r263com::kMbIntra;
+using r263com::kMbIntraQ;
 
 // Every field of the picture header. Fields keep their values from one picture to the next until
 // a header sets them again (a PLUSPTYPE header with UFEP 0 carries the last OPPTYPE values over).
@@ -76,6 +83,10 @@ class Decoder {
   public:
     BitReader reader;
     PictureHeader hdr;
+    // Kernels chosen once from the processor's SIMD flags when the decoder opens (the plain
+    // versions until then).
+    r263com::IdctFunction idct = r263com::IdctBlockC;
+    r263com::InterpolateBlockFunction interpolate = r263com::InterpolateBlockC;
 
     // Stream geometry, fixed by the first picture.
     bool setUp = false;

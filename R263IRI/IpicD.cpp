@@ -8,6 +8,7 @@
 #include "GetFunctions.h"
 #include "Idct.h"
 #include "Parser.h"
+#include "R263COM/Dequant.h"
 
 namespace r263iri {
 
@@ -25,39 +26,22 @@ int BlockQuant(const Decoder& d, int block) {
 
 namespace {
 
-// Brings a reconstructed level into the 16-bit coefficient range. Only extended levels (Annex T)
-// reach beyond it.
-inline int16_t CoefficientRange(int rec) {
-    if (rec > 32767) return 2047;
-    if (rec < -32768) return -2048;
-    return static_cast<int16_t>(rec);
-}
-
-}  // namespace
-
-namespace {
-
 template <bool (*ReadEvent)(BitReader&, bool, TcoefEvent*)>
 bool DecodeInterStyleBlock(Decoder& d, int block, int start, int q) {
     int16_t* coeffs = d.coeffs + 64 * block;
     const bool mq = d.hdr.mq != 0;
-    const int evenCorrection = (q & 1) ? 0 : 1;
     TcoefEvent ev;
     int pos = start;
-    while (pos < 64) {
+    for (;;) {
         if (!ReadEvent(d.reader, mq, &ev)) return false;  // no code: the block ends here
         pos += ev.run;
+        // An event past the 64th coefficient, including one that follows a 64th coefficient
+        // without LAST, makes the block too long.
         if (pos > 63) return false;
-        if (ev.level != 0) {
-            const int magnitude = ev.level < 0 ? -ev.level : ev.level;
-            int rec = q * (2 * magnitude + 1) - evenCorrection;
-            if (ev.level < 0) rec = -rec;
-            coeffs[kZigzag[pos]] = CoefficientRange(rec);
-        }
+        if (ev.level != 0) coeffs[kZigzag[pos]] = r263com::ReconstructLevel(ev.level, q);
         ++pos;
         if (ev.last) return true;
     }
-    return true;
 }
 
 }  // namespace
@@ -80,7 +64,7 @@ void DecodeAicBlock(Decoder& d, int block, int q) {
         if (!GetAicTcoef(d.reader, mq, &ev)) return;  // no code: the block ends here
         pos += ev.run;
         if (pos > 63) return;
-        coeffs[scan[pos]] = CoefficientRange(2 * q * ev.level);
+        coeffs[scan[pos]] = r263com::ReconstructAicLevel(ev.level, q);
         ++pos;
         if (ev.last) return;
     }
@@ -134,7 +118,7 @@ bool ReadIntraHeader(Decoder& d) {
     const int cbpy = GetCbpy(d.reader);
     if (cbpy == kInvalidCode) return false;
     d.cbp = (cbpy << 2) | (mcbpc >> 4);
-    if (d.mbType == 4) d.quant = GetDquant(d.reader, d.hdr.mq != 0, d.quant);
+    if (d.mbType == kMbIntraQ) d.quant = GetDquant(d.reader, d.hdr.mq != 0, d.quant);
     return true;
 }
 
@@ -144,7 +128,7 @@ void WriteIntraMacroblock(Decoder& d, uint8_t* store, int transform) {
     const int w = d.codedWidth, cw = d.chromaWidth;
     uint8_t* y = store + d.mbY * w + d.mbX;
     for (int b = 0; b < 6; ++b) {
-        if (transform & (32 >> b)) IdctBlock(d.coeffs + 64 * b);
+        if (transform & (32 >> b)) d.idct(d.coeffs + 64 * b);
     }
     WriteBlock(d.coeffs, y, w);
     WriteBlock(d.coeffs + 64, y + 8, w);

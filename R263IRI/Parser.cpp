@@ -1,5 +1,7 @@
 #include "Parser.h"
 
+#include "R263COM/PictureFormats.h"
+
 namespace r263iri {
 
 HeaderStatus ParsePictureHeader(Decoder& d) {
@@ -122,22 +124,13 @@ const char* UnsupportedMode(const PictureHeader& h) {
     if (h.pb) return "PB-frames (Annex G) are not supported; picture skipped";
     if (h.rps) return "reference picture selection (Annex N) is not supported; picture skipped";
     if (h.isd) return "independent segment decoding (Annex R) is not supported; picture skipped";
-    // The alternative inter VLC reader (DecodeInterBlock) does not yet reconstruct ffmpeg's -aiv
-    // streams as ffmpeg does; such pictures stay skipped until it does.
-    if (h.aiv) return "alternative inter VLC (Annex S) is not supported; picture skipped";
     if (h.rpr) return "reference picture resampling (Annex P) is not supported; picture skipped";
     if (h.rru) return "reduced-resolution update (Annex Q) is not supported; picture skipped";
     return nullptr;
 }
 
 bool HeaderPictureSize(const PictureHeader& h, int* width, int* height) {
-    static constexpr int kWidth[6] = {0, 128, 176, 352, 704, 1408};
-    static constexpr int kHeight[6] = {0, 96, 144, 288, 576, 1152};
-    if (h.sourceFormat >= 1 && h.sourceFormat <= 5) {
-        *width = kWidth[h.sourceFormat];
-        *height = kHeight[h.sourceFormat];
-        return true;
-    }
+    if (r263com::StandardFormatSize(static_cast<int>(h.sourceFormat), width, height)) return true;
     if (h.sourceFormat == 6 && h.plusPtype) {
         *width = static_cast<int>(h.pwi) * 4 + 4;
         *height = static_cast<int>(h.phi) * 4;

@@ -44,11 +44,11 @@ namespace {
 
 template <int Size>
 void PredictSized(const uint8_t* plane, int width, int height, int x, int y, int hx, int hy, int rounding,
-                  uint8_t* dst, int dstStride) {
+                  uint8_t* dst, int dstStride, InterpolateBlockFunction interpolate) {
     const int stride = width + 2 * kBorder;
     if (x >= -kBorder && y >= -kBorder && x + Size + hx <= width + kBorder &&
         y + Size + hy <= height + kBorder) {
-        InterpolateBlock(plane + y * stride + x, stride, hx, hy, rounding, Size, dst, dstStride);
+        interpolate(plane + y * stride + x, stride, hx, hy, rounding, Size, dst, dstStride);
         return;
     }
     // The block reaches beyond the border: fetch with clamped coordinates.
@@ -68,11 +68,11 @@ void PredictSized(const uint8_t* plane, int width, int height, int x, int y, int
 }  // namespace
 
 void PredictBlock(const uint8_t* plane, int width, int height, int x, int y, int hx, int hy, int size,
-                  int rounding, uint8_t* dst, int dstStride) {
+                  int rounding, uint8_t* dst, int dstStride, InterpolateBlockFunction interpolate) {
     if (size == 16) {
-        PredictSized<16>(plane, width, height, x, y, hx, hy, rounding, dst, dstStride);
+        PredictSized<16>(plane, width, height, x, y, hx, hy, rounding, dst, dstStride, interpolate);
     } else {
-        PredictSized<8>(plane, width, height, x, y, hx, hy, rounding, dst, dstStride);
+        PredictSized<8>(plane, width, height, x, y, hx, hy, rounding, dst, dstStride, interpolate);
     }
 }
 
@@ -83,12 +83,12 @@ void PredictMacroblock(const Decoder& d, const uint8_t* reference, const MvRecor
     const uint8_t* luma = reference + kBorder * d.PaddedWidth() + kBorder;
     if (!four) {
         PredictBlock(luma, w, h, d.mbX + (v.x[0] >> 1), d.mbY + (v.y[0] >> 1), v.x[0] & 1, v.y[0] & 1, 16,
-                     rounding, pred, 16);
+                     rounding, pred, 16, d.interpolate);
     } else {
         for (int b = 0; b < 4; ++b) {
             const int bx = d.mbX + (b & 1) * 8, by = d.mbY + (b >> 1) * 8;
             PredictBlock(luma, w, h, bx + (v.x[b] >> 1), by + (v.y[b] >> 1), v.x[b] & 1, v.y[b] & 1, 8,
-                         rounding, pred + (b >> 1) * 128 + (b & 1) * 8, 16);
+                         rounding, pred + (b >> 1) * 128 + (b & 1) * 8, 16, d.interpolate);
         }
     }
     int cx, cy;
@@ -104,8 +104,8 @@ void PredictMacroblock(const Decoder& d, const uint8_t* reference, const MvRecor
     const uint8_t* cb =
         reference + d.PaddedWidth() * d.PaddedHeight() + kBorder * d.PaddedChromaWidth() + kBorder;
     const int px = d.mbX / 2 + (cx >> 1), py = d.mbY / 2 + (cy >> 1);
-    PredictBlock(cb, cw, ch, px, py, cx & 1, cy & 1, 8, rounding, pred + 256, 8);
-    PredictBlock(cb + chromaPadded, cw, ch, px, py, cx & 1, cy & 1, 8, rounding, pred + 320, 8);
+    PredictBlock(cb, cw, ch, px, py, cx & 1, cy & 1, 8, rounding, pred + 256, 8, d.interpolate);
+    PredictBlock(cb + chromaPadded, cw, ch, px, py, cx & 1, cy & 1, 8, rounding, pred + 320, 8, d.interpolate);
 }
 
 void ReconstructInter(Decoder& d, uint8_t* store, const uint8_t* pred) {
@@ -127,7 +127,7 @@ void ReconstructInter(Decoder& d, uint8_t* store, const uint8_t* pred) {
         }
         if (d.cbp & (32 >> b)) {
             int16_t* res = d.coeffs + 64 * b;
-            IdctBlock(res);
+            d.idct(res);
             for (int y = 0; y < 8; ++y) {
                 for (int x = 0; x < 8; ++x)
                     dst[y * dStride + x] = ClipSample(p[y * pStride + x] + res[y * 8 + x]);
@@ -148,7 +148,7 @@ bool ReadInterHeader(Decoder& d) {
     for (;;) {
         d.cod = static_cast<int>(r.GetBit());
         if (d.cod) {
-            d.mbType = 0;
+            d.mbType = kMbInter;
             d.cbp = 0;
             return true;
         }
@@ -157,14 +157,18 @@ bool ReadInterHeader(Decoder& d) {
         if (mcbpc != kMcbpcStuffing) break;
     }
     d.mbType = mcbpc & 7;
-    if ((d.mbType == 2 || d.mbType == 5) && !d.hdr.fourVectors) return false;
-    const bool intra = d.mbType == 3 || d.mbType == 4;
+    if ((d.mbType == kMbInter4V || d.mbType == kMbInter4VQ) && !d.hdr.fourVectors) return false;
+    const bool intra = d.mbType == kMbIntra || d.mbType == kMbIntraQ;
     d.intraMode = (intra && d.hdr.aic) ? GetIntraMode(r) : 0;
     int cbpy = GetCbpy(r);
     if (cbpy == kInvalidCode) return false;
-    if (!intra) cbpy ^= 15;
+    // Under the alternative inter VLC an inter macroblock with both chroma blocks coded keeps the
+    // intra meaning of CBPY (its luma blocks are then most likely coded too).
+    const bool keepCbpy = d.hdr.aiv && (mcbpc >> 4) == 3;
+    if (!intra && !keepCbpy) cbpy ^= 15;
     d.cbp = (cbpy << 2) | (mcbpc >> 4);
-    if (d.mbType == 1 || d.mbType == 4 || d.mbType == 5) d.quant = GetDquant(r, d.hdr.mq != 0, d.quant);
+    if (d.mbType == kMbInterQ || d.mbType == kMbIntraQ || d.mbType == kMbInter4VQ)
+        d.quant = GetDquant(r, d.hdr.mq != 0, d.quant);
     return true;
 }
 
@@ -174,7 +178,7 @@ void DecodeVectors(Decoder& d, MvRecord* v) {
     const MvRecord& aboveRight = d.mvTable[d.mbColumn + 1];
     const MvRecord& left = *d.left;
     const bool aboveAvailable = above.x[0] != kMvUnavailable;
-    const bool four = d.mbType == 2 || d.mbType == 5;
+    const bool four = d.mbType == kMbInter4V || d.mbType == kMbInter4VQ;
 
     const PictureHeader& h = d.hdr;
     // Candidates (A, B, C) per block: left / above / above-right neighbours, or blocks of this
@@ -212,7 +216,7 @@ void Defer(Decoder& d, DeferredKind kind, const MvRecord& v, int transform) {
     m.cbp = static_cast<uint8_t>(d.cbp);
     m.transform = static_cast<uint8_t>(transform);
     m.quant = static_cast<uint8_t>(d.quant);
-    m.four = d.mbType == 2 || d.mbType == 5;
+    m.four = d.mbType == kMbInter4V || d.mbType == kMbInter4VQ;
     m.v = v;
     std::memcpy(m.coeffs, d.coeffs, sizeof m.coeffs);
 }
@@ -223,7 +227,7 @@ bool DecodeInterMacroblock(Decoder& d) {
     MvRecord& record = d.mvTable[d.mbColumn];
     const bool deferred = d.hdr.obmc != 0;
     alignas(16) uint8_t pred[384];
-    if (d.cod || d.mbType == 3 || d.mbType == 4) {
+    if (d.cod || d.mbType == kMbIntra || d.mbType == kMbIntraQ) {
         // Skipped and intra macroblocks have the zero vector, for prediction and direct mode.
         record = MvRecord{};
         d.lastPVectors[d.mbNumber] = record;
@@ -242,7 +246,7 @@ bool DecodeInterMacroblock(Decoder& d) {
         FinishAnchorMacroblock(d, false);
         return true;
     }
-    if (d.mbType == 3 || d.mbType == 4) {
+    if (d.mbType == kMbIntra || d.mbType == kMbIntraQ) {
         const int transform = DecodeIntraBlocks(d);
         if (deferred) {
             Defer(d, DeferredKind::kIntra, record, transform);
@@ -263,7 +267,8 @@ bool DecodeInterMacroblock(Decoder& d) {
         Defer(d, DeferredKind::kInter, v, 0);
         return true;
     }
-    PredictMacroblock(d, d.padded[0].data(), v, d.mbType == 2 || d.mbType == 5, pred);
+    const bool fourVectors = d.mbType == kMbInter4V || d.mbType == kMbInter4VQ;
+    PredictMacroblock(d, d.padded[0].data(), v, fourVectors, pred);
     ReconstructInter(d, d.Current(), pred);
     if (d.hdr.aic) AicMarkNotIntra(d.aic, d.mbColumn);
     FinishAnchorMacroblock(d, true);
@@ -331,7 +336,8 @@ void OverlapLuma(const Decoder& d, const uint8_t* reference, const MvRecord& v, 
         }
         uint8_t own[64], above[64], below[64], left[64], right[64];
         auto predict = [&](int vx, int vy, uint8_t* dst) {
-            PredictBlock(luma, w, h, bx + (vx >> 1), by + (vy >> 1), vx & 1, vy & 1, 8, rounding, dst, 8);
+            PredictBlock(luma, w, h, bx + (vx >> 1), by + (vy >> 1), vx & 1, vy & 1, 8, rounding, dst, 8,
+                         d.interpolate);
         };
         predict(ox, oy, own);
         predict(ax, ay, above);

@@ -15,8 +15,10 @@ void DecodePPicture(Decoder& d);
 // the integer position of the block's top-left prediction sample and (hx, hy) the half-sample
 // flags. Positions outside the padded area are clamped into it, which repeats the edge samples
 // without limit.
+// `interpolate` is the decoder's selected kernel (the plain one by default).
 void PredictBlock(const uint8_t* plane, int width, int height, int x, int y, int hx, int hy, int size,
-                  int rounding, uint8_t* dst, int dstStride);
+                  int rounding, uint8_t* dst, int dstStride,
+                  r263com::InterpolateBlockFunction interpolate = r263com::InterpolateBlockC);
 
 // Forms the prediction of the current macroblock from a padded reference store with the block
 // vectors of `v` (one vector, block Y0's, unless `four`): 16x16 luma, then 8x8 Cb and Cr, 384

@@ -57,6 +57,10 @@ void DecoderClose(Decoder& decoder);
 
 const DecoderInfo& DecoderGetInfo(const Decoder& decoder);
 
+// Width and height of the standard source formats 1..5 (sub-QCIF to 16CIF), from the table both
+// codec libraries use; false, outputs untouched, for any other value.
+bool StandardPictureSize(int32_t format, int32_t* width, int32_t* height);
+
 // ---- Process-wide facade -------------------------------------------------------------------
 
 int32_t DecoderOpen();

@@ -138,6 +138,10 @@ std::vector<Source> Streams() {
         list.push_back({"ffmpeg_h263p_umv_obmc_mv4",
                         EncodeFfmpeg("umvobmc", 96, 64, "-c:v h263p -q:v 20 -umv 1 -obmc 1 -flags +mv4")});
         list.push_back({"ffmpeg_h263_obmc", EncodeFfmpeg("obmc", 128, 96, "-c:v h263 -q:v 20 -obmc 1")});
+        // The alternative inter VLC at a fine quantiser, so that blocks switch tables and
+        // macroblocks with both chroma blocks coded keep the intra CBPY.
+        list.push_back(
+            {"ffmpeg_h263p_aiv_aic", EncodeFfmpeg("aiv", 96, 64, "-c:v h263p -q:v 4 -aiv 1 -flags +aic")});
     }
     return list;
 }

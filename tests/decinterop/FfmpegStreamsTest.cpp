@@ -119,8 +119,9 @@ namespace {
 
 // ffmpeg's streams with unrestricted vectors (Annex D, with the reversible vector codes of
 // PLUSPTYPE), advanced prediction (Annex F: four vectors and overlapped motion compensation) and
-// four-vector macroblocks, alone and with Annexes I and J: every picture decodes, at 50 dB or more
-// on average against ffmpeg's own decode.
+// four-vector macroblocks, and the alternative inter VLC (Annex S, which changes the bits but not
+// the reconstruction), alone and with Annexes I and J: every picture decodes, at 50 dB or more on
+// average against ffmpeg's own decode.
 struct AnnexVariant {
     const char* name;
     const char* codec;
@@ -137,6 +138,12 @@ const AnnexVariant kAnnexVariants[] = {
     {"h263p_umv_aic_loop", "h263p", "-umv 1 -flags +aic+loop"},
     {"h263p_obmc_mv4_aic_loop", "h263p", "-obmc 1 -flags +mv4+aic+loop"},
     {"h263p_umv_obmc_mv4_aic_loop", "h263p", "-umv 1 -obmc 1 -flags +mv4+aic+loop"},
+    {"h263p_aiv", "h263p", "-aiv 1"},
+    {"h263p_aiv_aic", "h263p", "-aiv 1 -flags +aic"},
+    {"h263p_aiv_loop", "h263p", "-aiv 1 -flags +loop"},
+    {"h263p_aiv_umv", "h263p", "-aiv 1 -umv 1"},
+    {"h263p_aiv_umv_aic_loop", "h263p", "-aiv 1 -umv 1 -flags +aic+loop"},
+    {"h263p_aiv_obmc_mv4", "h263p", "-aiv 1 -obmc 1 -flags +mv4"},
 };
 
 TEST(FfmpegAnnexStreams, DecodeLikeFfmpeg) {

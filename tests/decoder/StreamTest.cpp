@@ -257,8 +257,9 @@ TEST(Stream, DequantisationRules) {
     struct Case {
         int quant, level, mq;
         int16_t expected;
-    } cases[] = {{10, -3, 0, -69},    {11, 3, 0, 77},        {4, -1, 0, -11},  {5, 1, 0, 15},
-                 {31, 1023, 1, 2047}, {31, -1023, 1, -2048}, {8, 200, 1, 3207}};
+    } cases[] = {{10, -3, 0, -69},    {11, 3, 0, 77},        {4, -1, 0, -11},   {5, 1, 0, 15},
+                 {31, 1023, 1, 2047}, {31, -1023, 1, -2048}, {8, 200, 1, 2047}, {8, -200, 1, -2048},
+                 {30, 40, 0, 2047}};  // every reconstruction saturates to -2048..2047
     for (const Case& c : cases) {
         Bits b;
         // ESCAPE, LAST 1, RUN 2, then the level (extended when beyond 8 bits).

@@ -38,6 +38,21 @@ TEST(Iquant, OddEvenRuleAndAnnexI) {
     EXPECT_EQ(10, coefficients[0]);
     EXPECT_EQ(-20, coefficients[7]);
     EXPECT_EQ(0, coefficients[1]);
+
+    // One overflow rule on both sides: saturation to the inverse DCT's input range.
+    int16_t big[64] = {};
+    big[1] = 100;
+    big[2] = -100;
+    big[3] = 33;  // 31 x 67 = 2077
+    DequantizeInterBlock(big, 31);
+    EXPECT_EQ(2047, big[1]);
+    EXPECT_EQ(-2048, big[2]);
+    EXPECT_EQ(2047, big[3]);
+    levels[1] = 40;
+    levels[2] = -40;
+    DequantizeIntraCopy(levels, coefficients, 31);
+    EXPECT_EQ(2047, coefficients[1]);
+    EXPECT_EQ(-2048, coefficients[2]);
 }
 
 TEST(Idct, FlatBlocks) {

@@ -5,7 +5,7 @@
 
 #include "CPUInfo.h"
 
-namespace r263iri {
+namespace r263com {
 
 void InterpolateBlockC(const uint8_t* src, int stride, int hx, int hy, int rounding, int size, uint8_t* dst,
                        int dstStride) {
@@ -41,4 +41,4 @@ void InterpolateBlock(const uint8_t* src, int stride, int hx, int hy, int roundi
     SelectInterpolateBlock(cpuinfo::SimdFlags())(src, stride, hx, hy, rounding, size, dst, dstStride);
 }
 
-}  // namespace r263iri
+}  // namespace r263com

@@ -3,7 +3,7 @@
 
 #include "../BlockPrediction.h"
 
-namespace r263iri {
+namespace r263com {
 namespace {
 
 // 8 or 16 samples of one row.
@@ -76,4 +76,4 @@ void InterpolateBlockSse2(const uint8_t* src, int stride, int hx, int hy, int ro
     }
 }
 
-}  // namespace r263iri
+}  // namespace r263com

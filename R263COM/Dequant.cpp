@@ -1,0 +1,29 @@
+#include "Dequant.h"
+
+namespace r263com {
+
+namespace {
+
+inline int ClampQp(int qp) {
+    return qp < 1 ? 1 : (qp > 31 ? 31 : qp);
+}
+
+}  // namespace
+
+void DequantizeIntraBlock(int16_t block[64], int qp) {
+    qp = ClampQp(qp);
+    block[0] = SaturateCoefficient(block[0] * 8);
+    for (int i = 1; i < 64; ++i) block[i] = ReconstructLevel(block[i], qp);
+}
+
+void DequantizeInterBlock(int16_t block[64], int qp) {
+    qp = ClampQp(qp);
+    for (int i = 0; i < 64; ++i) block[i] = ReconstructLevel(block[i], qp);
+}
+
+void DequantizeIntraCopy(const int16_t levels[64], int16_t coefficients[64], int qp) {
+    qp = ClampQp(qp);
+    for (int i = 0; i < 64; ++i) coefficients[i] = ReconstructAicLevel(levels[i], qp);
+}
+
+}  // namespace r263com
