@@ -10,6 +10,7 @@
 
 #include "CaptureJob.h"
 #include "ConsoleObserver.h"
+#include "RunSupport.h"
 #include "FrameSource.h"
 #include "Settings.h"
 #include "SettingsStore.h"
@@ -19,10 +20,6 @@
 
 namespace tessaro::cli {
 namespace {
-
-void PrintError(const std::string& message) {
-    std::fprintf(stderr, "tessaro-cli: %s\n", message.c_str());
-}
 
 // The console's reports, with the source's errors shown as driver warnings.
 class CaptureConsole : public CaptureObserver {
@@ -43,59 +40,17 @@ class CaptureConsole : public CaptureObserver {
     ConsoleObserver console_;
 };
 
-// While alive, SIGINT and SIGTERM call `stop` instead of killing the process, so that the files
-// are closed and renamed into place.
-class StopOnSignal {
-  public:
-    explicit StopOnSignal(std::function<void()> stop) {
-        sigset_t set;
-        sigemptyset(&set);
-        sigaddset(&set, SIGINT);
-        sigaddset(&set, SIGTERM);
-        sigaddset(&set, SIGUSR1);
-        pthread_sigmask(SIG_BLOCK, &set, &previous_);
-        waiter_ = std::thread([this, set, stop = std::move(stop)] {
-            for (;;) {
-                int signal = 0;
-                if (sigwait(&set, &signal) != 0 || done_.load()) return;
-                if (signal == SIGINT || signal == SIGTERM) stop();
-            }
-        });
-    }
-    ~StopOnSignal() {
-        done_.store(true);
-        pthread_kill(waiter_.native_handle(), SIGUSR1);
-        waiter_.join();
-        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
-    }
-
-  private:
-    sigset_t previous_;
-    std::atomic<bool> done_{false};
-    std::thread waiter_;
-};
 
 // The stored settings with this run's --set overrides; false after a bad override.
 bool LoadValues(const std::vector<std::string>& overrides, SettingsMap* values) {
     FileSettingsStore file(DefaultSettingsPath());
     file.SetProblemHandler([](const std::string& m) { PrintError("warning: " + m); });
-    SettingsMap extra;
-    for (const std::string& item : overrides) {
-        const size_t eq = item.find('=');
-        const SettingInfo* info = eq == std::string::npos ? nullptr : FindSetting(item.substr(0, eq));
-        if (!info) {
-            PrintError("--set expects Group/Name=VALUE with a known setting: " + item);
-            return false;
-        }
-        std::string error;
-        if (!ValidateSettingText(*info, item.substr(eq + 1), &error)) {
-            PrintError(error);
-            return false;
-        }
-        extra[item.substr(0, eq)] = item.substr(eq + 1);
+    int sliceLength = 0;
+    if (!RunValues(file, overrides, values, &sliceLength)) return false;
+    if (sliceLength != 0) {
+        PrintError(std::string(kSliceLengthKey) + " is not taken by capture");
+        return false;
     }
-    OverlaySettingsStore overlay(file, extra);
-    *values = overlay.ReadAll();
     return true;
 }
 

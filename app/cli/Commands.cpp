@@ -12,6 +12,7 @@
 #include "AviFile.h"
 #include "CompareJob.h"
 #include "ConsoleObserver.h"
+#include "RunSupport.h"
 #include "DecodeJob.h"
 #include "EncodeJob.h"
 #include "Settings.h"
@@ -21,13 +22,6 @@
 
 namespace tessaro::cli {
 namespace {
-
-void PrintError(const std::string& message) {
-    std::fprintf(stderr, "tessaro-cli: %s\n", message.c_str());
-}
-
-// The slice length of a run; the settings sheet sets it too, and it is never stored.
-constexpr const char* kSliceLengthKey = "Advanced/MBlocksPerSlice";
 
 // Decimal digits only (no sign, no spaces, nothing after), within minimum..maximum.
 bool ParseWholeNumber(const std::string& text, long long minimum, long long maximum, int* out) {
@@ -53,34 +47,7 @@ class UserStore {
     // The stored values with this run's overrides; false after a bad override. The slice length,
     // which is no stored setting, goes to `sliceLength` (0 when not given).
     bool Values(const std::vector<std::string>& overrides, SettingsMap* values, int* sliceLength) {
-        SettingsMap extra;
-        *sliceLength = 0;
-        for (const std::string& item : overrides) {
-            const size_t eq = item.find('=');
-            const std::string key = item.substr(0, eq);
-            if (eq != std::string::npos && key == kSliceLengthKey) {
-                if (!ParseWholeNumber(item.substr(eq + 1), 1, INT32_MAX, sliceLength)) {
-                    PrintError(std::string(kSliceLengthKey) +
-                               " must be a whole number of at least 1: " + item.substr(eq + 1));
-                    return false;
-                }
-                continue;
-            }
-            const SettingInfo* info = FindSetting(key);
-            if (eq == std::string::npos || !info) {
-                PrintError("--set expects Group/Name=VALUE with a known setting: " + item);
-                return false;
-            }
-            std::string error;
-            if (!ValidateSettingText(*info, item.substr(eq + 1), &error)) {
-                PrintError(error);
-                return false;
-            }
-            extra[key] = item.substr(eq + 1);
-        }
-        OverlaySettingsStore overlay(file_, extra);
-        *values = overlay.ReadAll();
-        return true;
+        return RunValues(file_, overrides, values, sliceLength);
     }
 
   private:
@@ -116,37 +83,6 @@ class CliHost : public VideoFileHost {
     CodecSettings* settings_;
 };
 
-// While alive, SIGINT and SIGTERM stop the job (after its current frame) instead of killing the
-// process, so that everything written so far stays in a properly closed file.
-class StopOnSignal {
-  public:
-    explicit StopOnSignal(Job& job) {
-        sigset_t set;
-        sigemptyset(&set);
-        sigaddset(&set, SIGINT);
-        sigaddset(&set, SIGTERM);
-        sigaddset(&set, SIGUSR1);
-        pthread_sigmask(SIG_BLOCK, &set, &previous_);
-        waiter_ = std::thread([this, set, &job] {
-            for (;;) {
-                int signal = 0;
-                if (sigwait(&set, &signal) != 0 || done_.load()) return;
-                if (signal == SIGINT || signal == SIGTERM) job.Stop();
-            }
-        });
-    }
-    ~StopOnSignal() {
-        done_.store(true);
-        pthread_kill(waiter_.native_handle(), SIGUSR1);
-        waiter_.join();
-        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
-    }
-
-  private:
-    sigset_t previous_;
-    std::atomic<bool> done_{false};
-    std::thread waiter_;
-};
 
 bool Exists(const std::string& path) {
     return access(path.c_str(), F_OK) == 0;
@@ -260,7 +196,7 @@ int RunEncode(const EncodeOptions& options, const CommonOptions& common) {
 
     ConsoleObserver observer;
     EncodeJob job;
-    StopOnSignal stopper(job);
+    StopOnSignal stopper([&job] { job.Stop(); });
     std::string error;
     if (!job.Start(config, observer, &error)) {
         PrintError(error);
@@ -281,7 +217,7 @@ int RunDecode(const std::string& inputPath, const std::string& output, const Com
     config.settings = settings;
     ConsoleObserver observer;
     DecodeJob job;
-    StopOnSignal stopper(job);
+    StopOnSignal stopper([&job] { job.Stop(); });
     std::string error;
     if (!job.Start(config, observer, &error)) {
         PrintError(error.empty() ? inputPath + " is not an H.263 bitstream" : error);
@@ -310,7 +246,7 @@ int RunCompare(const std::string& firstPath, const std::string& secondPath, cons
     }
     ConsoleObserver observer;
     CompareJob job;
-    StopOnSignal stopper(job);
+    StopOnSignal stopper([&job] { job.Stop(); });
     if (!job.Start(first, second, observer)) return 1;
     return job.Wait().completed ? 0 : 1;
 }
