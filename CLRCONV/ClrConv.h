@@ -3,7 +3,10 @@
 // All converters take (source, destination, width, height, lumaSize, options). `options` is the
 // word returned by cpuinfo::DetectCpu(): when its bit 0 (kCpuMmx) is set and the processor has
 // SSE2, the vector path is used; it produces exactly the same bytes as the plain path.
-#pragma once
+// Include guard rather than #pragma once: the build copies this header to the public include
+// folder, and both copies may be reached in one translation unit.
+#ifndef TESSARO_CLRCONV_H
+#define TESSARO_CLRCONV_H
 
 #include <cstdint>
 
@@ -23,3 +26,5 @@ void ConvertI420ToRgb24(const uint8_t* source, uint8_t* destination, int width, 
                         uint32_t options);
 
 }  // namespace clrconv
+
+#endif  // TESSARO_CLRCONV_H

@@ -5,7 +5,10 @@
 // process-wide instance, for callers that follow the classic calling order:
 //   fill GlobalEncoderParams() -> EncoderOpen() -> EncodeFrame()... -> EncoderFlushFrame()... ->
 //   EncoderClose().
-#pragma once
+// Include guard rather than #pragma once: the build copies this header to the public include
+// folder, and both copies may be reached in one translation unit.
+#ifndef TESSARO_R263AVO_H
+#define TESSARO_R263AVO_H
 
 #include <cstddef>
 #include <cstdint>
@@ -135,3 +138,5 @@ void EncoderClose();
 bool EncoderLastReconstruction(ReconstructedPicture* out);
 
 }  // namespace r263avo
+
+#endif  // TESSARO_R263AVO_H

@@ -6,7 +6,10 @@
 //   DecoderOpen() -> DecodePicture()... while position < size -> DecoderFlush() -> DecoderClose().
 // I- and P-pictures come back one call late, B-pictures at once, so pictures leave in display
 // order.
-#pragma once
+// Include guard rather than #pragma once: the build copies this header to the public include
+// folder, and both copies may be reached in one translation unit.
+#ifndef TESSARO_R263IRI_H
+#define TESSARO_R263IRI_H
 
 #include <cstddef>
 #include <cstdint>
@@ -71,3 +74,5 @@ void DecoderClose();
 const DecoderInfo& DecoderGetInfo();
 
 }  // namespace r263iri
+
+#endif  // TESSARO_R263IRI_H

@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "CPUInfo.h"
-#include "Interpolation.h"
-#include "MBlockOperations.h"
-#include "Picture.h"
-#include "Sad.h"
+#include "R263AVO/Interpolation.h"
+#include "R263AVO/MBlockOperations.h"
+#include "R263AVO/Picture.h"
+#include "R263AVO/Sad.h"
 
 namespace {
 

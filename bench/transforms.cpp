@@ -9,13 +9,13 @@
 #include <cstring>
 #include <vector>
 
-#include "Buffer.h"
+#include "R263AVO/Buffer.h"
 #include "CPUInfo.h"
-#include "Dct.h"
-#include "EncodeCoefficients.h"
-#include "Idct.h"
-#include "Iquant.h"
-#include "Qdct.h"
+#include "R263AVO/Dct.h"
+#include "R263AVO/EncodeCoefficients.h"
+#include "R263AVO/Idct.h"
+#include "R263AVO/Iquant.h"
+#include "R263AVO/Qdct.h"
 
 namespace {
 

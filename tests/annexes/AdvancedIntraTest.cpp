@@ -7,12 +7,12 @@
 #include <random>
 
 // Both libraries have a header of this name; the paths pick each one.
-#include "../../R263AVO/AdvancedIPrediction_Annex_I.h"
-#include "../../R263IRI/AdvancedIPrediction_Annex_I.h"
-#include "Dct.h"
-#include "EncodeCoefficients.h"
-#include "GetFunctions.h"
-#include "Quant.h"
+#include "R263AVO/AdvancedIPrediction_Annex_I.h"
+#include "R263IRI/AdvancedIPrediction_Annex_I.h"
+#include "R263AVO/Dct.h"
+#include "R263AVO/EncodeCoefficients.h"
+#include "R263IRI/GetFunctions.h"
+#include "R263AVO/Quant.h"
 
 namespace avo = r263avo;
 namespace iri = r263iri;

@@ -10,11 +10,11 @@
 
 // The shared filter and both libraries' sides of it have headers of this name; the paths pick
 // each one.
-#include "../../R263AVO/DeblockingFilter_Annex_J.h"
-#include "../../R263COM/DeblockingFilter_Annex_J.h"
-#include "../../R263COM/QuantTables.h"
-#include "../../R263IRI/DeblockingFilter_Annex_J.h"
-#include "Picture.h"
+#include "R263AVO/DeblockingFilter_Annex_J.h"
+#include "R263COM/DeblockingFilter_Annex_J.h"
+#include "R263COM/QuantTables.h"
+#include "R263IRI/DeblockingFilter_Annex_J.h"
+#include "R263AVO/Picture.h"
 
 namespace avo = r263avo;
 namespace com = r263com;

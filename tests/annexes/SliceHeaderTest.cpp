@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "DecoderState.h"
-#include "Parser.h"
-#include "PictureHeader.h"
-#include "Slice_Annex_K.h"
+#include "R263IRI/DecoderState.h"
+#include "R263IRI/Parser.h"
+#include "R263AVO/PictureHeader.h"
+#include "R263AVO/Slice_Annex_K.h"
 
 namespace avo = r263avo;
 namespace iri = r263iri;

@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "../../R263AVO/OutPutCoefficients.h"
+#include "R263AVO/OutPutCoefficients.h"
 #include "DecodeAll.h"
 #include "StreamBits.h"
 

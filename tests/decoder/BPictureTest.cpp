@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "../../R263IRI/BpicD_Annex_O.h"
+#include "R263IRI/BpicD_Annex_O.h"
 #include "DecodeAll.h"
 #include "StreamBits.h"
 

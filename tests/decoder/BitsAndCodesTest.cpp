@@ -6,13 +6,13 @@
 #include <random>
 #include <vector>
 
-#include "../../R263AVO/Idct.h"
-#include "../../R263AVO/OutPutCoefficients.h"
-#include "../../R263IRI/FrameOperations.h"
-#include "../../R263IRI/GetFunctions.h"
-#include "../../R263IRI/Idct.h"
-#include "../../R263IRI/PpicD.h"
-#include "../../R263IRI/ReadFunctions.h"
+#include "R263AVO/Idct.h"
+#include "R263AVO/OutPutCoefficients.h"
+#include "R263IRI/FrameOperations.h"
+#include "R263IRI/GetFunctions.h"
+#include "R263IRI/Idct.h"
+#include "R263IRI/PpicD.h"
+#include "R263IRI/ReadFunctions.h"
 #include "StreamBits.h"
 
 namespace r263iri {

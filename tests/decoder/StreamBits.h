@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "../../R263AVO/OutPutCoefficients.h"
+#include "R263AVO/OutPutCoefficients.h"
 
 namespace decodertest {
 

@@ -6,9 +6,9 @@
 #include <functional>
 #include <vector>
 
-#include "../../R263IRI/Buffer.h"
-#include "../../R263IRI/DecoderState.h"
-#include "../../R263IRI/IpicD.h"
+#include "R263IRI/Buffer.h"
+#include "R263IRI/DecoderState.h"
+#include "R263IRI/IpicD.h"
 #include "DecodeAll.h"
 #include "StreamBits.h"
 

@@ -4,9 +4,9 @@
 
 #include <vector>
 
-#include "DecoderState.h"
-#include "GetFunctions.h"
-#include "PpicD.h"
+#include "R263IRI/DecoderState.h"
+#include "R263IRI/GetFunctions.h"
+#include "R263IRI/PpicD.h"
 #include "StreamBits.h"
 
 using namespace r263iri;

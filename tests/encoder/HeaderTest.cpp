@@ -2,10 +2,10 @@
 #include <gtest/gtest.h>
 
 #include "EncTestUtil.h"
-#include "EncoderState.h"
-#include "PictureCoding.h"
-#include "PictureHeader.h"
-#include "Slice_Annex_K.h"
+#include "R263AVO/EncoderState.h"
+#include "R263AVO/PictureCoding.h"
+#include "R263AVO/PictureHeader.h"
+#include "R263AVO/Slice_Annex_K.h"
 
 using namespace r263avo;
 using enctest::BitReader;

@@ -5,8 +5,8 @@
 #include <random>
 
 #include "EncTestUtil.h"
-#include "EncoderState.h"
-#include "Ppic.h"
+#include "R263AVO/EncoderState.h"
+#include "R263AVO/Ppic.h"
 
 using namespace r263avo;
 using enctest::BitReader;

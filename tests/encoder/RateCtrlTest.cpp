@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "EncTestUtil.h"
-#include "RateCtrl.h"
+#include "R263AVO/RateCtrl.h"
 
 using namespace r263avo;
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "EncTestUtil.h"
-#include "EncoderState.h"
+#include "R263AVO/EncoderState.h"
 
 using namespace r263avo;
 using enctest::BitReader;

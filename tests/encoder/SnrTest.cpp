@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "EncTestUtil.h"
-#include "Snr.h"
+#include "R263AVO/Snr.h"
 #include "TestSupport.h"
 
 using namespace r263avo;

@@ -4,9 +4,9 @@
 #include <random>
 #include <vector>
 
-#include "Buffer.h"
+#include "R263AVO/Buffer.h"
 #include "EncToolsTestUtil.h"
-#include "EncodeCoefficients.h"
+#include "R263AVO/EncodeCoefficients.h"
 
 using r263avo::BitWriter;
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "Buffer.h"
+#include "R263AVO/Buffer.h"
 
 namespace enctools_test {
 

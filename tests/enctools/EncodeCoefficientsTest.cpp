@@ -4,7 +4,7 @@
 #include <string>
 
 #include "EncToolsTestUtil.h"
-#include "EncodeCoefficients.h"
+#include "R263AVO/EncodeCoefficients.h"
 
 using namespace r263avo;
 using enctools_test::BitCapture;

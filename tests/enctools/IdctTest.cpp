@@ -5,8 +5,8 @@
 #include <random>
 
 #include "EncToolsTestUtil.h"
-#include "Idct.h"
-#include "Iquant.h"
+#include "R263AVO/Idct.h"
+#include "R263AVO/Iquant.h"
 
 using namespace r263avo;
 

@@ -7,10 +7,10 @@
 #include <cstdlib>
 #include <random>
 
-#include "Dct.h"
+#include "R263AVO/Dct.h"
 #include "EncToolsTestUtil.h"
-#include "Qdct.h"
-#include "Quant.h"
+#include "R263AVO/Qdct.h"
+#include "R263AVO/Quant.h"
 
 using namespace r263avo;
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "EncodeCoefficients.h"
-#include "OutPutCoefficients.h"
+#include "R263AVO/EncodeCoefficients.h"
+#include "R263AVO/OutPutCoefficients.h"
 
 using namespace r263avo;
 

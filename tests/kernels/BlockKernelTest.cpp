@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "BlockOperations.h"
+#include "R263AVO/BlockOperations.h"
 #include "CheckKernel.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "../../R263IRI/BlockPrediction.h"
+#include "R263IRI/BlockPrediction.h"
 #include "CheckKernel.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "CheckKernel.h"
-#include "Idct.h"
+#include "R263AVO/Idct.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "CheckKernel.h"
-#include "Interpolation.h"
-#include "Picture.h"
+#include "R263AVO/Interpolation.h"
+#include "R263AVO/Picture.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "CheckKernel.h"
-#include "Dct.h"
-#include "Qdct.h"
+#include "R263AVO/Dct.h"
+#include "R263AVO/Qdct.h"
 
 namespace {
 

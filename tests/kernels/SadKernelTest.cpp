@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "CheckKernel.h"
-#include "Picture.h"
-#include "Sad.h"
+#include "R263AVO/Picture.h"
+#include "R263AVO/Sad.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <functional>
 #include <vector>
 
-#include "MotionEst.h"
+#include "R263AVO/MotionEst.h"
 #include "MotionTestPictures.h"
 
 namespace {

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "Interpolation.h"
-#include "MotionEst.h"
-#include "Picture.h"
+#include "R263AVO/Interpolation.h"
+#include "R263AVO/MotionEst.h"
+#include "R263AVO/Picture.h"
 
 namespace motiontest {
 

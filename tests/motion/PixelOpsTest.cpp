@@ -6,10 +6,10 @@
 #include <cstring>
 #include <vector>
 
-#include "BlockOperations.h"
-#include "Interpolation.h"
-#include "MBlockOperations.h"
-#include "Picture.h"
+#include "R263AVO/BlockOperations.h"
+#include "R263AVO/Interpolation.h"
+#include "R263AVO/MBlockOperations.h"
+#include "R263AVO/Picture.h"
 
 namespace {
 
