@@ -48,6 +48,7 @@ void CompareJob::Run() {
         } else {
             out.Log(Format("-> Frame %d: SNR_Y = %0.2f, SNR_U = %0.2f, SNR_V = %0.2f", i, y, u, v));
         }
+        out.Compared(FrameComparison{i, y, u, v});
         sumY += y;
         sumU += u;
         sumV += v;

@@ -43,6 +43,12 @@ struct PictureReport {
     double snrY = 0.0, snrU = 0.0, snrV = 0.0;
 };
 
+// One compared frame of a compare run, beside its log line (1000 dB for identical planes).
+struct FrameComparison {
+    int frame = 0;
+    double snrY = 0.0, snrU = 0.0, snrV = 0.0;
+};
+
 // Receives a job's reports.
 //
 // Threads. Every report is made on the job's worker thread, in order, and the worker waits until
@@ -76,6 +82,8 @@ class JobObserver {
     // Encode runs: each coded picture, made just after its SNR line would be (also when the line
     // is not logged).
     virtual void Picture(const PictureReport& picture) { (void)picture; }
+    // Compare runs: each compared frame, made just after its log line.
+    virtual void Compared(const FrameComparison& frame) { (void)frame; }
     // The last report of a run.
     virtual void Finished(const JobResult& result) { (void)result; }
     // See above: the job is being stopped; abandon any wait for the interface thread.

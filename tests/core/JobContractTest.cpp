@@ -99,9 +99,11 @@ class Collector : public JobObserver {
     void Log(const std::string& line) override { lines.push_back(line); }
     void Error(const std::string& message) override { errors.push_back(message); }
     void Picture(const PictureReport& picture) override { pictures.push_back(picture); }
+    void Compared(const FrameComparison& frame) override { compared.push_back(frame); }
     void Finished(const JobResult& result) override { finishedStatus = result.status; }
     std::vector<std::string> lines, errors;
     std::vector<PictureReport> pictures;
+    std::vector<FrameComparison> compared;
     JobStatus finishedStatus = JobStatus::kFailed;
 };
 
@@ -291,6 +293,36 @@ TEST(JobContract, PictureReportsMatchTheLogAndTheStream) {
     std::iota(expected.begin(), expected.end(), 0);
     EXPECT_EQ(frames, expected);
     EXPECT_EQ(bTotal, bResult.outputBytes);
+}
+
+TEST(JobContract, ComparisonReportsMatchTheLog) {
+    Fixture f("contract-compare-reports", 6);
+    // The second sequence differs from the first in frames 2 and up.
+    std::vector<uint8_t> bytes(static_cast<size_t>(f.input.frameBytes()) * 6);
+    for (int i = 0; i < 6; ++i) ASSERT_TRUE(f.input.ReadFrame(i, bytes.data() + i * f.input.frameBytes()));
+    for (size_t k = 2 * static_cast<size_t>(f.input.frameBytes()); k < bytes.size(); k += 7) bytes[k] ^= 0x10;
+    ASSERT_TRUE(testsupport::WriteFile(f.dir + "/other.qcif", bytes));
+    VideoFile other;
+    ASSERT_TRUE(other.Open(f.dir + "/other.qcif"));
+    Collector reports;
+    CompareJob job;
+    ASSERT_TRUE(job.Start(f.input, other, reports));
+    ASSERT_TRUE(job.Wait().completed);
+    ASSERT_EQ(reports.compared.size(), 6u);
+    for (int i = 0; i < 6; ++i) {
+        const FrameComparison& c = reports.compared[static_cast<size_t>(i)];
+        EXPECT_EQ(c.frame, i);
+        if (i < 2) {
+            EXPECT_EQ(c.snrY, 1000.0);
+            EXPECT_EQ(reports.lines[static_cast<size_t>(i + 1)],
+                      Format("-> Frame %d: identical (SNR_Y = SNR_U = SNR_V = 1000.00)", i));
+        } else {
+            EXPECT_LT(c.snrY, 100.0);
+            EXPECT_EQ(reports.lines[static_cast<size_t>(i + 1)],
+                      Format("-> Frame %d: SNR_Y = %0.2f, SNR_U = %0.2f, SNR_V = %0.2f", i, c.snrY, c.snrU,
+                             c.snrV));
+        }
+    }
 }
 
 TEST(JobContract, ReportHandoffAbandonsAndResets) {
