@@ -7,14 +7,14 @@
 #include <vector>
 
 #include "R263AVO.h"
+#include "R263COM/PictureFormats.h"
 
 namespace {
 
 // Source format code of a picture size: 1..5 for the standard sizes, 6 for any other.
 int FormatOfSize(int width, int height) {
-    static const int sizes[5][2] = {{128, 96}, {176, 144}, {352, 288}, {704, 576}, {1408, 1152}};
-    for (int i = 0; i < 5; ++i) {
-        if (sizes[i][0] == width && sizes[i][1] == height) return i + 1;
+    for (int f = 1; f <= 5; ++f) {
+        if (r263com::kFormatWidth[f] == width && r263com::kFormatHeight[f] == height) return f;
     }
     return 6;
 }

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "VideoFile.h"
+
 #if TESSARO_HAVE_AVI
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -49,7 +51,8 @@ void WalkChunks(const uint8_t* begin, const uint8_t* end, F&& chunk) {
 
 bool ReadAviStreams(const uint8_t* bytes, size_t size, std::vector<AviStreamInfo>* streams) {
     streams->clear();
-    if (size < 12 || Le32(bytes) != FourCc('R', 'I', 'F', 'F') || Le32(bytes + 8) != FourCc('A', 'V', 'I', ' ')) {
+    if (size < 12 || Le32(bytes) != FourCc('R', 'I', 'F', 'F') ||
+        Le32(bytes + 8) != FourCc('A', 'V', 'I', ' ')) {
         return false;
     }
     const uint8_t* end = bytes + size;
@@ -75,7 +78,8 @@ bool ReadAviStreams(const uint8_t* bytes, size_t size, std::vector<AviStreamInfo
                         info.right = Le16s(b3 + 52);
                         info.bottom = Le16s(b3 + 54);
                     }
-                } else if (id3 == FourCc('s', 't', 'r', 'f') && n3 >= 16 && info.type == FourCc('v', 'i', 'd', 's')) {
+                } else if (id3 == FourCc('s', 't', 'r', 'f') && n3 >= 16 &&
+                           info.type == FourCc('v', 'i', 'd', 's')) {
                     info.formatWidth = static_cast<int32_t>(Le32(b3 + 4));
                     info.formatHeight = static_cast<int32_t>(Le32(b3 + 8));
                     info.bitCount = b3[14] | b3[15] << 8;
@@ -106,13 +110,10 @@ AviVideoFacts ChooseAviVideo(const std::vector<AviStreamInfo>& streams) {
         facts.startMs = s.start * msPerSample;
         facts.endMs = (static_cast<double>(s.start) + s.length) * msPerSample;
         facts.frameCount = static_cast<int>(std::min<uint32_t>(s.length, 0x7fffffffu));
-        static const int sizes[5][2] = {{128, 96}, {176, 144}, {352, 288}, {704, 576}, {1408, 1152}};
-        facts.format = 6;
-        for (int f = 0; f < 5; ++f) {
-            if (facts.width == sizes[f][0] && facts.height == sizes[f][1]) facts.format = f + 1;
-        }
+        facts.format = PictureFormatOfSize(facts.width, facts.height);
         facts.bitsPerPixel = s.bitCount;
-        facts.bitrateKbps = static_cast<double>(s.bitCount) * facts.width * facts.height * facts.frameRate / 1024.0;
+        facts.bitrateKbps =
+            static_cast<double>(s.bitCount) * facts.width * facts.height * facts.frameRate / 1024.0;
         break;
     }
     return facts;
@@ -188,8 +189,8 @@ class AviDecoder {
     bool Convert(uint8_t* out, int stride) {
         if (frame_->width <= 0 || frame_->height <= 0) return false;
         scaler_ = sws_getCachedContext(scaler_, frame_->width, frame_->height,
-                                       static_cast<AVPixelFormat>(frame_->format), width_, height_, AV_PIX_FMT_BGRA,
-                                       SWS_POINT, nullptr, nullptr, nullptr);
+                                       static_cast<AVPixelFormat>(frame_->format), width_, height_,
+                                       AV_PIX_FMT_BGRA, SWS_POINT, nullptr, nullptr, nullptr);
         if (!scaler_) return false;
         uint8_t* planes[4] = {out, nullptr, nullptr, nullptr};
         int strides[4] = {stride, 0, 0, 0};
@@ -251,7 +252,8 @@ double AviFile::durationMs() const {
 }
 
 bool AviFile::ReadFrameRgb32(int k, uint8_t* out, int stride) {
-    if (video_.stream < 0 || video_.frameCount <= 0 || video_.width <= 0 || video_.height <= 0 || decoderFailed_) {
+    if (video_.stream < 0 || video_.frameCount <= 0 || video_.width <= 0 || video_.height <= 0 ||
+        decoderFailed_) {
         return false;
     }
     k = std::clamp(k, 0, video_.frameCount - 1);

@@ -18,7 +18,7 @@ struct AviStreamInfo {
     uint32_t scale = 0, rate = 0;
     uint32_t start = 0, length = 0;  // in samples (frames for video)
     int left = 0, top = 0, right = 0, bottom = 0;
-    int bitCount = 0;                  // of the BITMAPINFOHEADER in 'strf' (video)
+    int bitCount = 0;                       // of the BITMAPINFOHEADER in 'strf' (video)
     int formatWidth = 0, formatHeight = 0;  // of the same header
 };
 
@@ -36,7 +36,7 @@ bool ReadAviStreams(const uint8_t* bytes, size_t size, std::vector<AviStreamInfo
 
 // The facts the windows need of the chosen video stream.
 struct AviVideoFacts {
-    int stream = -1;  // index of the first 'vids' stream, -1 when there is none
+    int stream = -1;          // index of the first 'vids' stream, -1 when there is none
     double frameRate = 30.0;  // rate / scale, 30.0 when the scale is 0
     uint32_t fourcc = 0;
     int width = 0, height = 0;

@@ -13,6 +13,7 @@
 #include "CPUInfo.h"
 #include "ClrConv.h"
 #include "OutputFiles.h"
+#include "VideoFile.h"
 
 namespace tessaro {
 
@@ -22,14 +23,6 @@ const char* const kCaptureFormatRefusal =
 
 bool CaptureFormatAccepted(uint32_t fourcc) {
     return fourcc == kFourccI420 || fourcc == kFourccYV12 || fourcc == kFourccYUY2 || fourcc == kFourccUYVY;
-}
-
-int PictureFormatOfSize(int width, int height) {
-    static const FrameSize kStandard[] = {{128, 96}, {176, 144}, {352, 288}, {704, 576}, {1408, 1152}};
-    for (int i = 0; i < 5; ++i) {
-        if (kStandard[i].width == width && kStandard[i].height == height) return i + 1;
-    }
-    return 6;
 }
 
 double CaptureBitrateKbps(int width, int height, int bitsPerPixel, double frameRate) {

@@ -34,8 +34,6 @@ namespace tessaro {
 bool CaptureFormatAccepted(uint32_t fourcc);
 extern const char* const kCaptureFormatRefusal;
 
-// PictureFormat code of a size: 1..5 for the standard sizes, else 6.
-int PictureFormatOfSize(int width, int height);
 // The figure of the bitrate pane: width x height x bits per pixel x frame rate / 1024.
 double CaptureBitrateKbps(int width, int height, int bitsPerPixel, double frameRate);
 // The texts of the capture window's four status panes.

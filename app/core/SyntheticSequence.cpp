@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstdio>
 
+#include "R263COM/PictureFormats.h"
+
 namespace tessaro {
 namespace {
 
@@ -48,11 +50,7 @@ struct Rect {
 }  // namespace
 
 bool PictureFormatSize(int format, int* width, int* height) {
-    static const int sizes[5][2] = {{128, 96}, {176, 144}, {352, 288}, {704, 576}, {1408, 1152}};
-    if (format < 1 || format > 5) return false;
-    *width = sizes[format - 1][0];
-    *height = sizes[format - 1][1];
-    return true;
+    return r263com::StandardFormatSize(format, width, height);
 }
 
 bool ParseSizeName(const std::string& name, int* width, int* height) {

@@ -12,18 +12,13 @@
 #include <new>
 
 #include "AviFile.h"
+#include "R263COM/PictureFormats.h"
 
 namespace tessaro {
 namespace {
 
-struct FormatInfo {
-    const char* extension;
-    int width, height;
-};
-
-// Picture sizes of the H.263 source formats 1..5.
-const FormatInfo kFormats[] = {
-    {"sqcif", 128, 96}, {"qcif", 176, 144}, {"cif", 352, 288}, {"4cif", 704, 576}, {"16cif", 1408, 1152}};
+// File name extensions of the H.263 source formats 1..5 (their sizes are the codec's table).
+const char* const kFormatExtensions[] = {"sqcif", "qcif", "cif", "4cif", "16cif"};
 
 constexpr uint32_t kFourccI420 = 'I' | ('4' << 8) | ('2' << 16) | (static_cast<uint32_t>('0') << 24);
 
@@ -63,8 +58,15 @@ bool ReadAt(int fd, uint8_t* out, size_t size, uint64_t offset) {
 
 }  // namespace
 
+int PictureFormatOfSize(int width, int height) {
+    for (int f = kSubQcif; f <= k16Cif; ++f) {
+        if (r263com::kFormatWidth[f] == width && r263com::kFormatHeight[f] == height) return f;
+    }
+    return kCustom;
+}
+
 std::string FormatExtension(int format) {
-    if (format >= 1 && format <= 5) return kFormats[format - 1].extension;
+    if (format >= 1 && format <= 5) return kFormatExtensions[format - 1];
     return format == kCustom ? "cst" : "";
 }
 
@@ -89,12 +91,8 @@ bool PeekPictureSize(const uint8_t* bytes, size_t size, BitstreamPeek* peek) {
             if (height < kMinSide || width > kMaxWidth || height > kMaxHeight) return false;
         }
     }
-    if (format >= 1 && format <= 5) {
-        width = kFormats[format - 1].width;
-        height = kFormats[format - 1].height;
-    } else if (width == 0) {  // custom sizes come only from CPFMT
-        return false;
-    }
+    // Standard formats take the codec's sizes; custom sizes come only from CPFMT.
+    if (!r263com::StandardFormatSize(format, &width, &height) && width == 0) return false;
     peek->format = format;
     peek->width = width;
     peek->height = height;
@@ -183,12 +181,12 @@ bool VideoFile::Open(const std::string& path, VideoFileHost* host) {
     }
 
     for (int f = 1; f <= 5; ++f) {
-        const FormatInfo& info = kFormats[f - 1];
-        const uint64_t bytes = static_cast<uint64_t>(info.width) * info.height * 3 / 2;
-        if (extension == info.extension && fileSize_ % bytes == 0) {
+        const int width = r263com::kFormatWidth[f], height = r263com::kFormatHeight[f];
+        const uint64_t bytes = static_cast<uint64_t>(width) * height * 3 / 2;
+        if (extension == kFormatExtensions[f - 1] && fileSize_ % bytes == 0) {
             format_ = f;
-            width_ = info.width;
-            height_ = info.height;
+            width_ = width;
+            height_ = height;
             return FinishRaw(host);
         }
     }

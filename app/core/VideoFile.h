@@ -14,6 +14,9 @@ class AviFile;
 // Picture format codes (the H.263 source-format numbers).
 enum PictureFormat : int { kSubQcif = 1, kQcif = 2, kCif = 3, k4Cif = 4, k16Cif = 5, kCustom = 6 };
 
+// PictureFormat code of a size: 1..5 for the standard sizes, else 6.
+int PictureFormatOfSize(int width, int height);
+
 // Extension of a format code ("sqcif", ... "cst"), or "" for other codes.
 std::string FormatExtension(int format);
 
