@@ -72,11 +72,24 @@ bool AllocateStores(Decoder& d, int displayWidth, int displayHeight, bool custom
         d.aic.Init(d.mbPerRow);
         Allocate(d.mbCoded, static_cast<size_t>(d.mbCount), uint8_t{0}, &total);
         Allocate(d.mbQuant, static_cast<size_t>(d.mbCount), uint8_t{1}, &total);
-        Allocate(d.deferred, static_cast<size_t>(d.mbCount), DeferredMacroblock{}, &total);
     } catch (const std::bad_alloc&) {
         return false;
     }
+    d.storeBytes = total;
     d.left = &d.mvTable[d.mbPerRow + 1];
+    return true;
+}
+
+bool EnsureOverlapStore(Decoder& d) {
+    const size_t count = static_cast<size_t>(d.mbCount);
+    if (d.deferred.size() == count) return true;
+    size_t total = d.storeBytes;
+    try {
+        Allocate(d.deferred, count, DeferredMacroblock{}, &total);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    d.storeBytes = total;
     return true;
 }
 
@@ -94,6 +107,7 @@ void FreeStores(Decoder& d) {
     std::vector<uint8_t>().swap(d.mbQuant);
     std::vector<DeferredMacroblock>().swap(d.deferred);
     std::vector<MvRecord>().swap(d.mvTable);
+    d.storeBytes = 0;
     d.left = nullptr;
 }
 

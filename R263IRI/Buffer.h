@@ -14,6 +14,11 @@ bool AllocateStores(Decoder& d, int displayWidth, int displayHeight, bool custom
 // Frees every store and table.
 void FreeStores(Decoder& d);
 
+// The store of deferred macroblocks that overlapped block motion compensation (Annex F) needs,
+// some 800 bytes a macroblock: made when the first picture that uses it arrives. False when
+// memory is short.
+bool EnsureOverlapStore(Decoder& d);
+
 // For tests: makes allocations fail once more than `bytes` bytes would be held (0 lifts the limit).
 void SetAllocationLimitForTesting(size_t bytes);
 

@@ -141,6 +141,9 @@ const uint8_t* DecodePicture(Decoder& d, const uint8_t* stream, size_t size, uin
         } else if (d.hdr.pictureType == kPicB && !d.anchorHeld) {
             SetStatus(d, DecodeStatus::kUnsupportedMode,
                       "B-picture without an anchor picture before it; picture skipped");
+        } else if (d.hdr.pictureType == kPicP && d.hdr.obmc && !EnsureOverlapStore(d)) {
+            if (pictureBytes) *pictureBytes = 0xFFFFFFFFu;
+            SetStatus(d, DecodeStatus::kOutOfMemory, "the frame stores could not be allocated");
         } else if (d.hdr.pictureType == kPicB) {
             d.currentTr = d.hdr.customPcf && d.hdr.plusPtype ? (d.hdr.etr << 8 | d.hdr.tr) : d.hdr.tr;
             DecodeBPicture(d);

@@ -118,10 +118,12 @@ class Decoder {
     // tells which macroblocks had four vectors.
     std::vector<MvRecord> lastPVectors;
     std::vector<uint8_t> lastPFourVector;
-    AicStore aic;                     // Annex I neighbour coefficients
-    std::vector<uint8_t> mbCoded;     // Annex J: per macroblock, COD = 0 or INTRA
-    std::vector<uint8_t> mbQuant;     // Annex J: QUANT of every macroblock
-    std::vector<DeferredMacroblock> deferred;  // Annex F: the macroblocks of a P picture
+    AicStore aic;                  // Annex I neighbour coefficients
+    std::vector<uint8_t> mbCoded;  // Annex J: per macroblock, COD = 0 or INTRA
+    std::vector<uint8_t> mbQuant;  // Annex J: QUANT of every macroblock
+    // Annex F: the macroblocks of a P picture, empty until a picture uses it
+    std::vector<DeferredMacroblock> deferred;
+    size_t storeBytes = 0;  // bytes held by the stores above
 
     // Current macroblock.
     int mbNumber = 0, mbColumn = 0, mbRow = 0, mbX = 0, mbY = 0;

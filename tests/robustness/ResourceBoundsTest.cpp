@@ -11,8 +11,9 @@
 #include <random>
 #include <vector>
 
-#include "R263IRI.h"
 #include "../decoder/StreamBits.h"
+#include "R263IRI.h"
+#include "R263IRI/Buffer.h"
 #include "TestSupport.h"
 
 // Every allocation of this test binary is counted, so that the decoder's peak can be measured.
@@ -36,12 +37,24 @@ void CountedFree(void* p) {
 }
 }  // namespace
 
-void* operator new(size_t size) { return CountedAlloc(size); }
-void* operator new[](size_t size) { return CountedAlloc(size); }
-void operator delete(void* p) noexcept { CountedFree(p); }
-void operator delete[](void* p) noexcept { CountedFree(p); }
-void operator delete(void* p, size_t) noexcept { CountedFree(p); }
-void operator delete[](void* p, size_t) noexcept { CountedFree(p); }
+void* operator new(size_t size) {
+    return CountedAlloc(size);
+}
+void* operator new[](size_t size) {
+    return CountedAlloc(size);
+}
+void operator delete(void* p) noexcept {
+    CountedFree(p);
+}
+void operator delete[](void* p) noexcept {
+    CountedFree(p);
+}
+void operator delete(void* p, size_t) noexcept {
+    CountedFree(p);
+}
+void operator delete[](void* p, size_t) noexcept {
+    CountedFree(p);
+}
 
 namespace {
 
@@ -58,8 +71,8 @@ Counted DecodeCounting(const std::vector<uint8_t>& stream, uint32_t maxCalls) {
     r263iri::DecoderOpen(*d);
     uint32_t position = 0;
     while (position < stream.size() && c.calls < maxCalls) {
-        const uint8_t* pic =
-            r263iri::DecodePicture(*d, stream.data(), stream.size(), &position, &c.pictureBytes, position == 0);
+        const uint8_t* pic = r263iri::DecodePicture(*d, stream.data(), stream.size(), &position,
+                                                    &c.pictureBytes, position == 0);
         ++c.calls;
         if (c.pictureBytes == 0xFFFFFFFFu) break;
         if (pic) ++c.pictures;
@@ -81,11 +94,11 @@ size_t PeakDecodeBytes(const std::vector<uint8_t>& stream, Counted* out) {
 // PLUSPTYPE intra picture header with a custom size (CPFMT), UFEP 001.
 void CustomIntraHeader(Bits& b, int width, int height, int tr = 0) {
     b.Align().Put(0x20, 22).Put(tr & 0xFF, 8).Put(0b10000, 5).Put(7, 3).Put(1, 3);
-    b.Put(6, 3).Put(0, 11).Put(0b1000, 4);              // OPPTYPE: custom format, no options
-    b.Put(0, 3).Put(0, 2).Put(0, 1).Put(0b001, 3);      // MPPTYPE: I-picture
-    b.Put(0, 1);                                        // CPM
+    b.Put(6, 3).Put(0, 11).Put(0b1000, 4);                           // OPPTYPE: custom format, no options
+    b.Put(0, 3).Put(0, 2).Put(0, 1).Put(0b001, 3);                   // MPPTYPE: I-picture
+    b.Put(0, 1);                                                     // CPM
     b.Put(2, 4).Put(width / 4 - 1, 9).Put(1, 1).Put(height / 4, 9);  // CPFMT: PAR 12:11
-    b.Put(8, 5).Put(0, 1);                              // PQUANT, PEI
+    b.Put(8, 5).Put(0, 1);                                           // PQUANT, PEI
 }
 
 void PlainQcifIntraHeader(Bits& b) {
@@ -124,14 +137,17 @@ TEST(ResourceBounds, NoHeaderMakesTheDecoderHoldMoreThanTheLargestPicture) {
     std::vector<Case> cases;
     {
         Bits b;  // a megabyte of largest-size headers without macroblock data
-        while (b.bytes.size() < (1u << 20)) CustomIntraHeader(b, 2048, 1152, static_cast<int>(b.bytes.size()));
+        while (b.bytes.size() < (1u << 20))
+            CustomIntraHeader(b, 2048, 1152, static_cast<int>(b.bytes.size()));
         cases.push_back({"repeated 2048x1152 headers", b.bytes});
     }
     {
         Bits b;  // sizes changing from picture to picture
         for (int i = 0; i < 2000; ++i) {
-            if (i % 2) PlainQcifIntraHeader(b);
-            else CustomIntraHeader(b, 2048 - 4 * (i % 64), 1152 - 4 * (i % 32), i);
+            if (i % 2)
+                PlainQcifIntraHeader(b);
+            else
+                CustomIntraHeader(b, 2048 - 4 * (i % 64), 1152 - 4 * (i % 32), i);
         }
         cases.push_back({"alternating sizes", b.bytes});
     }
@@ -176,6 +192,44 @@ TEST(ResourceBounds, HostileStreamsEndInWorkBoundedByTheirSize) {
     ExpectBoundedWork(b.bytes, "header-only QCIF pictures");
 }
 
+// A custom-size P-picture header with advanced prediction (Annex F) on, UFEP 001, followed by
+// macroblocks that are all not coded.
+void OverlapPPicture(Bits& b, int width, int height, int tr) {
+    b.Align().Put(0x20, 22).Put(tr & 0xFF, 8).Put(0b10000, 5).Put(7, 3).Put(1, 3);
+    b.Put(6, 3).Put(1 << 7, 11).Put(0b1000, 4);                          // OPPTYPE: custom format, Annex F
+    b.Put(1, 3).Put(0, 2).Put(0, 1).Put(0b001, 3);                       // MPPTYPE: P-picture
+    b.Put(0, 1);                                                         // CPM
+    b.Put(2, 4).Put(width / 4 - 1, 9).Put(1, 1).Put(height / 4, 9);      // CPFMT
+    b.Put(8, 5).Put(0, 1);                                               // PQUANT, PEI
+    for (int m = 0; m < (width / 16) * (height / 16); ++m) b.Put(1, 1);  // COD = 1
+}
+
+TEST(ResourceBounds, TheOverlapStoreIsHeldOnlyByStreamsThatUseAnnexF) {
+    Counted plain;
+    const size_t plainPeak = PeakDecodeBytes(LargestPicture(), &plain);
+    std::vector<uint8_t> overlapped = LargestPicture();
+    {
+        Bits b;
+        OverlapPPicture(b, 2048, 1152, 2);
+        b.Align();
+        overlapped.insert(overlapped.end(), b.bytes.begin(), b.bytes.end());
+    }
+    Counted withF;
+    const size_t overlapPeak = PeakDecodeBytes(overlapped, &withF);
+    EXPECT_EQ(withF.pictures, plain.pictures + 1);
+    // Some 800 bytes a macroblock, held only once a picture uses overlapped motion compensation.
+    const size_t macroblocks = (2048 / 16) * (1152 / 16);
+    EXPECT_GE(overlapPeak, plainPeak + macroblocks * 6 * 64 * sizeof(int16_t));
+
+    // Memory short when that store is needed: the decoder says so (-1) instead of decoding on.
+    r263iri::SetAllocationLimitForTesting(plainPeak);
+    Counted limited;
+    PeakDecodeBytes(overlapped, &limited);
+    r263iri::SetAllocationLimitForTesting(0);
+    EXPECT_EQ(limited.pictureBytes, 0xFFFFFFFFu);
+    EXPECT_EQ(limited.calls, 3u);
+}
+
 TEST(ResourceBounds, PictureHeadersWithoutTheirDataGiveNoPictures) {
     // A megabyte of 2048x1152 headers would otherwise come back as tens of thousands of pictures
     // of 3.5 MB each.
@@ -206,7 +260,9 @@ namespace {
 TEST(ResourceBounds, DecodeReportsBareHeadersAsDamagedAndExitsThree) {
     const std::string dir = testsupport::MakeTempDir("bounds-decode");
     const std::string cli = testsupport::BinDir() + "/tessaro-cli";
-    ASSERT_EQ(testsupport::RunCommand(cli + " generate --format qcif --frames 3 -o " + dir + "/s.qcif >/dev/null"), 0);
+    ASSERT_EQ(
+        testsupport::RunCommand(cli + " generate --format qcif --frames 3 -o " + dir + "/s.qcif >/dev/null"),
+        0);
     ASSERT_EQ(testsupport::RunCommand(cli + " encode " + dir + "/s.qcif -o " + dir + "/s.263 >/dev/null"), 0);
     std::vector<uint8_t> stream = testsupport::ReadFile(dir + "/s.263");
     const std::vector<uint8_t> clean = stream;
@@ -214,9 +270,11 @@ TEST(ResourceBounds, DecodeReportsBareHeadersAsDamagedAndExitsThree) {
     ASSERT_TRUE(testsupport::WriteFile(dir + "/bare.263", stream));
 
     std::string log;
-    const int status = testsupport::RunCommand(cli + " decode " + dir + "/bare.263 -o " + dir + "/bare_.qcif", &log);
+    const int status =
+        testsupport::RunCommand(cli + " decode " + dir + "/bare.263 -o " + dir + "/bare_.qcif", &log);
     EXPECT_EQ(status, 3) << log;
-    EXPECT_NE(log.find("-> Pictures damaged: 2 (less data than their macroblocks need)"), std::string::npos) << log;
+    EXPECT_NE(log.find("-> Pictures damaged: 2 (less data than their macroblocks need)"), std::string::npos)
+        << log;
     EXPECT_NE(log.find("(3 frames)"), std::string::npos) << log;
     EXPECT_EQ(testsupport::ReadFile(dir + "/bare_.qcif").size(), 3u * 38016);
 }
