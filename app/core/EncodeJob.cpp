@@ -15,6 +15,7 @@
 
 #include "OutputFiles.h"
 #include "R263AVO.h"
+#include "Y4m.h"
 
 namespace tessaro {
 namespace {
@@ -22,11 +23,16 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Collects the reconstructed pictures (which come in coding order when B-pictures are on) and
-// writes them in display order, cropped to the input size.
+// writes them in display order, cropped to the input size. With a Y4M stream header the file
+// is a Y4M sequence: the header first, a frame marker before each picture.
 class ReconWriter {
   public:
-    ReconWriter(int fd, int width, int height, int64_t frameBytes)
-        : fd_(fd), width_(width), height_(height), frameBytes_(frameBytes) {}
+    ReconWriter(int fd, int width, int height, int64_t frameBytes, std::string y4mHeader)
+        : fd_(fd),
+          width_(width),
+          height_(height),
+          frameBytes_(frameBytes),
+          y4mHeader_(std::move(y4mHeader)) {}
 
     // A frame handed to the encoder; its picture may come back later.
     void Submitted(int frame) { outstanding_.insert(frame); }
@@ -62,6 +68,15 @@ class ReconWriter {
     void WriteBefore(int limit) {
         while (!pending_.empty() && pending_.begin()->first < limit) {
             const auto& frame = pending_.begin()->second;
+            if (ok_ && !y4mHeader_.empty()) {
+                const bool first = !headerWritten_;
+                headerWritten_ = true;
+                if ((first && !WriteFully(fd_, y4mHeader_.data(), y4mHeader_.size())) ||
+                    !WriteFully(fd_, kY4mFrameMarker, kY4mFrameMarkerBytes)) {
+                    ok_ = false;
+                    error_ = errno;
+                }
+            }
             if (ok_ && !WriteFully(fd_, frame.data(), frame.size())) {
                 ok_ = false;
                 error_ = errno;
@@ -72,6 +87,8 @@ class ReconWriter {
 
     int fd_, width_, height_;
     int64_t frameBytes_;
+    std::string y4mHeader_;
+    bool headerWritten_ = false;
     std::set<int> outstanding_;
     std::map<int, std::vector<uint8_t>> pending_;
     bool ok_ = true;
@@ -229,7 +246,10 @@ void EncodeJob::Run() {
     std::string failure;
     bool outputWriteFailed = false;
     const int outputFd = output_.fd(), reconFd = recon_.fd();
-    ReconWriter recon(reconFd, file.width(), file.height(), file.frameBytes());
+    ReconWriter recon(reconFd, file.width(), file.height(), file.frameBytes(),
+                      IsY4mPath(config_.reconPath)
+                          ? Y4mStreamHeader(file.width(), file.height(), file.frameRate())
+                          : std::string());
 
     double sumY = 0.0, sumU = 0.0, sumV = 0.0;
     int snrPictures = 0;

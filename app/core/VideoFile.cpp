@@ -9,9 +9,14 @@
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "AviFile.h"
+#include "Job.h"
+#include "OutputFiles.h"
+#include "Y4m.h"
 
 namespace tessaro {
 namespace {
@@ -134,6 +139,10 @@ void VideoFile::Close() {
     if (fd_ >= 0) close(fd_);
     fd_ = -1;
     isRaw_ = false;
+    isY4m_ = false;
+    headerRate_ = 0.0;
+    frameOffsets_.clear();
+    frameOffsets_.shrink_to_fit();
     avi_.reset();
     frameBuffer_.clear();
     frameBuffer_.shrink_to_fit();
@@ -150,15 +159,7 @@ bool VideoFile::Fail(const std::string& message) {
 bool VideoFile::Open(const std::string& path, VideoFileHost* host) {
     // Everything but the facts of an earlier bitstream open is reset.
     const int keptWidth = width_, keptHeight = height_;
-    Close();
-    error_.clear();
-    fileSize_ = 0;
-    fourcc_ = 0;
-    format_ = width_ = height_ = 0;
-    frameBytes_ = 0;
-    frameCount_ = 0;
-    bitsPerPixel_ = 0;
-    bitrateKbps_ = 0.0;
+    ResetFacts();
     name_ = path;
 
     // Opened without blocking, so that a FIFO or a device is refused instead of waiting for a
@@ -176,6 +177,7 @@ bool VideoFile::Open(const std::string& path, VideoFileHost* host) {
     const size_t dot = path.find_last_of('.');
     const std::string extension = Lower(dot == std::string::npos ? path : path.substr(dot + 1));
 
+    if (extension == "y4m") return OpenY4m(host);
     if (extension == "avi") {
         bool isAvi = false;
         const bool opened = OpenAvi(host, &isAvi);
@@ -232,6 +234,116 @@ bool VideoFile::Open(const std::string& path, VideoFileHost* host) {
     return Fail("Error Opening " + path + ": unknown file type");
 }
 
+void VideoFile::ResetFacts() {
+    Close();
+    error_.clear();
+    fileSize_ = 0;
+    fourcc_ = 0;
+    format_ = width_ = height_ = 0;
+    frameBytes_ = 0;
+    frameCount_ = 0;
+    bitsPerPixel_ = 0;
+    bitrateKbps_ = 0.0;
+}
+
+bool VideoFile::OpenY4mStream(int fd, const std::string& name, VideoFileHost* host) {
+    ResetFacts();
+    name_ = name;
+    // Refuse anything that does not begin like a Y4M stream before storing any of it.
+    std::vector<uint8_t> chunk(1 << 16);
+    size_t have = 0;
+    auto readSome = [&]() -> ssize_t {
+        for (;;) {
+            const ssize_t n = read(fd, chunk.data() + have, chunk.size() - have);
+            if (n < 0 && errno == EINTR) continue;
+            return n;
+        }
+    };
+    while (have < 9) {
+        const ssize_t n = readSome();
+        if (n < 0) return Fail("Error Opening " + name + ": " + std::strerror(errno));
+        if (n == 0) break;
+        have += static_cast<size_t>(n);
+    }
+    if (have < 9 || std::memcmp(chunk.data(), "YUV4MPEG2", 9) != 0) {
+        return Fail("Error Opening " + name + ": " +
+                    (have == 0 ? std::string("the input is empty")
+                               : "not a YUV4MPEG2 stream (no \"YUV4MPEG2\" header)"));
+    }
+    const char* folder = std::getenv("TMPDIR");
+    const std::string dir = folder && folder[0] == '/' ? folder : "/tmp";
+    fd_ = open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd_ < 0) {
+        std::string pattern = dir + "/tessaro-stdin-XXXXXX";
+        fd_ = mkostemp(pattern.data(), O_CLOEXEC);
+        if (fd_ >= 0) unlink(pattern.c_str());
+    }
+    if (fd_ < 0)
+        return Fail("Error Opening " + name + ": no temporary file in " + dir + ": " + std::strerror(errno));
+    for (;;) {
+        if (have > 0 && !WriteFully(fd_, chunk.data(), have)) {
+            return Fail("Error Opening " + name + ": storing the stream in " + dir +
+                        " failed: " + std::strerror(errno));
+        }
+        have = 0;
+        const ssize_t n = readSome();
+        if (n < 0) return Fail("Error Opening " + name + ": " + std::strerror(errno));
+        if (n == 0) break;
+        have = static_cast<size_t>(n);
+    }
+    struct stat st {};
+    if (fstat(fd_, &st) != 0) return Fail("Error Opening " + name);
+    device_ = static_cast<uint64_t>(st.st_dev);
+    inode_ = static_cast<uint64_t>(st.st_ino);
+    fileSize_ = static_cast<uint64_t>(st.st_size);
+    return OpenY4m(host);
+}
+
+bool VideoFile::OpenY4m(VideoFileHost* host) {
+    std::vector<uint8_t> head(static_cast<size_t>(std::min<uint64_t>(fileSize_, kY4mMaxHeaderBytes)));
+    Y4mHeader header;
+    std::string reason;
+    if (!ReadAt(fd_, head.data(), head.size(), 0)) return Fail("Error Opening " + name_);
+    if (!ParseY4mHeader(head.data(), head.size(), &header, &reason)) {
+        return Fail("Error Opening " + name_ + ": " + reason);
+    }
+    width_ = header.width;
+    height_ = header.height;
+    format_ = kCustom;
+    for (int f = 1; f <= 5; ++f) {
+        if (kFormats[f - 1].width == width_ && kFormats[f - 1].height == height_) format_ = f;
+    }
+    // Every frame is found once here, so that reading frame k later costs one read. A last frame
+    // cut short is left out, as the partial frame at the end of a raw file is.
+    const uint64_t pictureBytes = static_cast<uint64_t>(width_) * height_ * 3 / 2;
+    uint64_t offset = header.headerBytes;
+    uint8_t line[kY4mMaxFrameHeaderBytes];
+    try {
+        while (offset < fileSize_) {
+            const size_t n = static_cast<size_t>(std::min<uint64_t>(fileSize_ - offset, sizeof line));
+            if (!ReadAt(fd_, line, n, offset)) return Fail("Error Opening " + name_);
+            size_t length = 0;
+            const Y4mFrameHeader kind = ParseY4mFrameHeader(line, n, &length);
+            if (kind == Y4mFrameHeader::kIncomplete) break;
+            if (kind == Y4mFrameHeader::kInvalid) {
+                return Fail(Format("Error Opening %s: frame %zu does not start with a FRAME header",
+                                   name_.c_str(), frameOffsets_.size()));
+            }
+            if (fileSize_ - offset - length < pictureBytes) break;
+            if (frameOffsets_.size() >= static_cast<size_t>(INT_MAX)) break;
+            frameOffsets_.push_back(offset + length);
+            offset += length + pictureBytes;
+        }
+    } catch (const std::bad_alloc&) {
+        return Fail("Error Opening " + name_ + ": can't allocate buffers");
+    }
+    if (frameOffsets_.empty()) return Fail("Error Opening " + name_ + ": the file holds no whole frame");
+    isY4m_ = true;
+    headerRate_ = header.Rate();
+    if (headerRate_ > 0.0) frameRate_ = headerRate_;
+    return FinishRaw(host);
+}
+
 bool VideoFile::OpenAvi(VideoFileHost* host, bool* isAvi) {
     auto avi = std::make_unique<AviFile>();
     const AviFile::OpenResult result = avi->Open(name_);
@@ -259,7 +371,7 @@ bool VideoFile::OpenAvi(VideoFileHost* host, bool* isAvi) {
 bool VideoFile::FinishRaw(VideoFileHost* host) {
     bitsPerPixel_ = 12;
     frameBytes_ = pixelCount() * 12 / 8;
-    const uint64_t count = fileSize_ / static_cast<uint64_t>(frameBytes_);
+    const uint64_t count = isY4m_ ? frameOffsets_.size() : fileSize_ / static_cast<uint64_t>(frameBytes_);
     if (count > static_cast<uint64_t>(INT_MAX)) return Fail("Error Opening " + name_ + ": unknown file type");
     frameCount_ = static_cast<int>(count);
     isRaw_ = true;
@@ -296,6 +408,8 @@ void VideoFile::SetFrameRateIndex(int index) {
 
 bool VideoFile::ReadFrame(int64_t k, uint8_t* out) const {
     if (!isRaw_ || fd_ < 0 || k < 0 || k >= frameCount_) return false;
+    if (isY4m_)
+        return ReadAt(fd_, out, static_cast<size_t>(frameBytes_), frameOffsets_[static_cast<size_t>(k)]);
     return ReadAt(fd_, out, static_cast<size_t>(frameBytes_), static_cast<uint64_t>(k) * frameBytes_);
 }
 

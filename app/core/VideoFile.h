@@ -1,5 +1,6 @@
 // One opened video file: a raw YUV 4:2:0 sequence (".sqcif", ".qcif", ".cif", ".4cif", ".16cif",
-// ".cst") or an H.263 bitstream (".263") whose picture size is read from its first picture header.
+// ".cst"), a YUV4MPEG2 sequence (".y4m", served like a raw one) or an H.263 bitstream (".263")
+// whose picture size is read from its first picture header.
 #pragma once
 
 #include <cstdint>
@@ -58,6 +59,10 @@ class VideoFile {
     // isBitstream, bitstreamSize and decodedName survive from an earlier open of the same object
     // (reopening a bitstream's decoded output).
     bool Open(const std::string& path, VideoFileHost* host = nullptr);
+    // Opens a Y4M sequence arriving on `fd` (standard input), named `name`. The stream is read
+    // once, front to back, into an unnamed temporary file (in $TMPDIR, else /tmp) that is gone
+    // when the object closes; the sequence is then served like a ".y4m" file.
+    bool OpenY4mStream(int fd, const std::string& name, VideoFileHost* host = nullptr);
     void Close();
     const std::string& Error() const { return error_; }
 
@@ -81,6 +86,10 @@ class VideoFile {
     const std::string& decodedName() const { return decodedName_; }
     bool isBitstream() const { return isBitstream_; }
     bool isRaw() const { return isRaw_; }
+    // A raw sequence read from a YUV4MPEG2 file (isRaw() is true as well).
+    bool isY4m() const { return isY4m_; }
+    // The frame rate the Y4M header gives (0 when it gives none or the file is no Y4M file).
+    double headerFrameRate() const { return headerRate_; }
     // An ".avi" file: its frames come from avi() (never from ReadFrame).
     bool isAvi() const { return avi_ != nullptr; }
     AviFile* avi() const { return avi_.get(); }
@@ -103,11 +112,15 @@ class VideoFile {
   private:
     bool Fail(const std::string& message);
     bool FinishRaw(VideoFileHost* host);
+    bool OpenY4m(VideoFileHost* host);
+    void ResetFacts();
     bool OpenAvi(VideoFileHost* host, bool* isAvi);
     void ComputeBitrate();
 
     std::string name_, decodedName_, error_;
-    bool isBitstream_ = false, isRaw_ = false;
+    bool isBitstream_ = false, isRaw_ = false, isY4m_ = false;
+    double headerRate_ = 0.0;
+    std::vector<uint64_t> frameOffsets_;  // Y4M: where each frame's pictures start
     int fd_ = -1;
     uint64_t fileSize_ = 0, bitstreamSize_ = 0;
     uint32_t fourcc_ = 0;
