@@ -192,7 +192,9 @@ int RunEncode(const EncodeOptions& options, const CommonOptions& common) {
     if (options.start >= 0) settings.coder.StartFrame = options.start;
     // Without --end every frame is encoded, however many; the 1,000-frame window is the settings
     // sheet's.
-    settings.coder.EndFrame = options.end >= 0 ? options.end : input.frameCount() - 1;
+    // A stream on standard input is coded to its end unless --end says otherwise.
+    const int lastFrame = input.isStream() ? INT32_MAX - 1 : input.frameCount() - 1;
+    settings.coder.EndFrame = options.end >= 0 ? options.end : lastFrame;
     if (run.sliceLength > 0) {
         const int macroblocks = ((input.width() + 15) / 16) * ((input.height() + 15) / 16);
         if (run.sliceLength > macroblocks) {
@@ -203,7 +205,6 @@ int RunEncode(const EncodeOptions& options, const CommonOptions& common) {
         settings.coder.MBlocksPerSlice = run.sliceLength;
     }
     // An --end past the last frame is clamped by the job; a range that would code nothing is refused.
-    const int lastFrame = input.frameCount() - 1;
     if (settings.coder.StartFrame > lastFrame) {
         PrintError(Format("--start %d is past the last frame of %s (%d)", settings.coder.StartFrame,
                           options.input.c_str(), lastFrame));
@@ -295,6 +296,10 @@ int RunCompare(const std::string& firstPath, const std::string& secondPath, cons
     if (!run.Load(common)) return 2;
     CliHost host(common.size, run.values, &run.settings);
     VideoFile first, second;
+    if (firstPath == "-" || secondPath == "-") {
+        PrintError("compare reads two files; standard input (-) is taken by encode only");
+        return 2;
+    }
     if (!OpenForCommand(first, firstPath, &host, Expect::kRaw) ||
         !OpenForCommand(second, secondPath, &host, Expect::kRaw)) {
         return 1;

@@ -177,7 +177,8 @@ bool EncodeJob::Start(const EncodeJobConfig& config, JobObserver& observer, std:
     EncodeJobConfig checked = config;
     const VideoFile& file = *checked.input;
     r263avo::EncoderParams& p = checked.settings.coder;
-    const int last = std::max(file.frameCount() - 1, 0);
+    // A stream's length is known only when it ends: its range is open at the top.
+    const int last = file.isStream() ? INT32_MAX - 1 : std::max(file.frameCount() - 1, 0);
     p.StartFrame = std::clamp(p.StartFrame, 0, last);
     p.EndFrame = std::clamp(p.EndFrame, 0, last);
     p.FrameCount = file.frameCount();
@@ -235,8 +236,14 @@ void EncodeJob::Run() {
     const bool bPictures = params.UseTrueBPictures != 0;
     const bool showSnr = general.ShowSNR != 0 && (!bPictures || config_.snrWithBPictures);
 
-    if (general.ShowProgress) out.ProgressStart("Encoding:", startFrame, endFrame);
-    if (general.LogInfoCoder) {
+    const bool stream = file.isStream();
+    // A stream of unknown length has no progress to show.
+    const bool showProgress = general.ShowProgress != 0 && !stream;
+    if (showProgress) out.ProgressStart("Encoding:", startFrame, endFrame);
+    if (general.LogInfoCoder && stream) {
+        out.Log(Format("-> Encoding started: input file %s (a Y4M stream, %dx%d)...", file.name().c_str(),
+                       file.width(), file.height()));
+    } else if (general.LogInfoCoder) {
         out.Log(Format("-> Encoding started: input file %s (%llu KB, %d frames)...", file.name().c_str(),
                        static_cast<unsigned long long>(file.fileSize() >> 10), endFrame - startFrame + 1));
     }
@@ -315,12 +322,15 @@ void EncodeJob::Run() {
     for (; n <= endFrame; ++n) {
         if (!running_.load()) break;
         if (n != nextFrame) {
+            // A stream is read through the frames passed over, so that its end is seen.
+            if (stream && !file.ReadFrame(n, frame.data())) break;
             ++skipped;
             if (general.LogInfoCoder) out.Log(Format("-> Skipping frame %d", n));
             continue;
         }
         errno = 0;
         if (!file.ReadFrame(n, frame.data())) {
+            if (stream) break;  // the end of the stream (or a fault, told below)
             // The file was cut short or removed while the run went on: end rather than code stale bytes.
             failure =
                 Format("Error reading frame %d of %s: %s", n, file.name().c_str(),
@@ -350,7 +360,7 @@ void EncodeJob::Run() {
         nextFrame = result + 1;
         r263avo::ReconstructedPicture picture;
         const bool coded = emit(byteCount, &picture);
-        if (general.ShowProgress) out.ProgressPosition(n);
+        if (showProgress) out.ProgressPosition(n);
         if (showSnr && !bPictures) logSnr(n, byteCount);
         if (coded && !bPictures) reportPicture(picture, byteCount);
     }
@@ -366,6 +376,15 @@ void EncodeJob::Run() {
         }
     }
     const int encodedCount = n - skipped - startFrame;
+    if (stream && failure.empty() && file.StreamEnded()) {
+        const std::string fault = file.StreamFault();
+        if (!fault.empty() || encodedCount == 0) {
+            failure = Format("Error reading frame %d of %s: %s", n, file.name().c_str(),
+                             !fault.empty() ? fault.c_str() : "the stream ended before it");
+            out.Error(failure);
+            running_.store(false);
+        }
+    }
     if (showSnr) {
         // Without B-pictures every encoded frame has its line; with them, every coded picture.
         const int count = std::max(bPictures ? snrPictures : encodedCount, 1);
@@ -427,7 +446,7 @@ void EncodeJob::Run() {
         out.Log(Format("-> Encoding speed: %0.1f fps", ms > 0.0 ? encodedCount * 1000.0 / ms : 0.0));
         out.Log("");
     }
-    if (general.ShowProgress) out.ProgressStop();
+    if (showProgress) out.ProgressStop();
     result_.frames = encodedCount;
     result_.outputPath = config_.outputPath;
     result_.outputBytes = outputBytes;

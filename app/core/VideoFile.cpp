@@ -140,6 +140,7 @@ void VideoFile::Close() {
     fd_ = -1;
     isRaw_ = false;
     isY4m_ = false;
+    stream_.reset();
     headerRate_ = 0.0;
     frameOffsets_.clear();
     frameOffsets_.shrink_to_fit();
@@ -246,57 +247,106 @@ void VideoFile::ResetFacts() {
     bitrateKbps_ = 0.0;
 }
 
+namespace {
+
+// Reads exactly `size` bytes from a stream; false at its end (with errno 0) or on an error.
+bool ReadExactly(int fd, uint8_t* out, size_t size, size_t* got) {
+    *got = 0;
+    while (*got < size) {
+        const ssize_t n = read(fd, out + *got, size - *got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n == 0) errno = 0;
+        if (n <= 0) return false;
+        *got += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Reads one line (up to `limit` bytes, newline included) byte by byte, so that nothing after it
+// is taken from the stream.
+bool ReadLine(int fd, std::vector<uint8_t>* line, size_t limit) {
+    line->clear();
+    while (line->size() < limit) {
+        uint8_t c = 0;
+        size_t got = 0;
+        if (!ReadExactly(fd, &c, 1, &got)) return false;
+        line->push_back(c);
+        if (c == '\n') return true;
+    }
+    return true;  // too long: the caller's parser refuses it
+}
+
+}  // namespace
+
 bool VideoFile::OpenY4mStream(int fd, const std::string& name, VideoFileHost* host) {
     ResetFacts();
     name_ = name;
-    // Refuse anything that does not begin like a Y4M stream before storing any of it.
-    std::vector<uint8_t> chunk(1 << 16);
-    size_t have = 0;
-    auto readSome = [&]() -> ssize_t {
-        for (;;) {
-            const ssize_t n = read(fd, chunk.data() + have, chunk.size() - have);
-            if (n < 0 && errno == EINTR) continue;
-            return n;
-        }
-    };
-    while (have < 9) {
-        const ssize_t n = readSome();
-        if (n < 0) return Fail("Error Opening " + name + ": " + std::strerror(errno));
-        if (n == 0) break;
-        have += static_cast<size_t>(n);
+    std::vector<uint8_t> line;
+    if (!ReadLine(fd, &line, kY4mMaxHeaderBytes)) {
+        if (errno != 0) return Fail("Error Opening " + name + ": " + std::strerror(errno));
+        if (line.empty()) return Fail("Error Opening " + name + ": the input is empty");
     }
-    if (have < 9 || std::memcmp(chunk.data(), "YUV4MPEG2", 9) != 0) {
-        return Fail("Error Opening " + name + ": " +
-                    (have == 0 ? std::string("the input is empty")
-                               : "not a YUV4MPEG2 stream (no \"YUV4MPEG2\" header)"));
-    }
-    const char* folder = std::getenv("TMPDIR");
-    const std::string dir = folder && folder[0] == '/' ? folder : "/tmp";
-    fd_ = open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd_ < 0) {
-        std::string pattern = dir + "/tessaro-stdin-XXXXXX";
-        fd_ = mkostemp(pattern.data(), O_CLOEXEC);
-        if (fd_ >= 0) unlink(pattern.c_str());
-    }
-    if (fd_ < 0)
-        return Fail("Error Opening " + name + ": no temporary file in " + dir + ": " + std::strerror(errno));
-    for (;;) {
-        if (have > 0 && !WriteFully(fd_, chunk.data(), have)) {
-            return Fail("Error Opening " + name + ": storing the stream in " + dir +
-                        " failed: " + std::strerror(errno));
-        }
-        have = 0;
-        const ssize_t n = readSome();
-        if (n < 0) return Fail("Error Opening " + name + ": " + std::strerror(errno));
-        if (n == 0) break;
-        have = static_cast<size_t>(n);
+    Y4mHeader header;
+    std::string reason;
+    if (!ParseY4mHeader(line.data(), line.size(), &header, &reason)) {
+        return Fail("Error Opening " + name + ": " + reason);
     }
     struct stat st {};
-    if (fstat(fd_, &st) != 0) return Fail("Error Opening " + name);
-    device_ = static_cast<uint64_t>(st.st_dev);
-    inode_ = static_cast<uint64_t>(st.st_ino);
-    fileSize_ = static_cast<uint64_t>(st.st_size);
-    return OpenY4m(host);
+    if (fstat(fd, &st) == 0) {
+        device_ = static_cast<uint64_t>(st.st_dev);
+        inode_ = static_cast<uint64_t>(st.st_ino);
+    }
+    stream_ = std::make_unique<StreamState>();
+    stream_->fd = fd;
+    width_ = header.width;
+    height_ = header.height;
+    format_ = kCustom;
+    for (int f = 1; f <= 5; ++f) {
+        if (kFormats[f - 1].width == width_ && kFormats[f - 1].height == height_) format_ = f;
+    }
+    isY4m_ = true;
+    headerRate_ = header.Rate();
+    if (headerRate_ > 0.0) frameRate_ = headerRate_;
+    fileSize_ = header.headerBytes;
+    return FinishRaw(host);
+}
+
+std::string VideoFile::StreamFault() const {
+    if (!stream_ || !stream_->ended) return std::string();
+    if (stream_->broken) {
+        return Format("frame %lld of the stream does not start with a FRAME header",
+                      static_cast<long long>(stream_->next));
+    }
+    return stream_->error != 0 ? std::string(std::strerror(stream_->error)) : std::string();
+}
+
+bool VideoFile::ReadStreamFrame(int64_t k, uint8_t* out) const {
+    StreamState& s = *stream_;
+    if (s.ended || k < s.next) return false;
+    std::vector<uint8_t> line;
+    while (s.next <= k) {
+        size_t length = 0, got = 0;
+        const bool whole = ReadLine(s.fd, &line, kY4mMaxFrameHeaderBytes);
+        if (!whole) {
+            s.ended = true;  // the stream ended (or failed) where a frame would begin
+            s.error = errno;
+            return false;
+        }
+        if (ParseY4mFrameHeader(line.data(), line.size(), &length) != Y4mFrameHeader::kValid ||
+            length != line.size()) {
+            s.ended = true;
+            s.broken = true;
+            return false;
+        }
+        // Frames before k are read into `out` and dropped.
+        if (!ReadExactly(s.fd, out, static_cast<size_t>(frameBytes_), &got)) {
+            s.ended = true;  // a last frame cut short is left out
+            s.error = errno;
+            return false;
+        }
+        ++s.next;
+    }
+    return true;
 }
 
 bool VideoFile::OpenY4m(VideoFileHost* host) {
@@ -371,7 +421,9 @@ bool VideoFile::OpenAvi(VideoFileHost* host, bool* isAvi) {
 bool VideoFile::FinishRaw(VideoFileHost* host) {
     bitsPerPixel_ = 12;
     frameBytes_ = pixelCount() * 12 / 8;
-    const uint64_t count = isY4m_ ? frameOffsets_.size() : fileSize_ / static_cast<uint64_t>(frameBytes_);
+    const uint64_t count = stream_  ? 0
+                           : isY4m_ ? frameOffsets_.size()
+                                    : fileSize_ / static_cast<uint64_t>(frameBytes_);
     if (count > static_cast<uint64_t>(INT_MAX)) return Fail("Error Opening " + name_ + ": unknown file type");
     frameCount_ = static_cast<int>(count);
     isRaw_ = true;
@@ -407,6 +459,7 @@ void VideoFile::SetFrameRateIndex(int index) {
 }
 
 bool VideoFile::ReadFrame(int64_t k, uint8_t* out) const {
+    if (stream_ && isRaw_ && k >= 0) return ReadStreamFrame(k, out);
     if (!isRaw_ || fd_ < 0 || k < 0 || k >= frameCount_) return false;
     if (isY4m_)
         return ReadAt(fd_, out, static_cast<size_t>(frameBytes_), frameOffsets_[static_cast<size_t>(k)]);

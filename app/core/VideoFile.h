@@ -59,14 +59,22 @@ class VideoFile {
     // isBitstream, bitstreamSize and decodedName survive from an earlier open of the same object
     // (reopening a bitstream's decoded output).
     bool Open(const std::string& path, VideoFileHost* host = nullptr);
-    // Opens a Y4M sequence arriving on `fd` (standard input), named `name`. The stream is read
-    // once, front to back, into an unnamed temporary file (in $TMPDIR, else /tmp) that is gone
-    // when the object closes; the sequence is then served like a ".y4m" file.
+    // Opens a Y4M sequence arriving on `fd` (standard input, not owned), named `name`. Only the
+    // stream header is read here; the frames are read front to back as they are asked for, so
+    // the stream is never seeked and its length is unknown (frameCount() is 0) until it ends.
     bool OpenY4mStream(int fd, const std::string& name, VideoFileHost* host = nullptr);
+    // A sequence read as a stream (see OpenY4mStream).
+    bool isStream() const { return stream_ != nullptr; }
+    // For a stream: true once a read found its end (or a fault); then StreamFault() is "" for a
+    // clean end, else what was wrong.
+    bool StreamEnded() const { return stream_ && stream_->ended; }
+    std::string StreamFault() const;
     void Close();
     const std::string& Error() const { return error_; }
 
-    // Reads frame k into `out` (FrameBytes bytes). Safe to call from several threads at once.
+    // Reads frame k into `out` (FrameBytes bytes). Safe to call from several threads at once, but
+    // for a stream: there the frames must be asked for in increasing order by one reader, and
+    // the frames passed over are read and dropped.
     bool ReadFrame(int64_t k, uint8_t* out) const;
     // Reads frame k into the object's frame buffer and returns it (nullptr on a failed read).
     const uint8_t* ReadFrame(int64_t k);
@@ -114,6 +122,14 @@ class VideoFile {
     bool FinishRaw(VideoFileHost* host);
     bool OpenY4m(VideoFileHost* host);
     void ResetFacts();
+    bool ReadStreamFrame(int64_t k, uint8_t* out) const;
+    struct StreamState {
+        int fd = -1;
+        int64_t next = 0;  // the frame the stream holds next
+        bool ended = false, broken = false;
+        int error = 0;
+    };
+    std::unique_ptr<StreamState> stream_;  // the reading position of a stream (mutable state)
     bool OpenAvi(VideoFileHost* host, bool* isAvi);
     void ComputeBitrate();
 
