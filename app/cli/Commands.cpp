@@ -187,6 +187,10 @@ int RunEncode(const EncodeOptions& options, const CommonOptions& common) {
     if (!run.Load(common)) return 2;
     CodecSettings& settings = run.settings;
     CliHost host(common.size, run.values, &settings);
+    if (options.input == "-" && options.output.empty() && settings.general.DefaultOutputFile.empty()) {
+        PrintError("name the output with -o when the input is standard input");
+        return 2;
+    }
     VideoFile input(settings.frameRateIndex);
     if (!OpenForCommand(input, options.input, &host, Expect::kRaw)) return 1;
     if (options.start >= 0) settings.coder.StartFrame = options.start;
@@ -219,10 +223,6 @@ int RunEncode(const EncodeOptions& options, const CommonOptions& common) {
     EncodeJobConfig config;
     config.input = &input;
     config.outputPath = options.output.empty() ? settings.general.DefaultOutputFile : options.output;
-    if (config.outputPath.empty() && options.input == "-") {
-        PrintError("name the output with -o when the input is standard input");
-        return 2;
-    }
     if (config.outputPath.empty()) {
         config.outputPath = DerivedOutput(options.input);
         if (Exists(config.outputPath)) {
