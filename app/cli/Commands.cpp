@@ -237,6 +237,7 @@ int RunEncode(const EncodeOptions& options, const CommonOptions& common) {
 
     // With a sequence on standard input, standard output is left to the pipeline.
     ConsoleObserver observer(options.input == "-" ? stderr : stdout);
+    observer.keepReports = !options.csv.empty();
     EncodeJob job;
     StopOnSignal stopper([&job] { job.Stop(); });
     std::string error;
@@ -306,6 +307,7 @@ int RunCompare(const std::string& firstPath, const std::string& secondPath, cons
     }
     if (!CsvPathIsFree(csv, {}, &first) || !CsvPathIsFree(csv, {}, &second)) return 1;
     ConsoleObserver observer;
+    observer.keepReports = !csv.empty();
     CompareJob job;
     StopOnSignal stopper([&job] { job.Stop(); });
     if (!job.Start(first, second, observer)) return 1;

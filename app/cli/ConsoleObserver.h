@@ -19,9 +19,14 @@ class ConsoleObserver : public JobObserver {
     void ProgressStart(const std::string& label, int minimum, int maximum) override;
     void ProgressPosition(int position) override;
     void ProgressStop() override;
-    void Picture(const PictureReport& picture) override { pictures.push_back(picture); }
-    void Compared(const FrameComparison& frame) override { compared.push_back(frame); }
+    void Picture(const PictureReport& picture) override {
+        if (keepReports) pictures.push_back(picture);
+    }
+    void Compared(const FrameComparison& frame) override {
+        if (keepReports) compared.push_back(frame);
+    }
 
+    bool keepReports = false;  // set for a CSV file: the reports are kept for it
     std::vector<PictureReport> pictures;
     std::vector<FrameComparison> compared;
 
