@@ -10,8 +10,8 @@
 
 #include "CaptureJob.h"
 #include "ConsoleObserver.h"
-#include "FrameSource.h"
 #include "RunSupport.h"
+#include "FrameSource.h"
 #include "Settings.h"
 #include "SettingsStore.h"
 #include "SyntheticSequence.h"
@@ -39,6 +39,7 @@ class CaptureConsole : public CaptureObserver {
   private:
     ConsoleObserver console_;
 };
+
 
 // The stored settings with this run's --set overrides; false after a bad override.
 bool LoadValues(const std::vector<std::string>& overrides, SettingsMap* values) {

@@ -37,8 +37,8 @@ bool RunValues(FileSettingsStore& file, const std::vector<std::string>& override
         const std::string key = item.substr(0, eq);
         if (eq != std::string::npos && key == kSliceLengthKey) {
             if (!ParseSliceLength(item.substr(eq + 1), sliceLength)) {
-                PrintError(std::string(kSliceLengthKey) +
-                           " must be a whole number of at least 1: " + item.substr(eq + 1));
+                PrintError(std::string(kSliceLengthKey) + " must be a whole number of at least 1: " +
+                           item.substr(eq + 1));
                 return false;
             }
             continue;
