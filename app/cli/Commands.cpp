@@ -12,13 +12,17 @@
 #include "AviFile.h"
 #include "CompareJob.h"
 #include "ConsoleObserver.h"
-#include "RunSupport.h"
+#include "CsvReport.h"
 #include "DecodeJob.h"
 #include "EncodeJob.h"
+#include "OutputFiles.h"
+#include "RunSupport.h"
 #include "Settings.h"
 #include "SettingsStore.h"
+#include "StreamInfo.h"
 #include "SyntheticSequence.h"
 #include "VideoFile.h"
+#include "Y4m.h"
 
 namespace tessaro::cli {
 namespace {
@@ -83,7 +87,6 @@ class CliHost : public VideoFileHost {
     CodecSettings* settings_;
 };
 
-
 bool Exists(const std::string& path) {
     return access(path.c_str(), F_OK) == 0;
 }
@@ -130,7 +133,10 @@ enum class Expect { kAny, kRaw, kBitstream };
 // Opens `path`; prints why and returns false when it cannot be opened or is not of the kind
 // the command expects.
 bool OpenForCommand(VideoFile& file, const std::string& path, VideoFileHost* host, Expect expect) {
-    if (!file.Open(path, host)) {
+    // "-": a Y4M sequence on standard input.
+    const bool opened = path == "-" && expect == Expect::kRaw ? file.OpenY4mStream(STDIN_FILENO, "-", host)
+                                                              : file.Open(path, host);
+    if (!opened) {
         PrintError(file.Error());
         return false;
     }
@@ -145,6 +151,35 @@ bool OpenForCommand(VideoFile& file, const std::string& path, VideoFileHost* hos
     return true;
 }
 
+// Refuses a CSV file that would land on one of the run's files.
+bool CsvPathIsFree(const std::string& csv, const std::vector<std::string>& files, const VideoFile* input) {
+    if (csv.empty()) return true;
+    const FileIdentity target = IdentifyPath(csv);
+    if (target.exists && !target.regular) return true;
+    if (input && target == IdentifyRegularFile(input->device(), input->inode())) {
+        PrintError("Error Opening " + csv + ": it is the same file as the input " + input->name());
+        return false;
+    }
+    for (const std::string& file : files) {
+        if (!file.empty() && target == IdentifyPath(file)) {
+            PrintError("Error Opening " + csv + ": it is the same file as " + file);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Writes the CSV file of a run, when one was asked for; false after reporting a failure.
+bool WriteCsv(const std::string& csv, const std::string& text) {
+    if (csv.empty()) return true;
+    std::string error;
+    if (!WriteTextFile(csv, text, &error)) {
+        PrintError(error);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int RunEncode(const EncodeOptions& options, const CommonOptions& common) {
@@ -152,12 +187,18 @@ int RunEncode(const EncodeOptions& options, const CommonOptions& common) {
     if (!run.Load(common)) return 2;
     CodecSettings& settings = run.settings;
     CliHost host(common.size, run.values, &settings);
+    if (options.input == "-" && options.output.empty() && settings.general.DefaultOutputFile.empty()) {
+        PrintError("name the output with -o when the input is standard input");
+        return 2;
+    }
     VideoFile input(settings.frameRateIndex);
     if (!OpenForCommand(input, options.input, &host, Expect::kRaw)) return 1;
     if (options.start >= 0) settings.coder.StartFrame = options.start;
     // Without --end every frame is encoded, however many; the 1,000-frame window is the settings
     // sheet's.
-    settings.coder.EndFrame = options.end >= 0 ? options.end : input.frameCount() - 1;
+    // A stream on standard input is coded to its end unless --end says otherwise.
+    const int lastFrame = input.isStream() ? INT32_MAX - 1 : input.frameCount() - 1;
+    settings.coder.EndFrame = options.end >= 0 ? options.end : lastFrame;
     if (run.sliceLength > 0) {
         const int macroblocks = ((input.width() + 15) / 16) * ((input.height() + 15) / 16);
         if (run.sliceLength > macroblocks) {
@@ -168,7 +209,6 @@ int RunEncode(const EncodeOptions& options, const CommonOptions& common) {
         settings.coder.MBlocksPerSlice = run.sliceLength;
     }
     // An --end past the last frame is clamped by the job; a range that would code nothing is refused.
-    const int lastFrame = input.frameCount() - 1;
     if (settings.coder.StartFrame > lastFrame) {
         PrintError(Format("--start %d is past the last frame of %s (%d)", settings.coder.StartFrame,
                           options.input.c_str(), lastFrame));
@@ -193,8 +233,11 @@ int RunEncode(const EncodeOptions& options, const CommonOptions& common) {
     config.reconPath = options.recon;
     config.snrWithBPictures = options.bPictureSnr;
     config.settings = settings;
+    if (!CsvPathIsFree(options.csv, {config.outputPath, config.reconPath}, &input)) return 1;
 
-    ConsoleObserver observer;
+    // With a sequence on standard input, standard output is left to the pipeline.
+    ConsoleObserver observer(options.input == "-" ? stderr : stdout);
+    observer.keepReports = !options.csv.empty();
     EncodeJob job;
     StopOnSignal stopper([&job] { job.Stop(); });
     std::string error;
@@ -202,7 +245,9 @@ int RunEncode(const EncodeOptions& options, const CommonOptions& common) {
         PrintError(error);
         return 1;
     }
-    return job.Wait().completed ? 0 : 1;
+    const bool completed = job.Wait().completed;
+    const bool written = WriteCsv(options.csv, PictureCsv(observer.pictures));
+    return completed && written ? 0 : 1;
 }
 
 int RunDecode(const std::string& inputPath, const std::string& output, const CommonOptions& common) {
@@ -215,7 +260,18 @@ int RunDecode(const std::string& inputPath, const std::string& output, const Com
     config.input = &input;
     config.outputPath = output;
     config.settings = settings;
-    ConsoleObserver observer;
+    // "-": a Y4M sequence on standard output, and the log on standard error.
+    const bool toStdout = output == "-";
+    if (toStdout) {
+        if (isatty(STDOUT_FILENO) == 1) {
+            PrintError("standard output is a terminal; pipe it into a program or name a file with -o");
+            return 2;
+        }
+        config.outputFd = STDOUT_FILENO;
+    }
+    config.y4m = !output.empty() && IsY4mPath(output);
+    config.y4mRate = FrameRateOfIndex(settings.frameRateIndex);
+    ConsoleObserver observer(toStdout ? stderr : stdout);
     DecodeJob job;
     StopOnSignal stopper([&job] { job.Stop(); });
     std::string error;
@@ -235,20 +291,29 @@ int RunDecode(const std::string& inputPath, const std::string& output, const Com
     return 0;
 }
 
-int RunCompare(const std::string& firstPath, const std::string& secondPath, const CommonOptions& common) {
+int RunCompare(const std::string& firstPath, const std::string& secondPath, const std::string& csv,
+               const CommonOptions& common) {
     RunSettings run;
     if (!run.Load(common)) return 2;
     CliHost host(common.size, run.values, &run.settings);
     VideoFile first, second;
+    if (firstPath == "-" || secondPath == "-") {
+        PrintError("compare reads two files; standard input (-) is taken by encode only");
+        return 2;
+    }
     if (!OpenForCommand(first, firstPath, &host, Expect::kRaw) ||
         !OpenForCommand(second, secondPath, &host, Expect::kRaw)) {
         return 1;
     }
+    if (!CsvPathIsFree(csv, {}, &first) || !CsvPathIsFree(csv, {}, &second)) return 1;
     ConsoleObserver observer;
+    observer.keepReports = !csv.empty();
     CompareJob job;
     StopOnSignal stopper([&job] { job.Stop(); });
     if (!job.Start(first, second, observer)) return 1;
-    return job.Wait().completed ? 0 : 1;
+    const bool completed = job.Wait().completed;
+    const bool written = WriteCsv(csv, ComparisonCsv(observer.compared));
+    return completed && written ? 0 : 1;
 }
 
 int RunInfo(const std::string& path, const CommonOptions& common) {
@@ -265,8 +330,8 @@ int RunInfo(const std::string& path, const CommonOptions& common) {
         std::printf("Type: AVI, %d stream%s\n", avi.streamCount(), avi.streamCount() == 1 ? "" : "s");
         for (int i = 0; i < avi.streamCount(); ++i) {
             const AviStreamInfo& s = avi.streams()[i];
-            std::printf("Stream %d: %s, handler %s, rate %u / scale %u, %u samples\n", i, FourCcText(s.type).c_str(),
-                        FourCcText(s.handler).c_str(), s.rate, s.scale, s.length);
+            std::printf("Stream %d: %s, handler %s, rate %u / scale %u, %u samples\n", i,
+                        FourCcText(s.type).c_str(), FourCcText(s.handler).c_str(), s.rate, s.scale, s.length);
         }
         if (avi.video().stream < 0) {
             std::printf("Video: none\n");
@@ -277,6 +342,15 @@ int RunInfo(const std::string& path, const CommonOptions& common) {
             std::printf("Frame rate: %.1f fps\n", file.frameRate());
             std::printf("Bitrate: %.1f Kbps\n", file.bitrateKbps());
         }
+    } else if (file.isY4m()) {
+        std::printf("Type: Y4M 4:2:0, %lld bytes per frame\n", static_cast<long long>(file.frameBytes()));
+        std::printf("Frames: %d\n", file.frameCount());
+        if (file.headerFrameRate() > 0.0) {
+            std::printf("Frame rate: %.3f fps (from the header)\n", file.headerFrameRate());
+        } else {
+            std::printf("Frame rate: %.1f fps\n", file.frameRate());
+        }
+        std::printf("Bitrate: %.1f Kbps\n", file.bitrateKbps());
     } else if (file.isRaw()) {
         std::printf("Type: raw YUV 4:2:0 (I420), %lld bytes per frame\n",
                     static_cast<long long>(file.frameBytes()));
@@ -287,6 +361,30 @@ int RunInfo(const std::string& path, const CommonOptions& common) {
         std::printf("Type: H.263 bitstream, %llu bytes\n",
                     static_cast<unsigned long long>(file.bitstreamSize()));
         std::printf("Decoded name: %s\n", file.decodedName().c_str());
+        const uint8_t* stream = file.MapBitstream();
+        StreamInfo stream_info;
+        if (!stream || !AnalyseStream(stream, static_cast<size_t>(file.bitstreamSize()), &stream_info)) {
+            PrintError("no picture header could be read in " + path);
+            return 1;
+        }
+        const double rate = file.frameRate();
+        std::printf("Pictures: %d (%s)\n", stream_info.pictures, PictureCountText(stream_info).c_str());
+        if (stream_info.badHeaders > 0)
+            std::printf("Unreadable picture headers: %d\n", stream_info.badHeaders);
+        std::printf("Annexes: %s\n", AnnexListText(stream_info).c_str());
+        std::printf("Bitrate: %.1f Kbps at %.1f fps\n", StreamBitrateKbps(stream_info, rate), rate);
+        const int profile = StreamProfile(stream_info);
+        if (profile >= 0) {
+            std::printf("Profile: %d (%s)\n", profile, ProfileName(profile));
+        } else {
+            std::printf("Profile: none (the annexes in use fit no profile)\n");
+        }
+        const int level = StreamLevel(stream_info, rate);
+        if (level >= 0) {
+            std::printf("Level: %d\n", level);
+        } else {
+            std::printf("Level: none (picture size, rate or bitrate above level 70)\n");
+        }
     }
     return 0;
 }
@@ -304,20 +402,35 @@ int RunGenerate(const std::string& format, int frames, const std::string& output
     }
     o.frames = frames;
     o.seed = seed;
-    FILE* out = std::fopen(output.c_str(), "wb");
-    if (!out) {
-        PrintError("Error Opening " + output);
+    // Written beside the target and renamed into place; a ".y4m" name gives a Y4M sequence.
+    OutputFile out;
+    std::string error;
+    if (!out.Open(output, &error)) {
+        PrintError(error);
         return 1;
     }
+    const bool y4m = IsY4mPath(output);
     std::vector<uint8_t> frame(static_cast<size_t>(o.width) * o.height * 3 / 2);
     bool ok = true;
+    if (y4m) {
+        const std::string header = Y4mStreamHeader(o.width, o.height, 30.0);
+        ok = WriteFully(out.fd(), header.data(), header.size());
+    }
     for (int f = 0; f < o.frames && ok; ++f) {
         GenerateSyntheticFrame(o, f, frame.data());
-        ok = std::fwrite(frame.data(), 1, frame.size(), out) == frame.size();
+        ok = (!y4m || WriteFully(out.fd(), kY4mFrameMarker, kY4mFrameMarkerBytes)) &&
+             WriteFully(out.fd(), frame.data(), frame.size());
     }
-    ok = std::fclose(out) == 0 && ok;
-    if (!ok) PrintError("writing " + output + " failed");
-    return ok ? 0 : 1;
+    if (!ok) {
+        out.Discard();
+        PrintError("writing " + output + " failed");
+        return 1;
+    }
+    if (!out.Commit(&error)) {
+        PrintError(error);
+        return 1;
+    }
+    return 0;
 }
 
 int RunSettingsList() {

@@ -14,13 +14,15 @@ struct CommonOptions {
 
 struct EncodeOptions {
     std::string input, output, recon;
+    std::string csv;           // per-picture figures, one row per coded picture
     int start = -1, end = -1;  // -1: as the settings have them
     bool bPictureSnr = false;  // SNR lines for B-picture runs too
 };
 
 int RunEncode(const EncodeOptions& options, const CommonOptions& common);
 int RunDecode(const std::string& input, const std::string& output, const CommonOptions& common);
-int RunCompare(const std::string& first, const std::string& second, const CommonOptions& common);
+int RunCompare(const std::string& first, const std::string& second, const std::string& csv,
+               const CommonOptions& common);
 int RunInfo(const std::string& path, const CommonOptions& common);
 int RunGenerate(const std::string& format, int frames, const std::string& output, unsigned seed);
 

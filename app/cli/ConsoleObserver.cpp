@@ -7,13 +7,13 @@
 
 namespace tessaro::cli {
 
-ConsoleObserver::ConsoleObserver() : terminal_(isatty(STDERR_FILENO) == 1) {}
+ConsoleObserver::ConsoleObserver(FILE* logStream) : log_(logStream), terminal_(isatty(STDERR_FILENO) == 1) {}
 
 void ConsoleObserver::Log(const std::string& line) {
     ClearBar();
-    std::fputs(line.c_str(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
+    std::fputs(line.c_str(), log_);
+    std::fputc('\n', log_);
+    std::fflush(log_);
     DrawBar();
 }
 

@@ -1,6 +1,7 @@
 // tessaro-cli: encode, decode and compare sequences, inspect files, manage the settings.
 #include <CLI/CLI.hpp>
 
+#include <csignal>
 #include <cstdio>
 
 #include "CaptureCommands.h"
@@ -8,6 +9,9 @@
 
 int main(int argc, char** argv) {
     using namespace tessaro::cli;
+    // A reader that goes away (a pipe into a player that was closed) ends the run with a write
+    // error rather than killing the process before it can tidy its files.
+    std::signal(SIGPIPE, SIG_IGN);
     CLI::App app{"Tessaro: H.263+ encoding, decoding and comparison without a window"};
     app.require_subcommand(1);
     app.set_help_all_flag("--help-all", "Help for every command");
@@ -32,14 +36,20 @@ int main(int argc, char** argv) {
 
     EncodeOptions encode;
     CLI::App* enc = app.add_subcommand("encode", "Encode a raw YUV sequence into an H.263+ bitstream");
-    enc->add_option("INPUT", encode.input, "Raw sequence (.sqcif .qcif .cif .4cif .16cif .cst)")->required();
+    enc->add_option("INPUT", encode.input,
+                    "Raw sequence (.sqcif .qcif .cif .4cif .16cif .cst), Y4M sequence (.y4m), or - for a Y4M "
+                    "sequence on standard input (the log then goes to standard error)")
+        ->required();
     enc->add_option("-o,--output", encode.output,
                     "Bitstream file (default: General/DefaultOutputFile, else INPUT.263)");
     enc->add_option("--start", encode.start, "First frame of the range")->check(CLI::Range(0, 2147483647));
     enc->add_option("--end", encode.end, "Last frame of the range (default: the last frame of INPUT)")
         ->check(CLI::Range(0, 2147483647));
     enc->add_option("--recon", encode.recon,
-                    "Write the reconstructed pictures (display order) to this raw file");
+                    "Write the reconstructed pictures (display order) to this raw file (Y4M for .y4m)");
+    enc->add_option(
+        "--csv", encode.csv,
+        "Write frame, type, bytes and SNR of every coded picture (coding order) to this CSV file");
     enc->add_flag(
         "--b-picture-snr", encode.bPictureSnr,
         "With B-pictures and General/ShowSNR, give every coded picture its SNR line (coding order)");
@@ -50,18 +60,24 @@ int main(int argc, char** argv) {
     CLI::App* dec = app.add_subcommand("decode", "Decode an H.263 bitstream into a raw YUV sequence");
     dec->add_option("INPUT", decodeInput, "Bitstream (.263)")->required();
     dec->add_option("-o,--output", decodeOutput,
-                    "Raw output file (default: NAME_.EXT beside the bitstream, never replacing a file)");
+                    "Raw output file, Y4M for .y4m, or - for Y4M on standard output with the log on standard "
+                    "error (default: NAME_.EXT beside the bitstream, never replacing a file)");
     addSet(dec);
 
-    std::string first, second;
+    std::string first, second, compareCsv;
     CLI::App* cmp = app.add_subcommand("compare", "PSNR of two raw sequences, frame by frame");
     cmp->add_option("FIRST", first, "First raw sequence")->required();
     cmp->add_option("SECOND", second, "Second raw sequence")->required();
+    cmp->add_option("--csv", compareCsv, "Write frame and SNR of every compared frame to this CSV file");
     addSize(cmp);
 
     std::string infoPath;
-    CLI::App* info = app.add_subcommand("info", "Format, size, frames, frame rate and bitrate of a file");
-    info->add_option("FILE", infoPath, "Raw sequence or bitstream")->required();
+    CLI::App* info = app.add_subcommand(
+        "info",
+        "Format, size, frames, frame rate and bitrate of a file; for a bitstream also the pictures by "
+        "type, the annexes in use and the H.263 profile and level");
+    info->add_option("FILE", infoPath, "Raw or Y4M sequence, AVI file or bitstream")->required();
+    addSet(info);
     addSize(info);
 
     std::string genFormat, genOutput;
@@ -70,7 +86,7 @@ int main(int argc, char** argv) {
     CLI::App* gen = app.add_subcommand("generate", "Write a deterministic synthetic raw sequence");
     gen->add_option("--format", genFormat, "sqcif, qcif, cif, 4cif, 16cif or WxH")->required();
     gen->add_option("--frames", genFrames, "Number of frames")->required();
-    gen->add_option("-o,--output", genOutput, "Output file")->required();
+    gen->add_option("-o,--output", genOutput, "Output file (Y4M for .y4m, raw otherwise)")->required();
     gen->add_option("--seed", genSeed, "Seed of the content");
 
     CLI::App* settings = app.add_subcommand("settings", "Show or change the persistent settings");
@@ -100,7 +116,7 @@ int main(int argc, char** argv) {
 
     if (*enc) return RunEncode(encode, common);
     if (*dec) return RunDecode(decodeInput, decodeOutput, common);
-    if (*cmp) return RunCompare(first, second, common);
+    if (*cmp) return RunCompare(first, second, compareCsv, common);
     if (*info) return RunInfo(infoPath, common);
     if (*gen) return RunGenerate(genFormat, genFrames, genOutput, genSeed);
     if (*list) return RunSettingsList();

@@ -11,6 +11,7 @@
 #include "BusErrorGuard.h"
 #include "OutputFiles.h"
 #include "R263IRI.h"
+#include "Y4m.h"
 
 namespace tessaro {
 namespace {
@@ -35,7 +36,7 @@ struct LostPictures {
 bool DecodeJob::Start(const DecodeJobConfig& config, JobObserver& observer, std::string* error) {
     Wait();
     if (!config.input || !config.input->isBitstream()) return false;
-    if (!config.outputPath.empty()) {
+    if (!config.outputPath.empty() && config.outputFd < 0) {
         const FileIdentity output = IdentifyPath(config.outputPath);
         if (output.regular && output == IdentifyRegularFile(config.input->device(), config.input->inode())) {
             const std::string message = "Error Opening " + config.outputPath +
@@ -71,7 +72,10 @@ void DecodeJob::Run() {
     if (running_.load()) {
         std::string openError;
         bool created = false;
-        if (outputPath.empty()) {
+        if (config_.outputFd >= 0) {
+            created = true;
+            fd = config_.outputFd;
+        } else if (outputPath.empty()) {
             created = CreateDecodedOutput(inputPath, file.decodedName(), &outputPath, &fd);
             if (!created) openError = "Error Opening " + file.decodedName();
         } else if (named_.Open(outputPath, &openError)) {
@@ -97,6 +101,26 @@ void DecodeJob::Run() {
     Clock::duration decodeTime{};
     LostPictures lost;
     bool streamFaulted = false;
+    uint64_t outputBytes = 0;
+    bool headerWritten = false;
+    // One picture to the output, behind the stream header and its frame marker for Y4M.
+    auto writePicture = [&](const uint8_t* data, uint32_t bytes) {
+        if (config_.y4m) {
+            if (!headerWritten) {
+                const r263iri::DecoderInfo& info = r263iri::DecoderGetInfo(*decoder);
+                const std::string header =
+                    Y4mStreamHeader(info.displayWidth, info.displayHeight, config_.y4mRate);
+                if (!WriteFully(fd, header.data(), header.size())) return false;
+                outputBytes += header.size();
+                headerWritten = true;
+            }
+            if (!WriteFully(fd, kY4mFrameMarker, kY4mFrameMarkerBytes)) return false;
+            outputBytes += kY4mFrameMarkerBytes;
+        }
+        if (!WriteFully(fd, data, bytes)) return false;
+        outputBytes += bytes;
+        return true;
+    };
     while (position < size && running_.load()) {
         const uint32_t before = position;
         const Clock::time_point t0 = Clock::now();
@@ -138,7 +162,7 @@ void DecodeJob::Run() {
             if (pictureBytes == 0 || pictureBytes > kMaxPictureBytes) {
                 failure = "The decoder gave a picture of an impossible size";
                 running_.store(false);
-            } else if (!WriteFully(fd, picture, pictureBytes)) {
+            } else if (!writePicture(picture, pictureBytes)) {
                 failure = "Error writing " + outputPath + ": " + SystemReason(errno);
                 out.Error(failure);
                 running_.store(false);
@@ -157,7 +181,7 @@ void DecodeJob::Run() {
     if (!last || pictureBytes == 0 || pictureBytes > kMaxPictureBytes || fd < 0) {
         if (failure.empty() && !StopRequested()) failure = "The stream holds no picture to decode";
         running_.store(false);
-    } else if (!WriteFully(fd, last, pictureBytes)) {
+    } else if (!writePicture(last, pictureBytes)) {
         if (failure.empty()) {
             failure = "Error writing " + outputPath + ": " + SystemReason(errno);
             out.Error(failure);
@@ -178,6 +202,8 @@ void DecodeJob::Run() {
         } else if (!named_.Commit(&closeError) && failure.empty()) {
             failure = closeError;
         }
+    } else if (config_.outputFd >= 0) {
+        // Standard output stays open; its writes were checked one by one.
     } else if (fd >= 0 && close(fd) != 0 && failure.empty()) {
         failure = "Error writing " + outputPath + ": " + SystemReason(errno);
     }
@@ -218,7 +244,7 @@ void DecodeJob::Run() {
     result_.skippedPictures = lost.unsupported + lost.formatChanged + lost.badSize;
     result_.damagedPictures = lost.tooShort;
     result_.outputPath = outputPath;
-    result_.outputBytes = static_cast<uint64_t>(written) * pictureBytes;
+    result_.outputBytes = outputBytes;
     Finish(out, completed, failure);
 }
 

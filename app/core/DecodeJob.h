@@ -16,6 +16,13 @@ struct DecodeJobConfig {
     // The raw output. Empty: the bitstream's decodedName beside it (or in the cache folder) under a
     // free name; the chosen path is in the result. Otherwise this file is created or truncated.
     std::string outputPath;
+    // Write a Y4M sequence (stream header, a frame marker before each picture) at this rate
+    // instead of raw pictures.
+    bool y4m = false;
+    double y4mRate = 30.0;
+    // When not -1: the pictures go to this descriptor (standard output; neither created nor
+    // closed by the job), and outputPath only names it in the log.
+    int outputFd = -1;
     CodecSettings settings;
 };
 

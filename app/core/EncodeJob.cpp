@@ -15,6 +15,7 @@
 
 #include "OutputFiles.h"
 #include "R263AVO.h"
+#include "Y4m.h"
 
 namespace tessaro {
 namespace {
@@ -22,11 +23,16 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Collects the reconstructed pictures (which come in coding order when B-pictures are on) and
-// writes them in display order, cropped to the input size.
+// writes them in display order, cropped to the input size. With a Y4M stream header the file
+// is a Y4M sequence: the header first, a frame marker before each picture.
 class ReconWriter {
   public:
-    ReconWriter(int fd, int width, int height, int64_t frameBytes)
-        : fd_(fd), width_(width), height_(height), frameBytes_(frameBytes) {}
+    ReconWriter(int fd, int width, int height, int64_t frameBytes, std::string y4mHeader)
+        : fd_(fd),
+          width_(width),
+          height_(height),
+          frameBytes_(frameBytes),
+          y4mHeader_(std::move(y4mHeader)) {}
 
     // A frame handed to the encoder; its picture may come back later.
     void Submitted(int frame) { outstanding_.insert(frame); }
@@ -62,6 +68,15 @@ class ReconWriter {
     void WriteBefore(int limit) {
         while (!pending_.empty() && pending_.begin()->first < limit) {
             const auto& frame = pending_.begin()->second;
+            if (ok_ && !y4mHeader_.empty()) {
+                const bool first = !headerWritten_;
+                headerWritten_ = true;
+                if ((first && !WriteFully(fd_, y4mHeader_.data(), y4mHeader_.size())) ||
+                    !WriteFully(fd_, kY4mFrameMarker, kY4mFrameMarkerBytes)) {
+                    ok_ = false;
+                    error_ = errno;
+                }
+            }
             if (ok_ && !WriteFully(fd_, frame.data(), frame.size())) {
                 ok_ = false;
                 error_ = errno;
@@ -72,6 +87,8 @@ class ReconWriter {
 
     int fd_, width_, height_;
     int64_t frameBytes_;
+    std::string y4mHeader_;
+    bool headerWritten_ = false;
     std::set<int> outstanding_;
     std::map<int, std::vector<uint8_t>> pending_;
     bool ok_ = true;
@@ -160,7 +177,8 @@ bool EncodeJob::Start(const EncodeJobConfig& config, JobObserver& observer, std:
     EncodeJobConfig checked = config;
     const VideoFile& file = *checked.input;
     r263avo::EncoderParams& p = checked.settings.coder;
-    const int last = std::max(file.frameCount() - 1, 0);
+    // A stream's length is known only when it ends: its range is open at the top.
+    const int last = file.isStream() ? INT32_MAX - 1 : std::max(file.frameCount() - 1, 0);
     p.StartFrame = std::clamp(p.StartFrame, 0, last);
     p.EndFrame = std::clamp(p.EndFrame, 0, last);
     p.FrameCount = file.frameCount();
@@ -218,8 +236,14 @@ void EncodeJob::Run() {
     const bool bPictures = params.UseTrueBPictures != 0;
     const bool showSnr = general.ShowSNR != 0 && (!bPictures || config_.snrWithBPictures);
 
-    if (general.ShowProgress) out.ProgressStart("Encoding:", startFrame, endFrame);
-    if (general.LogInfoCoder) {
+    const bool stream = file.isStream();
+    // A stream of unknown length has no progress to show.
+    const bool showProgress = general.ShowProgress != 0 && !stream;
+    if (showProgress) out.ProgressStart("Encoding:", startFrame, endFrame);
+    if (general.LogInfoCoder && stream) {
+        out.Log(Format("-> Encoding started: input file %s (a Y4M stream, %dx%d)...", file.name().c_str(),
+                       file.width(), file.height()));
+    } else if (general.LogInfoCoder) {
         out.Log(Format("-> Encoding started: input file %s (%llu KB, %d frames)...", file.name().c_str(),
                        static_cast<unsigned long long>(file.fileSize() >> 10), endFrame - startFrame + 1));
     }
@@ -229,7 +253,10 @@ void EncodeJob::Run() {
     std::string failure;
     bool outputWriteFailed = false;
     const int outputFd = output_.fd(), reconFd = recon_.fd();
-    ReconWriter recon(reconFd, file.width(), file.height(), file.frameBytes());
+    ReconWriter recon(reconFd, file.width(), file.height(), file.frameBytes(),
+                      IsY4mPath(config_.reconPath)
+                          ? Y4mStreamHeader(file.width(), file.height(), file.frameRate())
+                          : std::string());
 
     double sumY = 0.0, sumU = 0.0, sumV = 0.0;
     int snrPictures = 0;
@@ -295,12 +322,15 @@ void EncodeJob::Run() {
     for (; n <= endFrame; ++n) {
         if (!running_.load()) break;
         if (n != nextFrame) {
+            // A stream is read through the frames passed over, so that its end is seen.
+            if (stream && !file.ReadFrame(n, frame.data())) break;
             ++skipped;
             if (general.LogInfoCoder) out.Log(Format("-> Skipping frame %d", n));
             continue;
         }
         errno = 0;
         if (!file.ReadFrame(n, frame.data())) {
+            if (stream) break;  // the end of the stream (or a fault, told below)
             // The file was cut short or removed while the run went on: end rather than code stale bytes.
             failure =
                 Format("Error reading frame %d of %s: %s", n, file.name().c_str(),
@@ -330,7 +360,7 @@ void EncodeJob::Run() {
         nextFrame = result + 1;
         r263avo::ReconstructedPicture picture;
         const bool coded = emit(byteCount, &picture);
-        if (general.ShowProgress) out.ProgressPosition(n);
+        if (showProgress) out.ProgressPosition(n);
         if (showSnr && !bPictures) logSnr(n, byteCount);
         if (coded && !bPictures) reportPicture(picture, byteCount);
     }
@@ -346,6 +376,15 @@ void EncodeJob::Run() {
         }
     }
     const int encodedCount = n - skipped - startFrame;
+    if (stream && failure.empty() && file.StreamEnded()) {
+        const std::string fault = file.StreamFault();
+        if (!fault.empty() || encodedCount == 0) {
+            failure = Format("Error reading frame %d of %s: %s", n, file.name().c_str(),
+                             !fault.empty() ? fault.c_str() : "the stream ended before it");
+            out.Error(failure);
+            running_.store(false);
+        }
+    }
     if (showSnr) {
         // Without B-pictures every encoded frame has its line; with them, every coded picture.
         const int count = std::max(bPictures ? snrPictures : encodedCount, 1);
@@ -407,7 +446,7 @@ void EncodeJob::Run() {
         out.Log(Format("-> Encoding speed: %0.1f fps", ms > 0.0 ? encodedCount * 1000.0 / ms : 0.0));
         out.Log("");
     }
-    if (general.ShowProgress) out.ProgressStop();
+    if (showProgress) out.ProgressStop();
     result_.frames = encodedCount;
     result_.outputPath = config_.outputPath;
     result_.outputBytes = outputBytes;

@@ -19,7 +19,9 @@ namespace tessaro {
 struct EncodeJobConfig {
     const VideoFile* input = nullptr;  // an open raw sequence; must outlive the run
     std::string outputPath;            // the bitstream file (created, or truncated)
-    std::string reconPath;             // optional: reconstructed pictures, display order, input size
+    // Optional: reconstructed pictures, display order, input size; a Y4M sequence when the name
+    // ends in ".y4m", raw otherwise.
+    std::string reconPath;
     // With B-pictures the SNR lines are left out unless this is set: then every coded picture,
     // B-pictures included, gets its line (in coding order, under its own frame number).
     bool snrWithBPictures = false;

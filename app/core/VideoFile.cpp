@@ -9,10 +9,15 @@
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "AviFile.h"
+#include "Job.h"
+#include "OutputFiles.h"
 #include "R263COM/PictureFormats.h"
+#include "Y4m.h"
 
 namespace tessaro {
 namespace {
@@ -132,6 +137,11 @@ void VideoFile::Close() {
     if (fd_ >= 0) close(fd_);
     fd_ = -1;
     isRaw_ = false;
+    isY4m_ = false;
+    stream_.reset();
+    headerRate_ = 0.0;
+    frameOffsets_.clear();
+    frameOffsets_.shrink_to_fit();
     avi_.reset();
     frameBuffer_.clear();
     frameBuffer_.shrink_to_fit();
@@ -148,15 +158,7 @@ bool VideoFile::Fail(const std::string& message) {
 bool VideoFile::Open(const std::string& path, VideoFileHost* host) {
     // Everything but the facts of an earlier bitstream open is reset.
     const int keptWidth = width_, keptHeight = height_;
-    Close();
-    error_.clear();
-    fileSize_ = 0;
-    fourcc_ = 0;
-    format_ = width_ = height_ = 0;
-    frameBytes_ = 0;
-    frameCount_ = 0;
-    bitsPerPixel_ = 0;
-    bitrateKbps_ = 0.0;
+    ResetFacts();
     name_ = path;
 
     // Opened without blocking, so that a FIFO or a device is refused instead of waiting for a
@@ -174,6 +176,7 @@ bool VideoFile::Open(const std::string& path, VideoFileHost* host) {
     const size_t dot = path.find_last_of('.');
     const std::string extension = Lower(dot == std::string::npos ? path : path.substr(dot + 1));
 
+    if (extension == "y4m") return OpenY4m(host);
     if (extension == "avi") {
         bool isAvi = false;
         const bool opened = OpenAvi(host, &isAvi);
@@ -230,6 +233,165 @@ bool VideoFile::Open(const std::string& path, VideoFileHost* host) {
     return Fail("Error Opening " + path + ": unknown file type");
 }
 
+void VideoFile::ResetFacts() {
+    Close();
+    error_.clear();
+    fileSize_ = 0;
+    fourcc_ = 0;
+    format_ = width_ = height_ = 0;
+    frameBytes_ = 0;
+    frameCount_ = 0;
+    bitsPerPixel_ = 0;
+    bitrateKbps_ = 0.0;
+}
+
+namespace {
+
+// Reads exactly `size` bytes from a stream; false at its end (with errno 0) or on an error.
+bool ReadExactly(int fd, uint8_t* out, size_t size, size_t* got) {
+    *got = 0;
+    while (*got < size) {
+        const ssize_t n = read(fd, out + *got, size - *got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n == 0) errno = 0;
+        if (n <= 0) return false;
+        *got += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Reads one line (up to `limit` bytes, newline included) byte by byte, so that nothing after it
+// is taken from the stream.
+bool ReadLine(int fd, std::vector<uint8_t>* line, size_t limit) {
+    line->clear();
+    while (line->size() < limit) {
+        uint8_t c = 0;
+        size_t got = 0;
+        if (!ReadExactly(fd, &c, 1, &got)) return false;
+        line->push_back(c);
+        if (c == '\n') return true;
+    }
+    return true;  // too long: the caller's parser refuses it
+}
+
+}  // namespace
+
+bool VideoFile::OpenY4mStream(int fd, const std::string& name, VideoFileHost* host) {
+    ResetFacts();
+    name_ = name;
+    std::vector<uint8_t> line;
+    if (!ReadLine(fd, &line, kY4mMaxHeaderBytes)) {
+        if (errno != 0) return Fail("Error Opening " + name + ": " + std::strerror(errno));
+        if (line.empty()) return Fail("Error Opening " + name + ": the input is empty");
+    }
+    Y4mHeader header;
+    std::string reason;
+    if (!ParseY4mHeader(line.data(), line.size(), &header, &reason)) {
+        return Fail("Error Opening " + name + ": " + reason);
+    }
+    struct stat st {};
+    if (fstat(fd, &st) == 0) {
+        device_ = static_cast<uint64_t>(st.st_dev);
+        inode_ = static_cast<uint64_t>(st.st_ino);
+    }
+    stream_ = std::make_unique<StreamState>();
+    stream_->fd = fd;
+    width_ = header.width;
+    height_ = header.height;
+    format_ = kCustom;
+    for (int f = 1; f <= 5; ++f) {
+        if (kFormats[f - 1].width == width_ && kFormats[f - 1].height == height_) format_ = f;
+    }
+    isY4m_ = true;
+    headerRate_ = header.Rate();
+    if (headerRate_ > 0.0) frameRate_ = headerRate_;
+    fileSize_ = header.headerBytes;
+    return FinishRaw(host);
+}
+
+std::string VideoFile::StreamFault() const {
+    if (!stream_ || !stream_->ended) return std::string();
+    if (stream_->broken) {
+        return Format("frame %lld of the stream does not start with a FRAME header",
+                      static_cast<long long>(stream_->next));
+    }
+    return stream_->error != 0 ? std::string(std::strerror(stream_->error)) : std::string();
+}
+
+bool VideoFile::ReadStreamFrame(int64_t k, uint8_t* out) const {
+    StreamState& s = *stream_;
+    if (s.ended || k < s.next) return false;
+    std::vector<uint8_t> line;
+    while (s.next <= k) {
+        size_t length = 0, got = 0;
+        const bool whole = ReadLine(s.fd, &line, kY4mMaxFrameHeaderBytes);
+        if (!whole) {
+            s.ended = true;  // the stream ended (or failed) where a frame would begin
+            s.error = errno;
+            return false;
+        }
+        if (ParseY4mFrameHeader(line.data(), line.size(), &length) != Y4mFrameHeader::kValid ||
+            length != line.size()) {
+            s.ended = true;
+            s.broken = true;
+            return false;
+        }
+        // Frames before k are read into `out` and dropped.
+        if (!ReadExactly(s.fd, out, static_cast<size_t>(frameBytes_), &got)) {
+            s.ended = true;  // a last frame cut short is left out
+            s.error = errno;
+            return false;
+        }
+        ++s.next;
+    }
+    return true;
+}
+
+bool VideoFile::OpenY4m(VideoFileHost* host) {
+    std::vector<uint8_t> head(static_cast<size_t>(std::min<uint64_t>(fileSize_, kY4mMaxHeaderBytes)));
+    Y4mHeader header;
+    std::string reason;
+    if (!ReadAt(fd_, head.data(), head.size(), 0)) return Fail("Error Opening " + name_);
+    if (!ParseY4mHeader(head.data(), head.size(), &header, &reason)) {
+        return Fail("Error Opening " + name_ + ": " + reason);
+    }
+    width_ = header.width;
+    height_ = header.height;
+    format_ = kCustom;
+    for (int f = 1; f <= 5; ++f) {
+        if (kFormats[f - 1].width == width_ && kFormats[f - 1].height == height_) format_ = f;
+    }
+    // Every frame is found once here, so that reading frame k later costs one read. A last frame
+    // cut short is left out, as the partial frame at the end of a raw file is.
+    const uint64_t pictureBytes = static_cast<uint64_t>(width_) * height_ * 3 / 2;
+    uint64_t offset = header.headerBytes;
+    uint8_t line[kY4mMaxFrameHeaderBytes];
+    try {
+        while (offset < fileSize_) {
+            const size_t n = static_cast<size_t>(std::min<uint64_t>(fileSize_ - offset, sizeof line));
+            if (!ReadAt(fd_, line, n, offset)) return Fail("Error Opening " + name_);
+            size_t length = 0;
+            const Y4mFrameHeader kind = ParseY4mFrameHeader(line, n, &length);
+            if (kind == Y4mFrameHeader::kIncomplete) break;
+            if (kind == Y4mFrameHeader::kInvalid) {
+                return Fail(Format("Error Opening %s: frame %zu does not start with a FRAME header",
+                                   name_.c_str(), frameOffsets_.size()));
+            }
+            if (fileSize_ - offset - length < pictureBytes) break;
+            if (frameOffsets_.size() >= static_cast<size_t>(INT_MAX)) break;
+            frameOffsets_.push_back(offset + length);
+            offset += length + pictureBytes;
+        }
+    } catch (const std::bad_alloc&) {
+        return Fail("Error Opening " + name_ + ": can't allocate buffers");
+    }
+    if (frameOffsets_.empty()) return Fail("Error Opening " + name_ + ": the file holds no whole frame");
+    isY4m_ = true;
+    headerRate_ = header.Rate();
+    if (headerRate_ > 0.0) frameRate_ = headerRate_;
+    return FinishRaw(host);
+}
+
 bool VideoFile::OpenAvi(VideoFileHost* host, bool* isAvi) {
     auto avi = std::make_unique<AviFile>();
     const AviFile::OpenResult result = avi->Open(name_);
@@ -257,7 +419,9 @@ bool VideoFile::OpenAvi(VideoFileHost* host, bool* isAvi) {
 bool VideoFile::FinishRaw(VideoFileHost* host) {
     bitsPerPixel_ = 12;
     frameBytes_ = pixelCount() * 12 / 8;
-    const uint64_t count = fileSize_ / static_cast<uint64_t>(frameBytes_);
+    const uint64_t count = stream_  ? 0
+                           : isY4m_ ? frameOffsets_.size()
+                                    : fileSize_ / static_cast<uint64_t>(frameBytes_);
     if (count > static_cast<uint64_t>(INT_MAX)) return Fail("Error Opening " + name_ + ": unknown file type");
     frameCount_ = static_cast<int>(count);
     isRaw_ = true;
@@ -293,7 +457,10 @@ void VideoFile::SetFrameRateIndex(int index) {
 }
 
 bool VideoFile::ReadFrame(int64_t k, uint8_t* out) const {
+    if (stream_ && isRaw_ && k >= 0) return ReadStreamFrame(k, out);
     if (!isRaw_ || fd_ < 0 || k < 0 || k >= frameCount_) return false;
+    if (isY4m_)
+        return ReadAt(fd_, out, static_cast<size_t>(frameBytes_), frameOffsets_[static_cast<size_t>(k)]);
     return ReadAt(fd_, out, static_cast<size_t>(frameBytes_), static_cast<uint64_t>(k) * frameBytes_);
 }
 

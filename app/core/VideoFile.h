@@ -1,5 +1,6 @@
 // One opened video file: a raw YUV 4:2:0 sequence (".sqcif", ".qcif", ".cif", ".4cif", ".16cif",
-// ".cst") or an H.263 bitstream (".263") whose picture size is read from its first picture header.
+// ".cst"), a YUV4MPEG2 sequence (".y4m", served like a raw one) or an H.263 bitstream (".263")
+// whose picture size is read from its first picture header.
 #pragma once
 
 #include <cstdint>
@@ -61,10 +62,22 @@ class VideoFile {
     // isBitstream, bitstreamSize and decodedName survive from an earlier open of the same object
     // (reopening a bitstream's decoded output).
     bool Open(const std::string& path, VideoFileHost* host = nullptr);
+    // Opens a Y4M sequence arriving on `fd` (standard input, not owned), named `name`. Only the
+    // stream header is read here; the frames are read front to back as they are asked for, so
+    // the stream is never seeked and its length is unknown (frameCount() is 0) until it ends.
+    bool OpenY4mStream(int fd, const std::string& name, VideoFileHost* host = nullptr);
+    // A sequence read as a stream (see OpenY4mStream).
+    bool isStream() const { return stream_ != nullptr; }
+    // For a stream: true once a read found its end (or a fault); then StreamFault() is "" for a
+    // clean end, else what was wrong.
+    bool StreamEnded() const { return stream_ && stream_->ended; }
+    std::string StreamFault() const;
     void Close();
     const std::string& Error() const { return error_; }
 
-    // Reads frame k into `out` (FrameBytes bytes). Safe to call from several threads at once.
+    // Reads frame k into `out` (FrameBytes bytes). Safe to call from several threads at once, but
+    // for a stream: there the frames must be asked for in increasing order by one reader, and
+    // the frames passed over are read and dropped.
     bool ReadFrame(int64_t k, uint8_t* out) const;
     // Reads frame k into the object's frame buffer and returns it (nullptr on a failed read).
     const uint8_t* ReadFrame(int64_t k);
@@ -84,6 +97,10 @@ class VideoFile {
     const std::string& decodedName() const { return decodedName_; }
     bool isBitstream() const { return isBitstream_; }
     bool isRaw() const { return isRaw_; }
+    // A raw sequence read from a YUV4MPEG2 file (isRaw() is true as well).
+    bool isY4m() const { return isY4m_; }
+    // The frame rate the Y4M header gives (0 when it gives none or the file is no Y4M file).
+    double headerFrameRate() const { return headerRate_; }
     // An ".avi" file: its frames come from avi() (never from ReadFrame).
     bool isAvi() const { return avi_ != nullptr; }
     AviFile* avi() const { return avi_.get(); }
@@ -106,11 +123,23 @@ class VideoFile {
   private:
     bool Fail(const std::string& message);
     bool FinishRaw(VideoFileHost* host);
+    bool OpenY4m(VideoFileHost* host);
+    void ResetFacts();
+    bool ReadStreamFrame(int64_t k, uint8_t* out) const;
+    struct StreamState {
+        int fd = -1;
+        int64_t next = 0;  // the frame the stream holds next
+        bool ended = false, broken = false;
+        int error = 0;
+    };
+    std::unique_ptr<StreamState> stream_;  // the reading position of a stream (mutable state)
     bool OpenAvi(VideoFileHost* host, bool* isAvi);
     void ComputeBitrate();
 
     std::string name_, decodedName_, error_;
-    bool isBitstream_ = false, isRaw_ = false;
+    bool isBitstream_ = false, isRaw_ = false, isY4m_ = false;
+    double headerRate_ = 0.0;
+    std::vector<uint64_t> frameOffsets_;  // Y4M: where each frame's pictures start
     int fd_ = -1;
     uint64_t fileSize_ = 0, bitstreamSize_ = 0;
     uint32_t fourcc_ = 0;
