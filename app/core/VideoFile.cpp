@@ -298,10 +298,7 @@ bool VideoFile::OpenY4mStream(int fd, const std::string& name, VideoFileHost* ho
     stream_->fd = fd;
     width_ = header.width;
     height_ = header.height;
-    format_ = kCustom;
-    for (int f = 1; f <= 5; ++f) {
-        if (kFormats[f - 1].width == width_ && kFormats[f - 1].height == height_) format_ = f;
-    }
+    format_ = PictureFormatOfSize(width_, height_);
     isY4m_ = true;
     headerRate_ = header.Rate();
     if (headerRate_ > 0.0) frameRate_ = headerRate_;
@@ -357,10 +354,7 @@ bool VideoFile::OpenY4m(VideoFileHost* host) {
     }
     width_ = header.width;
     height_ = header.height;
-    format_ = kCustom;
-    for (int f = 1; f <= 5; ++f) {
-        if (kFormats[f - 1].width == width_ && kFormats[f - 1].height == height_) format_ = f;
-    }
+    format_ = PictureFormatOfSize(width_, height_);
     // Every frame is found once here, so that reading frame k later costs one read. A last frame
     // cut short is left out, as the partial frame at the end of a raw file is.
     const uint64_t pictureBytes = static_cast<uint64_t>(width_) * height_ * 3 / 2;
