@@ -2,6 +2,7 @@
 
 #include "DeblockingFilter_Annex_J.h"
 #include "Slice_Annex_K.h"
+#include "Wavefront.h"
 
 namespace r263avo {
 
@@ -42,6 +43,16 @@ void BeginMacroblock(const PictureCoding& pc, int mbIndex, int* gobCounter) {
         return;
     }
     MaybeWriteGobHeader(pc, mbIndex, gobCounter);
+}
+
+void CodeMacroblocks(const PictureCoding& pc, const MacroblockCoder& coder) {
+    if (pc.wavefront) {
+        pc.wavefront->CodeMacroblocks(pc, coder);
+        return;
+    }
+    MotionSearchInput search;
+    if (coder.begin) coder.begin(pc, &search);
+    ForEachMacroblock(pc, [&](int i, int c, int x, int y) { coder.code(pc, search, i, c, x, y); });
 }
 
 void DeblockAfterMacroblock(const PictureCoding& pc, int mbIndex, bool coded) {
