@@ -133,7 +133,7 @@ void CodeIPicture(const PictureCoding& pc) {
     ResetPredictionState(pc);
     WritePictureHeader(*pc.writer, *pc.header, pc.pictureType, pc.tr, pc.quant);
     CodeMacroblocks(pc, MacroblockCoder{nullptr, CodeIMacroblock});
-    InterpolatePicture(pc.recon.y, pc.recon.width, pc.recon.height, pc.reconInterp, pc.deblock);
+    InterpolateReconstruction(pc);
 }
 
 }  // namespace r263avo

@@ -120,6 +120,9 @@ void ForEachMacroblock(const PictureCoding& pc, CodeMacroblock&& code) {
     }
 }
 
+// Builds pc.reconInterp from the finished pc.recon (with pc.wavefront on its threads).
+void InterpolateReconstruction(const PictureCoding& pc);
+
 // Annex J: records macroblock `mbIndex` as coded (COD = 0 or INTRA) or skipped, with the
 // picture's QUANT, and filters the edges that this macroblock completes. No-op without Annex J.
 void DeblockAfterMacroblock(const PictureCoding& pc, int mbIndex, bool coded);

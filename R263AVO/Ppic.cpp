@@ -138,7 +138,7 @@ void CodePPicture(const PictureCoding& pc) {
     ResetPredictionState(pc);
     WritePictureHeader(*pc.writer, *pc.header, pc.pictureType, pc.tr, pc.quant);
     CodeMacroblocks(pc, MacroblockCoder{BeginMotionSearch, CodePMacroblock});
-    InterpolatePicture(pc.recon.y, pc.recon.width, pc.recon.height, pc.reconInterp, pc.deblock);
+    InterpolateReconstruction(pc);
 }
 
 }  // namespace r263avo

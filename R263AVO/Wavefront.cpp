@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "Interpolation.h"
 #include "Slice_Annex_K.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -170,6 +171,21 @@ void Wavefront::CodeMacroblocks(const PictureCoding& pc, const MacroblockCoder& 
     }
     pool_.Run(&Wavefront::Task, this);
     JoinRows(*pc.writer);
+}
+
+void Wavefront::Interpolate(const uint8_t* luma, int width, int height, uint8_t* out, bool fillMargins) {
+    interpolation_ = InterpolationJob{luma, width, height, out};
+    pool_.Run(&Wavefront::InterpolateTask, this);
+    if (fillMargins) FillInterpMargins(out, width, height);
+}
+
+void Wavefront::InterpolateTask(void* self, int worker) {
+    auto* wf = static_cast<Wavefront*>(self);
+    const InterpolationJob& job = wf->interpolation_;
+    const int threads = wf->pool_.Size();
+    const int first = static_cast<int>(static_cast<long>(job.height) * worker / threads);
+    const int end = static_cast<int>(static_cast<long>(job.height) * (worker + 1) / threads);
+    InterpolatePictureRows(job.luma, job.width, job.height, job.out, first, end);
 }
 
 void Wavefront::Task(void* self, int worker) {

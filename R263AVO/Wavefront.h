@@ -77,6 +77,9 @@ class Wavefront {
     // Codes every macroblock of pc's picture and appends the bits to *pc.writer.
     void CodeMacroblocks(const PictureCoding& pc, const MacroblockCoder& coder);
 
+    // InterpolatePicture on the threads, each building a band of rows.
+    void Interpolate(const uint8_t* luma, int width, int height, uint8_t* out, bool fillMargins);
+
   private:
     // One row's stream and where its GOB or slice headers need byte alignment: pairs of (bits
     // before the row writer's own alignment, bits after it).
@@ -102,6 +105,7 @@ class Wavefront {
     };
 
     static void Task(void* self, int worker);
+    static void InterpolateTask(void* self, int worker);
     void CodeRows(Worker& w);
     void CodeRow(Worker& w, int row);
     void PrepareNeighbours(Worker& w, int mbIndex, int c, int row, int segmentStart) const;
@@ -120,6 +124,11 @@ class Wavefront {
     std::vector<AicMacroblock> aicAbove_;  // per column: the latest row's Annex I record
     const PictureCoding* picture_ = nullptr;
     const MacroblockCoder* coder_ = nullptr;
+    struct InterpolationJob {
+        const uint8_t* luma = nullptr;
+        int width = 0, height = 0;
+        uint8_t* out = nullptr;
+    } interpolation_;
 };
 
 // Threads for a Threads parameter: 0 means one per processor core; at least 1.
