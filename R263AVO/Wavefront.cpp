@@ -18,6 +18,10 @@ namespace {
 constexpr int kMaxThreads = 64;
 // Polls of a row's progress before the waiting thread sleeps on it.
 constexpr int kSpinPolls = 256;
+// A thread that had to sleep waits until the row above is this many macroblocks further than it
+// needs: then it goes on for a while without waiting again, instead of sleeping and waking after
+// every macroblock of a row above that is just as fast.
+constexpr int kSleepSlack = 6;
 
 inline void CpuRelax() {
 #if defined(__x86_64__) || defined(__i386__)
@@ -205,12 +209,14 @@ void Wavefront::CodeRows(Worker& w) {
 void Wavefront::WaitFor(int row, int columns) const {
     std::atomic<int>& p = progress_[row];
     int seen = p.load(std::memory_order_acquire);
-    for (int polls = 0; seen < columns; ++polls) {
-        if (polls < kSpinPolls) {
-            CpuRelax();
-        } else {
-            p.wait(seen, std::memory_order_acquire);
-        }
+    for (int polls = 0; seen < columns && polls < kSpinPolls; ++polls) {
+        CpuRelax();
+        seen = p.load(std::memory_order_acquire);
+    }
+    if (seen >= columns) return;
+    const int target = std::min(columns + kSleepSlack, mbPerRow_);
+    while (seen < target) {
+        p.wait(seen, std::memory_order_acquire);
         seen = p.load(std::memory_order_acquire);
     }
 }
