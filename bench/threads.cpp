@@ -4,6 +4,8 @@
 #include <benchmark/benchmark.h>
 
 #include <map>
+#include <thread>
+#include <vector>
 
 #include "BenchSupport.h"
 
@@ -82,6 +84,33 @@ void BM_EncodeThreads(benchmark::State& state) {
 BENCHMARK(BM_EncodeThreads)
     ->ArgsProduct({{4, 5}, {1, 2, 0}})
     ->ArgNames({"format", "threads"})
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+// The machine's own parallelism, as a yardstick for the figures above: a fixed amount of
+// independent arithmetic split over 1 or 2 threads. On a shared machine whose other core is busy
+// the 2-thread time does not halve, and neither can the encoder's.
+void BM_MachineParallelism(benchmark::State& state) {
+    const int threads = static_cast<int>(state.range(0));
+    constexpr long kSteps = 100000000;
+    auto work = [](long steps) {
+        uint64_t s = 0;
+        for (long i = 0; i < steps; ++i) {
+            s += static_cast<uint64_t>(i) * static_cast<uint64_t>(i);
+            benchmark::DoNotOptimize(s);
+        }
+    };
+    for (auto _ : state) {
+        std::vector<std::thread> others;
+        for (int t = 1; t < threads; ++t) others.emplace_back(work, kSteps / threads);
+        work(kSteps / threads);
+        for (auto& t : others) t.join();
+    }
+}
+BENCHMARK(BM_MachineParallelism)
+    ->Arg(1)
+    ->Arg(2)
+    ->ArgName("threads")
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 
