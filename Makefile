@@ -56,12 +56,12 @@ PREFIX ?= /usr/local
 install: release
 	@cmake --install $(RELEASE_DIR) --prefix $(PREFIX)
 
-# ThreadSanitizer over the job tests only (the codec has no threads of its own), to keep it short.
-TSAN_TESTS := ^(JobContract|JobData|EncodeJobApi|DecodeJobApi|JobApi|CompareJobApi|DataSafety)\.
+# ThreadSanitizer over the job tests and the encoder's threaded coding, to keep it short.
+TSAN_TESTS := ^(JobContract|JobData|EncodeJobApi|DecodeJobApi|JobApi|CompareJobApi|DataSafety|ThreadedEncode)\.
 tsan: deps
 	@cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSARO_BENCH=OFF \
 		-DCMAKE_CXX_FLAGS=-fsanitize=thread -DCMAKE_C_FLAGS=-fsanitize=thread \
 		-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread >/dev/null
-	@cmake --build $(TSAN_DIR) -j $(JOBS) --target test_core test_cli tessaro-cli
+	@cmake --build $(TSAN_DIR) -j $(JOBS) --target test_core test_cli test_encoder tessaro-cli
 	@cd $(TSAN_DIR) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
 		ctest --output-on-failure -j $(JOBS) --timeout 600 -R '$(TSAN_TESTS)'

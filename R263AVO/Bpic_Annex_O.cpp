@@ -56,12 +56,21 @@ void WriteBCbpc(BitWriter& bw, int cbpc) {
     PutVlc(bw, kBCbpcCodes[cbpc & 3]);
 }
 
+namespace {
+
+void CodeBMacroblock(const PictureCoding& pc, const MotionSearchInput& search, int mbIndex, int column,
+                     int mbX, int mbY) {
+    CodeMotionMacroblock(
+        pc, search, mbIndex, column, mbX, mbY, [&](int, int c, int x, int y) { CodeIntra(pc, c, x, y); },
+        [&](int, int c, int x, int y, const MbRecord& record) { CodeForward(pc, c, x, y, record); });
+}
+
+}  // namespace
+
 void CodeBPicture(const PictureCoding& pc) {
     ResetPredictionState(pc);
     WritePictureHeader(*pc.writer, *pc.header, pc.pictureType, pc.tr, pc.quant);
-    CodeMotionMacroblocks(
-        pc, [&](int, int c, int x, int y) { CodeIntra(pc, c, x, y); },
-        [&](int, int c, int x, int y, const MbRecord& record) { CodeForward(pc, c, x, y, record); });
+    CodeMacroblocks(pc, MacroblockCoder{BeginMotionSearch, CodeBMacroblock});
 }
 
 }  // namespace r263avo

@@ -132,6 +132,7 @@ PictureCoding MakePictureCoding(Encoder& e, int pictureType, int32_t trSource, c
     pc.aicPixels = e.aicPixels;
     pc.aicRecon = e.aicRecon;
     pc.prediction = e.prediction;
+    pc.wavefront = e.wavefront.Threads() > 1 ? &e.wavefront : nullptr;
     return pc;
 }
 
@@ -290,6 +291,7 @@ void Encoder::Release() {
     mbCoded = {};
     mbQuant = {};
     aboveRecords = {};
+    wavefront.Release();
     lastCoded = false;
     lastRecon = nullptr;
     lastInput = nullptr;
@@ -346,6 +348,10 @@ int32_t EncoderOpen(Encoder& e, const EncoderParams& params) {
         e.lastError = "not enough memory for the encoder's picture stores";
         return -1;
     }
+    // More threads than macroblock rows would only wait. Should the threads not start, the
+    // calling thread codes alone, with the same bytes.
+    const int threads = std::min(ResolveThreadCount(p.Threads), geo.mbRows);
+    if (threads > 1) e.wavefront.Init(threads, geo.mbPerRow, geo.mbRows, p.UseAdvIntraCoding != 0);
 
     e.params = p;
     e.geo = geo;

@@ -18,6 +18,7 @@
 #include "Qdct.h"
 #include "R263AVO.h"
 #include "RateCtrl.h"
+#include "Wavefront.h"
 
 namespace r263avo {
 
@@ -68,7 +69,7 @@ class Encoder {
   public:
     bool isOpen = false;
     const char* lastError = nullptr;  // why the last EncoderOpen refused, or null
-    EncoderParams params;  // copy taken at open, quantisers clamped
+    EncoderParams params;             // copy taken at open, quantisers clamped
     Geometry geo;
     PictureHeaderConfig header;
     bool gobHeaders = false;
@@ -110,6 +111,9 @@ class Encoder {
     alignas(16) int16_t aicPixels[6][64] = {};
     alignas(16) int16_t aicRecon[6][64] = {};
     alignas(16) uint8_t prediction[kPredBytes] = {};
+
+    // The threads of the macroblock rows, when more than one is used.
+    Wavefront wavefront;
 
     // What the last call coded: the picture's frame number and type, its reconstruction (null
     // for a B-picture that was not reconstructed) and its input at the coded size.

@@ -1,5 +1,6 @@
 #include "Interpolation.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "CPUInfo.h"
@@ -31,16 +32,28 @@ namespace {
 
 using RowsFn = void (*)(const uint8_t*, const uint8_t*, int, uint8_t*, uint8_t*);
 
-void Interpolate(RowsFn rows, const uint8_t* luma, int width, int height, uint8_t* out, bool fillMargins) {
-    if (width <= 0 || height <= 0) return;
+void InterpolateRange(RowsFn rows, const uint8_t* luma, int width, int height, uint8_t* out, int firstRow,
+                      int endRow) {
     const int stride = InterpStride(width);
     uint8_t* origin = out + kInterpMargin * stride + kInterpMargin;
-    for (int j = 0; j < height; ++j) {
+    for (int j = firstRow; j < endRow; ++j) {
         const uint8_t* row = luma + static_cast<long>(j) * width;
         const uint8_t* below = j + 1 < height ? row + width : row;
         uint8_t* o0 = origin + static_cast<long>(2 * j) * stride;
         rows(row, below, width, o0, o0 + stride);
     }
+}
+
+RowsFn SelectRows() {
+#ifdef TESSARO_X86
+    if (cpuinfo::SimdFlags() & cpuinfo::kSimdSse2) return InterpolateRowsSse2;
+#endif
+    return InterpolateRowsC;
+}
+
+void Interpolate(RowsFn rows, const uint8_t* luma, int width, int height, uint8_t* out, bool fillMargins) {
+    if (width <= 0 || height <= 0) return;
+    InterpolateRange(rows, luma, width, height, out, 0, height);
     if (fillMargins) FillInterpMargins(out, width, height);
 }
 
@@ -86,13 +99,13 @@ void InterpolatePictureC(const uint8_t* luma, int width, int height, uint8_t* ou
 }
 
 void InterpolatePicture(const uint8_t* luma, int width, int height, uint8_t* out, bool fillMargins) {
-#ifdef TESSARO_X86
-    if (cpuinfo::SimdFlags() & cpuinfo::kSimdSse2) {
-        Interpolate(InterpolateRowsSse2, luma, width, height, out, fillMargins);
-        return;
-    }
-#endif
-    InterpolatePictureC(luma, width, height, out, fillMargins);
+    Interpolate(SelectRows(), luma, width, height, out, fillMargins);
+}
+
+void InterpolatePictureRows(const uint8_t* luma, int width, int height, uint8_t* out, int firstRow,
+                            int endRow) {
+    if (width <= 0 || height <= 0) return;
+    InterpolateRange(SelectRows(), luma, width, height, out, std::max(firstRow, 0), std::min(endRow, height));
 }
 
 }  // namespace r263avo

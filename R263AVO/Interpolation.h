@@ -10,6 +10,11 @@ namespace r263avo {
 // otherwise they are left untouched.
 void InterpolatePicture(const uint8_t* luma, int width, int height, uint8_t* out, bool fillMargins);
 
+// The half-pel rows of pixel rows firstRow..endRow-1 only (no margins): pieces of one picture's
+// image can be built by different threads, each reading `luma` and writing its own rows.
+void InterpolatePictureRows(const uint8_t* luma, int width, int height, uint8_t* out, int firstRow,
+                            int endRow);
+
 // Plain reference version (InterpolatePicture dispatches to SIMD when available).
 void InterpolatePictureC(const uint8_t* luma, int width, int height, uint8_t* out, bool fillMargins);
 

@@ -113,22 +113,27 @@ void FinishIntraMacroblock(const PictureCoding& pc, int x, int y, int column) {
     AicStoreMacroblock(*pc.aic, column, pc.aicRecon);
 }
 
-void CodeIPicture(const PictureCoding& pc) {
-    BitWriter& bw = *pc.writer;
-    ResetPredictionState(pc);
-    WritePictureHeader(bw, *pc.header, pc.pictureType, pc.tr, pc.quant);
+namespace {
 
-    ForEachMacroblock(pc, [&](int i, int c, int x, int y) {
-        const IntraMacroblock mb = PrepareIntraMacroblock(pc, x, y, c);
-        WriteMcbpcI(bw, kMbIntra, mb.cbp & 3);
-        if (pc.advIntra) WriteIntraMode(bw, mb.mode);
-        WriteCbpy(bw, mb.cbp >> 2);
-        WriteIntraCoefficients(pc, mb);
-        FinishIntraMacroblock(pc, x, y, c);
-        // Every macroblock of an intra picture counts as coded for the filter.
-        DeblockAfterMacroblock(pc, i, true);
-    });
-    InterpolatePicture(pc.recon.y, pc.recon.width, pc.recon.height, pc.reconInterp, pc.deblock);
+void CodeIMacroblock(const PictureCoding& pc, const MotionSearchInput&, int i, int c, int x, int y) {
+    BitWriter& bw = *pc.writer;
+    const IntraMacroblock mb = PrepareIntraMacroblock(pc, x, y, c);
+    WriteMcbpcI(bw, kMbIntra, mb.cbp & 3);
+    if (pc.advIntra) WriteIntraMode(bw, mb.mode);
+    WriteCbpy(bw, mb.cbp >> 2);
+    WriteIntraCoefficients(pc, mb);
+    FinishIntraMacroblock(pc, x, y, c);
+    // Every macroblock of an intra picture counts as coded for the filter.
+    DeblockAfterMacroblock(pc, i, true);
+}
+
+}  // namespace
+
+void CodeIPicture(const PictureCoding& pc) {
+    ResetPredictionState(pc);
+    WritePictureHeader(*pc.writer, *pc.header, pc.pictureType, pc.tr, pc.quant);
+    CodeMacroblocks(pc, MacroblockCoder{nullptr, CodeIMacroblock});
+    InterpolateReconstruction(pc);
 }
 
 }  // namespace r263avo

@@ -1,7 +1,9 @@
 #include "PictureCoding.h"
 
 #include "DeblockingFilter_Annex_J.h"
+#include "Interpolation.h"
 #include "Slice_Annex_K.h"
+#include "Wavefront.h"
 
 namespace r263avo {
 
@@ -42,6 +44,24 @@ void BeginMacroblock(const PictureCoding& pc, int mbIndex, int* gobCounter) {
         return;
     }
     MaybeWriteGobHeader(pc, mbIndex, gobCounter);
+}
+
+void CodeMacroblocks(const PictureCoding& pc, const MacroblockCoder& coder) {
+    if (pc.wavefront) {
+        pc.wavefront->CodeMacroblocks(pc, coder);
+        return;
+    }
+    MotionSearchInput search;
+    if (coder.begin) coder.begin(pc, &search);
+    ForEachMacroblock(pc, [&](int i, int c, int x, int y) { coder.code(pc, search, i, c, x, y); });
+}
+
+void InterpolateReconstruction(const PictureCoding& pc) {
+    if (pc.wavefront) {
+        pc.wavefront->Interpolate(pc.recon.y, pc.recon.width, pc.recon.height, pc.reconInterp, pc.deblock);
+        return;
+    }
+    InterpolatePicture(pc.recon.y, pc.recon.width, pc.recon.height, pc.reconInterp, pc.deblock);
 }
 
 void DeblockAfterMacroblock(const PictureCoding& pc, int mbIndex, bool coded) {

@@ -14,6 +14,8 @@
 
 namespace r263avo {
 
+class Wavefront;
+
 struct PictureCoding {
     BitWriter* writer = nullptr;
     const PictureHeaderConfig* header = nullptr;
@@ -58,7 +60,34 @@ struct PictureCoding {
     int16_t (*aicPixels)[64] = nullptr;  // six blocks: an Annex I macroblock's samples
     int16_t (*aicRecon)[64] = nullptr;   // six blocks: its reconstructed coefficients
     uint8_t* prediction = nullptr;       // kPredBytes
+
+    // When set, CodeMacroblocks spreads the macroblock rows over its threads.
+    Wavefront* wavefront = nullptr;
 };
+
+// How a picture coder codes one macroblock. `begin` sets up what all macroblocks of a picture
+// share (the motion search; may be null) once per picture and thread; `code` codes macroblock
+// mbIndex at column c, top-left luma sample (x, y), after the segment header and the neighbour
+// state are in place. `code` reads the neighbours only through pc.aboveRecords[c],
+// pc.aboveRecords[c + 1], *pc.leftRecord and pc.aic, and leaves its own motion record in
+// pc.aboveRecords[c].
+struct MacroblockCoder {
+    void (*begin)(const PictureCoding& pc, MotionSearchInput* search) = nullptr;
+    void (*code)(const PictureCoding& pc, const MotionSearchInput& search, int mbIndex, int c, int x,
+                 int y) = nullptr;
+};
+
+// Codes every macroblock of the picture in order after its header: on this thread, or with
+// pc.wavefront by rows on several threads with the same bits.
+void CodeMacroblocks(const PictureCoding& pc, const MacroblockCoder& coder);
+
+// The first macroblock of the prediction segment (picture, GOB or slice) that holds mbIndex:
+// no prediction reaches a macroblock before it.
+inline int SegmentStart(const PictureCoding& pc, int mbIndex) {
+    if (pc.slices) return mbIndex - mbIndex % (pc.mbPerSlice > 0 ? pc.mbPerSlice : 1);
+    if (pc.gobHeaders) return mbIndex - mbIndex % pc.mbPerGob;
+    return 0;
+}
 
 // Marks the row above as unavailable for prediction (picture start, GOB header) and clears the
 // spare and the left record.
@@ -90,6 +119,9 @@ void ForEachMacroblock(const PictureCoding& pc, CodeMacroblock&& code) {
         code(i, c, x, y);
     }
 }
+
+// Builds pc.reconInterp from the finished pc.recon (with pc.wavefront on its threads).
+void InterpolateReconstruction(const PictureCoding& pc);
 
 // Annex J: records macroblock `mbIndex` as coded (COD = 0 or INTRA) or skipped, with the
 // picture's QUANT, and filters the edges that this macroblock completes. No-op without Annex J.

@@ -103,12 +103,16 @@ MotionSearchInput MakeMotionSearchInput(const PictureCoding& pc) {
     return search;
 }
 
-void CodePPicture(const PictureCoding& pc) {
-    BitWriter& bw = *pc.writer;
-    ResetPredictionState(pc);
-    WritePictureHeader(bw, *pc.header, pc.pictureType, pc.tr, pc.quant);
-    CodeMotionMacroblocks(
-        pc,
+void BeginMotionSearch(const PictureCoding& pc, MotionSearchInput* search) {
+    *search = MakeMotionSearchInput(pc);
+}
+
+namespace {
+
+void CodePMacroblock(const PictureCoding& pc, const MotionSearchInput& search, int mbIndex, int column,
+                     int mbX, int mbY) {
+    CodeMotionMacroblock(
+        pc, search, mbIndex, column, mbX, mbY,
         [&](int i, int c, int x, int y) {
             CodeIntraMacroblock(pc, c, x, y);
             DeblockAfterMacroblock(pc, i, true);
@@ -119,14 +123,22 @@ void CodePPicture(const PictureCoding& pc) {
             const int cbp = QuantizeInterMacroblock(pc);
             const bool skipped = cbp == 0 && record.hx == 0 && record.hy == 0;
             if (skipped) {
-                bw.PutBits(1, 1);  // COD: not coded, the prediction is the reconstruction
+                pc.writer->PutBits(1, 1);  // COD: not coded, the prediction is the reconstruction
                 CopyPredictionMacroblock(pc.recon, x, y, pc.prediction);
             } else {
                 CodeInterMacroblock(pc, c, x, y, record, cbp);
             }
             DeblockAfterMacroblock(pc, i, !skipped);
         });
-    InterpolatePicture(pc.recon.y, pc.recon.width, pc.recon.height, pc.reconInterp, pc.deblock);
+}
+
+}  // namespace
+
+void CodePPicture(const PictureCoding& pc) {
+    ResetPredictionState(pc);
+    WritePictureHeader(*pc.writer, *pc.header, pc.pictureType, pc.tr, pc.quant);
+    CodeMacroblocks(pc, MacroblockCoder{BeginMotionSearch, CodePMacroblock});
+    InterpolateReconstruction(pc);
 }
 
 }  // namespace r263avo

@@ -31,30 +31,31 @@ void WriteInterBlocks(const PictureCoding& pc, int x, int y, int cbp);
 // The motion search set up for pc.input against pc.referenceInterp with pc's motion records.
 MotionSearchInput MakeMotionSearchInput(const PictureCoding& pc);
 
-// The macroblock loop of P- and B-pictures: the motion search of each macroblock, then
-// codeIntra(mbIndex, column, x, y) when it chose INTRA, else codeInter(mbIndex, column, x, y,
-// record) (and the macroblock marked as not intra for Annex I). The chosen vector, zero for an
-// intra macroblock, becomes the prediction record of the neighbours.
+// One macroblock of a P- or B-picture: its motion search, then codeIntra(mbIndex, column, x, y)
+// when it chose INTRA, else codeInter(mbIndex, column, x, y, record) (and the macroblock marked as
+// not intra for Annex I). The chosen vector, zero for an intra macroblock, becomes the
+// prediction record of the neighbours.
 template <typename CodeIntra, typename CodeInter>
-void CodeMotionMacroblocks(const PictureCoding& pc, CodeIntra&& codeIntra, CodeInter&& codeInter) {
-    const MotionSearchInput search = MakeMotionSearchInput(pc);
-    ForEachMacroblock(pc, [&](int i, int c, int x, int y) {
-        const MotionSearchResult found = MotionSearch(search, x, y, c);
-        MbRecord record = found.record;
-        if (found.type == kMbIntra) {
-            // An intra macroblock predicts as a zero vector; its whole-pixel vector stays as a
-            // search candidate for the neighbours.
-            record.hx = 0;
-            record.hy = 0;
-            codeIntra(i, c, x, y);
-        } else {
-            codeInter(i, c, x, y, record);
-            if (pc.advIntra) AicMarkNotIntra(*pc.aic, c);
-        }
-        pc.aboveRecords[c] = record;
-        *pc.leftRecord = record;
-    });
+void CodeMotionMacroblock(const PictureCoding& pc, const MotionSearchInput& search, int i, int c, int x,
+                          int y, CodeIntra&& codeIntra, CodeInter&& codeInter) {
+    const MotionSearchResult found = MotionSearch(search, x, y, c);
+    MbRecord record = found.record;
+    if (found.type == kMbIntra) {
+        // An intra macroblock predicts as a zero vector; its whole-pixel vector stays as a
+        // search candidate for the neighbours.
+        record.hx = 0;
+        record.hy = 0;
+        codeIntra(i, c, x, y);
+    } else {
+        codeInter(i, c, x, y, record);
+        if (pc.advIntra) AicMarkNotIntra(*pc.aic, c);
+    }
+    pc.aboveRecords[c] = record;
+    *pc.leftRecord = record;
 }
+
+// The `begin` step of the P- and B-picture macroblock coders.
+void BeginMotionSearch(const PictureCoding& pc, MotionSearchInput* search);
 
 // Codes pc.input as a P-picture against pc.reference / pc.referenceInterp; reconstructs into
 // pc.recon and builds pc.reconInterp.

@@ -53,6 +53,9 @@ struct EncoderParams {
     // from), so that EncoderLastReconstruction and the SNR figures cover them. Off by default:
     // a B-picture's reconstruction is not needed for coding.
     int32_t ReconstructBPictures = 0;
+    // Threads that code a picture's macroblock rows: 0 = one per processor core, 1 = the calling
+    // thread only. Every count gives the same bytes.
+    int32_t Threads = 1;
 };
 
 // What the caller reads after each EncodeFrame / EncoderFlushFrame call.

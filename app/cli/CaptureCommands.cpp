@@ -86,7 +86,9 @@ int RunSources(const std::string& deviceFolder) {
 
 int RunCapture(const CaptureOptions& options) {
     SettingsMap values;
-    if (!LoadValues(options.overrides, &values)) return 2;
+    std::vector<std::string> overrides = options.overrides;
+    if (options.threads >= 0) overrides.push_back("Coder/Threads=" + std::to_string(options.threads));
+    if (!LoadValues(overrides, &values)) return 2;
     CodecSettings settings = LoadSettings(values);
     if (options.output.empty()) {
         PrintError("name the output with -o");
@@ -180,6 +182,11 @@ CaptureCommands::CaptureCommands(CLI::App& app) {
             "Frames to capture (raw: default until interrupted; encoding: default Coder EndFrame + 1)")
         ->check(CLI::PositiveNumber);
     capture_->add_flag("--encode", options_.encode, "Encode into an H.263+ bitstream instead of a raw file");
+    capture_
+        ->add_option("--threads", options_.threads,
+                     "With --encode: threads that encode each picture (0: one per processor core; overrides "
+                     "Coder/Threads)")
+        ->check(CLI::Range(0, 64));
     capture_->add_option("-o,--output", options_.output, "Raw YUV file, or with --encode the .263 file")
         ->required();
     capture_

@@ -17,6 +17,7 @@ struct CaptureOptions {
     bool encode = false;
     std::string output;
     std::vector<std::string> overrides;  // Group/Name=VALUE, for this run only
+    int threads = -1;                    // --threads; -1: as Coder/Threads has it
     std::string deviceFolder = "/dev";
 };
 

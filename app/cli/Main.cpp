@@ -3,6 +3,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <string>
 
 #include "CaptureCommands.h"
 #include "Commands.h"
@@ -53,6 +54,11 @@ int main(int argc, char** argv) {
     enc->add_flag(
         "--b-picture-snr", encode.bPictureSnr,
         "With B-pictures and General/ShowSNR, give every coded picture its SNR line (coding order)");
+    int encodeThreads = -1;
+    enc->add_option("--threads", encodeThreads,
+                    "Threads that encode each picture (0: one per processor core; overrides Coder/Threads; "
+                    "every count gives the same bitstream)")
+        ->check(CLI::Range(0, 64));
     addSize(enc);
     addSet(enc);
 
@@ -114,7 +120,11 @@ int main(int argc, char** argv) {
     }
     if (capture.Chosen()) return capture.Run();
 
-    if (*enc) return RunEncode(encode, common);
+    if (*enc) {
+        // Given last, so that it wins over a --set of the same setting.
+        if (encodeThreads >= 0) common.overrides.push_back("Coder/Threads=" + std::to_string(encodeThreads));
+        return RunEncode(encode, common);
+    }
     if (*dec) return RunDecode(decodeInput, decodeOutput, common);
     if (*cmp) return RunCompare(first, second, compareCsv, common);
     if (*info) return RunInfo(infoPath, common);

@@ -86,6 +86,12 @@ const Entry kEntries[] = {
     {{"Coder/GOBMode", N, 0, 0, 1, true, "GOB headers"},
      [](CodecSettings& s) { return &s.coder.GOBMode; },
      nullptr},
+    {{"Coder/Threads", N, 0, 0, 64, true,
+      "threads that encode each picture's macroblock rows (0 = one per processor core); every count gives "
+      "the "
+      "same bitstream"},
+     [](CodecSettings& s) { return &s.coder.Threads; },
+     nullptr},
     {{"Coder/FrameRateTarget", SettingKind::kFrameRateTarget, 30, 25, 30, true,
       "target frame rate, 25 or 30"},
      nullptr,

@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSlider>
+#include <QSpinBox>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -239,6 +240,15 @@ QWidget* SettingsSheet::BuildCoder() {
     gob_->setLayoutDirection(Qt::RightToLeft);  // text on the left
     gob_->setChecked(p.GOBMode != 0);
     miscForm->addRow(gob_);
+    threads_ = new QSpinBox(misc);
+    threads_->setObjectName(QStringLiteral("threads"));
+    threads_->setRange(0, 64);
+    threads_->setSpecialValueText(QStringLiteral("One per core"));
+    threads_->setValue(std::clamp(p.Threads, 0, 64));
+    threads_->setToolTip(
+        QStringLiteral("Threads that encode each picture's macroblock rows (0: one per processor core). "
+                       "Every count gives the same bitstream."));
+    miscForm->addRow(QStringLiteral("Threads:"), threads_);
     grid->addWidget(misc, 3, 0);
 
     auto* speed = new QGroupBox(QStringLiteral("Encoding Speed"), page);
@@ -382,6 +392,7 @@ void SettingsSheet::Collect() {
     if (rateControl_->currentIndex() >= 0) p.RateControl = rateControl_->currentIndex();
     p.Speed = speed_->value();
     p.GOBMode = gob_->isChecked() ? 1 : 0;
+    p.Threads = threads_->value();
 
     p.UseTrueBPictures = useB_->isChecked() ? 1 : 0;
     if (visited_[kAdvanced]) {

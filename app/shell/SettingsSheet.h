@@ -13,6 +13,7 @@ class QComboBox;
 class QLineEdit;
 class QScrollBar;
 class QSlider;
+class QSpinBox;
 class QTabWidget;
 
 namespace tessaro::shell {
@@ -69,6 +70,7 @@ class SettingsSheet : public QDialog {
     QLineEdit *startupFile_ = nullptr, *defaultOutput_ = nullptr;
     QComboBox *target_ = nullptr, *actual_ = nullptr, *input_ = nullptr, *rateControl_ = nullptr;
     QCheckBox* gob_ = nullptr;
+    QSpinBox* threads_ = nullptr;
     QSlider* speed_ = nullptr;
     QCheckBox *useB_ = nullptr, *advIntra_ = nullptr, *modQuant_ = nullptr, *deblock_ = nullptr, *slices_ = nullptr;
 };

@@ -323,6 +323,28 @@ TEST(CaptureEncoding, EndFrame99EndsByItselfWithTheCompletionLines) {
     }
 }
 
+// Capture and encoding takes Coder/Threads: the stream of two threads is the stream of one.
+TEST(CaptureEncoding, ThreadsGiveTheBytesOfOneThread) {
+    const std::string dir = testsupport::MakeTempDir("capture-threads");
+    std::vector<uint8_t> streams[2];
+    for (int threads : {1, 2}) {
+        auto job = PatternJob(kFourccYUY2, 352, 288);
+        Recorder recorder;
+        CaptureConfig config;
+        config.outputPath = dir + "/live" + std::to_string(threads) + ".263";
+        config.encode = true;
+        config.settings = CaptureSettings(11);
+        config.settings.coder.UseDeblockFilter = 1;
+        config.settings.coder.Threads = threads;
+        std::string error;
+        ASSERT_TRUE(job->Start(config, recorder, &error)) << error;
+        EXPECT_EQ(job->Wait().status, JobStatus::kCompleted);
+        streams[threads - 1] = testsupport::ReadFile(config.outputPath);
+    }
+    ASSERT_FALSE(streams[0].empty());
+    EXPECT_TRUE(streams[0] == streams[1]);
+}
+
 TEST(CaptureEncoding, FrameRateActual3CodesEveryThirdFrame) {
     const std::string dir = testsupport::MakeTempDir("capture-step3");
     const EncodedRun run = CaptureEncoded(dir + "/live.263", 9, 3);

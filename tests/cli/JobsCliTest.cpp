@@ -150,6 +150,27 @@ TEST_F(Encode, RefusesBadInputsWithMessages) {
     EXPECT_EQ(ok.status, 0) << ok.err;
 }
 
+// --threads overrides Coder/Threads (also a --set of it) for the run only; every count writes
+// the bytes of one thread, and a count outside 0..64 is a usage error.
+TEST_F(Encode, ThreadsOptionGivesTheSameBytes) {
+    Generate("cif", 6, "t.cif");
+    CliOk("settings set Coder/Threads 1");
+    CliOk("encode t.cif -o one.263 --set Advanced/UseDeblockFilter=1 --set Advanced/UseSliceMode=1");
+    const auto one = testsupport::ReadFile(Path("one.263"));
+    ASSERT_FALSE(one.empty());
+    for (const char* threads : {"2", "0", "4"}) {
+        const std::string out = std::string("t") + threads + ".263";
+        CliOk("encode t.cif -o " + out + " --threads " + threads +
+              " --set Coder/Threads=1 --set Advanced/UseDeblockFilter=1 --set Advanced/UseSliceMode=1");
+        EXPECT_TRUE(testsupport::ReadFile(Path(out)) == one) << "--threads " << threads;
+    }
+    EXPECT_EQ(Lines(CliOk("settings get Coder/Threads").out).front(), "1");  // not stored by the run
+    CliRun bad = Cli("encode t.cif -o bad.263 --threads 65");
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.err.find("--threads"), std::string::npos) << bad.err;
+    EXPECT_NE(CliOk("encode --help").out.find("--threads"), std::string::npos);
+}
+
 TEST_F(Encode, DerivedOutputNeverReplacesAFile) {
     Generate("qcif", 2, "s.qcif");
     CliRun first = Cli("encode s.qcif");

@@ -53,6 +53,7 @@ TEST(Settings, EmptyStoreGivesDefaults) {
     EXPECT_EQ(p.FrameRateInput, 1);
     EXPECT_EQ(p.Speed, 1);
     EXPECT_EQ(p.GOBMode, 0);
+    EXPECT_EQ(p.Threads, 0);  // one per processor core
     EXPECT_EQ(p.UseTrueBPictures, 0);
     EXPECT_EQ(p.BPictures, 3);
     EXPECT_EQ(p.BQuantizer, 13);
@@ -81,6 +82,10 @@ TEST(Settings, StoredValuesAreClampedOnLoad) {
         {"General/ShowSNR", "-3", 0},
         {"General/FrameRate", "8", 5},
         {"General/LogInfoCoder", "2", 1},
+        {"Coder/Threads", "3", 3},
+        {"Coder/Threads", "-4", 0},
+        {"Coder/Threads", "500", 64},
+        {"Coder/Threads", "-1", 0},
     };
     for (const Case& c : cases) {
         CodecSettings s = LoadSettings({{c.key, c.stored}});
@@ -123,6 +128,29 @@ TEST(Settings, SavingNormalisesAndThenRewritesNothing) {
     CodecSettings again = LoadSettings(store.ReadAll());
     ASSERT_TRUE(SaveSettings(store, again, again));
     EXPECT_EQ(store.WriteCount(), 1);
+}
+
+// The thread count is a dialog value of the Coder group: saved beside the others, read back by
+// the encode and capture jobs' parameter record.
+TEST(Settings, ThreadsIsStoredAndLoadedLikeTheOtherCoderValues) {
+    const SettingInfo* info = FindSetting("Coder/Threads");
+    ASSERT_NE(info, nullptr);
+    EXPECT_TRUE(info->dialog);
+    MemorySettingsStore store;
+    CodecSettings loaded = LoadSettings(store.ReadAll());
+    CodecSettings edited = loaded;
+    edited.coder.Threads = 2;
+    ASSERT_TRUE(SaveSettings(store, loaded, edited));
+    EXPECT_EQ(store.ReadAll()["Coder/Threads"], "2");
+    CodecSettings again = LoadSettings(store.ReadAll());
+    EXPECT_EQ(again.coder.Threads, 2);
+    ReinitEncoderParams(store.ReadAll(), 10, 2, 176, 144, &again);
+    EXPECT_EQ(again.coder.Threads, 2);
+    std::string error;
+    EXPECT_FALSE(SetSettingFromText(&again, *info, "65", &error));
+    EXPECT_NE(error.find("64"), std::string::npos);
+    EXPECT_TRUE(SetSettingFromText(&again, *info, "0", &error));
+    EXPECT_EQ(again.coder.Threads, 0);
 }
 
 TEST(Settings, SavingKeepsAnotherWritersChange) {

@@ -12,6 +12,7 @@
 #include <QProgressBar>
 #include <QSignalSpy>
 #include <QSlider>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTest>
 #include <QToolBar>
@@ -389,9 +390,19 @@ class ShellWindowTest : public QObject {
         sheet->accept();
         QCOMPARE(prompts_->warnings.last(), QStringLiteral("Please enter a number beween 1 and 99"));
         sheet->findChild<QLineEdit*>(QStringLiteral("mblocksPerSlice"))->setText(QStringLiteral("99"));
+        sheet->tabs()->setCurrentIndex(1);
+        auto* threads = sheet->findChild<QSpinBox*>(QStringLiteral("threads"));
+        QVERIFY(threads);
+        QCOMPARE(threads->value(), 0);
+        QCOMPARE(threads->text(), QStringLiteral("One per core"));
+        QVERIFY(!threads->toolTip().isEmpty());
+        threads->stepUp();
+        threads->stepUp();
         sheet->accept();
         tessaro::SettingsMap expected = first;
         expected["Coder/PQuantizer"] = "20";
+        expected["Coder/Threads"] = "2";
+        QCOMPARE(Frame().settings().coder.Threads, 2);
         QCOMPARE(store_->ReadAll(), expected);
         // Cancel keeps everything as it was.
         Frame().ShowSettings();

@@ -1,0 +1,324 @@
+#include "Wavefront.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "Interpolation.h"
+#include "Slice_Annex_K.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
+namespace r263avo {
+
+namespace {
+
+constexpr int kMaxThreads = 64;
+// Polls of a row's progress before the waiting thread sleeps on it.
+constexpr int kSpinPolls = 256;
+// A thread that had to sleep waits until the row above is this many macroblocks further than it
+// needs: then it goes on for a while without waiting again, instead of sleeping and waking after
+// every macroblock of a row above that is just as fast.
+constexpr int kSleepSlack = 6;
+
+inline void CpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+    _mm_pause();
+#endif
+}
+
+MbRecord UnavailableRecord() {
+    MbRecord r;
+    r.hx = kMvUnavailable;
+    r.hy = kMvUnavailable;
+    return r;
+}
+
+}  // namespace
+
+int ResolveThreadCount(int threads) {
+    if (threads <= 0) threads = static_cast<int>(std::thread::hardware_concurrency());
+    return std::clamp(threads, 1, kMaxThreads);
+}
+
+// ---- WorkerPool ----------------------------------------------------------------------------
+
+bool WorkerPool::Start(int extra) {
+    Stop();
+    stopping_ = false;
+    try {
+        threads_.reserve(static_cast<size_t>(extra));
+        for (int i = 0; i < extra; ++i) threads_.emplace_back(&WorkerPool::Loop, this, i + 1, generation_);
+    } catch (...) {
+        Stop();
+        return false;
+    }
+    return true;
+}
+
+void WorkerPool::Stop() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    for (auto& t : threads_) t.join();
+    threads_.clear();
+}
+
+void WorkerPool::Run(void (*task)(void*, int), void* context) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        task_ = task;
+        context_ = context;
+        busy_ = static_cast<int>(threads_.size());
+        ++generation_;
+    }
+    wake_.notify_all();
+    task(context, 0);
+    std::unique_lock<std::mutex> lock(mutex_);
+    finished_.wait(lock, [&] { return busy_ == 0; });
+}
+
+void WorkerPool::Loop(int worker, uint64_t seen) {
+    for (;;) {
+        void (*task)(void*, int);
+        void* context;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            wake_.wait(lock, [&] { return stopping_ || generation_ != seen; });
+            if (stopping_) return;
+            seen = generation_;
+            task = task_;
+            context = context_;
+        }
+        task(context, worker);
+        bool last;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            last = --busy_ == 0;
+        }
+        if (last) finished_.notify_one();
+    }
+}
+
+// ---- Wavefront -----------------------------------------------------------------------------
+
+bool Wavefront::Init(int threads, int mbPerRow, int mbRows, bool advIntra) {
+    Release();
+    threads = std::clamp(threads, 1, kMaxThreads);
+    try {
+        mbPerRow_ = mbPerRow;
+        mbRows_ = mbRows;
+        rows_ = std::vector<RowStream>(static_cast<size_t>(mbRows));
+        for (RowStream& rs : rows_) {
+            // Left uninitialised: only the pages a row's bits reach are ever touched.
+            rs.capacity = WorstCasePictureBytes(mbPerRow);
+            rs.bytes.reset(new uint8_t[rs.capacity]);
+            rs.marks.assign(2 * static_cast<size_t>(mbPerRow), 0);
+        }
+        progress_.reset(new std::atomic<int>[static_cast<size_t>(mbRows)]);
+        records_.assign(static_cast<size_t>(mbPerRow) * mbRows, MbRecord{});
+        if (advIntra) {
+            aicAbove_.resize(static_cast<size_t>(mbPerRow));
+            for (AicMacroblock& r : aicAbove_) SetAicUnavailable(r);
+        }
+        for (int t = 0; t < threads; ++t) {
+            auto w = std::make_unique<Worker>();
+            w->above.assign(static_cast<size_t>(mbPerRow) + 1, MbRecord{});
+            if (advIntra) w->aic.Init(mbPerRow);
+            workers_.push_back(std::move(w));
+        }
+        if (!pool_.Start(threads - 1)) {
+            Release();
+            return false;
+        }
+    } catch (const std::bad_alloc&) {
+        Release();
+        return false;
+    }
+    initialised_ = true;
+    return true;
+}
+
+void Wavefront::Release() {
+    pool_.Stop();
+    initialised_ = false;
+    std::vector<RowStream>().swap(rows_);
+    progress_.reset();
+    std::vector<std::unique_ptr<Worker>>().swap(workers_);
+    records_ = {};
+    aicAbove_ = {};
+    mbPerRow_ = mbRows_ = 0;
+}
+
+void Wavefront::CodeMacroblocks(const PictureCoding& pc, const MacroblockCoder& coder) {
+    picture_ = &pc;
+    coder_ = &coder;
+    for (int r = 0; r < mbRows_; ++r) progress_[r].store(0, std::memory_order_relaxed);
+    nextRow_.store(0, std::memory_order_relaxed);
+    for (auto& w : workers_) {
+        // Each thread codes with the picture's view but its own writer, records and buffers.
+        PictureCoding& wpc = w->pc;
+        wpc = pc;
+        wpc.wavefront = nullptr;
+        wpc.aboveRecords = w->above.data();
+        wpc.leftRecord = &w->left;
+        wpc.aic = &w->aic;
+        wpc.blocks = w->blocks;
+        wpc.aicPixels = w->aicPixels;
+        wpc.aicRecon = w->aicRecon;
+        wpc.prediction = w->prediction;
+        if (coder.begin) coder.begin(wpc, &w->search);
+    }
+    pool_.Run(&Wavefront::Task, this);
+    JoinRows(*pc.writer);
+}
+
+void Wavefront::Interpolate(const uint8_t* luma, int width, int height, uint8_t* out, bool fillMargins) {
+    interpolation_ = InterpolationJob{luma, width, height, out};
+    pool_.Run(&Wavefront::InterpolateTask, this);
+    if (fillMargins) FillInterpMargins(out, width, height);
+}
+
+void Wavefront::InterpolateTask(void* self, int worker) {
+    auto* wf = static_cast<Wavefront*>(self);
+    const InterpolationJob& job = wf->interpolation_;
+    const int threads = wf->pool_.Size();
+    const int first = static_cast<int>(static_cast<long>(job.height) * worker / threads);
+    const int end = static_cast<int>(static_cast<long>(job.height) * (worker + 1) / threads);
+    InterpolatePictureRows(job.luma, job.width, job.height, job.out, first, end);
+}
+
+void Wavefront::Task(void* self, int worker) {
+    auto* wf = static_cast<Wavefront*>(self);
+    wf->CodeRows(*wf->workers_[static_cast<size_t>(worker)]);
+}
+
+void Wavefront::CodeRows(Worker& w) {
+    // Rows are taken in order, so the row each one waits for is always being coded.
+    for (;;) {
+        const int row = nextRow_.fetch_add(1, std::memory_order_relaxed);
+        if (row >= mbRows_) return;
+        CodeRow(w, row);
+    }
+}
+
+void Wavefront::WaitFor(int row, int columns) const {
+    std::atomic<int>& p = progress_[row];
+    int seen = p.load(std::memory_order_acquire);
+    for (int polls = 0; seen < columns && polls < kSpinPolls; ++polls) {
+        CpuRelax();
+        seen = p.load(std::memory_order_acquire);
+    }
+    if (seen >= columns) return;
+    const int target = std::min(columns + kSleepSlack, mbPerRow_);
+    while (seen < target) {
+        p.wait(seen, std::memory_order_acquire);
+        seen = p.load(std::memory_order_acquire);
+    }
+}
+
+void Wavefront::PrepareNeighbours(Worker& w, int i, int c, int row, int segmentStart) const {
+    const PictureCoding& pc = w.pc;
+    // A neighbour is available when it lies in this macroblock's segment: that is what the
+    // one-thread loop's stores hold after their resets at each segment start.
+    const int above = i - mbPerRow_;
+    const bool aboveAvailable = row > 0 && above >= segmentStart;
+    const bool startsSegment = i == segmentStart;
+    w.above[static_cast<size_t>(c)] =
+        aboveAvailable ? records_[static_cast<size_t>(above)] : UnavailableRecord();
+    if (c + 1 < mbPerRow_) {
+        const bool aboveRightAvailable = row > 0 && above + 1 >= segmentStart;
+        w.above[static_cast<size_t>(c) + 1] =
+            aboveRightAvailable ? records_[static_cast<size_t>(above) + 1] : UnavailableRecord();
+    } else {
+        w.above[static_cast<size_t>(c) + 1] = MbRecord{};  // the spare right of the last column
+    }
+    w.left = (c == 0 || startsSegment) ? MbRecord{} : records_[static_cast<size_t>(i) - 1];
+    if (pc.advIntra) {
+        AicMacroblock& store = w.aic.above[static_cast<size_t>(c)];
+        if (aboveAvailable) {
+            store = aicAbove_[static_cast<size_t>(c)];
+        } else {
+            SetAicUnavailable(store);
+        }
+        // The left record is the one this thread stored after the previous macroblock.
+        if (c == 0 || startsSegment) SetAicUnavailable(w.aic.left);
+    }
+}
+
+void Wavefront::WriteSegmentHeader(const PictureCoding& pc, RowStream& rs, int i) const {
+    // Headers after the first start byte-aligned in the joined stream: the row writer aligns
+    // itself so that what follows starts on a byte of its buffer, and notes where.
+    auto markAlignment = [&] {
+        rs.marks[static_cast<size_t>(2 * rs.markCount)] = rs.writer.TotalBits();
+        rs.writer.AlignToByte();
+        rs.marks[static_cast<size_t>(2 * rs.markCount + 1)] = rs.writer.TotalBits();
+        ++rs.markCount;
+    };
+    if (pc.slices) {
+        if (!SliceStartsAt(i, pc.mbPerSlice)) return;
+        if (i > 0) markAlignment();
+        WriteSliceHeader(rs.writer, i, pc.mbaBits, pc.quant);
+        return;
+    }
+    if (pc.gobHeaders && i % pc.mbPerGob == 0 && i > 0) {
+        markAlignment();
+        WriteGobHeader(rs.writer, i / pc.mbPerGob, pc.quant);
+    }
+}
+
+void Wavefront::CodeRow(Worker& w, int row) {
+    const PictureCoding& pc = w.pc;
+    RowStream& rs = rows_[static_cast<size_t>(row)];
+    rs.writer.Reset(rs.bytes.get(), rs.capacity);
+    rs.markCount = 0;
+    w.pc.writer = &rs.writer;
+    std::atomic<int>& done = progress_[row];
+    for (int c = 0; c < mbPerRow_; ++c) {
+        const int i = row * mbPerRow_ + c;
+        if (row > 0) WaitFor(row - 1, std::min(c + 2, mbPerRow_));
+        WriteSegmentHeader(pc, rs, i);
+        PrepareNeighbours(w, i, c, row, SegmentStart(pc, i));
+        coder_->code(pc, w.search, i, c, 16 * c, 16 * row);
+        records_[static_cast<size_t>(i)] = w.above[static_cast<size_t>(c)];
+        if (pc.advIntra) aicAbove_[static_cast<size_t>(c)] = w.aic.above[static_cast<size_t>(c)];
+        done.store(c + 1, std::memory_order_release);
+        done.notify_all();
+    }
+    rs.endBit = rs.writer.TotalBits();
+    rs.writer.AlignToByte();
+}
+
+namespace {
+
+// Appends bits [begin, end) of `data` (begin a multiple of 8) to `out`.
+void AppendBits(BitWriter& out, const uint8_t* data, int32_t begin, int32_t end) {
+    const uint8_t* p = data + begin / 8;
+    int32_t n = end - begin;
+    for (; n >= 32; n -= 32, p += 4) {
+        out.PutBits(32, (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3]);
+    }
+    for (; n >= 8; n -= 8, ++p) out.PutBits(8, *p);
+    if (n > 0) out.PutBits(n, static_cast<uint32_t>(*p) >> (8 - n));
+}
+
+}  // namespace
+
+void Wavefront::JoinRows(BitWriter& out) const {
+    for (const RowStream& rs : rows_) {
+        const uint8_t* data = rs.writer.Data();
+        int32_t begin = 0;
+        for (int m = 0; m < rs.markCount; ++m) {
+            AppendBits(out, data, begin, rs.marks[static_cast<size_t>(2 * m)]);
+            out.AlignToByte();
+            begin = rs.marks[static_cast<size_t>(2 * m + 1)];
+        }
+        AppendBits(out, data, begin, rs.endBit);
+    }
+}
+
+}  // namespace r263avo

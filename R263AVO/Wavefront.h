@@ -1,0 +1,137 @@
+// Coding one picture's macroblock rows on several threads with the bits of one thread.
+//
+// Each row is coded by one thread into a bit stream of its own; row r codes macroblock c once
+// row r-1 has finished macroblock c+1 (the last one in the last column). That is every
+// dependency a macroblock has on the picture coded so far: its motion-vector predictor and
+// search candidates (left, above, above right), its Annex I neighbours (left, above), and the
+// Annex J filter, which touches the macroblock, its left neighbour and the two above. The
+// prediction state that the one-thread loop keeps in rolling per-column stores is rebuilt for
+// each macroblock from per-picture records and the segment (GOB or slice) boundaries, so no
+// thread ever resets a store another thread reads. Rate control works per picture and the
+// quantiser is fixed within one, so a macroblock's bits depend only on its own decisions; the
+// rows' streams are joined in order, with the byte alignment of each GOB or slice header done
+// where it falls in the joined stream.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "AdvancedIPrediction_Annex_I.h"
+#include "Buffer.h"
+#include "MotionEst.h"
+#include "Picture.h"
+#include "PictureCoding.h"
+
+namespace r263avo {
+
+// A fixed set of threads that run one task at a time together with the calling thread.
+class WorkerPool {
+  public:
+    WorkerPool() = default;
+    WorkerPool(const WorkerPool&) = delete;
+    WorkerPool& operator=(const WorkerPool&) = delete;
+    ~WorkerPool() { Stop(); }
+
+    // Starts `extra` threads besides the caller; false when one cannot be created (the ones that
+    // started are stopped again).
+    bool Start(int extra);
+    void Stop();
+    int Size() const { return static_cast<int>(threads_.size()) + 1; }
+
+    // Runs task(context, worker) on every thread (worker 0 is the caller) and returns once all
+    // have returned.
+    void Run(void (*task)(void*, int), void* context);
+
+  private:
+    // `seen`: the generation when the thread was started; it runs the tasks after it.
+    void Loop(int worker, uint64_t seen);
+
+    std::vector<std::thread> threads_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable finished_;
+    uint64_t generation_ = 0;
+    int busy_ = 0;
+    bool stopping_ = false;
+    void (*task_)(void*, int) = nullptr;
+    void* context_ = nullptr;
+};
+
+class Wavefront {
+  public:
+    Wavefront() = default;
+    Wavefront(const Wavefront&) = delete;
+    Wavefront& operator=(const Wavefront&) = delete;
+
+    // Prepares for pictures of mbPerRow x mbRows macroblocks on `threads` threads (the caller
+    // included). False when threads cannot be created or memory is short; throws nothing.
+    bool Init(int threads, int mbPerRow, int mbRows, bool advIntra);
+    void Release();
+    int Threads() const { return initialised_ ? pool_.Size() : 0; }
+
+    // Codes every macroblock of pc's picture and appends the bits to *pc.writer.
+    void CodeMacroblocks(const PictureCoding& pc, const MacroblockCoder& coder);
+
+    // InterpolatePicture on the threads, each building a band of rows.
+    void Interpolate(const uint8_t* luma, int width, int height, uint8_t* out, bool fillMargins);
+
+  private:
+    // One row's stream and where its GOB or slice headers need byte alignment: pairs of (bits
+    // before the row writer's own alignment, bits after it).
+    struct RowStream {
+        std::unique_ptr<uint8_t[]> bytes;
+        size_t capacity = 0;
+        BitWriter writer;
+        std::vector<int32_t> marks;
+        int markCount = 0;
+        int32_t endBit = 0;
+    };
+    // What one thread works with; each thread has its own.
+    struct Worker {
+        PictureCoding pc;
+        MotionSearchInput search;
+        std::vector<MbRecord> above;  // mbPerRow + 1, filled for the macroblock being coded
+        MbRecord left;
+        AicStores aic;
+        alignas(16) int16_t blocks[6][64] = {};
+        alignas(16) int16_t aicPixels[6][64] = {};
+        alignas(16) int16_t aicRecon[6][64] = {};
+        alignas(16) uint8_t prediction[kPredBytes] = {};
+    };
+
+    static void Task(void* self, int worker);
+    static void InterpolateTask(void* self, int worker);
+    void CodeRows(Worker& w);
+    void CodeRow(Worker& w, int row);
+    void PrepareNeighbours(Worker& w, int mbIndex, int c, int row, int segmentStart) const;
+    void WriteSegmentHeader(const PictureCoding& pc, RowStream& rs, int mbIndex) const;
+    void WaitFor(int row, int columns) const;
+    void JoinRows(BitWriter& out) const;
+
+    bool initialised_ = false;
+    int mbPerRow_ = 0, mbRows_ = 0;
+    WorkerPool pool_;
+    std::vector<RowStream> rows_;
+    std::unique_ptr<std::atomic<int>[]> progress_;  // finished macroblocks of each row
+    std::atomic<int> nextRow_{0};
+    std::vector<std::unique_ptr<Worker>> workers_;
+    std::vector<MbRecord> records_;        // motion record of every macroblock of the picture
+    std::vector<AicMacroblock> aicAbove_;  // per column: the latest row's Annex I record
+    const PictureCoding* picture_ = nullptr;
+    const MacroblockCoder* coder_ = nullptr;
+    struct InterpolationJob {
+        const uint8_t* luma = nullptr;
+        int width = 0, height = 0;
+        uint8_t* out = nullptr;
+    } interpolation_;
+};
+
+// Threads for a Threads parameter: 0 means one per processor core; at least 1.
+int ResolveThreadCount(int threads);
+
+}  // namespace r263avo

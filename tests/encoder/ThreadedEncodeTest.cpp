@@ -1,0 +1,166 @@
+// The encoder codes a picture's macroblock rows on several threads: every thread count must give
+// the bytes (and reconstructions) of one thread, for each coding option that carries state from
+// one macroblock to the next.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "EncTestUtil.h"
+
+namespace {
+
+using enctest::BaseParams;
+using enctest::EncodeRun;
+using enctest::EncodeSequence;
+using enctest::Synthetic;
+
+struct OptionSet {
+    const char* name;
+    void (*apply)(r263avo::EncoderParams& p);
+};
+
+const OptionSet kOptionSets[] = {
+    {"plain", [](r263avo::EncoderParams&) {}},
+    {"deblocking and modified quantisation",
+     [](r263avo::EncoderParams& p) {
+         p.UseDeblockFilter = 1;
+         p.UseModifiedQuant = 1;
+         p.PQuantizer = 5;  // fine levels: Annex T's extended escapes
+     }},
+    {"B-pictures",
+     [](r263avo::EncoderParams& p) {
+         p.UseTrueBPictures = 1;
+         p.BPictures = 2;
+         p.ReconstructBPictures = 1;
+     }},
+    {"rate control",
+     [](r263avo::EncoderParams& p) {
+         p.RateControl = 1;
+         p.Bitrate = 200000;
+         p.FrameRateTarget = 30.0f;
+     }},
+    {"GOB headers", [](r263avo::EncoderParams& p) { p.GOBMode = 1; }},
+    // 7 macroblocks per slice: slices start at every column offset, also mid-row, and a row
+    // holds several headers.
+    {"slices",
+     [](r263avo::EncoderParams& p) {
+         p.UseSliceMode = 1;
+         p.MBlocksPerSlice = 7;
+     }},
+    {"one macroblock per slice with deblocking",
+     [](r263avo::EncoderParams& p) {
+         p.UseSliceMode = 1;
+         p.MBlocksPerSlice = 1;
+         p.UseDeblockFilter = 1;
+     }},
+    {"advanced intra", [](r263avo::EncoderParams& p) { p.UseAdvIntraCoding = 1; }},
+    {"advanced intra, plain levels, intra pictures and slices",
+     [](r263avo::EncoderParams& p) {
+         p.UseAdvIntraCoding = 1;
+         p.IQuantizer = 5;
+         p.PQuantizer = 5;
+         p.IFramePeriod = 3;
+         p.UseSliceMode = 1;
+         p.MBlocksPerSlice = 30;
+     }},
+    {"everything at speed 5",
+     [](r263avo::EncoderParams& p) {
+         p.Speed = 5;
+         p.UseAdvIntraCoding = 1;
+         p.UseDeblockFilter = 1;
+         p.UseModifiedQuant = 1;
+         p.GOBMode = 1;
+         p.UseTrueBPictures = 1;
+         p.BPictures = 1;
+         p.ReconstructBPictures = 1;
+     }},
+};
+
+void ExpectSameRun(const EncodeRun& one, const EncodeRun& many, const std::string& what) {
+    ASSERT_EQ(one.stream.size(), many.stream.size()) << what;
+    EXPECT_TRUE(one.stream == many.stream) << what << ": the streams differ";
+    ASSERT_EQ(one.pictures.size(), many.pictures.size()) << what;
+    for (size_t k = 0; k < one.pictures.size(); ++k) {
+        EXPECT_EQ(one.pictures[k].bytes, many.pictures[k].bytes) << what << ", picture " << k;
+        EXPECT_TRUE(one.pictures[k].recon == many.pictures[k].recon) << what << ", reconstruction " << k;
+    }
+}
+
+// CIF (18 rows of 22 macroblocks) with motion, noise and a scene cut; every option set at 1, 2, 3
+// and 4 threads.
+TEST(ThreadedEncode, EveryThreadCountGivesTheOneThreadBytes) {
+    const int w = 352, h = 288, frames = 8;
+    const std::vector<uint8_t> source = Synthetic(w, h, frames, 7);
+    for (const OptionSet& set : kOptionSets) {
+        r263avo::EncoderParams p = BaseParams(3, w, h, frames);
+        set.apply(p);
+        p.Threads = 1;
+        const EncodeRun one = EncodeSequence(p, source, true);
+        ASSERT_FALSE(one.stream.empty()) << set.name;
+        for (int threads : {2, 3, 4}) {
+            p.Threads = threads;
+            ExpectSameRun(one, EncodeSequence(p, source, true),
+                          std::string(set.name) + " with " + std::to_string(threads) + " threads");
+        }
+    }
+}
+
+// Threads 0 means one per core; more threads than rows, a picture of one row and a custom size
+// whose last row is partly outside the input also code as one thread does.
+TEST(ThreadedEncode, ThreadCountsBeyondTheRowsAndOddSizes) {
+    struct Case {
+        int format, w, h, threads;
+    };
+    const Case cases[] = {{1, 128, 96, 0}, {1, 128, 96, 16}, {6, 200, 16, 4}, {6, 250, 122, 3}};
+    for (const Case& c : cases) {
+        const std::vector<uint8_t> source = Synthetic(c.w, c.h, 5, 3);
+        r263avo::EncoderParams p = BaseParams(c.format, c.w, c.h, 5);
+        p.UseDeblockFilter = 1;
+        p.UseAdvIntraCoding = 1;
+        p.Threads = 1;
+        const EncodeRun one = EncodeSequence(p, source, true);
+        p.Threads = c.threads;
+        ExpectSameRun(
+            one, EncodeSequence(p, source, true),
+            std::to_string(c.w) + "x" + std::to_string(c.h) + " with Threads " + std::to_string(c.threads));
+    }
+}
+
+// An encoder context opened again with another thread count (threads stopped and started) and
+// two contexts coding at the same time stay independent.
+TEST(ThreadedEncode, ReopenedAndConcurrentContexts) {
+    const int w = 176, h = 144, frames = 6;
+    const std::vector<uint8_t> source = Synthetic(w, h, frames, 11);
+    r263avo::EncoderParams p = BaseParams(2, w, h, frames);
+    p.UseDeblockFilter = 1;
+    p.Threads = 1;
+    const EncodeRun one = EncodeSequence(p, source);
+
+    enctest::EncoderPtr e = enctest::OpenEncoder(p);
+    ASSERT_TRUE(e);
+    for (int threads : {4, 2, 1, 3}) {
+        p.Threads = threads;
+        ASSERT_EQ(r263avo::EncoderOpen(*e, p), 0);
+        std::vector<uint8_t> stream;
+        const size_t fb = enctest::FrameBytes(w, h);
+        for (int f = 0; f < frames; ++f) {
+            uint32_t isIntra = 0, bytes = 0;
+            ASSERT_EQ(r263avo::EncodeFrame(*e, f, f == 0, &isIntra, source.data() + f * fb, &bytes), f);
+            const r263avo::EncoderStats& s = r263avo::EncoderGetStats(*e);
+            stream.insert(stream.end(), s.OutputBuffer, s.OutputBuffer + bytes);
+        }
+        EXPECT_TRUE(stream == one.stream) << "reopened with " << threads << " threads";
+    }
+
+    p.Threads = 2;
+    EncodeRun a, b;
+    std::thread other([&] { a = EncodeSequence(p, source); });
+    b = EncodeSequence(p, source);
+    other.join();
+    EXPECT_TRUE(a.stream == one.stream);
+    EXPECT_TRUE(b.stream == one.stream);
+}
+
+}  // namespace
