@@ -25,9 +25,11 @@ uint32_t DetectCpu() {
 
 namespace {
 
+// Without the SIMD kernels in the build (TESSARO_SIMD off, or not x86-64) no level is reported,
+// so every dispatch and every test takes the plain path.
 uint32_t ProbeSimd() {
     uint32_t flags = 0;
-#ifdef TESSARO_HAVE_CPUID
+#if defined(TESSARO_HAVE_CPUID) && defined(TESSARO_X86)
     __builtin_cpu_init();
     if (__builtin_cpu_supports("sse2")) flags |= kSimdSse2;
     if (__builtin_cpu_supports("avx2")) flags |= kSimdAvx2;
@@ -55,6 +57,8 @@ uint32_t SimdFlags() {
     return probed & Mask().load(std::memory_order_relaxed);
 }
 
-void SetSimdMask(uint32_t mask) { Mask().store(mask, std::memory_order_relaxed); }
+void SetSimdMask(uint32_t mask) {
+    Mask().store(mask, std::memory_order_relaxed);
+}
 
 }  // namespace cpuinfo

@@ -1,6 +1,7 @@
 # tessaro_add_codec_library(NAME DIR [PUBLIC_HEADER H]): a static library of every .cpp in DIR. On x86-64 the files
-# in DIR/x86 are added too, each compiled with only its own instruction-set flags: *Sse2.cpp with
-# -msse2, *Avx2.cpp with -mavx2 (dispatch at run time picks the best the processor has).
+# in DIR/x86 are added too (unless TESSARO_SIMD is OFF), each compiled with only its own
+# instruction-set flags: *Sse2.cpp with -msse2, *Avx2.cpp with -mavx2 (dispatch at run time picks
+# the best the processor has).
 # Only the library's public header (copied to build/include/NAME) is on its users' include path;
 # its other headers stay internal and are reached, by tests and benchmarks, as "DIR/Header.h" from
 # the source root.
@@ -20,8 +21,5 @@ function(tessaro_add_codec_library name dir)
     set(public_dir ${CMAKE_BINARY_DIR}/include/${name})
     configure_file(${dir}/${arg_PUBLIC_HEADER} ${public_dir}/${arg_PUBLIC_HEADER} COPYONLY)
     target_include_directories(${name} PUBLIC ${public_dir})
-  endif()
-  if(TESSARO_X86)
-    target_compile_definitions(${name} PRIVATE TESSARO_X86=1)
   endif()
 endfunction()
