@@ -182,14 +182,15 @@ void AicReconstruct(int16_t block[64], const int16_t left[64], const int16_t abo
 }
 
 int AicCodeMacroblock(const int16_t pixels[6][64], int qp, int chromaQp, bool modifiedQuant,
-                      const AicStores& stores, int column, int16_t levels[6][64], int16_t recon[6][64]) {
+                      const AicStores& stores, int column, int16_t levels[6][64], int16_t recon[6][64],
+                      ForwardDctFunction forwardDct) {
     const AicMacroblock& above = stores.Above(column);
     // A macroblock in column 0 never has a left neighbour, whatever the caller did at the row start.
     const AicMacroblock& left = column == 0 ? AicUnavailableRecord() : stores.left;
 
     alignas(16) int16_t coefficients[6][64];
     std::memcpy(coefficients, pixels, sizeof(coefficients));
-    for (auto& b : coefficients) ForwardDctBlock(b);
+    for (auto& b : coefficients) forwardDct(b);
     const int mode = ChooseAicMode(coefficients, above, left);
 
     // Blocks in order Y0..Cr: a neighbour inside the macroblock is the block reconstructed just

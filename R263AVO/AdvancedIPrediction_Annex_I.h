@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "Dct.h"
+
 namespace r263avo {
 
 // DC value that marks a neighbour block as unavailable (its AC coefficients are 0). Reconstructed
@@ -88,8 +90,10 @@ const int16_t* AicAboveNeighbour(int b, const int16_t current[6][64], const AicM
 // through the inverse transform into the picture and, with AicStoreMacroblock, into the stores.
 // The neighbours come from stores.Above(column) and stores.left (none in column 0). The stores
 // are only read here. Returns the mode.
+// `forwardDct` is the transform kernel (the encoder passes the one of its kernel table).
 int AicCodeMacroblock(const int16_t pixels[6][64], int qp, int chromaQp, bool modifiedQuant,
-                      const AicStores& stores, int column, int16_t levels[6][64], int16_t recon[6][64]);
+                      const AicStores& stores, int column, int16_t levels[6][64], int16_t recon[6][64],
+                      ForwardDctFunction forwardDct = ForwardDctBlock);
 
 // The scan (scan position -> raster index) of the Annex I blocks coded in `mode`.
 const uint8_t* AicScan(int mode);

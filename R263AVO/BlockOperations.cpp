@@ -53,13 +53,18 @@ const BlockKernels& BlockKernelsC() {
     return kernels;
 }
 
-BlockKernels SelectBlockKernels() {
+BlockKernels SelectBlockKernels(uint32_t simdFlags) {
     BlockKernels k = BlockKernelsC();
 #ifdef TESSARO_X86
-    if (cpuinfo::SimdFlags() & cpuinfo::kSimdSse2)
-        k = {SubtractBlock8Sse2, AddClipBlock8Sse2, FetchLuma16Sse2};
+    if (simdFlags & cpuinfo::kSimdSse2) k = {SubtractBlock8Sse2, AddClipBlock8Sse2, FetchLuma16Sse2};
+#else
+    (void)simdFlags;
 #endif
     return k;
+}
+
+BlockKernels SelectBlockKernels() {
+    return SelectBlockKernels(cpuinfo::SimdFlags());
 }
 
 void PredictChromaBlock8(const uint8_t* ref, int refStride, bool halfX, bool halfY, uint8_t* pred,

@@ -34,7 +34,9 @@ struct BlockKernels {
     void (*fetchLuma16)(const uint8_t* src, int srcStride, uint8_t pred[256]);
 };
 const BlockKernels& BlockKernelsC();
-// The best versions for this processor (cpuinfo::SimdFlags(), read on every call).
+// The best versions for the given cpuinfo SIMD flags.
+BlockKernels SelectBlockKernels(uint32_t simdFlags);
+// The same for this processor (cpuinfo::SimdFlags(), read on every call).
 BlockKernels SelectBlockKernels();
 
 // 8x8 chroma prediction from `ref` (pointing at the whole-sample position) with the half flags of

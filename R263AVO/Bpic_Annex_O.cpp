@@ -28,8 +28,8 @@ void CodeIntra(const PictureCoding& pc, int c, int x, int y) {
 
 void CodeForward(const PictureCoding& pc, int c, int x, int y, const MbRecord& mv) {
     BitWriter& bw = *pc.writer;
-    FormInterPrediction(pc.input, pc.reference, pc.referenceInterp, x, y, mv.hx, mv.hy, pc.prediction,
-                        pc.blocks);
+    FormInterPrediction(*pc.kernels, pc.input, pc.reference, pc.referenceInterp, x, y, mv.hx, mv.hy,
+                        pc.prediction, pc.blocks, pc.referencePhases);
     const int cbp = QuantizeInterMacroblock(pc);
     const MotionVector predictor = PredictMotionVector(pc.aboveRecords, *pc.leftRecord, c);
     bw.PutBits(1, 0);  // COD: B-pictures have no skipped macroblocks

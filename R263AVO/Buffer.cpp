@@ -1,8 +1,6 @@
 // Bit writer and the worst-case size of one coded picture.
 #include "Buffer.h"
 
-#include <bit>
-
 namespace r263avo {
 
 void BitWriter::Reset(uint8_t* out, size_t capacity) {
@@ -11,40 +9,8 @@ void BitWriter::Reset(uint8_t* out, size_t capacity) {
     byteCount_ = 0;
     totalBits_ = 0;
     accumulator_ = 0;
-    mask_ = 128;
+    pending_ = 0;
     overflowed_ = false;
-}
-
-void BitWriter::StoreByte() {
-    // A full buffer drops the byte instead of writing past its end; the byte count stays a
-    // valid length of what is stored.
-    if (byteCount_ < capacity_) {
-        out_[byteCount_++] = static_cast<uint8_t>(accumulator_);
-    } else {
-        overflowed_ = true;
-    }
-    accumulator_ = 0;
-    mask_ = 128;
-}
-
-void BitWriter::PutBits(int n, uint32_t value) {
-    if (n <= 0) return;
-    if (n > 32) n = 32;
-    totalBits_ += static_cast<uint32_t>(n);
-    // Fill the accumulator a byte-sized chunk at a time; the result is the same as appending
-    // the bits one by one from bit n-1 down to bit 0.
-    while (n > 0) {
-        const int room = std::countr_zero(mask_) + 1;  // free bit positions in the accumulator
-        const int take = n < room ? n : room;
-        const uint32_t chunk = (value >> (n - take)) & ((1u << take) - 1u);
-        accumulator_ |= chunk << (room - take);
-        n -= take;
-        if (take == room) {
-            StoreByte();
-        } else {
-            mask_ >>= take;
-        }
-    }
 }
 
 int BitWriter::AlignToByte() {

@@ -36,12 +36,38 @@ class BitWriter {
     size_t capacity_ = 0;
     uint32_t byteCount_ = 0;
     uint32_t totalBits_ = 0;
-    uint32_t accumulator_ = 0;  // the byte being assembled
-    uint32_t mask_ = 128;       // next bit position within the accumulator
+    uint64_t accumulator_ = 0;  // the pending bits in its low `pending_` bits (older bits above)
+    int pending_ = 0;           // 0..7 between calls
     bool overflowed_ = false;
 
-    void StoreByte();
+    void StoreByte(uint8_t byte);
 };
+
+// Inline: the coefficient coders call it for every code.
+inline void BitWriter::StoreByte(uint8_t byte) {
+    // A full buffer drops the byte instead of writing past its end; the byte count stays a
+    // valid length of what is stored.
+    if (byteCount_ < capacity_) {
+        out_[byteCount_++] = byte;
+    } else {
+        overflowed_ = true;
+    }
+}
+
+inline void BitWriter::PutBits(int n, uint32_t value) {
+    if (n <= 0) return;
+    if (n > 32) n = 32;
+    totalBits_ += static_cast<uint32_t>(n);
+    // The field joins the fewer than 8 pending bits in a 64-bit word, and every byte completed is
+    // stored at once, so the bytes stored are always those of the bits appended so far.
+    const uint64_t field = value & (n == 32 ? 0xffffffffull : (1ull << n) - 1u);
+    accumulator_ = (accumulator_ << n) | field;
+    pending_ += n;
+    while (pending_ >= 8) {
+        pending_ -= 8;
+        StoreByte(static_cast<uint8_t>(accumulator_ >> pending_));
+    }
+}
 
 // Upper bound of the bytes one picture can produce for the given macroblock count, used to size
 // the output buffer so that no content can overflow it.

@@ -16,7 +16,7 @@ using ForwardDctFunction = void (*)(int16_t block[64]);
 // The version ForwardDctBlock uses for the given cpuinfo SIMD flags.
 ForwardDctFunction SelectForwardDct(uint32_t simdFlags);
 
-#if defined(__x86_64__) || defined(_M_X64)
+#if defined(TESSARO_X86)
 // SIMD versions, bit-exact with ForwardDctBlockC for every input (blocks with a sample outside
 // -255..255 are handed to the plain version). Call only when the processor has the instruction set.
 void ForwardDctBlockSse2(int16_t block[64]);

@@ -1,6 +1,8 @@
 // Macroblock-layer writers, scan orders and the block writers (event formation and escapes).
 #include "EncodeCoefficients.h"
 
+#include <cstring>
+
 #include "OutPutCoefficients.h"
 
 namespace r263avo {
@@ -120,6 +122,21 @@ inline int WriteRunLevel(BitWriter& bw, VlcCode vlc, int level) {
 
 using EventLookup = int (*)(BitWriter&, int run, int level, int last);
 
+// Bit p set for every nonzero levels[p] (raster order), read four levels at a time so that the
+// zero runs typical of quantised blocks cost one test per four.
+inline uint64_t NonzeroMask(const int16_t levels[64]) {
+    uint64_t mask = 0;
+    for (int w = 0; w < 16; ++w) {
+        uint64_t word;
+        std::memcpy(&word, levels + 4 * w, sizeof(word));
+        if (word == 0) continue;
+        for (int i = 0; i < 4; ++i) {
+            if (levels[4 * w + i] != 0) mask |= uint64_t{1} << (4 * w + i);
+        }
+    }
+    return mask;
+}
+
 // Walks scan positions first..63 and writes one event per nonzero level; the last one carries
 // LAST = 1. Events without a table code are escaped, and the level the escape carried is stored
 // back so that the caller reconstructs what the decoder will.
@@ -135,12 +152,16 @@ void CodeEvents(BitWriter& bw, int16_t levels[64], const uint8_t scan[64], int f
                 static_cast<int16_t>(WriteEscape(bw, last, heldRun, level, modifiedQuant, max8Bit));
         }
     };
-    for (int k = first; k < 64; ++k) {
+    // Positions before `first` never count; the walk ends with the last nonzero level.
+    uint64_t remaining = NonzeroMask(levels);
+    for (int k = 0; k < first; ++k) remaining &= ~(uint64_t{1} << scan[k]);
+    for (int k = first; k < 64 && remaining != 0; ++k) {
         const int pos = scan[k];
         if (levels[pos] == 0) {
             ++run;
             continue;
         }
+        remaining &= ~(uint64_t{1} << pos);
         if (heldPos >= 0) writeEvent(0);
         heldPos = pos;
         heldRun = run;

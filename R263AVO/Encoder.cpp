@@ -7,6 +7,7 @@
 #include <new>
 
 #include "Bpic_Annex_O.h"
+#include "CPUInfo.h"
 #include "EncoderState.h"
 #include "Ipic.h"
 #include "Ppic.h"
@@ -95,6 +96,7 @@ PictureCoding MakePictureCoding(Encoder& e, int pictureType, int32_t trSource, c
     const EncoderParams& p = e.params;
     const int ref = 1 - e.current;
     PictureCoding pc;
+    pc.kernels = &e.kernels;
     pc.writer = &e.writer;
     pc.header = &e.header;
     pc.pictureType = pictureType;
@@ -121,6 +123,7 @@ PictureCoding MakePictureCoding(Encoder& e, int pictureType, int32_t trSource, c
     }
     pc.reference = MakePictureView(e.recon[ref].data(), g.width, g.height);
     pc.referenceInterp = e.interp[ref].data();
+    pc.referencePhases = e.phases[ref].data();
     pc.preset = &e.preset;
     pc.interTables = &e.interTables;
     pc.searchWindow = p.SearchWindow;
@@ -173,6 +176,8 @@ void CodeAnchor(Encoder& e, int pictureType, int32_t frame, int32_t trSource, co
     } else {
         CodePPicture(pc);
     }
+    // The motion search of the pictures that predict from this one reads its half-pel phases.
+    e.kernels.splitPhases(e.interp[e.current].data(), e.geo.width, e.geo.height, e.phases[e.current].data());
     e.schedule.lastAnchorFrame = frame;
     NoteCoded(e, pictureType, frame, e.recon[e.current].data(), input);
 }
@@ -283,6 +288,7 @@ void Encoder::Release() {
     output = {};
     for (auto& b : recon) b = {};
     for (auto& b : interp) b = {};
+    for (auto& b : phases) b = {};
     anchorInput = {};
     bSlots = {};
     bSlotFrame = {};
@@ -334,6 +340,7 @@ int32_t EncoderOpen(Encoder& e, const EncoderParams& params) {
         for (auto& b : e.recon) b.assign(geo.pictureBytes, 0);
         e.anchorInput.assign(geo.pictureBytes, 0);
         for (auto& b : e.interp) b.assign(interpBytes, 0);
+        for (auto& b : e.phases) b.assign(3 * static_cast<size_t>(geo.width) * geo.height, 0);
         e.aboveRecords.assign(static_cast<size_t>(geo.mbPerRow) + 1, MbRecord{});
         e.bSlots.assign(static_cast<size_t>(p.BPictures), std::vector<uint8_t>(geo.pictureBytes, 0));
         e.bSlotFrame.assign(static_cast<size_t>(p.BPictures), -1);
@@ -371,6 +378,7 @@ int32_t EncoderOpen(Encoder& e, const EncoderParams& params) {
     e.header.plusPtype = NeedsPlusPtype(p.BPictures, e.header.slices, e.header.deblock, e.header.advIntra,
                                         e.header.modifiedQuant, geo.format);
 
+    e.kernels = SelectEncoderKernels(cpuinfo::SimdFlags());
     e.preset = SpeedPresets[p.Speed - 1];
     InitInterQdctTables(e.interTables, e.preset.qdctParam);
 
@@ -426,6 +434,10 @@ int32_t EncodeFrame(Encoder& e, int32_t frame, int32_t intraRequest, uint32_t* i
             CodeHeldFirstAnchor(e);
         }
         sc.bSlotIndex = storeSlot + 1 < nB ? storeSlot + 1 : 0;
+    } else if (nB == 0 && e.geo.inputWidth == e.geo.width && e.geo.inputHeight == e.geo.height) {
+        // Without B-pictures the anchor is coded (and its SNR measured) within this call, so a
+        // picture already at the coded size is read from the caller's buffer without a copy.
+        CodeAnchor(e, position == Position::kI ? kPictureI : kPictureP, frame, frame, picture);
     } else {
         CopyInput(e.geo, picture, e.anchorInput.data());
         if (nB > 0 && sc.firstAnchorPending) {

@@ -11,6 +11,7 @@
 
 #include "AdvancedIPrediction_Annex_I.h"
 #include "Buffer.h"
+#include "Kernels.h"
 #include "MBlockOperations.h"
 #include "MotionEst.h"
 #include "Picture.h"
@@ -76,6 +77,7 @@ class Encoder {
     bool modifiedQuant = false;
     int32_t computeSnr = 0;
 
+    EncoderKernels kernels;  // chosen at open
     SpeedPreset preset{};
     InterQdctTables interTables{};
     Schedule schedule;
@@ -89,6 +91,7 @@ class Encoder {
     std::vector<uint8_t> output;
     std::array<std::vector<uint8_t>, 2> recon;
     std::array<std::vector<uint8_t>, 2> interp;
+    std::array<std::vector<uint8_t>, 2> phases;  // the half-pel phase planes of each interp
     int current = 0;
     std::vector<uint8_t> anchorInput;
 

@@ -9,7 +9,7 @@ using r263com::IdctBlock;
 using r263com::IdctBlockC;
 using r263com::IdctFunction;
 using r263com::SelectIdct;
-#if defined(__x86_64__) || defined(_M_X64)
+#if defined(TESSARO_X86)
 using r263com::IdctBlockAvx2;
 using r263com::IdctBlockSse2;
 #endif

@@ -94,8 +94,30 @@ void PadChromaPlane(const uint8_t* plane, int width, int height, uint8_t* out) {
     }
 }
 
+void SplitHalfPelPhasesC(const uint8_t* interp, int width, int height, uint8_t* phases) {
+    const long plane = static_cast<long>(width) * height;
+    const int stride = InterpStride(width);
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* even = interp + static_cast<long>(2 * y + kInterpMargin) * stride + kInterpMargin;
+        const uint8_t* odd = even + stride;
+        uint8_t* h = phases + static_cast<long>(y) * width;
+        uint8_t* v = h + plane;
+        uint8_t* hv = v + plane;
+        for (int x = 0; x < width; ++x) {
+            h[x] = even[2 * x + 1];
+            v[x] = odd[2 * x];
+            hv[x] = odd[2 * x + 1];
+        }
+    }
+}
+
 void InterpolatePictureC(const uint8_t* luma, int width, int height, uint8_t* out, bool fillMargins) {
     Interpolate(InterpolateRowsC, luma, width, height, out, fillMargins);
+}
+
+void InterpolatePicture(const uint8_t* luma, int width, int height, uint8_t* out, bool fillMargins,
+                        InterpolateRowsFn rows) {
+    Interpolate(rows, luma, width, height, out, fillMargins);
 }
 
 void InterpolatePicture(const uint8_t* luma, int width, int height, uint8_t* out, bool fillMargins) {
@@ -103,9 +125,9 @@ void InterpolatePicture(const uint8_t* luma, int width, int height, uint8_t* out
 }
 
 void InterpolatePictureRows(const uint8_t* luma, int width, int height, uint8_t* out, int firstRow,
-                            int endRow) {
+                            int endRow, InterpolateRowsFn rows) {
     if (width <= 0 || height <= 0) return;
-    InterpolateRange(SelectRows(), luma, width, height, out, std::max(firstRow, 0), std::min(endRow, height));
+    InterpolateRange(rows, luma, width, height, out, std::max(firstRow, 0), std::min(endRow, height));
 }
 
 }  // namespace r263avo

@@ -10,10 +10,24 @@ namespace r263avo {
 // otherwise they are left untouched.
 void InterpolatePicture(const uint8_t* luma, int width, int height, uint8_t* out, bool fillMargins);
 
+// The same with the given row kernel (InterpolateRowsC or a SIMD version from the kernel table).
+using InterpolateRowsFn = void (*)(const uint8_t* row, const uint8_t* below, int width, uint8_t* out0,
+                                   uint8_t* out1);
+void InterpolatePicture(const uint8_t* luma, int width, int height, uint8_t* out, bool fillMargins,
+                        InterpolateRowsFn rows);
+
 // The half-pel rows of pixel rows firstRow..endRow-1 only (no margins): pieces of one picture's
 // image can be built by different threads, each reading `luma` and writing its own rows.
 void InterpolatePictureRows(const uint8_t* luma, int width, int height, uint8_t* out, int firstRow,
-                            int endRow);
+                            int endRow, InterpolateRowsFn rows);
+
+// The three half-pel phases of an interpolated image (width x height interior) as plain planes of
+// width x height samples each, one after the other in `phases` (3 x width x height bytes): phase
+// (a, b) = (1, 0), (0, 1), (1, 1) holds half-pel sample (2X + a, 2Y + b) at Y * width + X. With
+// the reconstruction itself as phase (0, 0), a 16x16 block at any half-pel position inside the
+// picture reads 16 contiguous samples a row.
+void SplitHalfPelPhasesC(const uint8_t* interp, int width, int height, uint8_t* phases);
+using SplitPhasesFn = void (*)(const uint8_t* interp, int width, int height, uint8_t* phases);
 
 // Plain reference version (InterpolatePicture dispatches to SIMD when available).
 void InterpolatePictureC(const uint8_t* luma, int width, int height, uint8_t* out, bool fillMargins);

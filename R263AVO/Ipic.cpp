@@ -52,13 +52,13 @@ void LimitAicLevels(const PictureCoding& pc, int column, int mode) {
 }  // namespace
 
 int QuantizeIntraMacroblock(const PictureCoding& pc) {
+    const EncoderKernels& k = *pc.kernels;
     int cbp = 0;
     for (int b = 0; b < kBlocks; ++b) {
-        QdctIntraBlock(pc.blocks[b], BlockQuant(pc, b));
+        k.qdctIntra(pc.blocks[b], BlockQuant(pc, b));
         // Without Annex T the escape carries at most +-127; the reconstruction must use the same
         // level the decoder will see.
-        if (!pc.modifiedQuant) LimitLevels(pc.blocks[b], 1);
-        if (BlockHasLevels(pc.blocks[b], 1)) cbp |= CbpBit(b);
+        if (k.limitLevels(pc.blocks[b], 1, !pc.modifiedQuant)) cbp |= CbpBit(b);
     }
     return cbp;
 }
@@ -71,11 +71,12 @@ IntraMacroblock PrepareIntraMacroblock(const PictureCoding& pc, int x, int y, in
         return mb;
     }
     LoadIntraMacroblock(pc.input, x, y, pc.aicPixels);
-    mb.mode = AicCodeMacroblock(pc.aicPixels, pc.quant, ChromaQuant(pc.quant, pc.modifiedQuant),
-                                pc.modifiedQuant, *pc.aic, column, pc.blocks, pc.aicRecon);
+    mb.mode =
+        AicCodeMacroblock(pc.aicPixels, pc.quant, ChromaQuant(pc.quant, pc.modifiedQuant), pc.modifiedQuant,
+                          *pc.aic, column, pc.blocks, pc.aicRecon, pc.kernels->forwardDct);
     if (!pc.modifiedQuant) LimitAicLevels(pc, column, mb.mode);
     for (int b = 0; b < kBlocks; ++b) {
-        if (BlockHasLevels(pc.blocks[b], 0)) mb.cbp |= CbpBit(b);
+        if (pc.kernels->limitLevels(pc.blocks[b], 0, false)) mb.cbp |= CbpBit(b);
     }
     return mb;
 }
@@ -97,8 +98,8 @@ void FinishIntraMacroblock(const PictureCoding& pc, int x, int y, int column) {
     if (!pc.advIntra) {
         if (!pc.reconstruct) return;
         for (int b = 0; b < kBlocks; ++b) {
-            DequantizeIntraBlock(pc.blocks[b], BlockQuant(pc, b));
-            IdctBlock(pc.blocks[b]);
+            pc.kernels->dequant.intra(pc.blocks[b], BlockQuant(pc, b));
+            pc.kernels->idct(pc.blocks[b]);
         }
         WriteIntraMacroblock(pc.recon, x, y, pc.blocks);
         return;
@@ -107,7 +108,7 @@ void FinishIntraMacroblock(const PictureCoding& pc, int x, int y, int column) {
         // Every block goes through the inverse transform, coded or not: an uncoded block still
         // carries its prediction. The stores keep the coefficients, so transform a copy.
         std::memcpy(pc.blocks, pc.aicRecon, sizeof(int16_t) * kBlocks * 64);
-        for (int b = 0; b < kBlocks; ++b) IdctBlock(pc.blocks[b]);
+        for (int b = 0; b < kBlocks; ++b) pc.kernels->idct(pc.blocks[b]);
         WriteIntraMacroblock(pc.recon, x, y, pc.blocks);
     }
     AicStoreMacroblock(*pc.aic, column, pc.aicRecon);

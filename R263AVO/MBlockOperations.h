@@ -7,6 +7,10 @@
 #include "Picture.h"
 
 namespace r263avo {
+struct EncoderKernels;
+}
+
+namespace r263avo {
 
 // Macroblock prediction buffer: 16x16 luma (stride 16), then 8x8 Cb, then 8x8 Cr (stride 8).
 constexpr int kPredBytes = 384;
@@ -29,6 +33,13 @@ inline ChromaVectorComponent ChromaComponent(int mc) {
 // chroma vector; writes the prediction to `pred` and cur - pred into the six blocks. A vector
 // that would take the 16x16 block outside the picture is clamped to the picture edge (the motion
 // search never produces one), so nothing outside the planes is read.
+// A whole-pixel luma prediction is copied from ref's luma plane, whose samples are the even
+// samples of `interp`, a half-pel one from the phase planes of `interp` when they are given
+// (SplitHalfPelPhasesC).
+void FormInterPrediction(const EncoderKernels& k, const ConstPictureView& cur, const ConstPictureView& ref,
+                         const uint8_t* interp, int x, int y, int mx, int my, uint8_t pred[kPredBytes],
+                         int16_t blocks[6][64], const uint8_t* phases = nullptr);
+// The same with the kernels of this processor, selected for the call.
 void FormInterPrediction(const ConstPictureView& cur, const ConstPictureView& ref, const uint8_t* interp,
                          int x, int y, int mx, int my, uint8_t pred[kPredBytes], int16_t blocks[6][64]);
 
@@ -36,6 +47,8 @@ void FormInterPrediction(const ConstPictureView& cur, const ConstPictureView& re
 void WriteIntraMacroblock(const PictureView& rec, int x, int y, const int16_t blocks[6][64]);
 
 // rec = PixelClip(pred + block) for block b (0..3 luma quadrants, 4 Cb, 5 Cr).
+void AddBlockToPrediction(const EncoderKernels& k, const PictureView& rec, int x, int y, int b,
+                          const uint8_t pred[kPredBytes], const int16_t block[64]);
 void AddBlockToPrediction(const PictureView& rec, int x, int y, int b, const uint8_t pred[kPredBytes],
                           const int16_t block[64]);
 

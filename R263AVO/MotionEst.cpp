@@ -38,22 +38,46 @@ struct Window {
 class Searcher {
   public:
     Searcher(const MotionSearchInput& in, int x, int y)
-        : in_(in), cur_(in.cur + static_cast<long>(y) * in.width + x), refStride_(InterpStride(in.width)) {}
+        : in_(in),
+          cur_(in.cur + static_cast<long>(y) * in.width + x),
+          refStride_(InterpStride(in.width)),
+          plane_(in.ref != nullptr && in.sad.planeFull != nullptr && in.sad.planeSub != nullptr) {}
 
     // SAD of the macroblock against the reference at half-pel position (u, v).
     int Cost(Sad16Fn fn, int u, int v, int limit) const {
         return fn(cur_, in_.width, InterpAt(in_.interp, in_.width, u, v), refStride_, limit);
     }
     // At whole-pixel position (px, py).
-    int Full(int px, int py, int limit) const { return Cost(in_.sad.full, 2 * px, 2 * py, limit); }
-    int Sub(int px, int py, int limit) const { return Cost(in_.sad.sub, 2 * px, 2 * py, limit); }
+    // At whole-pixel position (px, py): from the plain reference plane when there is one.
+    int Full(int px, int py, int limit) const {
+        return plane_ ? in_.sad.planeFull(cur_, in_.width, PlaneAt(px, py), in_.width, limit)
+                      : Cost(in_.sad.full, 2 * px, 2 * py, limit);
+    }
+    int Sub(int px, int py, int limit) const {
+        return plane_ ? in_.sad.planeSub(cur_, in_.width, PlaneAt(px, py), in_.width, limit)
+                      : Cost(in_.sad.sub, 2 * px, 2 * py, limit);
+    }
+
+    // At half-pel position (u, v) inside the picture (u, v >= 0): from the phase planes when there
+    // are, else from the half-pel image.
+    int HalfPel(int u, int v, int limit) const {
+        if (!plane_ || in_.phases == nullptr) return Cost(in_.sad.full, u, v, limit);
+        const int phase = (u & 1) + 2 * (v & 1);  // 1 (1, 0), 2 (0, 1), 3 (1, 1); 0 the plane itself
+        const uint8_t* base =
+            phase == 0 ? in_.ref : in_.phases + static_cast<long>(phase - 1) * in_.width * in_.height;
+        return in_.sad.planeFull(cur_, in_.width, base + static_cast<long>(v >> 1) * in_.width + (u >> 1),
+                                 in_.width, limit);
+    }
 
     const uint8_t* Current() const { return cur_; }
 
   private:
+    const uint8_t* PlaneAt(int px, int py) const { return in_.ref + static_cast<long>(py) * in_.width + px; }
+
     const MotionSearchInput& in_;
     const uint8_t* cur_;
     int refStride_;
+    bool plane_;
 };
 
 }  // namespace
@@ -148,7 +172,7 @@ MotionSearchResult MotionSearch(const MotionSearchInput& in, int x, int y, int c
     result.record = {2 * wx, 2 * wy, wx, wy};
     result.sad = bestCost;
 
-    if (MacroblockActivity(s.Current(), W) < bestCost - kIntraMargin) {
+    if (in.activity(s.Current(), W) < bestCost - kIntraMargin) {
         result.type = kMbTypeIntra;
         return result;
     }
@@ -161,7 +185,7 @@ MotionSearchResult MotionSearch(const MotionSearchInput& in, int x, int y, int c
         const int offsets[8][2] = {{l, t}, {0, t}, {r, t}, {l, 0}, {r, 0}, {l, b}, {0, b}, {r, b}};
         int ox = 0, oy = 0;
         for (const auto& o : offsets) {
-            const int cost = s.Cost(in.sad.full, 2 * bestX + o[0], 2 * bestY + o[1], bestCost);
+            const int cost = s.HalfPel(2 * bestX + o[0], 2 * bestY + o[1], bestCost);
             if (cost < bestCost) {
                 bestCost = cost;
                 ox = o[0];

@@ -27,6 +27,9 @@ struct SpeedPreset {
 };
 extern const SpeedPreset SpeedPresets[5];  // Speed 1..5 at index 0..4
 
+// Activity test: mean absolute deviation of the current macroblock's luma (the plain version).
+int MacroblockActivity(const uint8_t* cur, int stride);
+
 struct MotionSearchInput {
     const uint8_t* cur = nullptr;     // current luma plane, stride width
     const uint8_t* interp = nullptr;  // start of the reference's InterpolatedRef buffer
@@ -36,6 +39,13 @@ struct MotionSearchInput {
     const MbRecord* aboveRow = nullptr;  // records of the row above, (width/16 + 1) entries
     const MbRecord* left = nullptr;      // record of the left neighbour
     SadKernels sad{};                    // kernels to use
+    // The reference's luma plane (stride width), whose samples are the even samples of `interp`:
+    // with it and the plane kernels in `sad`, whole-pixel costs read it instead.
+    const uint8_t* ref = nullptr;
+    // With `ref`: the three half-pel phase planes of `interp` (SplitHalfPelPhasesC), from which
+    // the half-pel refinement reads too.
+    const uint8_t* phases = nullptr;
+    int (*activity)(const uint8_t* cur, int stride) = MacroblockActivity;
 };
 
 struct MotionSearchResult {
@@ -46,8 +56,5 @@ struct MotionSearchResult {
 
 // Searches the macroblock at pixel position (x, y), column c.
 MotionSearchResult MotionSearch(const MotionSearchInput& in, int x, int y, int c);
-
-// Activity test: mean absolute deviation of the current macroblock's luma.
-int MacroblockActivity(const uint8_t* cur, int stride);
 
 }  // namespace r263avo

@@ -58,10 +58,12 @@ void CodeMacroblocks(const PictureCoding& pc, const MacroblockCoder& coder) {
 
 void InterpolateReconstruction(const PictureCoding& pc) {
     if (pc.wavefront) {
-        pc.wavefront->Interpolate(pc.recon.y, pc.recon.width, pc.recon.height, pc.reconInterp, pc.deblock);
+        pc.wavefront->Interpolate(pc.recon.y, pc.recon.width, pc.recon.height, pc.reconInterp, pc.deblock,
+                                  pc.kernels->interpolateRows);
         return;
     }
-    InterpolatePicture(pc.recon.y, pc.recon.width, pc.recon.height, pc.reconInterp, pc.deblock);
+    InterpolatePicture(pc.recon.y, pc.recon.width, pc.recon.height, pc.reconInterp, pc.deblock,
+                       pc.kernels->interpolateRows);
 }
 
 void DeblockAfterMacroblock(const PictureCoding& pc, int mbIndex, bool coded) {

@@ -6,6 +6,7 @@
 
 #include "AdvancedIPrediction_Annex_I.h"
 #include "Buffer.h"
+#include "Kernels.h"
 #include "MBlockOperations.h"
 #include "MotionEst.h"
 #include "Picture.h"
@@ -17,6 +18,7 @@ namespace r263avo {
 class Wavefront;
 
 struct PictureCoding {
+    const EncoderKernels* kernels = nullptr;  // the encoder's kernel table
     BitWriter* writer = nullptr;
     const PictureHeaderConfig* header = nullptr;
     int pictureType = 0;  // PictureType
@@ -38,6 +40,7 @@ struct PictureCoding {
     uint8_t* reconInterp = nullptr;  // half-pel image of `recon`, built at the end
     ConstPictureView reference;      // previous anchor's reconstruction (P pictures)
     const uint8_t* referenceInterp = nullptr;
+    const uint8_t* referencePhases = nullptr;  // its half-pel phase planes (SplitHalfPelPhasesC)
 
     // Motion search (P pictures).
     const SpeedPreset* preset = nullptr;

@@ -27,12 +27,12 @@ int Median3(int a, int b, int c) {
 int QuantizeInterMacroblock(const PictureCoding& pc) {
     const int chromaQuant = ChromaQuant(pc.quant, pc.modifiedQuant);
     const SpeedPreset& p = *pc.preset;
+    const EncoderKernels& k = *pc.kernels;
     int cbp = 0;
     for (int b = 0; b < kBlocks; ++b) {
-        QdctInterBlock(pc.blocks[b], *pc.interTables, b < kLumaBlocks ? pc.quant : chromaQuant,
-                       p.interRowLimit, p.interColLimit);
-        if (!pc.modifiedQuant) LimitLevels(pc.blocks[b], 0);
-        if (BlockHasLevels(pc.blocks[b], 0)) cbp |= CbpBit(b);
+        k.qdctInter(pc.blocks[b], *pc.interTables, b < kLumaBlocks ? pc.quant : chromaQuant, p.interRowLimit,
+                    p.interColLimit);
+        if (k.limitLevels(pc.blocks[b], 0, !pc.modifiedQuant)) cbp |= CbpBit(b);
     }
     return cbp;
 }
@@ -52,9 +52,9 @@ void WriteInterBlocks(const PictureCoding& pc, int x, int y, int cbp) {
             CopyPredictionBlock(pc.recon, x, y, b, pc.prediction);
             continue;
         }
-        DequantizeInterBlock(pc.blocks[b], b < kLumaBlocks ? pc.quant : chromaQuant);
-        IdctBlock(pc.blocks[b]);
-        AddBlockToPrediction(pc.recon, x, y, b, pc.prediction, pc.blocks[b]);
+        pc.kernels->dequant.inter(pc.blocks[b], b < kLumaBlocks ? pc.quant : chromaQuant);
+        pc.kernels->idct(pc.blocks[b]);
+        AddBlockToPrediction(*pc.kernels, pc.recon, x, y, b, pc.prediction, pc.blocks[b]);
     }
 }
 
@@ -99,7 +99,10 @@ MotionSearchInput MakeMotionSearchInput(const PictureCoding& pc) {
     search.preset = pc.preset;
     search.aboveRow = pc.aboveRecords;
     search.left = pc.leftRecord;
-    search.sad = SelectSadKernels();
+    search.sad = pc.kernels->sad;
+    search.ref = pc.reference.y;
+    search.phases = pc.referencePhases;
+    search.activity = pc.kernels->activity;
     return search;
 }
 
@@ -118,8 +121,8 @@ void CodePMacroblock(const PictureCoding& pc, const MotionSearchInput& search, i
             DeblockAfterMacroblock(pc, i, true);
         },
         [&](int i, int c, int x, int y, const MbRecord& record) {
-            FormInterPrediction(pc.input, pc.reference, pc.referenceInterp, x, y, record.hx, record.hy,
-                                pc.prediction, pc.blocks);
+            FormInterPrediction(*pc.kernels, pc.input, pc.reference, pc.referenceInterp, x, y, record.hx,
+                                record.hy, pc.prediction, pc.blocks, pc.referencePhases);
             const int cbp = QuantizeInterMacroblock(pc);
             const bool skipped = cbp == 0 && record.hx == 0 && record.hy == 0;
             if (skipped) {

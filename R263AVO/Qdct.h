@@ -48,7 +48,7 @@ using QdctInterFunction = void (*)(int16_t block[64], const InterQdctTables& tab
 QdctIntraFunction SelectQdctIntra(uint32_t simdFlags);
 QdctInterFunction SelectQdctInter(uint32_t simdFlags);
 
-#if defined(__x86_64__) || defined(_M_X64)
+#if defined(TESSARO_X86)
 // SIMD versions, bit-exact with the plain ones for every input (blocks with a sample outside
 // -255..255, which the encoder never passes, are handed to the plain version). Call only when
 // the processor has the instruction set.

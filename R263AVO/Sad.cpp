@@ -11,6 +11,10 @@ namespace r263avo {
 int Sad16FullSse2(const uint8_t* cur, int curStride, const uint8_t* ref, int refStride, int limit);
 int Sad16SubSse2(const uint8_t* cur, int curStride, const uint8_t* ref, int refStride, int limit);
 int Sad16FullAvx2(const uint8_t* cur, int curStride, const uint8_t* ref, int refStride, int limit);
+int Sad16PlaneFullSse2(const uint8_t* cur, int curStride, const uint8_t* ref, int refStride, int limit);
+int Sad16PlaneSubSse2(const uint8_t* cur, int curStride, const uint8_t* ref, int refStride, int limit);
+int Sad16PlaneFullAvx2(const uint8_t* cur, int curStride, const uint8_t* ref, int refStride, int limit);
+int Sad16PlaneSubAvx2(const uint8_t* cur, int curStride, const uint8_t* ref, int refStride, int limit);
 #endif
 
 namespace {
@@ -40,21 +44,53 @@ int Sad16SubC(const uint8_t* cur, int curStride, const uint8_t* ref, int refStri
     return sum * 4;
 }
 
+// The same two on a plain plane: row j at ref + j * refStride.
+int Sad16PlaneFullC(const uint8_t* cur, int curStride, const uint8_t* ref, int refStride, int limit) {
+    int sum = 0;
+    for (int j = 0; j < 16; ++j) {
+        const uint8_t* c = cur + j * curStride;
+        const uint8_t* r = ref + j * refStride;
+        for (int i = 0; i < 16; ++i) sum += std::abs(c[i] - r[i]);
+        if (sum > limit) return sum;
+    }
+    return sum;
+}
+
+int Sad16PlaneSubC(const uint8_t* cur, int curStride, const uint8_t* ref, int refStride, int limit) {
+    int sum = 0;
+    for (int j = 0; j < 16; j += 2) {
+        const uint8_t* c = cur + j * curStride;
+        const uint8_t* r = ref + j * refStride;
+        for (int i = 0; i < 16; i += 2) sum += std::abs(c[i] - r[i]);
+        if (sum > limit) return sum;
+    }
+    return sum * 4;
+}
+
 }  // namespace
 
 const SadKernels& SadKernelsC() {
-    static const SadKernels kernels{Sad16FullC, Sad16SubC};
+    static const SadKernels kernels{Sad16FullC, Sad16SubC, Sad16PlaneFullC, Sad16PlaneSubC};
     return kernels;
 }
 
-SadKernels SelectSadKernels() {
+SadKernels SelectSadKernels(uint32_t flags) {
     SadKernels k = SadKernelsC();
 #ifdef TESSARO_X86
-    const uint32_t flags = cpuinfo::SimdFlags();
-    if (flags & cpuinfo::kSimdSse2) k = {Sad16FullSse2, Sad16SubSse2};
-    if ((flags & cpuinfo::kSimdAvx2) && (flags & cpuinfo::kSimdSse2)) k.full = Sad16FullAvx2;
+    if (flags & cpuinfo::kSimdSse2) k = {Sad16FullSse2, Sad16SubSse2, Sad16PlaneFullSse2, Sad16PlaneSubSse2};
+    if ((flags & cpuinfo::kSimdAvx2) && (flags & cpuinfo::kSimdSse2)) {
+        k.full = Sad16FullAvx2;
+        k.planeFull = Sad16PlaneFullAvx2;
+        k.planeSub = Sad16PlaneSubAvx2;
+    }
+#else
+    (void)flags;
 #endif
     return k;
+}
+
+SadKernels SelectSadKernels() {
+    return SelectSadKernels(cpuinfo::SimdFlags());
 }
 
 }  // namespace r263avo

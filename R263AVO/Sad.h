@@ -5,7 +5,12 @@
 // Picture.h); the kernels read every second sample of every second row from it, so the same
 // kernel serves whole-pixel positions (ref at (2X, 2Y)) and half-pel positions (ref at (u, v)).
 // All kernels stop early: after each row the partial sum is compared with `limit` and returned at
-// once when greater. A limit of 65535 never stops them.
+// once when greater. A limit of 65535 never stops them. (The SIMD versions may read a few rows
+// more before they test, but return the same partial sum.)
+//
+// The plane kernels take a plain picture plane as reference instead (row j at ref + j * refStride,
+// sample i at ref[i]): for whole-pixel positions they give the same results as the half-pel
+// kernels on that plane's half-pel image, whose even samples are the plane's samples.
 #pragma once
 
 #include <cstdint>
@@ -20,12 +25,17 @@ struct SadKernels {
     // Rows and columns 0, 2, ..., 14 only (64 samples); the full result is multiplied by 4, an
     // early-exit result is the partial sum without the factor.
     Sad16Fn sub;
+    // full and sub on a plain plane (null: the search uses the half-pel kernels only).
+    Sad16Fn planeFull = nullptr;
+    Sad16Fn planeSub = nullptr;
 };
 
 // The plain C++ reference kernels.
 const SadKernels& SadKernelsC();
-// The best kernels for this processor (cpuinfo::SimdFlags()); re-read on every call so that a
-// mask set in a test takes effect.
+// The best kernels for the given cpuinfo SIMD flags.
+SadKernels SelectSadKernels(uint32_t simdFlags);
+// The same for this processor (cpuinfo::SimdFlags(), read on every call so that a mask set in a
+// test takes effect).
 SadKernels SelectSadKernels();
 
 }  // namespace r263avo

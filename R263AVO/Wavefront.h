@@ -23,6 +23,7 @@
 
 #include "AdvancedIPrediction_Annex_I.h"
 #include "Buffer.h"
+#include "Interpolation.h"
 #include "MotionEst.h"
 #include "Picture.h"
 #include "PictureCoding.h"
@@ -78,7 +79,8 @@ class Wavefront {
     void CodeMacroblocks(const PictureCoding& pc, const MacroblockCoder& coder);
 
     // InterpolatePicture on the threads, each building a band of rows.
-    void Interpolate(const uint8_t* luma, int width, int height, uint8_t* out, bool fillMargins);
+    void Interpolate(const uint8_t* luma, int width, int height, uint8_t* out, bool fillMargins,
+                     InterpolateRowsFn rows);
 
   private:
     // One row's stream and where its GOB or slice headers need byte alignment: pairs of (bits
@@ -128,6 +130,7 @@ class Wavefront {
         const uint8_t* luma = nullptr;
         int width = 0, height = 0;
         uint8_t* out = nullptr;
+        InterpolateRowsFn rows = nullptr;
     } interpolation_;
 };
 

@@ -23,10 +23,23 @@ using InterpolateBlockFunction = void (*)(const uint8_t* src, int stride, int hx
 // The version InterpolateBlock uses for the given cpuinfo SIMD flags.
 InterpolateBlockFunction SelectInterpolateBlock(uint32_t simdFlags);
 
-#if defined(__x86_64__) || defined(_M_X64)
-// Bit-exact with InterpolateBlockC. Call only when the processor has SSE2.
+// dst = clip(pred + residual) to 0..255 for an 8x8 block (the residual is not limited first): the
+// reconstruction of a coded inter block.
+void AddClipBlock8C(const uint8_t* pred, int predStride, const int16_t residual[64], uint8_t* dst,
+                    int dstStride);
+
+using AddClipBlockFunction = void (*)(const uint8_t* pred, int predStride, const int16_t residual[64],
+                                      uint8_t* dst, int dstStride);
+
+// The version for the given cpuinfo SIMD flags.
+AddClipBlockFunction SelectAddClipBlock(uint32_t simdFlags);
+
+#if defined(TESSARO_X86)
+// Bit-exact with InterpolateBlockC and AddClipBlock8C. Call only when the processor has SSE2.
 void InterpolateBlockSse2(const uint8_t* src, int stride, int hx, int hy, int rounding, int size,
                           uint8_t* dst, int dstStride);
+void AddClipBlock8Sse2(const uint8_t* pred, int predStride, const int16_t residual[64], uint8_t* dst,
+                       int dstStride);
 #endif
 
 }  // namespace r263com

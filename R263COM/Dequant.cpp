@@ -1,5 +1,7 @@
 #include "Dequant.h"
 
+#include "CPUInfo.h"
+
 namespace r263com {
 
 namespace {
@@ -24,6 +26,16 @@ void DequantizeInterBlock(int16_t block[64], int qp) {
 void DequantizeIntraCopy(const int16_t levels[64], int16_t coefficients[64], int qp) {
     qp = ClampQp(qp);
     for (int i = 0; i < 64; ++i) coefficients[i] = ReconstructAicLevel(levels[i], qp);
+}
+
+DequantKernels SelectDequantKernels(uint32_t simdFlags) {
+    DequantKernels k{DequantizeIntraBlock, DequantizeInterBlock};
+#if defined(TESSARO_X86)
+    if (simdFlags & cpuinfo::kSimdSse2) k = {DequantizeIntraBlockSse2, DequantizeInterBlockSse2};
+#else
+    (void)simdFlags;
+#endif
+    return k;
 }
 
 }  // namespace r263com

@@ -35,4 +35,19 @@ void DequantizeInterBlock(int16_t block[64], int qp);
 // Annex I intra block: REC = 2 x QP x LEVEL for all 64 elements.
 void DequantizeIntraCopy(const int16_t levels[64], int16_t coefficients[64], int qp);
 
+// The block dequantisers above as kernels, with their SIMD versions (bit-exact for every input).
+using DequantizeBlockFunction = void (*)(int16_t block[64], int qp);
+struct DequantKernels {
+    DequantizeBlockFunction intra;  // DequantizeIntraBlock
+    DequantizeBlockFunction inter;  // DequantizeInterBlock
+};
+// The versions for the given cpuinfo SIMD flags.
+DequantKernels SelectDequantKernels(uint32_t simdFlags);
+
+#if defined(TESSARO_X86)
+// Call only when the processor has SSE2.
+void DequantizeIntraBlockSse2(int16_t block[64], int qp);
+void DequantizeInterBlockSse2(int16_t block[64], int qp);
+#endif
+
 }  // namespace r263com

@@ -23,7 +23,7 @@ using IdctFunction = void (*)(int16_t block[64]);
 // The version IdctBlock uses for the given cpuinfo SIMD flags (kSimdSse2, kSimdAvx2).
 IdctFunction SelectIdct(uint32_t simdFlags);
 
-#if defined(__x86_64__) || defined(_M_X64)
+#if defined(TESSARO_X86)
 // SIMD versions, bit-exact with IdctBlockC. Call only when the processor has the instruction set.
 void IdctBlockSse2(int16_t block[64]);
 void IdctBlockAvx2(int16_t block[64]);

@@ -10,7 +10,7 @@ using r263com::InterpolateBlock;
 using r263com::InterpolateBlockC;
 using r263com::InterpolateBlockFunction;
 using r263com::SelectInterpolateBlock;
-#if defined(__x86_64__) || defined(_M_X64)
+#if defined(TESSARO_X86)
 using r263com::InterpolateBlockSse2;
 #endif
 

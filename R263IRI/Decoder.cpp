@@ -81,6 +81,7 @@ int32_t DecoderOpen(Decoder& decoder) {
     const uint32_t simd = cpuinfo::SimdFlags();
     decoder.idct = r263com::SelectIdct(simd);
     decoder.interpolate = r263com::SelectInterpolateBlock(simd);
+    decoder.addClip = r263com::SelectAddClipBlock(simd);
     return 0;
 }
 

@@ -16,18 +16,18 @@
 namespace r263iri {
 
 // Picture and macroblock types (shared names, MPPTYPE and MCBPC codes).
-using r263com::kPicB;
-using r263com::kPicEI;
-using r263com::kPicEP;
-using r263com::kPicI;
-using r263com::kPicImprovedPB;
-using r263com::kPicP;
 using r263com::kMbInter;
 using r263com::kMbInter4V;
 using r263com::kMbInter4VQ;
 using r263com::kMbInterQ;
 using r263com::kMbIntra;
 using r263com::kMbIntraQ;
+using r263com::kPicB;
+using r263com::kPicEI;
+using r263com::kPicEP;
+using r263com::kPicI;
+using r263com::kPicImprovedPB;
+using r263com::kPicP;
 
 // Every field of the picture header. Fields keep their values from one picture to the next until
 // a header sets them again (a PLUSPTYPE header with UFEP 0 carries the last OPPTYPE values over).
@@ -87,6 +87,7 @@ class Decoder {
     // versions until then).
     r263com::IdctFunction idct = r263com::IdctBlockC;
     r263com::InterpolateBlockFunction interpolate = r263com::InterpolateBlockC;
+    r263com::AddClipBlockFunction addClip = r263com::AddClipBlock8C;
 
     // Stream geometry, fixed by the first picture.
     bool setUp = false;

@@ -105,7 +105,8 @@ void PredictMacroblock(const Decoder& d, const uint8_t* reference, const MvRecor
         reference + d.PaddedWidth() * d.PaddedHeight() + kBorder * d.PaddedChromaWidth() + kBorder;
     const int px = d.mbX / 2 + (cx >> 1), py = d.mbY / 2 + (cy >> 1);
     PredictBlock(cb, cw, ch, px, py, cx & 1, cy & 1, 8, rounding, pred + 256, 8, d.interpolate);
-    PredictBlock(cb + chromaPadded, cw, ch, px, py, cx & 1, cy & 1, 8, rounding, pred + 320, 8, d.interpolate);
+    PredictBlock(cb + chromaPadded, cw, ch, px, py, cx & 1, cy & 1, 8, rounding, pred + 320, 8,
+                 d.interpolate);
 }
 
 void ReconstructInter(Decoder& d, uint8_t* store, const uint8_t* pred) {
@@ -128,10 +129,7 @@ void ReconstructInter(Decoder& d, uint8_t* store, const uint8_t* pred) {
         if (d.cbp & (32 >> b)) {
             int16_t* res = d.coeffs + 64 * b;
             d.idct(res);
-            for (int y = 0; y < 8; ++y) {
-                for (int x = 0; x < 8; ++x)
-                    dst[y * dStride + x] = ClipSample(p[y * pStride + x] + res[y * 8 + x]);
-            }
+            d.addClip(p, pStride, res, dst, dStride);
         } else {
             for (int y = 0; y < 8; ++y) std::memcpy(dst + y * dStride, p + y * pStride, 8);
         }
@@ -350,8 +348,9 @@ void OverlapLuma(const Decoder& d, const uint8_t* reference, const MvRecord& v, 
                 const int k = i * 8 + j;
                 const int vertical = i < 4 ? above[k] : below[k];
                 const int horizontal = j < 4 ? left[k] : right[k];
-                dst[i * 16 + j] = static_cast<uint8_t>(
-                    (own[k] * kObmcOwn[k] + vertical * kObmcVertical[k] + horizontal * kObmcHorizontal[k] + 4) >> 3);
+                dst[i * 16 + j] = static_cast<uint8_t>((own[k] * kObmcOwn[k] + vertical * kObmcVertical[k] +
+                                                        horizontal * kObmcHorizontal[k] + 4) >>
+                                                       3);
             }
         }
     }

@@ -99,7 +99,30 @@ void BM_InterMacroblock(benchmark::State& state) {
 
 }  // namespace
 
+// The plain-plane kernels the motion search runs on whole pixels and on the half-pel phase
+// planes, with a limit that stops them (as in the descent) and one that never does.
+template <bool kSub>
+void BM_PlaneSad(benchmark::State& state) {
+    if (!UseLevel(state)) return;
+    const r263avo::SadKernels k = r263avo::SelectSadKernels();
+    const r263avo::Sad16Fn fn = kSub ? k.planeSub : k.planeFull;
+    const auto cur = Noise(kCifW * kCifH, 1);
+    const auto ref = Noise(kCifW * kCifH, 2);
+    const int limit = static_cast<int>(state.range(1));
+    int u = 0;
+    for (auto _ : state) {
+        const int s = fn(cur.data() + 64 * kCifW + 64, kCifW,
+                         ref.data() + (48 + ((u >> 5) & 31)) * kCifW + 48 + (u & 31), kCifW, limit);
+        benchmark::DoNotOptimize(s);
+        ++u;
+    }
+    state.SetLabel(LevelName(static_cast<int>(state.range(0))));
+    cpuinfo::SetSimdMask(~0u);
+}
+
 BENCHMARK(BM_InterMacroblock)->DenseRange(0, 1);
+BENCHMARK(BM_PlaneSad<false>)->Name("Sad16PlaneFull")->ArgsProduct({{0, 1, 2}, {65535, 10000}});
+BENCHMARK(BM_PlaneSad<true>)->Name("Sad16PlaneSub")->ArgsProduct({{0, 1, 2}, {65535, 2500}});
 BENCHMARK(BM_Sad<false>)->Name("Sad16Full")->DenseRange(0, 2);
 BENCHMARK(BM_Sad<true>)->Name("Sad16Sub")->DenseRange(0, 2);
 BENCHMARK(BM_InterpolateCif)->DenseRange(0, 2);

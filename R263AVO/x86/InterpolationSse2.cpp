@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "../Interpolation.h"
+#include "../Picture.h"
 
 namespace r263avo {
 
@@ -60,6 +61,35 @@ void InterpolateRowsSse2(const uint8_t* row, const uint8_t* below, int width, ui
     // Widths that are not a multiple of 16 finish with the plain kernel (the rest of the row is a
     // row of its own: its last sample repeats itself as well).
     if (i < width) InterpolateRowsC(row + i, below + i, width - i, out0 + 2 * i, out1 + 2 * i);
+}
+
+// 16 samples of each phase per step: the even and odd bytes of two 16-byte loads, separated with
+// a mask and a shift and packed (the values are bytes, so the pack never saturates). A last
+// step of fewer than 16 samples is done by the plain loop.
+void SplitHalfPelPhasesSse2(const uint8_t* interp, int width, int height, uint8_t* phases) {
+    const long plane = static_cast<long>(width) * height;
+    const int stride = InterpStride(width);
+    const __m128i low = _mm_set1_epi16(0x00ff);
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* even = interp + static_cast<long>(2 * y + kInterpMargin) * stride + kInterpMargin;
+        const uint8_t* odd = even + stride;
+        uint8_t* h = phases + static_cast<long>(y) * width;
+        uint8_t* v = h + plane;
+        uint8_t* hv = v + plane;
+        int x = 0;
+        for (; x + 16 <= width; x += 16) {
+            const __m128i e0 = Load(even + 2 * x), e1 = Load(even + 2 * x + 16);
+            const __m128i o0 = Load(odd + 2 * x), o1 = Load(odd + 2 * x + 16);
+            Store(h + x, _mm_packus_epi16(_mm_srli_epi16(e0, 8), _mm_srli_epi16(e1, 8)));
+            Store(v + x, _mm_packus_epi16(_mm_and_si128(o0, low), _mm_and_si128(o1, low)));
+            Store(hv + x, _mm_packus_epi16(_mm_srli_epi16(o0, 8), _mm_srli_epi16(o1, 8)));
+        }
+        for (; x < width; ++x) {
+            h[x] = even[2 * x + 1];
+            v[x] = odd[2 * x];
+            hv[x] = odd[2 * x + 1];
+        }
+    }
 }
 
 }  // namespace r263avo

@@ -5,13 +5,20 @@
 // bytes: the even bytes of the first load and the odd bytes of the second are the 16 samples.
 // Nothing outside the samples the C version reads is touched except the bytes between them.
 // PSADBW sums exactly the same absolute differences as the C loop. The limit is tested once per
-// pair of rows; since partial sums never decrease, an exit after the first row of the pair is
-// then recognised separately, so the exit row and its partial sum are those of the C loop.
+// group of rows; since partial sums never decrease, the rows of a group that passes it are then
+// added one by one, so the exit row and its partial sum are those of the C loop.
 #include <emmintrin.h>
 
 #include <cstdint>
 
+#include "SadPlane.h"
+
 namespace r263avo {
+
+using sad_simd::GroupPassesLimit;
+using sad_simd::kMaxFullSad;
+using sad_simd::Load;
+using sad_simd::Total;
 
 namespace {
 
@@ -39,18 +46,44 @@ inline __m128i LoadEvenWords(const uint8_t* c) {
 
 }  // namespace
 
+// Plain-plane kernels: SadPlane.h.
+int Sad16PlaneFullSse2(const uint8_t* cur, int curStride, const uint8_t* ref, int refStride, int limit) {
+    return sad_simd::PlaneSad<false>(cur, curStride, ref, refStride, limit);
+}
+
+int Sad16PlaneSubSse2(const uint8_t* cur, int curStride, const uint8_t* ref, int refStride, int limit) {
+    return sad_simd::PlaneSad<true>(cur, curStride, ref, refStride, limit);
+}
+
+// Macroblock activity: PSADBW against zero gives the sum, against the broadcast mean the
+// absolute deviations, both exactly as the plain loops add them.
+int MacroblockActivitySse2(const uint8_t* cur, int stride) {
+    const __m128i zero = _mm_setzero_si128();
+    __m128i rows[16];
+    __m128i acc = zero;
+    for (int j = 0; j < 16; ++j) {
+        rows[j] = Load(cur + j * stride);
+        acc = _mm_add_epi64(acc, _mm_sad_epu8(rows[j], zero));
+    }
+    const __m128i mean = _mm_set1_epi8(static_cast<char>(Total(acc) / 256));
+    __m128i dev = zero;
+    for (int j = 0; j < 16; ++j) dev = _mm_add_epi64(dev, _mm_sad_epu8(rows[j], mean));
+    return Total(dev);
+}
+
 int Sad16FullSse2(const uint8_t* cur, int curStride, const uint8_t* ref, int refStride, int limit) {
-    int sum = 0;
-    for (int j = 0; j < 16; j += 2) {
-        const __m128i c0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cur + j * curStride));
-        const __m128i c1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cur + (j + 1) * curStride));
-        const __m128i s0 = _mm_sad_epu8(c0, LoadHalfPelRow(ref + 2 * j * refStride));
-        const __m128i s1 = _mm_sad_epu8(c1, LoadHalfPelRow(ref + 2 * (j + 1) * refStride));
-        // Partial sums only grow, so one test after the pair finds any exit; the first row of the
-        // pair is then tested on its own to return the same partial sum as the row-by-row loop.
-        const int first = sum + _mm_cvtsi128_si32(s0) + _mm_cvtsi128_si32(_mm_srli_si128(s0, 8));
-        sum = first + _mm_cvtsi128_si32(s1) + _mm_cvtsi128_si32(_mm_srli_si128(s1, 8));
-        if (sum > limit) return first > limit ? first : sum;
+    auto row = [&](int j) {
+        return _mm_sad_epu8(Load(cur + j * curStride), LoadHalfPelRow(ref + 2 * j * refStride));
+    };
+    if (limit >= kMaxFullSad) {
+        __m128i acc = _mm_setzero_si128();
+        for (int j = 0; j < 16; ++j) acc = _mm_add_epi64(acc, row(j));
+        return Total(acc);
+    }
+    int sum = 0, out = 0;
+    for (int j = 0; j < 16; j += 4) {
+        const __m128i s[4] = {row(j), row(j + 1), row(j + 2), row(j + 3)};
+        if (GroupPassesLimit(s, &sum, limit, &out)) return out;
     }
     return sum;
 }

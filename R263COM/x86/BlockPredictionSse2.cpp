@@ -76,4 +76,20 @@ void InterpolateBlockSse2(const uint8_t* src, int stride, int hx, int hy, int ro
     }
 }
 
+// Adds with signed 16-bit saturation and packs with unsigned saturation: a saturated sum lies
+// beyond 0..255 exactly when the true sum does, so the result is the plain clip for any residual.
+void AddClipBlock8Sse2(const uint8_t* pred, int predStride, const int16_t residual[64], uint8_t* dst,
+                       int dstStride) {
+    const __m128i zero = _mm_setzero_si128();
+    for (int y = 0; y < 8; y += 2) {
+        const __m128i p0 = _mm_unpacklo_epi8(Load<8>(pred + y * predStride), zero);
+        const __m128i p1 = _mm_unpacklo_epi8(Load<8>(pred + (y + 1) * predStride), zero);
+        const __m128i r0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(residual + 8 * y));
+        const __m128i r1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(residual + 8 * y + 8));
+        const __m128i out = _mm_packus_epi16(_mm_adds_epi16(p0, r0), _mm_adds_epi16(p1, r1));
+        Store<8>(dst + y * dstStride, out);
+        Store<8>(dst + (y + 1) * dstStride, _mm_srli_si128(out, 8));
+    }
+}
+
 }  // namespace r263com

@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "CheckKernel.h"
+#include "R263AVO/Interpolation.h"
 #include "R263AVO/Picture.h"
 #include "R263AVO/Sad.h"
 
@@ -62,6 +64,9 @@ void ExpectSameAsC(const SadInput& in, const std::vector<int>& limits) {
                          std::to_string(in.curStride) + "/" + std::to_string(in.refStride));
             EXPECT_EQ(CallSad(simd.full, in, limit), CallSad(c.full, in, limit)) << "full";
             EXPECT_EQ(CallSad(simd.sub, in, limit), CallSad(c.sub, in, limit)) << "sub";
+            // The same bytes read as a plain plane (rows refStride apart).
+            EXPECT_EQ(CallSad(simd.planeFull, in, limit), CallSad(c.planeFull, in, limit)) << "plane full";
+            EXPECT_EQ(CallSad(simd.planeSub, in, limit), CallSad(c.planeSub, in, limit)) << "plane sub";
         }
     }
 }
@@ -98,6 +103,71 @@ TEST(SadKernels, PlainCWhenSimdIsMaskedOff) {
     const SadKernels k = r263avo::SelectSadKernels();
     EXPECT_EQ(k.full, r263avo::SadKernelsC().full);
     EXPECT_EQ(k.sub, r263avo::SadKernelsC().sub);
+    EXPECT_EQ(k.planeFull, r263avo::SadKernelsC().planeFull);
+    EXPECT_EQ(k.planeSub, r263avo::SadKernelsC().planeSub);
+}
+
+// The partial sums of the row-by-row loop after each row it tests, for the four reference
+// layouts: every one of them (and one less) as a limit makes a kernel stop on that row.
+std::vector<int> RowLimits(const SadInput& in) {
+    std::vector<int> limits;
+    for (int layout = 0; layout < 4; ++layout) {
+        const bool halfPel = layout < 2, sub = layout % 2 == 1;
+        const int step = sub ? 2 : 1;
+        int sum = 0;
+        for (int j = 0; j < 16; j += step) {
+            const uint8_t* c = in.cur.data() + j * in.curStride;
+            const uint8_t* r = in.ref.data() + (halfPel ? 2 * j : j) * in.refStride;
+            for (int i = 0; i < 16; i += step) sum += std::abs(c[i] - r[halfPel ? 2 * i : i]);
+            limits.push_back(sum);
+            limits.push_back(sum - 1);
+        }
+    }
+    return limits;
+}
+
+TEST(SadKernels, SimdStopsOnTheSameRowWithTheSamePartialSum) {
+    if (checkkernel::AvailableSimdLevels().empty()) GTEST_SKIP() << "no SIMD level on this processor";
+    Rng rng(7);
+    for (int round = 0; round < 200; ++round) {
+        const SadInput in = RandomInput(rng);
+        ExpectSameAsC(in, RowLimits(in));
+        if (HasFailure()) break;
+    }
+    // Rows of equal sums: the limit is passed exactly on a group boundary or inside a group.
+    const SadInput flat = FlatInput(16, 40, 200, 0);
+    ExpectSameAsC(flat, RowLimits(flat));
+}
+
+// The plane kernels on a reconstruction give what the half-pel kernels give at the even samples
+// of its half-pel image, which is why the motion search may read the plane for whole pixels.
+TEST(SadKernels, PlaneKernelsEqualTheHalfPelKernelsAtWholePixels) {
+    const int w = 64, h = 48;
+    Rng rng(8);
+    std::vector<uint8_t> plane(w * h), cur(16 * 16);
+    rng.FillBytes(plane.data(), plane.size());
+    rng.FillBytes(cur.data(), cur.size());
+    std::vector<uint8_t> interp(static_cast<size_t>(r263avo::InterpStride(w)) * r263avo::InterpRows(h));
+    r263avo::InterpolatePictureC(plane.data(), w, h, interp.data(), true);
+    std::vector<SadKernels> sets = {r263avo::SadKernelsC()};
+    for (const auto& level : checkkernel::AvailableSimdLevels()) {
+        checkkernel::ScopedSimdMask mask(level.mask);
+        sets.push_back(r263avo::SelectSadKernels());
+    }
+    for (const SadKernels& k : sets) {
+        for (int py = 0; py <= h - 16; py += 5) {
+            for (int px = 0; px <= w - 16; px += 3) {
+                const uint8_t* at = plane.data() + py * w + px;
+                const uint8_t* half = r263avo::InterpAt(interp.data(), w, 2 * px, 2 * py);
+                for (int limit : {0, 3000, 65535}) {
+                    EXPECT_EQ(k.planeFull(cur.data(), 16, at, w, limit),
+                              k.full(cur.data(), 16, half, r263avo::InterpStride(w), limit));
+                    EXPECT_EQ(k.planeSub(cur.data(), 16, at, w, limit),
+                              k.sub(cur.data(), 16, half, r263avo::InterpStride(w), limit));
+                }
+            }
+        }
+    }
 }
 
 TEST(SadKernels, SimdMatchesReferenceOnCorners) {
