@@ -139,7 +139,10 @@ bool ReadBMacroblock(Decoder& d, BMacroblockType* type, BVectors* v) {
         const int cbpc = GetBCbpc(r);
         int cbpy = GetCbpy(r);
         if (cbpy == kInvalidCode) return false;
-        if (!intra) cbpy ^= 15;
+        // As in P-pictures, the alternative inter VLC keeps the intra meaning of CBPY for an inter
+        // macroblock whose two chroma blocks are coded.
+        const bool keepCbpy = d.hdr.aiv && cbpc == 3;
+        if (!intra && !keepCbpy) cbpy ^= 15;
         d.cbp = (cbpy << 2) | cbpc;
     }
     if (type->hasDquant) d.quant = GetDquant(r, d.hdr.mq != 0, d.quant);
