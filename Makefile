@@ -28,7 +28,7 @@ demo: release
 # cannot rot; `make fuzz` runs each for FUZZ_SECONDS and keeps the corpora in build/fuzz/corpus.
 FUZZ_SECONDS ?= 600
 FUZZ_SMOKE_SECONDS ?= 20
-test: asan fuzz-smoke tsan
+test: asan fuzz-smoke tsan nosimd
 	@cd $(ASAN_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 1500
 
 fuzz-build: deps
