@@ -6,8 +6,9 @@
 #include <algorithm>
 #include <vector>
 
-#include "R263IRI/BpicD_Annex_O.h"
 #include "DecodeAll.h"
+#include "R263AVO/OutPutCoefficients.h"
+#include "R263IRI/BpicD_Annex_O.h"
 #include "StreamBits.h"
 
 namespace r263iri {
@@ -18,10 +19,11 @@ constexpr size_t kLuma = kW * kH;
 
 using decodertest::Bits;
 
-// PLUSPTYPE header of a sub-QCIF picture with UFEP 001; picture type 0 I, 1 P, 3 B.
-void Header(Bits& b, int tr, int type) {
+// PLUSPTYPE header of a sub-QCIF picture with UFEP 001; picture type 0 I, 1 P, 3 B; `aiv` sets
+// the alternative inter VLC.
+void Header(Bits& b, int tr, int type, bool aiv = false) {
     b.Align().Put(0x20, 22).Put(static_cast<uint32_t>(tr), 8).Put(0b10000, 5).Put(7, 3).Put(1, 3);
-    b.Put(1, 3).Put(0, 11).Put(0b1000, 4);                                    // OPPTYPE: sub-QCIF
+    b.Put(1, 3).Put(aiv ? 0b10 : 0, 11).Put(0b1000, 4);                       // OPPTYPE: sub-QCIF
     b.Put(static_cast<uint32_t>(type), 3).Put(0, 3).Put(0b001, 3).Put(0, 1);  // MPPTYPE, CPM
     if (type == 3) b.Put(1, 4).Put(1, 4);                                     // ELNUM, RLNUM
     b.Put(8, 5).Put(0, 1);                                                    // PQUANT, PEI
@@ -38,8 +40,8 @@ int DcB(int m) {
 
 // An I picture of flat macroblocks (no coefficients): every sample of macroblock m is dc(m).
 template <typename Dc>
-void IntraPicture(Bits& b, int tr, Dc dc) {
-    Header(b, tr, 0);
+void IntraPicture(Bits& b, int tr, Dc dc, bool aiv = false) {
+    Header(b, tr, 0, aiv);
     for (int m = 0; m < kMbs; ++m) {
         b.Put(1, 1).Put(0b0011, 4);  // MCBPC intra, CBPY none coded
         for (int k = 0; k < 6; ++k) b.Put(static_cast<uint32_t>(dc(m)), 8);
@@ -146,6 +148,45 @@ TEST(BPictures, DirectModeScalesTheNextAnchorsVectors) {
 
 TEST(BPictures, DirectModeAcrossTheTemporalReferenceWrap) {
     CheckDirect(252);  // I at TR 252, B at 255, P at 2
+}
+
+// Under the alternative inter VLC an inter macroblock of a B picture with both chroma blocks coded
+// (CBPC 3) keeps the intra meaning of CBPY, as in P pictures; with one chroma block it is inverted
+// as usual. The blocks hold one escaped coefficient, which both tables read alike, so the same
+// content written without the mode must decode to the same picture.
+TEST(BPictures, AlternativeInterVlcCbpyMeaning) {
+    struct Case {
+        int cbpc;
+        uint32_t cbpcCode;
+        int cbpcBits;
+    };
+    for (const Case c : {Case{3, 0b110, 3}, Case{1, 0b10, 2}}) {
+        for (int luma : {0, 0b0110, 0b1111}) {
+            SCOPED_TRACE(testing::Message() << "CBPC " << c.cbpc << " luma " << luma);
+            std::vector<uint8_t> pictures[2];
+            for (int aiv = 0; aiv < 2; ++aiv) {
+                Bits b;
+                IntraPicture(b, 0, DcA, aiv);
+                IntraPicture(b, 2, DcB, aiv);
+                Header(b, 1, 3, aiv);
+                const bool keep = aiv && c.cbpc == 3;
+                b.Put(0, 1).Put(0b011, 3).Put(c.cbpcCode, c.cbpcBits);  // backward, coded
+                b.Put(r263avo::CbpyCodes[keep ? luma : 15 - luma]);
+                b.Put(r263avo::MvdCodes[0]).Put(r263avo::MvdCodes[0]);
+                const int coded = (luma << 2) | c.cbpc;
+                for (int blk = 0; blk < 6; ++blk) {
+                    if (coded & (32 >> blk))
+                        b.Put(r263avo::kEscapeCode).Put(1, 1).Put(blk, 6).Put(256 - 3, 8);
+                }
+                for (int m = 1; m < kMbs; ++m) b.Put(1, 1);
+                b.Align();
+                const decodertest::DecodedStream out = decodertest::DecodeAll(b.bytes);
+                ASSERT_EQ(out.pictures.size(), 3u);
+                pictures[aiv] = out.pictures[1];
+            }
+            EXPECT_EQ(pictures[1], pictures[0]);
+        }
+    }
 }
 
 }  // namespace
