@@ -80,11 +80,19 @@ QValueAxis* MakeAxis(QChart* chart, Qt::Alignment side, const QString& title, co
     return axis;
 }
 
+// Sets range and tick interval together. The axis lays out its ticks after each of the two
+// changes, so the interval never gets smaller than the range needs on the way (a range of
+// 100000 bytes with the interval of a range of 10 would make 50000 tick marks in between).
+void SetAxis(QValueAxis* axis, double low, double high, double interval) {
+    axis->setTickInterval(std::max(axis->tickInterval(), interval));
+    axis->setRange(low, high);
+    axis->setTickInterval(interval);
+    axis->setTickAnchor(0.0);
+}
+
 // Frames on the x axis: whole frame numbers, the bars of the first and last picture inside.
 void SetFrameRange(QValueAxis* axis, int first, int last) {
-    axis->setRange(first - 0.5, last + 0.5);
-    axis->setTickInterval(std::max(1.0, NiceInterval(last - first + 1, 10)));
-    axis->setTickAnchor(0.0);
+    SetAxis(axis, first - 0.5, last + 0.5, std::max(1.0, NiceInterval(last - first + 1, 10)));
 }
 
 }  // namespace
@@ -256,8 +264,7 @@ void PlotDock::RedrawBytes() {
     SetFrameRange(bytesX_, series_.FirstFrame(), series_.LastFrame());
     const double top = std::max(10.0, series_.MaxBytes() * 1.08);
     const double interval = NiceInterval(top, 6);
-    bytesY_->setRange(0.0, std::ceil(top / interval) * interval);
-    bytesY_->setTickInterval(interval);
+    SetAxis(bytesY_, 0.0, std::ceil(top / interval) * interval, interval);
 }
 
 void PlotDock::RedrawSnr() {
@@ -272,9 +279,7 @@ void PlotDock::RedrawSnr() {
     }
     SetFrameRange(snrX_, series_.FirstFrame(), series_.LastFrame());
     const double floor = series_.SnrFloor(), ceiling = series_.SnrCeiling();
-    snrY_->setRange(floor, ceiling);
-    snrY_->setTickInterval(NiceInterval(ceiling - floor, 6));
-    snrY_->setTickAnchor(0.0);
+    SetAxis(snrY_, floor, ceiling, NiceInterval(ceiling - floor, 6));
     // Planes without error stand at the top of the axis; the axis says so when any does.
     bool identical = false;
     for (const PictureReport& p : series_.pictures()) {
