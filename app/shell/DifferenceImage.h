@@ -10,7 +10,7 @@ namespace tessaro::shell {
 
 // The gains the view offers (x1 shows the plain difference).
 constexpr int kDifferenceGains[] = {1, 2, 4, 8, 16, 32};
-constexpr int kDefaultDifferenceGain = 4;
+constexpr int kDefaultDifferenceGain = 8;
 
 // Clamps `gain` to 1..32.
 int ClampDifferenceGain(int gain);

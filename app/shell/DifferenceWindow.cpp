@@ -44,7 +44,11 @@ void DifferenceView::paintEvent(QPaintEvent*) {
         painter.fillRect(rect(), QColor(0x80, 0x80, 0x80));
         return;
     }
-    painter.drawImage(rect(), image_);
+    // The picture keeps its shape; what is left of the client area around it is the window's.
+    const QSize fitted = image_.size().scaled(size(), Qt::KeepAspectRatio);
+    const QRect target(QPoint((width() - fitted.width()) / 2, (height() - fitted.height()) / 2), fitted);
+    painter.fillRect(rect(), palette().window());
+    painter.drawImage(target, image_);
 }
 
 DifferenceWindow::DifferenceWindow(std::shared_ptr<VideoDocument> first,
@@ -58,7 +62,9 @@ DifferenceWindow::DifferenceWindow(std::shared_ptr<VideoDocument> first,
     view_ = new DifferenceView(this);
     view_->setObjectName(QStringLiteral("differenceView"));
     const VideoFile& file = first_->file;
-    view_->SetClientSize(QSize(std::max(file.width(), 16), std::max(file.height(), 16)));
+    // Small pictures start at twice their size, so that single differing pixels can be seen.
+    const int zoom = file.width() > 0 && file.width() < 352 ? 2 : 1;
+    view_->SetClientSize(QSize(std::max(file.width(), 16), std::max(file.height(), 16)) * zoom);
     layout->addWidget(view_, 1);
 
     auto* bar = new QWidget(this);
@@ -74,6 +80,9 @@ DifferenceWindow::DifferenceWindow(std::shared_ptr<VideoDocument> first,
     row->addWidget(label);
     row->addWidget(gainBox_);
     row->addStretch(1);
+    largestPane_ = new QLabel(bar);
+    largestPane_->setObjectName(QStringLiteral("largestDifference"));
+    row->addWidget(largestPane_);
     layout->addWidget(bar);
     connect(gainBox_, &QComboBox::currentIndexChanged, this,
             [this](int index) { SetGain(gainBox_->itemData(index).toInt()); });
@@ -85,7 +94,8 @@ DifferenceWindow::DifferenceWindow(std::shared_ptr<VideoDocument> first,
     status_->setFont(font);
     snrPane_ = new QLabel(status_);
     snrPane_->setObjectName(QStringLiteral("differenceStatus"));
-    snrPane_->setMinimumWidth(0);
+    // The text never widens the window past the picture; the whole of it is in the tooltip.
+    snrPane_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     status_->addWidget(snrPane_, 1);
     layout->addWidget(status_);
 
@@ -141,16 +151,17 @@ void DifferenceWindow::Render() {
         if (snr_[0] >= 1000.0 && snr_[1] >= 1000.0 && snr_[2] >= 1000.0) {
             text = QStringLiteral("Frame %1: identical (PSNR Y = U = V = 1000.00 dB)").arg(frame_);
         } else {
-            text =
-                QStringLiteral("Frame %1: PSNR Y = %2 dB, U = %3 dB, V = %4 dB, largest luma difference %5")
-                    .arg(frame_)
-                    .arg(snr_[0], 0, 'f', 2)
-                    .arg(snr_[1], 0, 'f', 2)
-                    .arg(snr_[2], 0, 'f', 2)
-                    .arg(largest_);
+            text = QStringLiteral("Frame %1: PSNR Y %2, U %3, V %4 dB")
+                       .arg(frame_)
+                       .arg(snr_[0], 0, 'f', 2)
+                       .arg(snr_[1], 0, 'f', 2)
+                       .arg(snr_[2], 0, 'f', 2);
         }
     }
+    largestPane_->setText(image_.isNull() ? QString()
+                                          : QStringLiteral("Largest difference: %1").arg(largest_));
     snrPane_->setText(text);
+    snrPane_->setToolTip(text);
     view_->SetImage(image_);
 }
 

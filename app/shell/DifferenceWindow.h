@@ -74,6 +74,7 @@ class DifferenceWindow : public QWidget {
     QComboBox* gainBox_;
     QStatusBar* status_;
     QLabel* snrPane_;
+    QLabel* largestPane_;
     int frame_ = 0;
     int gain_;
     int largest_ = 0;

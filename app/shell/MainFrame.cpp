@@ -105,6 +105,7 @@ MainFrame::MainFrame(SettingsStore& store, Prompts& prompts, QWidget* parent)
     connect(mdi_, &QMdiArea::subWindowActivated, this, [this] { UpdateCommands(); });
     resize(800, 600);
     RestoreLayout();
+    plotsPlaced_ = !ReadString(values, "Window/State").empty();
     // The log bar follows the settings, whatever the saved layout says.
     SetLogBarShown(settings_.general.LogInfoCoder != 0 || settings_.general.ShowSNR > 0);
     UpdateCommands();
@@ -409,6 +410,15 @@ void MainFrame::BuildPlotDock() {
     toggle->setText(QStringLiteral("&Plots"));
     toggle->setStatusTip(QStringLiteral("Show or hide the plots of the last encode or compare"));
     toggle->setToolTip(QStringLiteral("Toggle Plots"));
+    // Shown for the first time beside the log bar: half of the width each.
+    connect(toggle, &QAction::triggered, this, [this](bool shown) {
+        if (!shown || plotsPlaced_ || !logDock_->isVisible() ||
+            dockWidgetArea(plotDock_) != dockWidgetArea(logDock_)) {
+            return;
+        }
+        plotsPlaced_ = true;
+        resizeDocks({logDock_, plotDock_}, {width() / 2, width() / 2}, Qt::Horizontal);
+    });
 }
 
 std::vector<std::string> MainFrame::ProtectedPaths() const {

@@ -160,6 +160,7 @@ class MainFrame : public QMainWindow {
     QMenu* videoMenu_ = nullptr;
     QString deviceFolder_ = QStringLiteral("/dev");
     PlotDock* plotDock_ = nullptr;
+    bool plotsPlaced_ = false;  // the plots dock has a width from a saved layout or its first showing
     QPointer<QMdiSubWindow> differenceSub_;
 };
 

@@ -16,6 +16,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QValueAxis>
+#include <algorithm>
 #include <cmath>
 
 #include "CsvReport.h"
@@ -31,6 +32,8 @@ namespace {
 constexpr int kRefreshMs = 100;
 // The size an image is drawn at when the dock is hidden and has no size of its own.
 constexpr QSize kHiddenImageSize(900, 600);
+// PNG images are at least this many pixels wide.
+constexpr int kMinimumImageWidth = 1200;
 
 const char kTypes[3] = {'I', 'P', 'B'};
 const QColor kTypeColours[3] = {QColor(0xd6, 0x27, 0x28), QColor(0x1f, 0x77, 0xb4), QColor(0x2c, 0xa0, 0x2c)};
@@ -95,12 +98,19 @@ void SetFrameRange(QValueAxis* axis, int first, int last) {
     SetAxis(axis, first - 0.5, last + 0.5, std::max(1.0, NiceInterval(last - first + 1, 10)));
 }
 
+// The dock's contents, with room for two readable charts when the dock is first placed.
+class PlotBody : public QWidget {
+  public:
+    using QWidget::QWidget;
+    QSize sizeHint() const override { return {600, 400}; }
+};
+
 }  // namespace
 
 PlotDock::PlotDock(Prompts& prompts, QWidget* parent)
     : QDockWidget(QStringLiteral("Plots"), parent), prompts_(prompts) {
     setObjectName(QStringLiteral("plotDock"));
-    auto* body = new QWidget(this);
+    auto* body = new PlotBody(this);
     auto* layout = new QVBoxLayout(body);
     layout->setContentsMargins(2, 2, 2, 2);
     layout->setSpacing(2);
@@ -109,6 +119,8 @@ PlotDock::PlotDock(Prompts& prompts, QWidget* parent)
     summary_ = new QLabel(body);
     summary_->setObjectName(QStringLiteral("plotSummary"));
     summary_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // A long line is cut rather than widening the dock; the charts' titles say which run it is.
+    summary_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     header->addWidget(summary_, 1);
     saveImage_ = new QAction(style()->standardIcon(QStyle::SP_DialogSaveButton),
                              QStringLiteral("Save &Image..."), this);
@@ -303,19 +315,16 @@ void PlotDock::UpdateSummary() {
             text = QStringLiteral("No encode or compare has run yet.");
             break;
         case PlotKind::kEncode:
-            text = QStringLiteral("%1: %2 pictures (I %3, P %4, B %5)")
-                       .arg(title_)
-                       .arg(series_.pictures().size())
-                       .arg(series_.Count('I'))
-                       .arg(series_.Count('P'))
-                       .arg(series_.Count('B'));
+            // The legend has the count of each type.
+            text = QStringLiteral("%1 pictures").arg(series_.pictures().size());
             break;
         case PlotKind::kCompare:
-            text = QStringLiteral("%1: %2 frames").arg(title_).arg(series_.comparisons().size());
+            text = QStringLiteral("%1 frames").arg(series_.comparisons().size());
             break;
     }
     if (!ending_.isEmpty()) text += QStringLiteral(", ") + ending_;
     summary_->setText(text);
+    summary_->setToolTip(title_);
     exportCsv_->setEnabled(series_.kind() != PlotKind::kNone);
 }
 
@@ -361,8 +370,11 @@ bool PlotDock::SaveImage(const QString& path, QString* error) {
         plotArea_->render(&painter);
         painter.end();
     } else {
-        QImage image(size * plotArea_->devicePixelRatioF(), QImage::Format_ARGB32_Premultiplied);
-        image.setDevicePixelRatio(plotArea_->devicePixelRatioF());
+        // A small dock gives a larger image: the charts are drawn again at a higher resolution.
+        const qreal scale = std::clamp(qreal(kMinimumImageWidth) / size.width(), qreal(1), qreal(3)) *
+                            plotArea_->devicePixelRatioF();
+        QImage image(size * scale, QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(scale);
         image.fill(Qt::white);
         QPainter painter(&image);
         plotArea_->render(&painter);

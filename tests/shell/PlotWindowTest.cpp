@@ -12,16 +12,20 @@
 #include <QDockWidget>
 #include <QGuiApplication>
 #include <QImage>
+#include <QLabel>
 #include <QLegend>
 #include <QLineSeries>
 #include <QMdiSubWindow>
 #include <QMenu>
+#include <QPainter>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QSlider>
+#include <QSvgRenderer>
 #include <QTest>
 #include <memory>
 
+#include "DifferenceImage.h"
 #include "DifferenceWindow.h"
 #include "MainFrame.h"
 #include "PlotDock.h"
@@ -243,8 +247,8 @@ class PlotWindowTest : public QObject {
             }
         }
         QVERIFY(Dock().summary().endsWith(QStringLiteral(", completed")));
-        QVERIFY(
-            Dock().summary().startsWith(QStringLiteral("Encode of seq.qcif: %1 pictures").arg(rows.size())));
+        QVERIFY(Dock().summary().startsWith(QStringLiteral("%1 pictures").arg(rows.size())));
+        QCOMPARE(Dock().bytesChart()->title(), QStringLiteral("Encode of seq.qcif: bytes per picture"));
 
         // Export CSV through its command: the same bytes.
         const QString exported = dir_ + QStringLiteral("/plot.csv");
@@ -322,7 +326,9 @@ class PlotWindowTest : public QObject {
             }
         }
         QCOMPARE(Dock().snrSeries(0)->name(), QStringLiteral("PSNR Y"));
-        QCOMPARE(Dock().summary(), QStringLiteral("Compare of seq.qcif and other.qcif: 9 frames, completed"));
+        QCOMPARE(Dock().summary(), QStringLiteral("9 frames, completed"));
+        QCOMPARE(Dock().snrChart()->title(),
+                 QStringLiteral("Compare of seq.qcif and other.qcif: PSNR per frame"));
         const QString exported = dir_ + QStringLiteral("/exported.csv");
         prompts_->saveAnswers = {exported};
         QVERIFY(Dock().ExportCsvAs());
@@ -357,6 +363,7 @@ class PlotWindowTest : public QObject {
         QVERIFY(text.contains("<svg"));
         QVERIFY(text.contains("</svg>"));
         QVERIFY(text.contains("PSNR"));
+        QVERIFY(QSvgRenderer(text).isValid());
         // An existing file is replaced whole.
         QVERIFY(Dock().SaveImage(png, &error));
         QVERIFY(!QImage(png).isNull());
@@ -433,23 +440,26 @@ class PlotWindowTest : public QObject {
         const tessaro::FrameComparison& f = Dock().series().comparisons().at(3);
         QCOMPARE(d->snrY(), f.snrY);
         QCOMPARE(d->snrV(), f.snrV);
-        QVERIFY(d->statusText().startsWith(QStringLiteral("Frame 3: PSNR Y = %1 dB, U = %2 dB, V = %3 dB")
-                                               .arg(f.snrY, 0, 'f', 2)
-                                               .arg(f.snrU, 0, 'f', 2)
-                                               .arg(f.snrV, 0, 'f', 2)));
+        QCOMPARE(d->statusText(), QStringLiteral("Frame 3: PSNR Y %1, U %2, V %3 dB")
+                                      .arg(f.snrY, 0, 'f', 2)
+                                      .arg(f.snrU, 0, 'f', 2)
+                                      .arg(f.snrV, 0, 'f', 2));
+        QCOMPARE(d->findChild<QLabel*>(QStringLiteral("largestDifference"))->text(),
+                 QStringLiteral("Largest difference: %1").arg(d->largestDifference()));
         // More gain, brighter picture (never darker).
-        const QImage x4 = d->image();
+        QCOMPARE(d->gain(), kDefaultDifferenceGain);
+        const QImage x8 = d->image();
         d->SetGain(16);
         QCOMPARE(d->gainBox()->currentText(), QStringLiteral("x16"));
         const QImage x16 = d->image();
-        qint64 sum4 = 0, sum16 = 0;
-        for (int y = 0; y < x4.height(); ++y) {
-            for (int x = 0; x < x4.width(); ++x) {
-                QVERIFY(x16.constScanLine(y)[x] >= x4.constScanLine(y)[x]);
-                sum4 += x4.constScanLine(y)[x], sum16 += x16.constScanLine(y)[x];
+        qint64 sum8 = 0, sum16 = 0;
+        for (int y = 0; y < x8.height(); ++y) {
+            for (int x = 0; x < x8.width(); ++x) {
+                QVERIFY(x16.constScanLine(y)[x] >= x8.constScanLine(y)[x]);
+                sum8 += x8.constScanLine(y)[x], sum16 += x16.constScanLine(y)[x];
             }
         }
-        QVERIFY(sum16 > sum4);
+        QVERIFY(sum16 > sum8);
         // A frame past the end of the second sequence has no difference and says so.
         first->slider()->setValue(10);
         QCOMPARE(d->frame(), 10);
@@ -507,8 +517,17 @@ class PlotWindowTest : public QObject {
         QTRY_VERIFY(Frame().grab().save(QStringLiteral(TESSARO_ARTIFACTS "/plots-encode-main.png")));
         QVERIFY(Dock().grab().save(QStringLiteral(TESSARO_ARTIFACTS "/plots-encode.png")));
         QString error;
-        QVERIFY2(Dock().SaveImage(QStringLiteral(TESSARO_ARTIFACTS "/plots-encode-saved.svg"), &error),
-                 qPrintable(error));
+        const QString svg = QStringLiteral(TESSARO_ARTIFACTS "/plots-encode-saved.svg");
+        QVERIFY2(Dock().SaveImage(svg, &error), qPrintable(error));
+        // The SVG as another program would draw it, to be looked at beside the PNGs.
+        QSvgRenderer renderer(svg);
+        QVERIFY(renderer.isValid());
+        QImage drawn(renderer.defaultSize() * 2, QImage::Format_ARGB32);
+        drawn.fill(Qt::white);
+        QPainter painter(&drawn);
+        renderer.render(&painter);
+        painter.end();
+        QVERIFY(drawn.save(QStringLiteral(TESSARO_ARTIFACTS "/plots-encode-saved-svg.png")));
         const QString decoded = dir_ + QStringLiteral("/decoded.qcif");
         QCOMPARE(RunCli({QStringLiteral("decode"), stream, QStringLiteral("-o"), decoded}), 0);
         QVERIFY(CompareFromWindow(source, decoded));
