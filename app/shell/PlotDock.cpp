@@ -5,7 +5,9 @@
 #include <QBuffer>
 #include <QChart>
 #include <QChartView>
+#include <QFileInfo>
 #include <QHBoxLayout>
+#include <QImageWriter>
 #include <QLabel>
 #include <QLegend>
 #include <QLineSeries>
@@ -218,6 +220,10 @@ QLineSeries* PlotDock::snrSeries(int plane) const {
 }
 
 void PlotDock::Follow(JobBridge* bridge, PlotKind kind, const QString& title) {
+    // One run at a time: an encode and a compare may run together, and the run followed before
+    // must neither add to this one nor end it.
+    if (followed_) disconnect(followed_, nullptr, this, nullptr);
+    followed_ = bridge;
     Start(kind, title);
     ending_ = QStringLiteral("running");
     UpdateSummary();
@@ -316,10 +322,14 @@ void PlotDock::UpdateSummary() {
             break;
         case PlotKind::kEncode:
             // The legend has the count of each type.
-            text = QStringLiteral("%1 pictures").arg(series_.pictures().size());
+            text = series_.pictures().size() == 1
+                       ? QStringLiteral("1 picture")
+                       : QStringLiteral("%1 pictures").arg(series_.pictures().size());
             break;
         case PlotKind::kCompare:
-            text = QStringLiteral("%1 frames").arg(series_.comparisons().size());
+            text = series_.comparisons().size() == 1
+                       ? QStringLiteral("1 frame")
+                       : QStringLiteral("%1 frames").arg(series_.comparisons().size());
             break;
     }
     if (!ending_.isEmpty()) text += QStringLiteral(", ") + ending_;
@@ -379,7 +389,11 @@ bool PlotDock::SaveImage(const QString& path, QString* error) {
         QPainter painter(&image);
         plotArea_->render(&painter);
         painter.end();
-        if (!image.save(&buffer, "PNG")) {
+        // PNG unless the name asks for another format the image writer knows (".jpg", ".bmp").
+        const QByteArray suffix = QFileInfo(path).suffix().toLower().toLatin1();
+        const char* format =
+            QImageWriter::supportedImageFormats().contains(suffix) ? suffix.constData() : "PNG";
+        if (!image.save(&buffer, format)) {
             *error =
                 QStringLiteral("Error writing ") + path + QStringLiteral(": the image could not be encoded");
             return false;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QDockWidget>
+#include <QPointer>
 #include <QString>
 #include <QTimer>
 #include <functional>
@@ -61,8 +62,9 @@ class PlotDock : public QDockWidget {
     QAreaSeries* barSeries(char type) const;
     QLineSeries* snrSeries(int plane) const;
 
-    // Writes the charts as an image, SVG when the name ends in ".svg" (any case), else PNG; false
-    // with `error` when nothing was written.
+    // Writes the charts as an image, SVG when the name ends in ".svg" (any case), else PNG (or
+    // another raster format that the name's extension asks for and Qt can write); false with
+    // `error` when nothing was written.
     bool SaveImage(const QString& path, QString* error);
     // Writes the run's CSV rows; false with `error` (also when there is no run yet).
     bool ExportCsv(const QString& path, QString* error);
@@ -89,6 +91,7 @@ class PlotDock : public QDockWidget {
     std::function<QString()> folder_;
     std::function<std::vector<std::string>()> protectedPaths_;
     PlotSeries series_;
+    QPointer<JobBridge> followed_;
     QString title_, ending_;
     QTimer refresh_;
     QWidget* plotArea_ = nullptr;

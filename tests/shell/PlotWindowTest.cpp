@@ -27,6 +27,7 @@
 
 #include "DifferenceImage.h"
 #include "DifferenceWindow.h"
+#include "JobBridge.h"
 #include "MainFrame.h"
 #include "PlotDock.h"
 #include "SettingsStore.h"
@@ -364,6 +365,9 @@ class PlotWindowTest : public QObject {
         QVERIFY(text.contains("</svg>"));
         QVERIFY(text.contains("PSNR"));
         QVERIFY(QSvgRenderer(text).isValid());
+        // Another raster format when the name asks for it.
+        QVERIFY(Dock().SaveImage(dir_ + QStringLiteral("/plots.jpg"), &error));
+        QVERIFY(shelltest::ReadAll(dir_ + QStringLiteral("/plots.jpg")).startsWith("\xff\xd8"));
         // An existing file is replaced whole.
         QVERIFY(Dock().SaveImage(png, &error));
         QVERIFY(!QImage(png).isNull());
@@ -391,6 +395,32 @@ class PlotWindowTest : public QObject {
         QCOMPARE(prompts_->warnings.last(), QStringLiteral("There is no encode or compare to export yet."));
         QVERIFY(!QFile::exists(dir_ + QStringLiteral("/nothing.csv")));
         QVERIFY(!Dock().exportCsvAction()->isEnabled());
+    }
+
+    // An encode and a compare may run together: the dock shows the run started last, and the
+    // other's reports and its end leave it alone.
+    void dockFollowsOnlyTheLatestRun() {
+        JobBridge encode, compare;
+        Dock().Follow(&encode, PlotKind::kEncode, QStringLiteral("Encode of a"));
+        tessaro::PictureReport picture;
+        picture.type = 'I';
+        picture.bytes = 500;
+        encode.Picture(picture);
+        QCOMPARE(Dock().series().pictures().size(), size_t{1});
+        Dock().Follow(&compare, PlotKind::kCompare, QStringLiteral("Compare of a and b"));
+        QVERIFY(Dock().series().empty());
+        encode.Picture(picture);
+        tessaro::JobResult result;
+        result.completed = true;
+        encode.Finished(result);
+        compare.Compared(tessaro::FrameComparison{0, 30.0, 40.0, 40.0});
+        Dock().Refresh();
+        QCOMPARE(Dock().series().pictures().size(), size_t{0});
+        QCOMPARE(Dock().series().comparisons().size(), size_t{1});
+        QCOMPARE(Dock().summary(), QStringLiteral("1 frame, running"));
+        compare.Finished(result);
+        QCOMPARE(Dock().summary(), QStringLiteral("1 frame, completed"));
+        QCOMPARE(Dock().snrSeries(0)->count(), 1);
     }
 
     // An identical copy: every difference picture is black and the status bar says identical.
