@@ -79,6 +79,7 @@ QValueAxis* MakeAxis(QChart* chart, Qt::Alignment side, const QString& title, co
     auto* axis = new QValueAxis(chart);
     axis->setTitleText(title);
     axis->setLabelFormat(QString::fromLatin1(format));
+    axis->setTickInterval(1.0);  // a usable interval before the ticks follow it
     axis->setTickType(QValueAxis::TicksDynamic);
     axis->setTickAnchor(0.0);
     chart->addAxis(axis, side);
