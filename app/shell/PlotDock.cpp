@@ -32,9 +32,10 @@ namespace {
 // The charts are redrawn at most this often while a run reports (a fast encode reports hundreds
 // of pictures a second; each redraw replaces whole point lists).
 constexpr int kRefreshMs = 100;
-// The size an image is drawn at when the dock is hidden and has no size of its own.
-constexpr QSize kHiddenImageSize(900, 600);
-// PNG images are at least this many pixels wide.
+// The least layout an image is drawn at (see SaveImage).
+constexpr int kLeastImageWidth = 800;
+constexpr int kLeastChartHeight = 320;
+// PNG images are at least this many pixels wide: a small layout is drawn at a higher resolution.
 constexpr int kMinimumImageWidth = 1200;
 
 const char kTypes[3] = {'I', 'P', 'B'};
@@ -361,12 +362,22 @@ bool PlotDock::WriteBytes(const QString& path, const QByteArray& bytes, QString*
 
 bool PlotDock::SaveImage(const QString& path, QString* error) {
     Refresh();
-    // A hidden dock has no size of its own: the charts are laid out at a fixed size for the image.
-    if (!plotArea_->isVisible() || plotArea_->width() < 100 || plotArea_->height() < 100) {
-        plotArea_->resize(kHiddenImageSize);
-        if (plotArea_->layout()) plotArea_->layout()->activate();
+    // The image has the dock's layout, at least kLeastImageWidth wide and kLeastChartHeight per
+    // chart: a hidden or small dock is laid out at that size for the drawing and put back after
+    // (no event is handled in between, so nothing of it is seen on the screen).
+    const int charts = int(bytesView_->isVisibleTo(plotArea_)) + int(snrView_->isVisibleTo(plotArea_));
+    const QSize least(kLeastImageWidth, kLeastChartHeight * std::max(charts, 1));
+    const QSize size = plotArea_->isVisible() ? plotArea_->size().expandedTo(least) : least;
+    const bool relaid = size != plotArea_->size();
+    auto putBack = [&] {
+        if (!relaid || !plotArea_->parentWidget()->layout()) return;
+        plotArea_->parentWidget()->layout()->invalidate();
+        plotArea_->parentWidget()->layout()->activate();
+    };
+    if (relaid) {
+        plotArea_->resize(size);
+        plotArea_->layout()->activate();
     }
-    const QSize size = plotArea_->size();
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
@@ -397,10 +408,12 @@ bool PlotDock::SaveImage(const QString& path, QString* error) {
         if (!image.save(&buffer, format)) {
             *error =
                 QStringLiteral("Error writing ") + path + QStringLiteral(": the image could not be encoded");
+            putBack();
             return false;
         }
     }
     buffer.close();
+    putBack();
     return WriteBytes(path, bytes, error);
 }
 

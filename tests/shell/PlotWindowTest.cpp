@@ -368,9 +368,16 @@ class PlotWindowTest : public QObject {
         // Another raster format when the name asks for it.
         QVERIFY(Dock().SaveImage(dir_ + QStringLiteral("/plots.jpg"), &error));
         QVERIFY(shelltest::ReadAll(dir_ + QStringLiteral("/plots.jpg")).startsWith("\xff\xd8"));
-        // An existing file is replaced whole.
+        // An existing file is replaced whole; a small dock is drawn at a readable size and keeps
+        // its own.
+        QWidget* area = Dock().findChild<QWidget*>(QStringLiteral("plotArea"));
+        QTRY_VERIFY(area->isVisible());
+        const QSize layout = area->size();
+        QVERIFY(layout.width() < 800);
         QVERIFY(Dock().SaveImage(png, &error));
-        QVERIFY(!QImage(png).isNull());
+        QCOMPARE(area->size(), layout);
+        QVERIFY(QImage(png).width() >= 1200);
+        QVERIFY(QImage(png).height() >= 320);
         // The open sequences are never written over, whatever the name says.
         const QByteArray before = shelltest::ReadAll(copy);
         prompts_->saveAnswers = {copy};
