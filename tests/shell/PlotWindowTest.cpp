@@ -119,10 +119,10 @@ class PlotWindowTest : public QObject {
     // I-, P- and B-pictures with their SNR measured; read by the window and tessaro-cli alike.
     void CodeWithBPicturesAndSnr() {
         store_->Update([](tessaro::SettingsMap& m) {
-            m["General/ShowSNR"] = "1";
-            m["Advanced/UseTrueBPictures"] = "1";
-            m["Advanced/BPictures"] = "1";
-            m["Coder/IFramePeriod"] = "6";
+            for (const char* key : {"General/ShowSNR", "Advanced/UseTrueBPictures", "Advanced/BPictures"}) {
+                m.insert_or_assign(key, std::string("1"));
+            }
+            m.insert_or_assign("Coder/IFramePeriod", std::string("6"));
         });
         NewFrame();
     }
