@@ -733,6 +733,8 @@ void MainFrame::PressButton(QAction* a, bool down) {
 void MainFrame::StartEncoding() {
     if (CaptureWindow* c = ActiveCaptureWindow()) {
         if (!EncodeRunning()) c->StartEncoding();
+        if (c->Encoding())
+            plotDock_->Follow(c->bridge(), PlotKind::kEncode, QStringLiteral("Capture encoding"));
         return;
     }
     VideoWindow* window = ActiveVideoWindow();

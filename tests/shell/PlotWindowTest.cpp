@@ -25,6 +25,7 @@
 #include <QTest>
 #include <memory>
 
+#include "CaptureWindow.h"
 #include "DifferenceImage.h"
 #include "DifferenceWindow.h"
 #include "JobBridge.h"
@@ -402,6 +403,32 @@ class PlotWindowTest : public QObject {
         QCOMPARE(prompts_->warnings.last(), QStringLiteral("There is no encode or compare to export yet."));
         QVERIFY(!QFile::exists(dir_ + QStringLiteral("/nothing.csv")));
         QVERIFY(!Dock().exportCsvAction()->isEnabled());
+    }
+
+    // Capture and encoding from the live-video window is plotted like an encode.
+    void captureEncodingIsPlottedToo() {
+        QDir().mkpath(dir_ + QStringLiteral("/dev"));
+        Frame().SetCaptureDeviceFolder(dir_ + QStringLiteral("/dev"));  // the test pattern only
+        Frame().action(QStringLiteral("openVideoStream"))->trigger();
+        CaptureWindow* c = Frame().captureWindow();
+        QVERIFY(c);
+        c->job().source().SetFramePeriod(3000);
+        prompts_->saveAnswers = {dir_ + QStringLiteral("/capture.263")};
+        QSignalSpy finished(c, &CaptureWindow::captureFinished);
+        Frame().action(QStringLiteral("startEncoding"))->trigger();
+        QVERIFY(c->Encoding());
+        QCOMPARE(Dock().bytesChart()->title(), QStringLiteral("Capture encoding: bytes per picture"));
+        QTRY_VERIFY_WITH_TIMEOUT(Dock().series().pictures().size() >= 3, kJobTimeout);
+        Frame().action(QStringLiteral("stopEncoding"))->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kJobTimeout);
+        const std::vector<tessaro::PictureReport>& pictures = Dock().series().pictures();
+        QCOMPARE(pictures.front().type, 'I');
+        QCOMPARE(pictures.front().frame, 0);
+        for (size_t i = 1; i < pictures.size(); ++i) QVERIFY(pictures[i].frame > pictures[i - 1].frame);
+        QVERIFY(Dock().summary().endsWith(QStringLiteral(", stopped")));
+        QCOMPARE(
+            Dock().barSeries('I')->upperSeries()->count() + Dock().barSeries('P')->upperSeries()->count(),
+            qsizetype(pictures.size() * 4));
     }
 
     // An encode and a compare may run together: the dock shows the run started last, and the
