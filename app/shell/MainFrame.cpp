@@ -732,9 +732,11 @@ void MainFrame::PressButton(QAction* a, bool down) {
 
 void MainFrame::StartEncoding() {
     if (CaptureWindow* c = ActiveCaptureWindow()) {
+        const bool encoding = c->Encoding();
         if (!EncodeRunning()) c->StartEncoding();
-        if (c->Encoding())
+        if (!encoding && c->Encoding()) {
             plotDock_->Follow(c->bridge(), PlotKind::kEncode, QStringLiteral("Capture encoding"));
+        }
         return;
     }
     VideoWindow* window = ActiveVideoWindow();
