@@ -33,6 +33,7 @@ class CaptureWindow::Reports : public CaptureObserver {
     }
     void ProgressPosition(int position) override { bridge_->ProgressPosition(position); }
     void ProgressStop() override { bridge_->ProgressStop(); }
+    void Picture(const PictureReport& picture) override { bridge_->Picture(picture); }
     void Finished(const JobResult& result) override { bridge_->Finished(result); }
     void StopRequested() override { bridge_->StopRequested(); }
     void DriverWarning(int, const std::string& text) override {

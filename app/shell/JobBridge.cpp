@@ -68,6 +68,14 @@ void JobBridge::ProgressStop() {
     Deliver([this] { emit progressStopped(); });
 }
 
+void JobBridge::Picture(const PictureReport& picture) {
+    Deliver([this, picture] { emit pictureReported(picture); });
+}
+
+void JobBridge::Compared(const FrameComparison& frame) {
+    Deliver([this, frame] { emit frameCompared(frame); });
+}
+
 void JobBridge::Finished(const JobResult& result) {
     const bool completed = result.completed;
     const int frames = result.frames;

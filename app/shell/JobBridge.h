@@ -3,7 +3,8 @@
 // and progress arrive in order and a worker never runs ahead of the window. A stop of the job
 // ends that wait (the later reports are still queued, in order, without waiting), so the
 // interface thread can stop and wait for a job at any moment without a deadlock. Detach() drops
-// every report that has not been handled yet.
+// every report that has not been handled yet. The structured reports (a coded picture, a compared
+// frame) take the same way as the log lines, so they arrive in order with them.
 #pragma once
 
 #include <QObject>
@@ -26,6 +27,8 @@ class JobBridge : public QObject, public JobObserver {
     void ProgressStart(const std::string& label, int minimum, int maximum) override;
     void ProgressPosition(int position) override;
     void ProgressStop() override;
+    void Picture(const PictureReport& picture) override;
+    void Compared(const FrameComparison& frame) override;
     void Finished(const JobResult& result) override;
     void StopRequested() override;
 
@@ -41,6 +44,8 @@ class JobBridge : public QObject, public JobObserver {
     void progressStarted(const QString& label, int minimum, int maximum);
     void progressMoved(int position);
     void progressStopped();
+    void pictureReported(const tessaro::PictureReport& picture);
+    void frameCompared(const tessaro::FrameComparison& frame);
     void finished(bool completed, int frames, const QString& outputPath);
 
   private:
@@ -52,3 +57,6 @@ class JobBridge : public QObject, public JobObserver {
 };
 
 }  // namespace tessaro::shell
+
+Q_DECLARE_METATYPE(tessaro::PictureReport)
+Q_DECLARE_METATYPE(tessaro::FrameComparison)

@@ -30,8 +30,10 @@
 #include "CaptureWindow.h"
 #include "CompareJob.h"
 #include "DecodeJob.h"
+#include "DifferenceWindow.h"
 #include "EncodeJob.h"
 #include "JobBridge.h"
+#include "PlotDock.h"
 #include "Prompts.h"
 #include "SettingsSheet.h"
 #include "VideoWindow.h"
@@ -75,6 +77,7 @@ struct MainFrame::Run {
     std::unique_ptr<JobBridge> bridge;
     std::unique_ptr<Job> job;  // declared after the bridge: it is stopped and joined first
     std::vector<std::shared_ptr<VideoDocument>> documents;
+    std::string output;  // the file an encode writes
 };
 
 MainFrame::MainFrame(SettingsStore& store, Prompts& prompts, QWidget* parent)
@@ -92,6 +95,7 @@ MainFrame::MainFrame(SettingsStore& store, Prompts& prompts, QWidget* parent)
     mdi_ = new QMdiArea(this);
     mdi_->setObjectName(QStringLiteral("mdiArea"));
     setCentralWidget(mdi_);
+    BuildPlotDock();
     BuildActions();
     BuildMenus();
     BuildToolBar();
@@ -101,6 +105,7 @@ MainFrame::MainFrame(SettingsStore& store, Prompts& prompts, QWidget* parent)
     connect(mdi_, &QMdiArea::subWindowActivated, this, [this] { UpdateCommands(); });
     resize(800, 600);
     RestoreLayout();
+    plotsPlaced_ = !ReadString(values, "Window/State").empty();
     // The log bar follows the settings, whatever the saved layout says.
     SetLogBarShown(settings_.general.LogInfoCoder != 0 || settings_.general.ShowSNR > 0);
     UpdateCommands();
@@ -322,6 +327,7 @@ void MainFrame::BuildMenus() {
     connect(statusToggle, &QAction::toggled, this, [this](bool on) { statusBar()->setVisible(on); });
     view->addAction(statusToggle);
     view->addAction(action("log"));
+    view->addAction(action("plots"));
 
     QMenu* help = bar->addMenu(QStringLiteral("&Help"));
     help->addAction(action("helpTopics"));
@@ -389,6 +395,64 @@ void MainFrame::BuildLogBar() {
     logDock_->setWidget(logList_);
     addDockWidget(Qt::BottomDockWidgetArea, logDock_);
     logDock_->hide();
+    // The plots sit beside the log until the user moves them.
+    addDockWidget(Qt::BottomDockWidgetArea, plotDock_);
+    splitDockWidget(logDock_, plotDock_, Qt::Horizontal);
+    plotDock_->hide();
+}
+
+void MainFrame::BuildPlotDock() {
+    plotDock_ = new PlotDock(prompts_, this);
+    plotDock_->SetFolder([this] { return CurrentDirectory(); });
+    plotDock_->SetProtectedPaths([this] { return ProtectedPaths(); });
+    QAction* toggle = plotDock_->toggleViewAction();
+    toggle->setObjectName(QStringLiteral("plots"));
+    toggle->setText(QStringLiteral("&Plots"));
+    toggle->setStatusTip(QStringLiteral("Show or hide the plots of the last encode or compare"));
+    toggle->setToolTip(QStringLiteral("Toggle Plots"));
+    // Shown for the first time beside the log bar: half of the width each.
+    connect(toggle, &QAction::triggered, this, [this](bool shown) {
+        if (!shown || plotsPlaced_ || !logDock_->isVisible() ||
+            dockWidgetArea(plotDock_) != dockWidgetArea(logDock_)) {
+            return;
+        }
+        plotsPlaced_ = true;
+        resizeDocks({logDock_, plotDock_}, {width() / 2, width() / 2}, Qt::Horizontal);
+    });
+}
+
+std::vector<std::string> MainFrame::ProtectedPaths() const {
+    std::vector<std::string> paths;
+    for (VideoWindow* w : VideoWindows()) {
+        paths.push_back(w->file().name());
+        if (!w->document()->decodedPath.empty()) paths.push_back(w->document()->decodedPath);
+    }
+    for (const auto& run : runs_) {
+        if (!run->output.empty()) paths.push_back(run->output);
+    }
+    return paths;
+}
+
+DifferenceWindow* MainFrame::differenceWindow() const {
+    return differenceSub_ ? qobject_cast<DifferenceWindow*>(differenceSub_->widget()) : nullptr;
+}
+
+void MainFrame::ShowDifference(VideoWindow* first, VideoWindow* second) {
+    if (differenceSub_) differenceSub_->close();
+    auto* view = new DifferenceWindow(first->document(), second->document());
+    QMdiSubWindow* sub = mdi_->addSubWindow(view);
+    sub->setAttribute(Qt::WA_DeleteOnClose);
+    differenceSub_ = sub;
+    connect(first, &VideoWindow::frameShown, view, &DifferenceWindow::ShowFrame);
+    // It reads both sequences: it goes with either of their windows.
+    for (VideoWindow* w : {first, second}) connect(w, &QObject::destroyed, sub, &QWidget::close);
+    view->ShowFrame(first->currentFrame());
+    sub->show();
+    sub->adjustSize();
+    // The first sequence's window stays active: its slider steps the view.
+    for (QMdiSubWindow* s : mdi_->subWindowList()) {
+        if (s->widget() == first) mdi_->setActiveSubWindow(s);
+    }
 }
 
 void MainFrame::SetLogBarShown(bool shown) {
@@ -668,7 +732,11 @@ void MainFrame::PressButton(QAction* a, bool down) {
 
 void MainFrame::StartEncoding() {
     if (CaptureWindow* c = ActiveCaptureWindow()) {
+        const bool encoding = c->Encoding();
         if (!EncodeRunning()) c->StartEncoding();
+        if (!encoding && c->Encoding()) {
+            plotDock_->Follow(c->bridge(), PlotKind::kEncode, QStringLiteral("Capture encoding"));
+        }
         return;
     }
     VideoWindow* window = ActiveVideoWindow();
@@ -700,6 +768,7 @@ void MainFrame::StartEncoding() {
                 emit encodingFinished(completed);
             },
             Qt::QueuedConnection);
+    run->output = config.outputPath;
     std::string error;
     document->encodeBusy = true;
     encodeRun_ = run;
@@ -709,6 +778,9 @@ void MainFrame::StartEncoding() {
         prompts_.Warning(this, QString::fromStdString(error));
         return;
     }
+    plotDock_->Follow(
+        run->bridge.get(), PlotKind::kEncode,
+        QStringLiteral("Encode of %1").arg(QFileInfo(QString::fromStdString(file.name())).fileName()));
     UpdateCommands();
 }
 
@@ -753,7 +825,13 @@ void MainFrame::Compare() {
     if (!comparison->Start(a, b, *run->bridge)) {
         EndRun(run);
         PressButton(compare, false);
+        return;
     }
+    plotDock_->Follow(run->bridge.get(), PlotKind::kCompare,
+                      QStringLiteral("Compare of %1 and %2")
+                          .arg(QFileInfo(QString::fromStdString(a.name())).fileName(),
+                               QFileInfo(QString::fromStdString(b.name())).fileName()));
+    ShowDifference(window, other);
 }
 
 void MainFrame::ShowSettings() {
@@ -879,14 +957,7 @@ CaptureWindow* MainFrame::OpenCaptureWindow() {
     context.settings = &settings_;
     context.cpuFlags = cpuFlags_;
     context.deviceFolder = deviceFolder_;
-    context.protectedPaths = [this] {
-        std::vector<std::string> paths;
-        for (VideoWindow* w : VideoWindows()) {
-            paths.push_back(w->file().name());
-            if (!w->document()->decodedPath.empty()) paths.push_back(w->document()->decodedPath);
-        }
-        return paths;
-    };
+    context.protectedPaths = [this] { return ProtectedPaths(); };
     auto* window = new CaptureWindow(std::move(source), context);
     if (!window->Connected()) {
         prompts_.Warning(this, window->ConnectError());

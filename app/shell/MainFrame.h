@@ -1,6 +1,7 @@
 // The main window of the workbench: the video windows in a multiple-document area, the commands
-// with their menus and toolbar, the one-pane status bar with its progress bar, the log bar, and
-// the jobs started from the windows.
+// with their menus and toolbar, the one-pane status bar with its progress bar, the log bar, the
+// plots of the last encode or compare beside it, the difference view of a compare, and the jobs
+// started from the windows.
 #pragma once
 
 #include <QMainWindow>
@@ -31,7 +32,9 @@ class Job;
 
 namespace tessaro::shell {
 
+class DifferenceWindow;
 class JobBridge;
+class PlotDock;
 class Prompts;
 class SettingsSheet;
 class VideoWindow;
@@ -84,6 +87,9 @@ class MainFrame : public QMainWindow {
     QAction* action(const QString& name) const;
     QMenu* contextMenu() const { return contextMenu_; }
     SettingsSheet* openSheet() const { return sheet_; }
+    PlotDock* plotDock() const { return plotDock_; }
+    // The difference view of the last compare, while it is open.
+    DifferenceWindow* differenceWindow() const;
     void UpdateCommands();
 
   signals:
@@ -111,7 +117,8 @@ class MainFrame : public QMainWindow {
     void AddRecent(const QString& path);
     void RebuildRecentMenu();
     void SaveRecent();
-    QAction* MakeAction(const char* name, const QString& text, const QString& tip, const char* icon = nullptr);
+    QAction* MakeAction(const char* name, const QString& text, const QString& tip,
+                        const char* icon = nullptr);
     void PressButton(QAction* action, bool down);
     Run* StartRun(std::unique_ptr<Job> job, std::vector<std::shared_ptr<VideoDocument>> documents);
     void EndRun(Run* run);
@@ -122,6 +129,11 @@ class MainFrame : public QMainWindow {
     void StopRunsOf(const std::shared_ptr<VideoDocument>& document);
     void ShowCaptureSettings(CaptureWindow* window);
     void UpdateCaptureCommands(CaptureWindow* window);
+    void BuildPlotDock();
+    void ShowDifference(VideoWindow* first, VideoWindow* second);
+    // Files a save from the windows must never replace: the open sequences, their decoded files and
+    // the bitstream of a running encode.
+    std::vector<std::string> ProtectedPaths() const;
 
     SettingsStore& store_;
     Prompts& prompts_;
@@ -147,6 +159,9 @@ class MainFrame : public QMainWindow {
     QPointer<CaptureWindow> capture_;
     QMenu* videoMenu_ = nullptr;
     QString deviceFolder_ = QStringLiteral("/dev");
+    PlotDock* plotDock_ = nullptr;
+    bool plotsPlaced_ = false;  // the plots dock has a width from a saved layout or its first showing
+    QPointer<QMdiSubWindow> differenceSub_;
 };
 
 }  // namespace tessaro::shell

@@ -187,6 +187,7 @@ void VideoWindow::Reopened() {
     ApplyClientSize();
     UpdatePanes();
     emit stateChanged();
+    emit frameShown(currentFrame_);
 }
 
 void VideoWindow::ApplyClientSize() {
@@ -237,6 +238,7 @@ void VideoWindow::TogglePlayback() {
     if (document_->decodeBusy || (!file.isRaw() && !file.isAvi()) || file.frameCount() <= 0) return;
     currentFrame_ = PlaybackStartFrame(currentFrame_, file.frameCount());
     view_->SetFrame(currentFrame_);
+    emit frameShown(currentFrame_);
     playing_ = true;
     timer_.start(PlaybackPeriodMs(frameRateIndex()));
     playButton_->setIcon(style()->standardIcon(QStyle::SP_MediaPause));
@@ -261,6 +263,7 @@ void VideoWindow::Tick() {
     }
     view_->SetFrame(currentFrame_);
     UpdatePanes();
+    emit frameShown(currentFrame_);
     if (step.stop) emit stateChanged();
 }
 
@@ -273,6 +276,7 @@ void VideoWindow::SeekFrame(int frame) {
     }
     view_->SetFrame(currentFrame_);
     UpdatePanes();
+    emit frameShown(currentFrame_);
 }
 
 bool VideoWindow::CanEncodeOrCompare() const {

@@ -117,6 +117,8 @@ class VideoWindow : public QWidget {
   signals:
     void stateChanged();
     void contextMenuWanted(const QPoint& globalPosition);
+    // The current frame changed (a seek, a playback tick, a reopen).
+    void frameShown(int frame);
 
   private:
     void Tick();
