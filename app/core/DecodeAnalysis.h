@@ -32,6 +32,7 @@ struct StreamAnalysis {
     std::vector<AnalysedPicture> pictures;
     bool complete = true;
     size_t records = 0;     // macroblock records held by `pictures`
+    std::string source;     // the bitstream's path
     bool haveInfo = false;  // `info` holds the stream's header facts
     StreamInfo info;
 

@@ -100,6 +100,7 @@ void DecodeJob::Run() {
     if (decoder) r263iri::DecoderOpen(*decoder);
     if (decoder && analysis_) {
         r263iri::DecoderSetAnalysis(*decoder, true);
+        analysis_->source = inputPath;
         if (stream && running_.load()) {
             RunGuardedAgainstBusError(
                 [&] { analysis_->haveInfo = AnalyseStream(stream, size, &analysis_->info); });
