@@ -10,6 +10,7 @@
 #include <QMenuBar>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTest>
 #include <QToolTip>
 #include <memory>
@@ -246,6 +247,29 @@ class OverlayTest : public QObject {
         QVERIFY(QTest::qWaitForWindowExposed(dialog));
         QVERIFY(dialog->grab().save(QStringLiteral(TESSARO_ARTIFACTS "/tessaro-properties.png")));
         dialog->close();
+
+        // ffmpeg's four-vector macroblocks, when ffmpeg is there.
+        const QString ffmpeg = QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
+        if (ffmpeg.isEmpty()) return;
+        const QString mv4 = dir_ + QStringLiteral("/ffmpeg_mv4.263");
+        QProcess p;
+        p.start(ffmpeg, {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"),
+                         QStringLiteral("-f"), QStringLiteral("rawvideo"), QStringLiteral("-pix_fmt"),
+                         QStringLiteral("yuv420p"), QStringLiteral("-s"), QStringLiteral("176x144"),
+                         QStringLiteral("-i"), dir_ + QStringLiteral("/foreman_b.qcif"),
+                         QStringLiteral("-c:v"), QStringLiteral("h263"), QStringLiteral("-flags"),
+                         QStringLiteral("+mv4"), QStringLiteral("-f"), QStringLiteral("h263"), mv4});
+        QVERIFY(p.waitForFinished(kJobTimeout));
+        QCOMPARE(p.exitCode(), 0);
+        VideoWindow* f = OpenDecoded(mv4);
+        QVERIFY(f);
+        frame_->action("zoom2")->trigger();
+        frame_->action("macroblockOverlay")->trigger();
+        QVERIFY(f->overlayShown());
+        f->SeekFrame(5);
+        QTRY_VERIFY(f->legend()->pictureText().contains(QStringLiteral("P-picture")));
+        QVERIFY(f->parentWidget()->grab().save(
+            QStringLiteral(TESSARO_ARTIFACTS "/tessaro-overlay-ffmpeg-mv4.png")));
     }
 };
 
