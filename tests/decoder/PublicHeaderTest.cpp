@@ -23,11 +23,3 @@ TEST(PublicHeader, StandardPictureSizes) {
     }
     EXPECT_FALSE(r263iri::StandardPictureSize(2, nullptr, nullptr));
 }
-
-TEST(PublicHeader, AnalysisTypesStartEmpty) {
-    r263iri::MacroblockAnalysis m;
-    EXPECT_EQ(m.kind, r263iri::MacroblockKind::kNotDecoded);
-    EXPECT_EQ(m.forward.x[3], 0);
-    r263iri::PictureAnalysis p;
-    EXPECT_EQ(p.macroblocks, nullptr);
-}
