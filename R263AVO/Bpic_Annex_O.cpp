@@ -14,9 +14,10 @@ constexpr VlcCode kBMbTypeCodes[] = {Bits("100"), Bits("101"), Bits("0000 01")};
 // Annex O CBPC codes by the value of the two chroma bits.
 constexpr VlcCode kBCbpcCodes[4] = {Bits("0"), Bits("10"), Bits("111"), Bits("110")};
 
-void CodeIntra(const PictureCoding& pc, int c, int x, int y) {
+void CodeIntra(const PictureCoding& pc, int i, int c, int x, int y) {
     BitWriter& bw = *pc.writer;
     const IntraMacroblock mb = PrepareIntraMacroblock(pc, x, y, c);
+    RecordDecision(pc, i, kDecisionIntra, mb.cbp);
     bw.PutBits(1, 0);  // COD: coded
     WriteBMbType(bw, kBIntra);
     if (pc.advIntra) WriteIntraMode(bw, mb.mode);
@@ -26,11 +27,12 @@ void CodeIntra(const PictureCoding& pc, int c, int x, int y) {
     FinishIntraMacroblock(pc, x, y, c);
 }
 
-void CodeForward(const PictureCoding& pc, int c, int x, int y, const MbRecord& mv) {
+void CodeForward(const PictureCoding& pc, int i, int c, int x, int y, const MbRecord& mv) {
     BitWriter& bw = *pc.writer;
     FormInterPrediction(*pc.kernels, pc.input, pc.reference, pc.referenceInterp, x, y, mv.hx, mv.hy,
                         pc.prediction, pc.blocks, pc.referencePhases);
     const int cbp = QuantizeInterMacroblock(pc);
+    RecordDecision(pc, i, kDecisionForward, cbp, mv.hx, mv.hy);
     const MotionVector predictor = PredictMotionVector(pc.aboveRecords, *pc.leftRecord, c);
     bw.PutBits(1, 0);  // COD: B-pictures have no skipped macroblocks
     if (cbp == 0 && mv.hx == 0 && mv.hy == 0) {
@@ -61,8 +63,8 @@ namespace {
 void CodeBMacroblock(const PictureCoding& pc, const MotionSearchInput& search, int mbIndex, int column,
                      int mbX, int mbY) {
     CodeMotionMacroblock(
-        pc, search, mbIndex, column, mbX, mbY, [&](int, int c, int x, int y) { CodeIntra(pc, c, x, y); },
-        [&](int, int c, int x, int y, const MbRecord& record) { CodeForward(pc, c, x, y, record); });
+        pc, search, mbIndex, column, mbX, mbY, [&](int i, int c, int x, int y) { CodeIntra(pc, i, c, x, y); },
+        [&](int i, int c, int x, int y, const MbRecord& record) { CodeForward(pc, i, c, x, y, record); });
 }
 
 }  // namespace

@@ -136,6 +136,7 @@ PictureCoding MakePictureCoding(Encoder& e, int pictureType, int32_t trSource, c
     pc.aicRecon = e.aicRecon;
     pc.prediction = e.prediction;
     pc.wavefront = e.wavefront.Threads() > 1 ? &e.wavefront : nullptr;
+    pc.decisions = e.decisions.empty() ? nullptr : e.decisions.data();
     return pc;
 }
 
@@ -297,6 +298,7 @@ void Encoder::Release() {
     mbCoded = {};
     mbQuant = {};
     aboveRecords = {};
+    decisions = {};
     wavefront.Release();
     lastCoded = false;
     lastRecon = nullptr;
@@ -350,6 +352,7 @@ int32_t EncoderOpen(Encoder& e, const EncoderParams& params) {
             e.mbCoded.assign(static_cast<size_t>(geo.mbCount), 1);
             e.mbQuant.assign(static_cast<size_t>(geo.mbCount), 1);
         }
+        if (p.RecordDecisions) e.decisions.assign(static_cast<size_t>(geo.mbCount), MacroblockDecision{});
     } catch (const std::bad_alloc&) {
         e.Release();
         e.lastError = "not enough memory for the encoder's picture stores";
@@ -524,6 +527,13 @@ bool EncoderLastReconstruction(const Encoder& e, ReconstructedPicture* out) {
     out->codedHeight = e.geo.height;
     out->frame = e.lastFrame;
     out->type = e.lastType;
+    return true;
+}
+
+bool EncoderLastDecisions(const Encoder& e, const MacroblockDecision** decisions, int32_t* count) {
+    if (!e.isOpen || !e.lastCoded || e.decisions.empty() || !decisions || !count) return false;
+    *decisions = e.decisions.data();
+    *count = static_cast<int32_t>(e.decisions.size());
     return true;
 }
 

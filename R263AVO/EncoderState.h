@@ -115,6 +115,9 @@ class Encoder {
     alignas(16) int16_t aicRecon[6][64] = {};
     alignas(16) uint8_t prediction[kPredBytes] = {};
 
+    // With RecordDecisions: what the last picture chose for each macroblock, else empty.
+    std::vector<MacroblockDecision> decisions;
+
     // The threads of the macroblock rows, when more than one is used.
     Wavefront wavefront;
 

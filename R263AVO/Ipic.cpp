@@ -119,6 +119,7 @@ namespace {
 void CodeIMacroblock(const PictureCoding& pc, const MotionSearchInput&, int i, int c, int x, int y) {
     BitWriter& bw = *pc.writer;
     const IntraMacroblock mb = PrepareIntraMacroblock(pc, x, y, c);
+    RecordDecision(pc, i, kDecisionIntra, mb.cbp);
     WriteMcbpcI(bw, kMbIntra, mb.cbp & 3);
     if (pc.advIntra) WriteIntraMode(bw, mb.mode);
     WriteCbpy(bw, mb.cbp >> 2);

@@ -12,6 +12,7 @@
 #include "Picture.h"
 #include "PictureHeader.h"
 #include "Qdct.h"
+#include "R263AVO.h"
 
 namespace r263avo {
 
@@ -66,7 +67,24 @@ struct PictureCoding {
 
     // When set, CodeMacroblocks spreads the macroblock rows over its threads.
     Wavefront* wavefront = nullptr;
+
+    // mbCount records of what each macroblock chose, when the caller asked for them; else null.
+    MacroblockDecision* decisions = nullptr;
 };
+
+// Records macroblock mbIndex's final choice (kind as in DecisionKind, the vector in half-pel
+// units) when decisions are kept. Each macroblock writes its own record, so the rows' threads
+// need no lock.
+inline void RecordDecision(const PictureCoding& pc, int mbIndex, uint8_t kind, int cbp, int hx = 0,
+                           int hy = 0) {
+    if (!pc.decisions) return;
+    MacroblockDecision& d = pc.decisions[mbIndex];
+    d.kind = kind;
+    d.quant = static_cast<uint8_t>(pc.quant);
+    d.cbp = static_cast<uint8_t>(cbp);
+    d.x = static_cast<int16_t>(hx);
+    d.y = static_cast<int16_t>(hy);
+}
 
 // How a picture coder codes one macroblock. `begin` sets up what all macroblocks of a picture
 // share (the motion search; may be null) once per picture and thread; `code` codes macroblock

@@ -69,9 +69,10 @@ void CodeInterMacroblock(const PictureCoding& pc, int c, int x, int y, const MbR
     WriteInterBlocks(pc, x, y, cbp);
 }
 
-void CodeIntraMacroblock(const PictureCoding& pc, int c, int x, int y) {
+void CodeIntraMacroblock(const PictureCoding& pc, int i, int c, int x, int y) {
     BitWriter& bw = *pc.writer;
     const IntraMacroblock mb = PrepareIntraMacroblock(pc, x, y, c);
+    RecordDecision(pc, i, kDecisionIntra, mb.cbp);
     bw.PutBits(1, 0);  // COD: coded
     WriteMcbpcP(bw, kMbIntra, mb.cbp & 3);
     if (pc.advIntra) WriteIntraMode(bw, mb.mode);
@@ -117,7 +118,7 @@ void CodePMacroblock(const PictureCoding& pc, const MotionSearchInput& search, i
     CodeMotionMacroblock(
         pc, search, mbIndex, column, mbX, mbY,
         [&](int i, int c, int x, int y) {
-            CodeIntraMacroblock(pc, c, x, y);
+            CodeIntraMacroblock(pc, i, c, x, y);
             DeblockAfterMacroblock(pc, i, true);
         },
         [&](int i, int c, int x, int y, const MbRecord& record) {
@@ -125,6 +126,7 @@ void CodePMacroblock(const PictureCoding& pc, const MotionSearchInput& search, i
                                 record.hy, pc.prediction, pc.blocks, pc.referencePhases);
             const int cbp = QuantizeInterMacroblock(pc);
             const bool skipped = cbp == 0 && record.hx == 0 && record.hy == 0;
+            RecordDecision(pc, i, skipped ? kDecisionNotCoded : kDecisionInter, cbp, record.hx, record.hy);
             if (skipped) {
                 pc.writer->PutBits(1, 1);  // COD: not coded, the prediction is the reconstruction
                 CopyPredictionMacroblock(pc.recon, x, y, pc.prediction);

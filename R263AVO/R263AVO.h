@@ -56,6 +56,9 @@ struct EncoderParams {
     // Threads that code a picture's macroblock rows: 0 = one per processor core, 1 = the calling
     // thread only. Every count gives the same bytes.
     int32_t Threads = 1;
+    // Nonzero: the encoder keeps, for the picture of the last call, what it chose for each
+    // macroblock (EncoderLastDecisions). Off by default: no work is done for it then.
+    int32_t RecordDecisions = 0;
 };
 
 // What the caller reads after each EncodeFrame / EncoderFlushFrame call.
@@ -77,6 +80,22 @@ struct ReconstructedPicture {
     int32_t codedHeight = 0;
     int32_t frame = -1;  // input frame number of the picture
     int32_t type = -1;   // PictureType
+};
+
+// What the encoder chose for one macroblock, numbered as the decoder's MacroblockKind
+// (R263IRI.h) so that the two can be compared: 1 not coded, 2 inter (one vector), 4 intra,
+// 6 forward (B-pictures). The encoder uses no other kinds.
+struct MacroblockDecision {
+    uint8_t kind = 0;
+    uint8_t quant = 0;     // QUANT, 1..31
+    uint8_t cbp = 0;       // coded blocks: Y0 in bit 5 down to Cr in bit 0
+    int16_t x = 0, y = 0;  // the vector in half-pel units (zero for intra and not coded)
+};
+enum DecisionKind : uint8_t {
+    kDecisionNotCoded = 1,
+    kDecisionInter = 2,
+    kDecisionIntra = 4,
+    kDecisionForward = 6
 };
 
 class Encoder;  // opaque encoder context
@@ -127,6 +146,11 @@ void EncoderSetComputeSnr(Encoder& encoder, int32_t computeSnr);
 // coded no picture or the picture was not reconstructed (a B-picture without
 // ReconstructBPictures).
 bool EncoderLastReconstruction(const Encoder& encoder, ReconstructedPicture* out);
+
+// With RecordDecisions: the decisions for every macroblock (raster order, *count of them) of the
+// picture coded by the last EncodeFrame / EncoderFlushFrame call. False when that call coded no
+// picture or RecordDecisions is off.
+bool EncoderLastDecisions(const Encoder& encoder, const MacroblockDecision** decisions, int32_t* count);
 
 // ---- Process-wide facade -------------------------------------------------------------------
 

@@ -86,8 +86,10 @@ void DecodeVector(Decoder& d, int slot, int* vx, int* vy) {
     const bool aboveAvailable = above.x[slot] != kMvUnavailable;
     int mvdx, mvdy;
     ReadMvdPair(d, &mvdx, &mvdy);
-    *vx = ApplyMvd(d.hdr, PredictComponent(left.x[slot], above.x[slot], aboveRight.x[slot], aboveAvailable), mvdx);
-    *vy = ApplyMvd(d.hdr, PredictComponent(left.y[slot], above.y[slot], aboveRight.y[slot], aboveAvailable), mvdy);
+    *vx = ApplyMvd(d.hdr, PredictComponent(left.x[slot], above.x[slot], aboveRight.x[slot], aboveAvailable),
+                   mvdx);
+    *vy = ApplyMvd(d.hdr, PredictComponent(left.y[slot], above.y[slot], aboveRight.y[slot], aboveAvailable),
+                   mvdy);
 }
 
 void SetAll(MvRecord* r, int x, int y) {
@@ -174,11 +176,46 @@ bool ReadBMacroblock(Decoder& d, BMacroblockType* type, BVectors* v) {
     return true;
 }
 
+// Records the current B macroblock for the analysis: the kind, and the vectors its prediction
+// uses (none for intra, the forward or backward ones alone, both for bidirectional and direct).
+void RecordBMacroblock(Decoder& d, const BMacroblockType& type, const BVectors& v) {
+    MacroblockKind kind = MacroblockKind::kNotCoded;
+    const MvRecord* forward = nullptr;
+    const MvRecord* backward = nullptr;
+    if (!d.cod) {
+        switch (type.prediction) {
+            case P::kIntra:
+                kind = MacroblockKind::kIntra;
+                break;
+            case P::kForward:
+                kind = MacroblockKind::kForward;
+                forward = &v.forward;
+                break;
+            case P::kBackward:
+                kind = MacroblockKind::kBackward;
+                backward = &v.backward;
+                break;
+            case P::kBidirectional:
+                kind = MacroblockKind::kBidirectional;
+                forward = &v.forward;
+                backward = &v.backward;
+                break;
+            case P::kDirect:
+                kind = MacroblockKind::kDirect;
+                forward = &v.forward;
+                backward = &v.backward;
+                break;
+        }
+    }
+    RecordMacroblock(d, kind, forward, backward, v.four);
+}
+
 // Decodes one macroblock of a B picture into the B store. False on a pattern that is no code.
 bool DecodeBMacroblock(Decoder& d) {
     BMacroblockType type{};
     BVectors v;
     if (!ReadBMacroblock(d, &type, &v)) return false;
+    if (d.analysis.current) RecordBMacroblock(d, type, v);
     uint8_t* store = d.bStore.data();
     if (type.prediction == P::kIntra) {
         const int transform = DecodeIntraBlocks(d);
@@ -209,8 +246,8 @@ bool DecodeBMacroblock(Decoder& d) {
         // B pictures are filtered only when their own header asks for it.
         d.mbCoded[d.mbNumber] = d.cod ? 0 : 1;
         d.mbQuant[d.mbNumber] = static_cast<uint8_t>(d.quant);
-        DeblockMacroblock(store, d.codedWidth, d.codedHeight, d.mbCoded.data(), d.mbQuant.data(),
-                          d.mbNumber, d.hdr.mq != 0);
+        DeblockMacroblock(store, d.codedWidth, d.codedHeight, d.mbCoded.data(), d.mbQuant.data(), d.mbNumber,
+                          d.hdr.mq != 0);
     }
     return true;
 }

@@ -74,10 +74,13 @@ void DecoderDestroy(Decoder* decoder) {
 }
 
 int32_t DecoderOpen(Decoder& decoder) {
-    // Clears everything but the bit reader, which the first DecodePicture call sets.
+    // Clears everything but the bit reader, which the first DecodePicture call sets, and the
+    // analysis switch, which is the caller's choice rather than stream state.
     const BitReader reader = decoder.reader;
+    const bool analysis = decoder.analysis.on;
     decoder = Decoder();
     decoder.reader = reader;
+    DecoderSetAnalysis(decoder, analysis);
     const uint32_t simd = cpuinfo::SimdFlags();
     decoder.idct = r263com::SelectIdct(simd);
     decoder.interpolate = r263com::SelectInterpolateBlock(simd);
@@ -116,6 +119,8 @@ const uint8_t* DecodePicture(Decoder& d, const uint8_t* stream, size_t size, uin
         d.reader.Attach(stream, size);
     }
     const uint8_t* result = nullptr;
+    int resultStore = -1;  // the store behind `result`, for the analysis
+    NoteAnalysisSearchStart(d, d.reader.byteIndex);
 
     if (ParsePictureHeader(d) == HeaderStatus::kNoPicture) {
         SetStatus(d, DecodeStatus::kNoPicture, "no picture start code before the end of the stream");
@@ -147,8 +152,11 @@ const uint8_t* DecodePicture(Decoder& d, const uint8_t* stream, size_t size, uin
             SetStatus(d, DecodeStatus::kOutOfMemory, "the frame stores could not be allocated");
         } else if (d.hdr.pictureType == kPicB) {
             d.currentTr = d.hdr.customPcf && d.hdr.plusPtype ? (d.hdr.etr << 8 | d.hdr.tr) : d.hdr.tr;
+            BeginPictureAnalysis(d, kAnalysisBStore);
             DecodeBPicture(d);
+            EndPictureAnalysis(d);
             result = OutputPicture(d, d.bStore.data());
+            resultStore = kAnalysisBStore;
             SetStatus(d, DecodeStatus::kDecoded, "B-picture");
             if (pictureBytes) *pictureBytes = d.pictureBytes;
         } else {
@@ -156,26 +164,34 @@ const uint8_t* DecodePicture(Decoder& d, const uint8_t* stream, size_t size, uin
             d.currentAnchor ^= 1;  // the older anchor's store receives the new picture
             d.anchorTr[d.currentAnchor] = d.currentTr;
             d.previousAnchorValid = d.anchorHeld;
+            BeginPictureAnalysis(d, d.currentAnchor);
             if (d.hdr.pictureType == kPicI) {
                 DecodeIPicture(d);
             } else {
                 d.lastPTr = d.currentTr;
                 DecodePPicture(d);
             }
-            if (d.anchorHeld) result = OutputPicture(d, d.Previous());
+            EndPictureAnalysis(d);
+            if (d.anchorHeld) {
+                result = OutputPicture(d, d.Previous());
+                resultStore = d.currentAnchor ^ 1;
+            }
             d.anchorHeld = true;
             SetStatus(d, DecodeStatus::kDecoded, d.hdr.pictureType == kPicI ? "I-picture" : "P-picture");
             if (pictureBytes) *pictureBytes = d.pictureBytes;
         }
         ++d.pictureCounter;
     }
+    if (d.analysis.on) SetReturnedAnalysis(d, result ? resultStore : -1);
     if (position) *position = d.reader.byteIndex + 1;
     return result;
 }
 
 const uint8_t* DecoderFlush(Decoder& d) {
+    SetReturnedAnalysis(d, -1);
     if (!d.setUp || !d.anchorHeld) return nullptr;
     d.anchorHeld = false;
+    SetReturnedAnalysis(d, d.currentAnchor);
     return OutputPicture(d, d.Current());
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "AdvancedIPrediction_Annex_I.h"
+#include "MacroblockAnalysis.h"
 #include "R263COM/BlockPrediction.h"
 #include "R263COM/CodingTypes.h"
 #include "R263COM/Idct.h"
@@ -131,6 +132,9 @@ class Decoder {
     int quant = 1;
     int mbType = 0, cbp = 0, cod = 0, intraMode = 0;
     bool headerRead = false;  // a GOB or slice header preceded this macroblock
+
+    // Macroblock analysis, when the caller asks for it (MacroblockAnalysis.h).
+    AnalysisState analysis;
 
     // Last call, for the caller's log.
     DecoderInfo info;

@@ -161,6 +161,7 @@ namespace {
 // Decodes one macroblock of an I picture. False on a pattern that is no code.
 bool DecodeIntraMacroblock(Decoder& d) {
     if (!ReadIntraHeader(d)) return false;
+    if (d.analysis.current) RecordMacroblock(d, MacroblockKind::kIntra, nullptr, nullptr, false);
     const int transform = DecodeIntraBlocks(d);
     WriteIntraMacroblock(d, d.Current(), transform);
     FinishAnchorMacroblock(d, true);  // every macroblock of an I picture counts as coded

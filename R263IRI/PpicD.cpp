@@ -230,6 +230,10 @@ bool DecodeInterMacroblock(Decoder& d) {
         record = MvRecord{};
         d.lastPVectors[d.mbNumber] = record;
         d.lastPFourVector[d.mbNumber] = 0;
+        if (d.analysis.current) {
+            RecordMacroblock(d, d.cod ? MacroblockKind::kNotCoded : MacroblockKind::kIntra, nullptr, nullptr,
+                             false);
+        }
     }
     if (d.cod && deferred) {
         if (d.hdr.aic) AicMarkNotIntra(d.aic, d.mbColumn);
@@ -257,6 +261,10 @@ bool DecodeInterMacroblock(Decoder& d) {
     MvRecord v;
     DecodeVectors(d, &v);
     record = v;
+    if (d.analysis.current) {
+        const bool four = d.mbType == kMbInter4V || d.mbType == kMbInter4VQ;
+        RecordMacroblock(d, four ? MacroblockKind::kInter4V : MacroblockKind::kInter, &v, nullptr, four);
+    }
     for (int b = 0; b < 6; ++b) {
         if (d.cbp & (32 >> b)) DecodeInterBlock(d, b, BlockQuant(d, b));
     }

@@ -18,13 +18,13 @@ namespace r263iri {
 
 // What the last DecodePicture call did with the picture it met.
 enum class DecodeStatus : int32_t {
-    kDecoded = 0,          // a picture was decoded (it may be damaged and resynchronised)
-    kNoPicture,            // no picture start code before the end of the stream
-    kUnsupportedMode,      // the picture uses a mode this decoder does not implement; skipped
-    kFormatChanged,        // format or custom size differ from the first picture; skipped
-    kBadPictureSize,       // size 0 or above 2048x1152; skipped
-    kOutOfMemory,          // the stores could not be allocated; pictureBytes holds -1
-    kPictureTooShort,      // less data before the next picture than its macroblocks need; skipped
+    kDecoded = 0,      // a picture was decoded (it may be damaged and resynchronised)
+    kNoPicture,        // no picture start code before the end of the stream
+    kUnsupportedMode,  // the picture uses a mode this decoder does not implement; skipped
+    kFormatChanged,    // format or custom size differ from the first picture; skipped
+    kBadPictureSize,   // size 0 or above 2048x1152; skipped
+    kOutOfMemory,      // the stores could not be allocated; pictureBytes holds -1
+    kPictureTooShort,  // less data before the next picture than its macroblocks need; skipped
 };
 
 // Facts about the stream and the last call, for logging.
@@ -34,7 +34,51 @@ struct DecoderInfo {
     int32_t sourceFormat = 0;                     // 1..6 of the first picture
     uint32_t picturesHandled = 0;                 // DecodePicture calls that met a picture
     DecodeStatus lastStatus = DecodeStatus::kNoPicture;
-    const char* lastMessage = "";                 // human-readable reason for the last status
+    const char* lastMessage = "";  // human-readable reason for the last status
+};
+
+// ---- Macroblock analysis (off unless DecoderSetAnalysis switches it on) ---------------------
+
+// How a macroblock was coded. I- and P-pictures use kNotCoded..kIntra, B-pictures kNotCoded,
+// kIntra and kDirect..kBidirectional. kNotDecoded marks a macroblock the decoder passed over
+// (damaged data up to the next GOB or slice header).
+enum class MacroblockKind : uint8_t {
+    kNotDecoded = 0,  // passed over (damaged data)
+    kNotCoded,        // COD = 1: the prediction with the zero vector (forward in B-pictures)
+    kInter,           // one vector
+    kInter4V,         // four vectors, one per luma block
+    kIntra,           // no prediction from another picture
+    kDirect,          // B: vectors scaled from the next anchor's co-located macroblock
+    kForward,         // B: from the previous anchor
+    kBackward,        // B: from the next anchor
+    kBidirectional,   // B: the average of a forward and a backward prediction
+};
+
+// Four block vectors (luma blocks Y0..Y3) in half-pel units, horizontal in x, vertical in y.
+// A one-vector macroblock repeats its vector in all four.
+struct BlockVectors {
+    int16_t x[4] = {0, 0, 0, 0};
+    int16_t y[4] = {0, 0, 0, 0};
+};
+
+// One macroblock as the stream coded it.
+struct MacroblockAnalysis {
+    MacroblockKind kind = MacroblockKind::kNotDecoded;
+    uint8_t quant = 0;        // QUANT in force for the macroblock, 1..31
+    uint8_t cbp = 0;          // coded blocks: Y0 in bit 5 down to Cr in bit 0
+    uint8_t fourVectors = 0;  // 1 when the four block vectors may differ (kInter4V, or kDirect
+                              // from a four-vector macroblock)
+    BlockVectors forward;     // P: the macroblock's vectors; B: the forward vectors
+    BlockVectors backward;    // B only: the backward vectors
+};
+
+// One decoded picture: its header facts and its macroblocks in raster order.
+struct PictureAnalysis {
+    int32_t pictureType = 0;         // 0 I, 1 P, 3 B (the MPPTYPE codes)
+    uint32_t temporalReference = 0;  // TR (with ETR under a custom clock)
+    uint32_t bytes = 0;              // stream bytes from its picture start code to the next one
+    int32_t mbColumns = 0, mbRows = 0;
+    const MacroblockAnalysis* macroblocks = nullptr;  // mbColumns x mbRows records
 };
 
 class Decoder;  // opaque decoder context
@@ -59,6 +103,15 @@ const uint8_t* DecoderFlush(Decoder& decoder);
 void DecoderClose(Decoder& decoder);
 
 const DecoderInfo& DecoderGetInfo(const Decoder& decoder);
+
+// Switches the macroblock analysis on or off. DecoderOpen keeps the switch. Off (the default),
+// decoding does no analysis work beyond one test per macroblock.
+void DecoderSetAnalysis(Decoder& decoder, bool on);
+
+// The analysis of the picture that the last DecodePicture or DecoderFlush call returned (so in
+// display order, like the pictures), valid until the next call; nullptr when that call returned
+// no picture or the analysis is off.
+const PictureAnalysis* DecoderPictureAnalysis(const Decoder& decoder);
 
 // Width and height of the standard source formats 1..5 (sub-QCIF to 16CIF), from the table both
 // codec libraries use; false, outputs untouched, for any other value.

@@ -47,6 +47,8 @@ bool DecodeJob::Start(const DecodeJobConfig& config, JobObserver& observer, std:
     }
     config_ = config;
     observer_ = &observer;
+    analysis_.reset();
+    if (config.collectAnalysis) analysis_ = std::make_shared<StreamAnalysis>();
     Launch(observer);
     return true;
 }
@@ -96,6 +98,14 @@ void DecodeJob::Run() {
     std::unique_ptr<r263iri::Decoder, DecoderDeleter> decoder(r263iri::DecoderCreate());
     if (!decoder) running_.store(false);
     if (decoder) r263iri::DecoderOpen(*decoder);
+    if (decoder && analysis_) {
+        r263iri::DecoderSetAnalysis(*decoder, true);
+        analysis_->source = inputPath;
+        if (stream && running_.load()) {
+            RunGuardedAgainstBusError(
+                [&] { analysis_->haveInfo = AnalyseStream(stream, size, &analysis_->info); });
+        }
+    }
     uint32_t position = 0, pictureBytes = 0;
     int pictures = 0, written = 0;
     Clock::duration decodeTime{};
@@ -168,6 +178,8 @@ void DecodeJob::Run() {
                 running_.store(false);
             } else {
                 ++written;
+                if (analysis_)
+                    AppendPictureAnalysis(r263iri::DecoderPictureAnalysis(*decoder), analysis_.get());
             }
             ++pictures;
         }
@@ -189,6 +201,7 @@ void DecodeJob::Run() {
         running_.store(false);
     } else {
         ++written;
+        if (analysis_) AppendPictureAnalysis(r263iri::DecoderPictureAnalysis(*decoder), analysis_.get());
     }
     if (decoder) r263iri::DecoderClose(*decoder);
     file.Close();

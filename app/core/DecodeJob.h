@@ -2,8 +2,10 @@
 // with its own decoder context, reporting log lines and progress to an observer.
 #pragma once
 
+#include <memory>
 #include <string>
 
+#include "DecodeAnalysis.h"
 #include "Job.h"
 #include "OutputFiles.h"
 #include "Settings.h"
@@ -23,6 +25,9 @@ struct DecodeJobConfig {
     // When not -1: the pictures go to this descriptor (standard output; neither created nor
     // closed by the job), and outputPath only names it in the log.
     int outputFd = -1;
+    // Collect the macroblock analysis of every output picture and the stream's header facts
+    // (analysis() after the run).
+    bool collectAnalysis = false;
     CodecSettings settings;
 };
 
@@ -33,8 +38,13 @@ class DecodeJob final : public Job {
     // so) when the named output is the bitstream itself; nothing is created then.
     bool Start(const DecodeJobConfig& config, JobObserver& observer, std::string* error = nullptr);
 
+    // With collectAnalysis: what the last run collected, once it has ended (after Wait()); null
+    // otherwise. The pictures stand in the order of the output frames.
+    std::shared_ptr<const StreamAnalysis> analysis() const { return analysis_; }
+
   private:
     void Run() override;
+    std::shared_ptr<StreamAnalysis> analysis_;
     DecodeJobConfig config_;
     JobObserver* observer_ = nullptr;
     OutputFile named_;  // a named output, written under a temporary name until the end

@@ -190,6 +190,11 @@ bool AnalyseStream(const uint8_t* s, size_t size, StreamInfo* info) {
     return info->pictures > 0;
 }
 
+const char* PictureFormatName(int format) {
+    static const char* const names[] = {"", "sub-QCIF", "QCIF", "CIF", "4CIF", "16CIF", "custom"};
+    return format >= 1 && format <= 6 ? names[format] : "unknown";
+}
+
 std::string PictureCountText(const StreamInfo& info) {
     static const char* const kOrder[] = {"I", "P", "PB", "Improved PB", "B", "EI", "EP"};
     std::string text;

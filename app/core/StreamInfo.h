@@ -26,6 +26,9 @@ struct StreamInfo {
 // Reads every picture header of `stream`. False when no picture header is found at all.
 bool AnalyseStream(const uint8_t* stream, size_t size, StreamInfo* info);
 
+// "sub-QCIF", "QCIF", "CIF", "4CIF", "16CIF", "custom" for source format 1..6; "unknown" else.
+const char* PictureFormatName(int format);
+
 // "I 1, P 9" in the order I, P, PB, Improved PB, B, EI, EP.
 std::string PictureCountText(const StreamInfo& info);
 // "I, J, K, T", or "none" for a baseline stream.

@@ -224,6 +224,21 @@ void MainFrame::BuildActions() {
             if (capture_ && capture_->mode() == CaptureWindow::Mode::kPreview) capture_->SetMode(CaptureWindow::Mode::kOverlay);
             UpdateCommands();
         })->setCheckable(true);
+    // A decoded window's analysis: the macroblock overlay and the stream's properties.
+    add("macroblockOverlay", QStringLiteral("Macroblock &Analysis"),
+        QStringLiteral(
+            "Show macroblock types and motion vectors over the decoded picture\nMacroblock Analysis"),
+        QStyle::SP_FileDialogContentsView,
+        [this](bool on) {
+            if (VideoWindow* w = ActiveVideoWindow()) w->SetOverlayShown(on);
+            UpdateCommands();
+        })
+        ->setCheckable(true);
+    add("streamProperties", QStringLiteral("P&roperties..."),
+        QStringLiteral("Show what the decoded bitstream needs of a receiver\nStream Properties"),
+        QStyle::SP_MessageBoxInformation, [this] {
+            if (VideoWindow* w = ActiveVideoWindow()) w->ShowProperties();
+        });
     QAction* log = add("log", QStringLiteral("&Log"), QStringLiteral("Show or hide the log bar\nToggle Log"),
                        QStyle::SP_FileDialogInfoView, [this] { SetLogBarShown(!logShown_); });
     log->setCheckable(true);
@@ -328,6 +343,9 @@ void MainFrame::BuildMenus() {
     view->addAction(statusToggle);
     view->addAction(action("log"));
     view->addAction(action("plots"));
+    view->addSeparator();
+    view->addAction(action("macroblockOverlay"));
+    view->addAction(action("streamProperties"));
 
     QMenu* help = bar->addMenu(QStringLiteral("&Help"));
     help->addAction(action("helpTopics"));
@@ -342,6 +360,9 @@ void MainFrame::BuildMenus() {
     contextMenu_->addSeparator();
     contextMenu_->addMenu(frameRateMenu_);
     contextMenu_->addMenu(zoomMenu_);
+    contextMenu_->addSeparator();
+    contextMenu_->addAction(action("macroblockOverlay"));
+    contextMenu_->addAction(action("streamProperties"));
 }
 
 void MainFrame::BuildToolBar() {
@@ -678,9 +699,11 @@ void MainFrame::StartDecoding(VideoWindow* window) {
     run->kind = Run::kDecode;
     QPointer<VideoWindow> target(window);
     connect(run->bridge.get(), &JobBridge::finished, this,
-            [this, run, target, document](bool completed, int, const QString& outputPath) {
+            [this, run, decode, target, document](bool completed, int, const QString& outputPath) {
                 document->decodeBusy = false;
                 if (!outputPath.isEmpty()) document->decodedPath = outputPath.toStdString();
+                decode->Wait();  // the analysis is complete once the worker has ended
+                if (completed) document->analysis = decode->analysis();
                 EndRun(run);
                 if (!quitting_) DecodeDone(target.data(), completed, outputPath);
                 emit decodingFinished(completed);
@@ -690,6 +713,7 @@ void MainFrame::StartDecoding(VideoWindow* window) {
     DecodeJobConfig config;
     config.input = &document->file;
     config.settings = settings_;
+    config.collectAnalysis = true;
     std::string error;
     if (!decode->Start(config, *run->bridge, &error)) {
         document->decodeBusy = false;
@@ -896,6 +920,10 @@ void MainFrame::UpdateCommands() {
     const QList<QAction*> zooms = zoomGroup_->actions();
     const int checkedZoom = w ? w->CheckedZoom() : 0;
     for (int i = 0; i < zooms.size(); ++i) zooms[i]->setChecked(checkedZoom == i + 1);
+    const bool analysed = w && w->HasAnalysis();
+    action("macroblockOverlay")->setEnabled(analysed);
+    action("macroblockOverlay")->setChecked(analysed && w->overlayShown());
+    action("streamProperties")->setEnabled(analysed && w->document()->analysis->haveInfo);
 }
 
 void MainFrame::closeEvent(QCloseEvent* event) {

@@ -3,6 +3,7 @@
 #include <QContextMenuEvent>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QHelpEvent>
 #include <QLayout>
 #include <QMouseEvent>
 #include <QPainter>
@@ -10,13 +11,16 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QToolButton>
+#include <QToolTip>
 #include <QVBoxLayout>
 #include <algorithm>
 
 #include "AviFile.h"
 #include "ClrConv.h"
+#include "MacroblockOverlay.h"
 #include "OutputFiles.h"
 #include "ShellLogic.h"
+#include "StreamProperties.h"
 
 namespace tessaro::shell {
 
@@ -80,7 +84,8 @@ bool VideoView::RenderFrame() {
             }
         }
     } else if (file.isAvi()) {
-        if (!file.avi()->ReadFrameRgb32(k, image_.bits(), static_cast<int>(image_.bytesPerLine()))) return false;
+        if (!file.avi()->ReadFrameRgb32(k, image_.bits(), static_cast<int>(image_.bytesPerLine())))
+            return false;
     } else {
         return false;
     }
@@ -92,9 +97,50 @@ void VideoView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     if (RenderFrame()) {
         painter.drawImage(rect(), image_);
+        if (const AnalysedPicture* picture = overlay_ ? CurrentAnalysis() : nullptr) {
+            PaintMacroblockOverlay(painter, *picture, rect(), image_.width(), image_.height());
+        }
     } else {
         painter.fillRect(rect(), Qt::black);
     }
+}
+
+void VideoView::SetOverlay(bool on) {
+    overlay_ = on;
+    if (!on) QToolTip::hideText();
+    update();
+}
+
+const AnalysedPicture* VideoView::CurrentAnalysis() const {
+    const StreamAnalysis* analysis = document_->analysis.get();
+    const int count = document_->file.frameCount();
+    if (!analysis || document_->decodeBusy || count <= 0) return nullptr;
+    return analysis->Picture(std::clamp(frame_, 0, count - 1));
+}
+
+QString VideoView::MacroblockToolTip(QPoint at) const {
+    const AnalysedPicture* picture = overlay_ ? CurrentAnalysis() : nullptr;
+    const VideoFile& file = document_->file;
+    if (!picture) return {};
+    const QPoint mb =
+        MacroblockAtPoint(at, size(), file.width(), file.height(), picture->mbColumns, picture->mbRows);
+    if (mb.x() < 0) return {};
+    return QString::fromStdString(DescribeMacroblock(*picture, mb.x(), mb.y()));
+}
+
+bool VideoView::event(QEvent* event) {
+    if (event->type() == QEvent::ToolTip) {
+        auto* help = static_cast<QHelpEvent*>(event);
+        const QString text = MacroblockToolTip(help->pos());
+        if (text.isEmpty()) {
+            QToolTip::hideText();
+            event->ignore();
+        } else {
+            QToolTip::showText(help->globalPos(), text, this);
+        }
+        return true;
+    }
+    return QWidget::event(event);
 }
 
 void VideoView::mousePressEvent(QMouseEvent* event) {
@@ -108,7 +154,8 @@ void VideoView::contextMenuEvent(QContextMenuEvent* event) {
 PaneLabel::PaneLabel(int characters, QWidget* parent) : QLabel(parent), characters_(characters) {}
 
 QSize PaneLabel::sizeHint() const {
-    const int w = characters_ > 0 ? fontMetrics().averageCharWidth() * characters_ : QLabel::sizeHint().width();
+    const int w =
+        characters_ > 0 ? fontMetrics().averageCharWidth() * characters_ : QLabel::sizeHint().width();
     return {w, QLabel::sizeHint().height()};
 }
 
@@ -123,6 +170,9 @@ VideoWindow::VideoWindow(std::shared_ptr<VideoDocument> document, uint32_t cpuFl
     layout->setSpacing(0);
     view_ = new VideoView(document_, cpuFlags, this);
     layout->addWidget(view_, 1);
+    legend_ = new OverlayLegend(this);
+    legend_->hide();
+    layout->addWidget(legend_);
 
     auto* bar = new QWidget(this);
     auto* barLayout = new QHBoxLayout(bar);
@@ -174,6 +224,10 @@ QSize VideoWindow::PictureSize() const {
 
 void VideoWindow::Reopened() {
     StopPlayback();
+    if (overlayShown() && !HasAnalysis()) {
+        view_->SetOverlay(false);
+        legend_->hide();
+    }
     const VideoFile& file = document_->file;
     setWindowTitle(QFileInfo(QString::fromStdString(file.name())).fileName());
     currentFrame_ = 0;
@@ -194,6 +248,7 @@ void VideoWindow::ApplyClientSize() {
     const QSize picture = PictureSize();
     const QSize want = picture * zoom_;
     view_->SetClientSize(want);
+    legend_->FitWidth(want.width());
     QWidget* top = parentWidget() && parentWidget()->inherits("QMdiSubWindow") ? parentWidget() : this;
     QSize extra;
     for (int pass = 0; pass < 3; ++pass) {
@@ -294,7 +349,55 @@ void VideoWindow::UpdatePanes() {
     sizePane_->setText(QString::fromStdString(SizePaneText(shown.width(), shown.height())));
     const bool drawable = !document_->decodeBusy && (file.isRaw() || file.isAvi());
     bitratePane_->setText(drawable ? QString::fromStdString(BitratePaneText(file.bitrateKbps())) : QString());
-    ratePane_->setText(drawable ? QString::fromStdString(RatePaneText(file.frameRate(), currentFrame_)) : QString());
+    ratePane_->setText(drawable ? QString::fromStdString(RatePaneText(file.frameRate(), currentFrame_))
+                                : QString());
+    if (legend_->isVisible()) legend_->SetPictureText(PictureText());
+    if (properties_) properties_->SetFrameRate(file.frameRate());
+}
+
+bool VideoWindow::HasAnalysis() const {
+    const VideoDocument& d = *document_;
+    return d.analysis && !d.decodeBusy && d.file.isBitstream() && d.file.isRaw();
+}
+
+void VideoWindow::SetOverlayShown(bool shown) {
+    shown = shown && HasAnalysis();
+    if (shown == overlayShown()) return;
+    view_->SetOverlay(shown);
+    legend_->setVisible(shown);
+    if (shown) legend_->SetPictureText(PictureText());
+    // The picture keeps its size; the window grows or shrinks by the legend.
+    ApplyClientSize();
+    emit stateChanged();
+}
+
+QString VideoWindow::PictureText() const {
+    if (!HasAnalysis()) return {};
+    if (const AnalysedPicture* picture = view_->CurrentAnalysis()) {
+        return QStringLiteral("Frame %1: %2")
+            .arg(currentFrame_)
+            .arg(QString::fromStdString(PictureSummary(*picture)));
+    }
+    return QStringLiteral("Frame %1: no analysis kept for this picture").arg(currentFrame_);
+}
+
+StreamPropertiesDialog* VideoWindow::ShowProperties() {
+    const std::shared_ptr<const StreamAnalysis>& analysis = document_->analysis;
+    if (!HasAnalysis() || !analysis->haveInfo) return nullptr;
+    if (!properties_) {
+        const QString name = QFileInfo(QString::fromStdString(analysis->source)).fileName();
+        properties_ = new StreamPropertiesDialog(name, analysis->info, document_->file.frameRate(), this);
+        properties_->setWindowFlag(Qt::Window);
+        properties_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    properties_->show();
+    properties_->raise();
+    properties_->activateWindow();
+    return properties_;
+}
+
+StreamPropertiesDialog* VideoWindow::propertiesDialog() const {
+    return properties_;
 }
 
 }  // namespace tessaro::shell

@@ -4,15 +4,18 @@
 
 #include <QImage>
 #include <QLabel>
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "DecodeAnalysis.h"
 #include "VideoFile.h"
 
 class QSlider;
+class QMenu;
 class QToolButton;
 class QStatusBar;
 
@@ -29,7 +32,13 @@ struct VideoDocument {
     // The decoded output of a bitstream, and whether it goes with the document.
     std::string decodedPath;
     bool deleteDecoded = false;
+    // A decoded bitstream's macroblock analysis and header facts (null for other files and while
+    // the stream is decoded).
+    std::shared_ptr<const StreamAnalysis> analysis;
 };
+
+class OverlayLegend;
+class StreamPropertiesDialog;
 
 // The picture: the current frame scaled to the whole client area, black when nothing is drawable.
 class VideoView : public QWidget {
@@ -46,11 +55,21 @@ class VideoView : public QWidget {
     bool RenderFrame();
     const QImage& image() const { return image_; }
 
+    // The macroblock analysis drawn over the picture, and macroblock tooltips.
+    void SetOverlay(bool on);
+    bool overlay() const { return overlay_; }
+    // The analysis of the frame shown (clamped like the drawing), or null.
+    const AnalysedPicture* CurrentAnalysis() const;
+    // The tooltip for view point `at`: the macroblock's facts, empty when the overlay is off or
+    // there is no macroblock there.
+    QString MacroblockToolTip(QPoint at) const;
+
   signals:
     void clicked();
     void contextMenuWanted(const QPoint& globalPosition);
 
   protected:
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -61,6 +80,7 @@ class VideoView : public QWidget {
     QSize clientSize_{176, 144};
     int frame_ = 0;
     int renderedFrame_ = -1;
+    bool overlay_ = false;
     std::vector<uint8_t> yuv_, rgb24_;
     QImage image_;
 };
@@ -114,6 +134,18 @@ class VideoWindow : public QWidget {
     QString ratePane() const { return ratePane_->text(); }
     void UpdatePanes();
 
+    // A decoded bitstream whose analysis is there to show.
+    bool HasAnalysis() const;
+    // The macroblock overlay with its legend; only on a window with HasAnalysis().
+    void SetOverlayShown(bool shown);
+    bool overlayShown() const { return view_->overlay(); }
+    OverlayLegend* legend() const { return legend_; }
+    // The current picture's type and size in bytes, as the legend shows it.
+    QString PictureText() const;
+    // Opens (or raises) the stream's properties; null when the window holds no decoded stream.
+    StreamPropertiesDialog* ShowProperties();
+    StreamPropertiesDialog* propertiesDialog() const;
+
   signals:
     void stateChanged();
     void contextMenuWanted(const QPoint& globalPosition);
@@ -131,6 +163,8 @@ class VideoWindow : public QWidget {
     QToolButton* playButton_;
     QStatusBar* status_;
     PaneLabel *sizePane_, *bitratePane_, *ratePane_;
+    OverlayLegend* legend_;
+    QPointer<StreamPropertiesDialog> properties_;  // a child of this window while open
     QTimer timer_;
     bool playing_ = false;
     int currentFrame_ = 0;
