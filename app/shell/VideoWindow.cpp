@@ -191,7 +191,7 @@ VideoWindow::VideoWindow(std::shared_ptr<VideoDocument> document, uint32_t cpuFl
     QFont font = status_->font();
     font.setPointSize(8);
     status_->setFont(font);
-    sizePane_ = new PaneLabel(11, status_);
+    sizePane_ = new PaneLabel(9, status_);  // "1408x1152"
     bitratePane_ = new PaneLabel(10, status_);
     ratePane_ = new PaneLabel(0, status_);
     status_->addWidget(sizePane_);
