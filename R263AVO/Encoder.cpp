@@ -117,6 +117,8 @@ PictureCoding MakePictureCoding(Encoder& e, int pictureType, int32_t trSource, c
     } else {
         pc.recon = MakePictureView(e.recon[e.current].data(), g.width, g.height);
         pc.reconInterp = e.interp[e.current].data();
+        // The motion search of the pictures that predict from this one reads its half-pel phases.
+        pc.reconPhases = e.phases[e.current].data();
         pc.deblock = p.UseDeblockFilter != 0;
         pc.mbCoded = e.mbCoded.data();
         pc.mbQuant = e.mbQuant.data();
@@ -176,8 +178,6 @@ void CodeAnchor(Encoder& e, int pictureType, int32_t frame, int32_t trSource, co
     } else {
         CodePPicture(pc);
     }
-    // The motion search of the pictures that predict from this one reads its half-pel phases.
-    e.kernels.splitPhases(e.interp[e.current].data(), e.geo.width, e.geo.height, e.phases[e.current].data());
     e.schedule.lastAnchorFrame = frame;
     NoteCoded(e, pictureType, frame, e.recon[e.current].data(), input);
 }

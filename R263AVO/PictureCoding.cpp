@@ -58,12 +58,18 @@ void CodeMacroblocks(const PictureCoding& pc, const MacroblockCoder& coder) {
 
 void InterpolateReconstruction(const PictureCoding& pc) {
     if (pc.wavefront) {
-        pc.wavefront->Interpolate(pc.recon.y, pc.recon.width, pc.recon.height, pc.reconInterp, pc.deblock,
-                                  pc.kernels->interpolateRows);
+        pc.wavefront->Interpolate(pc.recon.y, pc.recon.width, pc.recon.height, pc.reconInterp, pc.reconPhases,
+                                  pc.deblock, pc.kernels->interpolateRows, pc.kernels->interpolatePhases);
         return;
     }
-    InterpolatePicture(pc.recon.y, pc.recon.width, pc.recon.height, pc.reconInterp, pc.deblock,
-                       pc.kernels->interpolateRows);
+    if (pc.reconPhases == nullptr) {
+        InterpolatePicture(pc.recon.y, pc.recon.width, pc.recon.height, pc.reconInterp, pc.deblock,
+                           pc.kernels->interpolateRows);
+        return;
+    }
+    InterpolatePicturePhaseRows(pc.recon.y, pc.recon.width, pc.recon.height, pc.reconInterp, pc.reconPhases,
+                                0, pc.recon.height, pc.kernels->interpolatePhases);
+    if (pc.deblock) FillInterpMargins(pc.reconInterp, pc.recon.width, pc.recon.height);
 }
 
 void DeblockAfterMacroblock(const PictureCoding& pc, int mbIndex, bool coded) {

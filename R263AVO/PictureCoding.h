@@ -38,6 +38,7 @@ struct PictureCoding {
     bool reconstruct = true;         // false for B-pictures unless their reconstruction is asked for
     PictureView recon;               // its reconstruction (when `reconstruct`)
     uint8_t* reconInterp = nullptr;  // half-pel image of `recon`, built at the end
+    uint8_t* reconPhases = nullptr;  // with it: the image's phase planes, built in the same pass
     ConstPictureView reference;      // previous anchor's reconstruction (P pictures)
     const uint8_t* referenceInterp = nullptr;
     const uint8_t* referencePhases = nullptr;  // its half-pel phase planes (SplitHalfPelPhasesC)
@@ -123,7 +124,8 @@ void ForEachMacroblock(const PictureCoding& pc, CodeMacroblock&& code) {
     }
 }
 
-// Builds pc.reconInterp from the finished pc.recon (with pc.wavefront on its threads).
+// Builds pc.reconInterp, and pc.reconPhases when set, from the finished pc.recon (with
+// pc.wavefront on its threads).
 void InterpolateReconstruction(const PictureCoding& pc);
 
 // Annex J: records macroblock `mbIndex` as coded (COD = 0 or INTRA) or skipped, with the

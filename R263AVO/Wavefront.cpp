@@ -177,9 +177,9 @@ void Wavefront::CodeMacroblocks(const PictureCoding& pc, const MacroblockCoder& 
     JoinRows(*pc.writer);
 }
 
-void Wavefront::Interpolate(const uint8_t* luma, int width, int height, uint8_t* out, bool fillMargins,
-                            InterpolateRowsFn rows) {
-    interpolation_ = InterpolationJob{luma, width, height, out, rows};
+void Wavefront::Interpolate(const uint8_t* luma, int width, int height, uint8_t* out, uint8_t* phases,
+                            bool fillMargins, InterpolateRowsFn rows, InterpolatePhasesFn phaseRows) {
+    interpolation_ = InterpolationJob{luma, width, height, out, phases, rows, phaseRows};
     pool_.Run(&Wavefront::InterpolateTask, this);
     if (fillMargins) FillInterpMargins(out, width, height);
 }
@@ -190,7 +190,12 @@ void Wavefront::InterpolateTask(void* self, int worker) {
     const int threads = wf->pool_.Size();
     const int first = static_cast<int>(static_cast<long>(job.height) * worker / threads);
     const int end = static_cast<int>(static_cast<long>(job.height) * (worker + 1) / threads);
-    InterpolatePictureRows(job.luma, job.width, job.height, job.out, first, end, job.rows);
+    if (job.phases != nullptr) {
+        InterpolatePicturePhaseRows(job.luma, job.width, job.height, job.out, job.phases, first, end,
+                                    job.phaseRows);
+    } else {
+        InterpolatePictureRows(job.luma, job.width, job.height, job.out, first, end, job.rows);
+    }
 }
 
 void Wavefront::Task(void* self, int worker) {

@@ -78,9 +78,10 @@ class Wavefront {
     // Codes every macroblock of pc's picture and appends the bits to *pc.writer.
     void CodeMacroblocks(const PictureCoding& pc, const MacroblockCoder& coder);
 
-    // InterpolatePicture on the threads, each building a band of rows.
-    void Interpolate(const uint8_t* luma, int width, int height, uint8_t* out, bool fillMargins,
-                     InterpolateRowsFn rows);
+    // InterpolatePicture on the threads, each building a band of rows; with `phases`, each also
+    // fills its band of the phase planes (InterpolatePicturePhaseRows).
+    void Interpolate(const uint8_t* luma, int width, int height, uint8_t* out, uint8_t* phases,
+                     bool fillMargins, InterpolateRowsFn rows, InterpolatePhasesFn phaseRows);
 
   private:
     // One row's stream and where its GOB or slice headers need byte alignment: pairs of (bits
@@ -130,7 +131,9 @@ class Wavefront {
         const uint8_t* luma = nullptr;
         int width = 0, height = 0;
         uint8_t* out = nullptr;
+        uint8_t* phases = nullptr;
         InterpolateRowsFn rows = nullptr;
+        InterpolatePhasesFn phaseRows = nullptr;
     } interpolation_;
 };
 
