@@ -3,7 +3,10 @@
 
 #include "CPUInfo.h"
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 
 namespace r263avo {
@@ -128,6 +131,49 @@ void QdctIntraBlockC(int16_t block[64], int qp) {
     block[0] = static_cast<int16_t>(intraDc);
 }
 
+namespace {
+
+// Bounds of one pass (Butterfly) with constants c1..c7: every output before its rounding has
+// magnitude at most gain * L + offset, L being the sum of the input magnitudes.
+// - Even outputs: c4 (b0 +- b1) = c4 (+-s0 +- ... +- s7), and c2 b3 +- c6 b2 or c6 b3 -+ c2 b2,
+//   where b3 and b2 are signed sums of disjoint inputs: at most max(c2, c4, c6) L.
+// - Odd outputs: with A = |s0| + |s7|, B = |s3| + |s4|, C = |s1| + |s2| + |s5| + |s6|, the terms
+//   are c A + c' B + (c + c') |M|, (c, c') = (c1, c7) or (c3, c5) in either order, and
+//   |M(u)| = (46341 |u| + 32768) >> 16 <= k |u| + 1/2 with k = 46341 / 65536 and |u| <= C:
+//   at most max(c, c', k (c + c')) L + (c + c') / 2.
+struct PassBound {
+    int64_t gain, offset;
+};
+
+PassBound BoundOf(const int32_t c[8]) {
+    const int64_t c1 = c[0], c2 = c[1], c3 = c[2], c4 = c[3], c5 = c[4], c6 = c[5], c7 = c[6];
+    const int64_t k17 = (46341 * (c1 + c7) + 65535) / 65536, k35 = (46341 * (c3 + c5) + 65535) / 65536;
+    const int64_t gain = std::max({c1, c2, c3, c4, c5, c6, c7, k17, k35});
+    const int64_t offset = (std::max(c1 + c7, c3 + c5) + 1) / 2;
+    return {gain, offset};
+}
+
+}  // namespace
+
+void InitInterQdctZeroBounds(InterQdctTables& tables) {
+    for (int q = 0; q < 32; ++q) {
+        const PassBound bx = BoundOf(tables.x[q]), by = BoundOf(tables.y[q]);
+        // A column whose inputs sum to S in magnitude has outputs of magnitude at most
+        // by.gain S + by.offset before T18, and T18 gives 0 below 2^18.
+        const int64_t columnSum = by.gain > 0 ? (int64_t{1} << 18) - 1 - by.offset : -1;
+        const int64_t s = columnSum < 0 ? -1 : columnSum / by.gain;
+        tables.zeroColumnSum[q] = static_cast<int32_t>(std::min<int64_t>(s, INT32_MAX));
+        // Row r with input magnitudes summing to L_r has outputs of magnitude at most
+        // X_r = (bx.gain L_r + bx.offset + 512) >> 10 after R10, and every column's inputs sum to
+        // at most X_0 + ... + X_7 <= (bx.gain L + 8 bx.offset + 4096) >> 10 for the block's sum L.
+        // The largest L for which that stays within the column bound:
+        const int64_t room = (s + 1) * 1024 - 8 * bx.offset - 4096;
+        int64_t sum = -1;
+        if (s >= 0 && bx.gain > 0 && room > 0) sum = (room - 1) / bx.gain;
+        tables.zeroSum[q] = static_cast<int32_t>(std::min<int64_t>(sum, INT32_MAX));
+    }
+}
+
 void InitInterQdctTables(InterQdctTables& tables, int p) {
     if (p < 1) p = 1;
     const double r = std::sqrt(static_cast<double>(p));
@@ -140,6 +186,7 @@ void InitInterQdctTables(InterQdctTables& tables, int p) {
             tables.y[q][k] = static_cast<int32_t>((b * c) >> 14);  // about c x sqrt(p)
         }
     }
+    InitInterQdctZeroBounds(tables);
 }
 
 void QdctInterBlockC(int16_t block[64], const InterQdctTables& tables, int qp, int rowLimit, int colLimit) {

@@ -11,13 +11,26 @@ namespace r263avo {
 extern const int32_t QdctConstants[32][8];
 
 // Row-pass (x) and column-pass (y) constants for inter blocks, built from QdctConstants.
+//
+// With them, per quantiser row, two bounds under which every level of a block is zero, so that
+// the SIMD versions can skip work whose result is known (see InitInterQdctTables):
+// - zeroSum: a block whose differences have absolute values summing to at most this;
+// - zeroColumnSum: a column of row-pass outputs whose absolute values sum to at most this gives
+//   eight zero levels; when that holds for columns 0..colLimit the block is zero.
+// Zero-initialised tables (bounds 0) only ever skip blocks that are zero already.
 struct InterQdctTables {
     int32_t x[32][8];
     int32_t y[32][8];
+    int32_t zeroSum[32];
+    int32_t zeroColumnSum[32];
 };
 
-// p is value 4 of the speed preset row (1, 10, 25, 35, 45).
+// p is value 4 of the speed preset row (1, 10, 25, 35, 45). Fills the zero bounds as well.
 void InitInterQdctTables(InterQdctTables& tables, int p);
+
+// The zero bounds of tables whose constants x and y are set. They are proven from the constants
+// alone, for any inputs: a bound of -1 proves nothing.
+void InitInterQdctZeroBounds(InterQdctTables& tables);
 
 // The separable transform shared by the intra path and ForwardDctBlock: row pass with R14
 // rounding, column pass with T14 truncation, both with the constants c1..c7 in `constants`.

@@ -145,12 +145,19 @@ void QdctIntraBlockAvx2(int16_t block[64], int qp) {
 
 void QdctInterBlockAvx2(int16_t block[64], const InterQdctTables& tables, int qp, int rowLimit,
                         int colLimit) {
-    V s[8];
-    if (!Load(block, s)) {
+    __m128i v[8];
+    if (!qdct_simd::LoadColumns(block, v)) {
         QdctInterBlockC(block, tables, qp, rowLimit, colLimit);
         return;
     }
     const int q = QdctRow(qp);
+    // Differences this small give zero levels whatever their pattern (InterQdctTables::zeroSum).
+    if (qdct_simd::SumAbsSamples(v) <= tables.zeroSum[q]) {
+        qdct_simd::StoreZeros(block);
+        return;
+    }
+    V s[8];
+    for (int i = 0; i < 8; ++i) s[i] = _mm256_cvtepi16_epi32(v[i]);
     Pass<false, 10>(s, tables.x[q]);
     // s[k] = output k of every row; a row is significant when an output has magnitude 16 or more.
     V big = _mm256_setzero_si256();
@@ -161,6 +168,16 @@ void QdctInterBlockAvx2(int16_t block[64], const InterQdctTables& tables, int qp
         return;
     }
     Transpose8x8(s);
+    // s[i] = input i of every column (lane c is column c). Columns whose inputs are small enough
+    // in sum give zero levels (InterQdctTables::zeroColumnSum); when columns 0..colLimit all do,
+    // the plain version ends with a zero block too.
+    V sum = _mm256_abs_epi32(s[0]);
+    for (int i = 1; i < 8; ++i) sum = _mm256_add_epi32(sum, _mm256_abs_epi32(s[i]));
+    const int large = LaneMask(_mm256_cmpgt_epi32(sum, _mm256_set1_epi32(tables.zeroColumnSum[q])));
+    if ((large & LeadingLanes(colLimit)) == 0) {
+        qdct_simd::StoreZeros(block);
+        return;
+    }
     Pass<true, 18>(s, tables.y[q]);
     // s[k] = output row k; lane c is column c.
     V any = _mm256_setzero_si256();

@@ -13,7 +13,8 @@ void QdctIntraBlockSse2(int16_t block[64], int qp) {
 void QdctInterBlockSse2(int16_t block[64], const InterQdctTables& tables, int qp, int rowLimit,
                         int colLimit) {
     const int q = QdctRow(qp);
-    if (!qdct_simd::QdctInter<qdct_simd::SseOps>(block, tables.x[q], tables.y[q], rowLimit, colLimit)) {
+    if (!qdct_simd::QdctInter<qdct_simd::SseOps>(block, tables.x[q], tables.y[q], tables.zeroSum[q],
+                                                 tables.zeroColumnSum[q], rowLimit, colLimit)) {
         QdctInterBlockC(block, tables, qp, rowLimit, colLimit);
     }
 }

@@ -281,3 +281,103 @@ TEST(QdctKernel, OutOfRangeSamplesMatchReference) {
         if (HasFailure()) return;
     }
 }
+
+namespace {
+
+// A block of differences whose magnitudes sum to exactly `sum` (at most 64 x 255), spread over
+// the sample positions in `order` with signs from `sign`, each at most 255.
+Block BlockWithSum(int sum, const std::vector<int>& order, const std::function<int(int)>& sign) {
+    Block b(64, 0);
+    const int used = std::max(1, std::min(64, static_cast<int>(order.size())));
+    for (int k = 0; k < used && sum > 0; ++k) {
+        // An even share for the positions left, never more than 255.
+        const int share = std::min(255, (sum + used - k - 1) / (used - k));
+        b[order[k]] = static_cast<int16_t>(sign(order[k]) * share);
+        sum -= share;
+    }
+    return b;
+}
+
+}  // namespace
+
+// The zero bounds hold for the plain version itself: a block whose magnitudes sum to the bound
+// quantises to zero whatever its pattern, for every preset and quantiser. The patterns aim at
+// single coefficients (basis signs, one or two spikes) and at the butterfly sums (every sample
+// alike, halves); blocks one above the bound go through the passes. The SIMD versions, which
+// skip the passes below the bounds, must give the plain output in every case.
+TEST(QdctKernel, InterZeroBoundsHoldForEveryPatternAndAreExactInSimd) {
+    Rng rng(0x2b0);
+    std::vector<int> all(64), spikes;
+    for (int i = 0; i < 64; ++i) all[i] = i;
+    for (const Preset& preset : kPresets) {
+        const r263avo::InterQdctTables& tables = Tables(preset.p);
+        for (int qp = 1; qp <= 31; ++qp) {
+            const int bound = tables.zeroSum[qp];
+            ASSERT_LE(bound, 64 * 255);
+            std::vector<std::pair<std::string, Block>> blocks;
+            for (int sum : {bound, bound + 1}) {
+                if (sum < 0) continue;
+                const std::string at = sum == bound ? " at the bound" : " above the bound";
+                blocks.push_back({"flat" + at, BlockWithSum(sum, all, [](int) { return 1; })});
+                blocks.push_back(
+                    {"halves" + at, BlockWithSum(sum, all, [](int i) { return i % 8 < 4 ? 1 : -1; })});
+                for (int u = 0; u < 8; ++u) {
+                    for (int v = 0; v < 8; ++v) {
+                        auto basisSign = [u, v](int i) {
+                            const double w = std::cos((2 * (i / 8) + 1) * u * M_PI / 16) *
+                                             std::cos((2 * (i % 8) + 1) * v * M_PI / 16);
+                            return w >= 0 ? 1 : -1;
+                        };
+                        blocks.push_back({"basis signs " + std::to_string(u) + "," + std::to_string(v) + at,
+                                          BlockWithSum(sum, all, basisSign)});
+                    }
+                }
+                for (int n = 0; n < 16; ++n) {
+                    spikes = {rng.Range(0, 63), rng.Range(0, 63)};
+                    if (n % 2 == 0) spikes.resize(1);
+                    const int s = rng.Range(0, 1) ? 1 : -1;
+                    blocks.push_back({"spikes" + at, BlockWithSum(sum, spikes, [s](int) { return s; })});
+                    blocks.push_back({"random signs" + at, BlockWithSum(sum, all, [&rng](int) {
+                                          return rng.Range(0, 1) ? 1 : -1;
+                                      })});
+                }
+            }
+            for (const auto& [name, block] : blocks) {
+                int sum = 0;
+                for (int16_t v : block) sum += std::abs(v);
+                const Block out = ExpectSameInter(block, preset, qp, name);
+                if (sum <= bound) {
+                    ASSERT_TRUE(AllZero(out)) << name << ", p " << preset.p << " qp " << qp << " sum " << sum;
+                }
+            }
+        }
+    }
+}
+
+// Between the bound and a few times it the column-sum test decides many blocks: the SIMD output
+// equals the plain one at every column limit, whether the test proves the block zero or not.
+TEST(QdctKernel, InterColumnZeroBoundIsExact) {
+    Rng rng(0x2b1);
+    int zero = 0, coded = 0;
+    for (const Preset& preset : kPresets) {
+        const r263avo::InterQdctTables& tables = Tables(preset.p);
+        for (int qp = 1; qp <= 31; ++qp) {
+            const int bound = std::max(tables.zeroSum[qp], 8);
+            for (int iter = 0; iter < 60; ++iter) {
+                const int sum = rng.Range(bound, 4 * bound);
+                std::vector<int> order(64);
+                for (int i = 0; i < 64; ++i) order[i] = i;
+                // Few or many positions, in random order.
+                for (int i = 63; i > 0; --i) std::swap(order[i], order[rng.Range(0, i)]);
+                order.resize(rng.Range(1, 64));
+                const Block b = BlockWithSum(sum, order, [&rng](int) { return rng.Range(0, 1) ? 1 : -1; });
+                const int colLimit = iter % 3 == 0 ? preset.colLimit : rng.Range(0, 8);
+                const Block out = ExpectSameInter(b, preset, qp, "moderate sum", preset.rowLimit, colLimit);
+                ++(AllZero(out) ? zero : coded);
+            }
+        }
+    }
+    // Both outcomes occur, so both sides of the test are compared.
+    EXPECT_GT(zero, 100);
+    EXPECT_GT(coded, 100);
+}
