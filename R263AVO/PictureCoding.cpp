@@ -58,8 +58,8 @@ void CodeMacroblocks(const PictureCoding& pc, const MacroblockCoder& coder) {
 
 void InterpolateReconstruction(const PictureCoding& pc) {
     if (pc.wavefront) {
-        pc.wavefront->Interpolate(pc.recon.y, pc.recon.width, pc.recon.height, pc.reconInterp, pc.reconPhases,
-                                  pc.deblock, pc.kernels->interpolateRows, pc.kernels->interpolatePhases);
+        // The wavefront built the interior while it coded the rows (Wavefront::CodeMacroblocks).
+        if (pc.deblock) FillInterpMargins(pc.reconInterp, pc.recon.width, pc.recon.height);
         return;
     }
     if (pc.reconPhases == nullptr) {

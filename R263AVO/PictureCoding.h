@@ -124,8 +124,9 @@ void ForEachMacroblock(const PictureCoding& pc, CodeMacroblock&& code) {
     }
 }
 
-// Builds pc.reconInterp, and pc.reconPhases when set, from the finished pc.recon (with
-// pc.wavefront on its threads).
+// Builds pc.reconInterp, and pc.reconPhases when set, from the finished pc.recon. With
+// pc.wavefront the interior was built while the macroblocks were coded (CodeMacroblocks), and
+// only the margins are left.
 void InterpolateReconstruction(const PictureCoding& pc);
 
 // Annex J: records macroblock `mbIndex` as coded (COD = 0 or INTRA) or skipped, with the

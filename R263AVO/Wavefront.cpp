@@ -177,27 +177,6 @@ void Wavefront::CodeMacroblocks(const PictureCoding& pc, const MacroblockCoder& 
     JoinRows(*pc.writer);
 }
 
-void Wavefront::Interpolate(const uint8_t* luma, int width, int height, uint8_t* out, uint8_t* phases,
-                            bool fillMargins, InterpolateRowsFn rows, InterpolatePhasesFn phaseRows) {
-    interpolation_ = InterpolationJob{luma, width, height, out, phases, rows, phaseRows};
-    pool_.Run(&Wavefront::InterpolateTask, this);
-    if (fillMargins) FillInterpMargins(out, width, height);
-}
-
-void Wavefront::InterpolateTask(void* self, int worker) {
-    auto* wf = static_cast<Wavefront*>(self);
-    const InterpolationJob& job = wf->interpolation_;
-    const int threads = wf->pool_.Size();
-    const int first = static_cast<int>(static_cast<long>(job.height) * worker / threads);
-    const int end = static_cast<int>(static_cast<long>(job.height) * (worker + 1) / threads);
-    if (job.phases != nullptr) {
-        InterpolatePicturePhaseRows(job.luma, job.width, job.height, job.out, job.phases, first, end,
-                                    job.phaseRows);
-    } else {
-        InterpolatePictureRows(job.luma, job.width, job.height, job.out, first, end, job.rows);
-    }
-}
-
 void Wavefront::Task(void* self, int worker) {
     auto* wf = static_cast<Wavefront*>(self);
     wf->CodeRows(*wf->workers_[static_cast<size_t>(worker)]);
@@ -297,6 +276,30 @@ void Wavefront::CodeRow(Worker& w, int row) {
     }
     rs.endBit = rs.writer.TotalBits();
     rs.writer.AlignToByte();
+    if (pc.reconInterp != nullptr) InterpolateFinishedRows(row);
+}
+
+void Wavefront::InterpolateFinishedRows(int row) const {
+    // Every row up to `row` is finished (this one waited for the one above it to end). The
+    // half-pel lines of a macroblock row read its pixels and the first pixel line below it. Those
+    // are final once the next row is coded, or, with the deblocking filter, the row after: the
+    // macroblocks of a row filter the vertical edges of the row above them. So finishing `row`
+    // completes the pixels of row - lag, and the last row completes the remaining ones.
+    const PictureCoding& pc = *picture_;
+    const int lag = pc.deblock ? 2 : 1;
+    const bool last = row == mbRows_ - 1;
+    const int first = last ? std::max(0, row - lag) : row - lag;
+    const int end = last ? mbRows_ : row - lag + 1;
+    const int width = pc.recon.width, height = pc.recon.height;
+    for (int r = std::max(first, 0); r < end; ++r) {
+        if (pc.reconPhases != nullptr) {
+            InterpolatePicturePhaseRows(pc.recon.y, width, height, pc.reconInterp, pc.reconPhases, 16 * r,
+                                        16 * r + 16, pc.kernels->interpolatePhases);
+        } else {
+            InterpolatePictureRows(pc.recon.y, width, height, pc.reconInterp, 16 * r, 16 * r + 16,
+                                   pc.kernels->interpolateRows);
+        }
+    }
 }
 
 namespace {

@@ -75,13 +75,11 @@ class Wavefront {
     void Release();
     int Threads() const { return initialised_ ? pool_.Size() : 0; }
 
-    // Codes every macroblock of pc's picture and appends the bits to *pc.writer.
+    // Codes every macroblock of pc's picture and appends the bits to *pc.writer. With
+    // pc.reconInterp it also builds the interior of the reconstruction's half-pel image (and
+    // pc.reconPhases when set), each macroblock row's part as soon as no macroblock still to be
+    // coded can change the pixels it reads; the margins are left to the caller.
     void CodeMacroblocks(const PictureCoding& pc, const MacroblockCoder& coder);
-
-    // InterpolatePicture on the threads, each building a band of rows; with `phases`, each also
-    // fills its band of the phase planes (InterpolatePicturePhaseRows).
-    void Interpolate(const uint8_t* luma, int width, int height, uint8_t* out, uint8_t* phases,
-                     bool fillMargins, InterpolateRowsFn rows, InterpolatePhasesFn phaseRows);
 
   private:
     // One row's stream and where its GOB or slice headers need byte alignment: pairs of (bits
@@ -108,13 +106,13 @@ class Wavefront {
     };
 
     static void Task(void* self, int worker);
-    static void InterpolateTask(void* self, int worker);
     void CodeRows(Worker& w);
     void CodeRow(Worker& w, int row);
     void PrepareNeighbours(Worker& w, int mbIndex, int c, int row, int segmentStart) const;
     void WriteSegmentHeader(const PictureCoding& pc, RowStream& rs, int mbIndex) const;
     void WaitFor(int row, int columns) const;
     void JoinRows(BitWriter& out) const;
+    void InterpolateFinishedRows(int row) const;
 
     bool initialised_ = false;
     int mbPerRow_ = 0, mbRows_ = 0;
@@ -127,14 +125,6 @@ class Wavefront {
     std::vector<AicMacroblock> aicAbove_;  // per column: the latest row's Annex I record
     const PictureCoding* picture_ = nullptr;
     const MacroblockCoder* coder_ = nullptr;
-    struct InterpolationJob {
-        const uint8_t* luma = nullptr;
-        int width = 0, height = 0;
-        uint8_t* out = nullptr;
-        uint8_t* phases = nullptr;
-        InterpolateRowsFn rows = nullptr;
-        InterpolatePhasesFn phaseRows = nullptr;
-    } interpolation_;
 };
 
 // Threads for a Threads parameter: 0 means one per processor core; at least 1.
