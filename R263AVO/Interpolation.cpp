@@ -28,13 +28,14 @@ void InterpolateRowsC(const uint8_t* row, const uint8_t* below, int width, uint8
     }
 }
 
-void InterpolatePhasesRowsC(const uint8_t* row, const uint8_t* below, int width, uint8_t* out0, uint8_t* out1,
-                            uint8_t* h, uint8_t* v, uint8_t* hv) {
-    InterpolateRowsC(row, below, width, out0, out1);
+void HalfPelPhaseRowsC(const uint8_t* row, const uint8_t* below, int width, uint8_t* h, uint8_t* v,
+                       uint8_t* hv) {
     for (int i = 0; i < width; ++i) {
-        h[i] = out0[2 * i + 1];
-        v[i] = out1[2 * i];
-        hv[i] = out1[2 * i + 1];
+        const int n = i + 1 < width ? i + 1 : i;
+        const int a = row[i], b = row[n], c = below[i], d = below[n];
+        h[i] = static_cast<uint8_t>((a + b + 1) >> 1);
+        v[i] = static_cast<uint8_t>((a + c + 1) >> 1);
+        hv[i] = static_cast<uint8_t>((a + b + c + d + 2) >> 2);
     }
 }
 
@@ -140,18 +141,15 @@ void InterpolatePictureRows(const uint8_t* luma, int width, int height, uint8_t*
     InterpolateRange(rows, luma, width, height, out, std::max(firstRow, 0), std::min(endRow, height));
 }
 
-void InterpolatePicturePhaseRows(const uint8_t* luma, int width, int height, uint8_t* out, uint8_t* phases,
-                                 int firstRow, int endRow, InterpolatePhasesFn rows) {
+void HalfPelPhasePlanes(const uint8_t* luma, int width, int height, uint8_t* phases, int firstRow, int endRow,
+                        PhaseRowsFn rows) {
     if (width <= 0 || height <= 0) return;
     const long plane = static_cast<long>(width) * height;
-    const int stride = InterpStride(width);
-    uint8_t* origin = out + kInterpMargin * stride + kInterpMargin;
     for (int j = std::max(firstRow, 0); j < std::min(endRow, height); ++j) {
         const uint8_t* row = luma + static_cast<long>(j) * width;
         const uint8_t* below = j + 1 < height ? row + width : row;
-        uint8_t* o0 = origin + static_cast<long>(2 * j) * stride;
         uint8_t* h = phases + static_cast<long>(j) * width;
-        rows(row, below, width, o0, o0 + stride, h, h + plane, h + 2 * plane);
+        rows(row, below, width, h, h + plane, h + 2 * plane);
     }
 }
 

@@ -57,19 +57,10 @@ void CodeMacroblocks(const PictureCoding& pc, const MacroblockCoder& coder) {
 }
 
 void InterpolateReconstruction(const PictureCoding& pc) {
-    if (pc.wavefront) {
-        // The wavefront built the interior while it coded the rows (Wavefront::CodeMacroblocks).
-        if (pc.deblock) FillInterpMargins(pc.reconInterp, pc.recon.width, pc.recon.height);
-        return;
-    }
-    if (pc.reconPhases == nullptr) {
-        InterpolatePicture(pc.recon.y, pc.recon.width, pc.recon.height, pc.reconInterp, pc.deblock,
-                           pc.kernels->interpolateRows);
-        return;
-    }
-    InterpolatePicturePhaseRows(pc.recon.y, pc.recon.width, pc.recon.height, pc.reconInterp, pc.reconPhases,
-                                0, pc.recon.height, pc.kernels->interpolatePhases);
-    if (pc.deblock) FillInterpMargins(pc.reconInterp, pc.recon.width, pc.recon.height);
+    // The wavefront built them while it coded the rows (Wavefront::CodeMacroblocks).
+    if (pc.reconPhases == nullptr || pc.wavefront) return;
+    HalfPelPhasePlanes(pc.recon.y, pc.recon.width, pc.recon.height, pc.reconPhases, 0, pc.recon.height,
+                       pc.kernels->phaseRows);
 }
 
 void DeblockAfterMacroblock(const PictureCoding& pc, int mbIndex, bool coded) {

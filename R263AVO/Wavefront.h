@@ -76,9 +76,8 @@ class Wavefront {
     int Threads() const { return initialised_ ? pool_.Size() : 0; }
 
     // Codes every macroblock of pc's picture and appends the bits to *pc.writer. With
-    // pc.reconInterp it also builds the interior of the reconstruction's half-pel image (and
-    // pc.reconPhases when set), each macroblock row's part as soon as no macroblock still to be
-    // coded can change the pixels it reads; the margins are left to the caller.
+    // pc.reconPhases it also builds the reconstruction's half-pel phase planes, each macroblock
+    // row's part as soon as no macroblock still to be coded can change the pixels it reads.
     void CodeMacroblocks(const PictureCoding& pc, const MacroblockCoder& coder);
 
   private:
@@ -112,7 +111,7 @@ class Wavefront {
     void WriteSegmentHeader(const PictureCoding& pc, RowStream& rs, int mbIndex) const;
     void WaitFor(int row, int columns) const;
     void JoinRows(BitWriter& out) const;
-    void InterpolateFinishedRows(int row) const;
+    void BuildFinishedPhases(int row) const;
 
     bool initialised_ = false;
     int mbPerRow_ = 0, mbRows_ = 0;

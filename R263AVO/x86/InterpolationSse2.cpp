@@ -42,13 +42,7 @@ inline __m128i Average4(__m128i a, __m128i b, __m128i c, __m128i d) {
 
 }  // namespace
 
-namespace {
-
-// The row loop of both kernels; kPhases: the h, v and centre samples are stored as phase planes
-// too, straight from the registers they are computed in.
-template <bool kPhases>
-inline void Rows(const uint8_t* row, const uint8_t* below, int width, uint8_t* out0, uint8_t* out1,
-                 uint8_t* hp, uint8_t* vp, uint8_t* hvp) {
+void InterpolateRowsSse2(const uint8_t* row, const uint8_t* below, int width, uint8_t* out0, uint8_t* out1) {
     int i = 0;
     for (; i + 16 <= width; i += 16) {
         const __m128i a = Load(row + i);
@@ -63,33 +57,27 @@ inline void Rows(const uint8_t* row, const uint8_t* below, int width, uint8_t* o
         Store(out0 + 2 * i + 16, _mm_unpackhi_epi8(a, h));
         Store(out1 + 2 * i, _mm_unpacklo_epi8(v, q));
         Store(out1 + 2 * i + 16, _mm_unpackhi_epi8(v, q));
-        if constexpr (kPhases) {
-            Store(hp + i, h);
-            Store(vp + i, v);
-            Store(hvp + i, q);
-        }
     }
     // Widths that are not a multiple of 16 finish with the plain kernel (the rest of the row is a
     // row of its own: its last sample repeats itself as well).
-    if (i < width) {
-        if constexpr (kPhases) {
-            InterpolatePhasesRowsC(row + i, below + i, width - i, out0 + 2 * i, out1 + 2 * i, hp + i, vp + i,
-                                   hvp + i);
-        } else {
-            InterpolateRowsC(row + i, below + i, width - i, out0 + 2 * i, out1 + 2 * i);
-        }
+    if (i < width) InterpolateRowsC(row + i, below + i, width - i, out0 + 2 * i, out1 + 2 * i);
+}
+
+// The same samples stored as the three phase planes (reference: HalfPelPhaseRowsC).
+void HalfPelPhaseRowsSse2(const uint8_t* row, const uint8_t* below, int width, uint8_t* hp, uint8_t* vp,
+                          uint8_t* hvp) {
+    int i = 0;
+    for (; i + 16 <= width; i += 16) {
+        const __m128i a = Load(row + i);
+        const __m128i c = Load(below + i);
+        const bool last = i + 16 == width;
+        const __m128i b = last ? ShiftRepeatLast(a) : Load(row + i + 1);
+        const __m128i d = last ? ShiftRepeatLast(c) : Load(below + i + 1);
+        Store(hp + i, _mm_avg_epu8(a, b));
+        Store(vp + i, _mm_avg_epu8(a, c));
+        Store(hvp + i, Average4(a, b, c, d));
     }
-}
-
-}  // namespace
-
-void InterpolateRowsSse2(const uint8_t* row, const uint8_t* below, int width, uint8_t* out0, uint8_t* out1) {
-    Rows<false>(row, below, width, out0, out1, nullptr, nullptr, nullptr);
-}
-
-void InterpolatePhasesRowsSse2(const uint8_t* row, const uint8_t* below, int width, uint8_t* out0,
-                               uint8_t* out1, uint8_t* h, uint8_t* v, uint8_t* hv) {
-    Rows<true>(row, below, width, out0, out1, h, v, hv);
+    if (i < width) HalfPelPhaseRowsC(row + i, below + i, width - i, hp + i, vp + i, hvp + i);
 }
 
 // 16 samples of each phase per step: the even and odd bytes of two 16-byte loads, separated with
