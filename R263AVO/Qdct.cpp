@@ -189,7 +189,7 @@ void InitInterQdctTables(InterQdctTables& tables, int p) {
     InitInterQdctZeroBounds(tables);
 }
 
-void QdctInterBlockC(int16_t block[64], const InterQdctTables& tables, int qp, int rowLimit, int colLimit) {
+bool QdctInterBlockC(int16_t block[64], const InterQdctTables& tables, int qp, int rowLimit, int colLimit) {
     qp = QdctRow(qp);
     int64_t rows[64];
     int64_t s[8];
@@ -203,7 +203,7 @@ void QdctInterBlockC(int16_t block[64], const InterQdctTables& tables, int qp, i
     }
     if (!significant) {
         ZeroBlock(block);
-        return;
+        return false;
     }
     int64_t out[64];  // column-major: out[8 * col + row]
     bool nonzero = false;
@@ -217,11 +217,12 @@ void QdctInterBlockC(int16_t block[64], const InterQdctTables& tables, int qp, i
     }
     if (!nonzero) {
         ZeroBlock(block);
-        return;
+        return false;
     }
     for (int c = 0; c < 8; ++c) {
         for (int r = 0; r < 8; ++r) block[8 * r + c] = static_cast<int16_t>(out[8 * c + r]);
     }
+    return true;  // `nonzero`: an output is nonzero
 }
 
 QdctIntraFunction SelectQdctIntra(uint32_t simdFlags) {
@@ -250,8 +251,8 @@ void QdctIntraBlock(int16_t block[64], int qp) {
     SelectQdctIntra(cpuinfo::SimdFlags())(block, qp);
 }
 
-void QdctInterBlock(int16_t block[64], const InterQdctTables& tables, int qp, int rowLimit, int colLimit) {
-    SelectQdctInter(cpuinfo::SimdFlags())(block, tables, qp, rowLimit, colLimit);
+bool QdctInterBlock(int16_t block[64], const InterQdctTables& tables, int qp, int rowLimit, int colLimit) {
+    return SelectQdctInter(cpuinfo::SimdFlags())(block, tables, qp, rowLimit, colLimit);
 }
 
 }  // namespace r263avo

@@ -46,15 +46,16 @@ inline int QdctRow(int qp) {
 void QdctIntraBlock(int16_t block[64], int qp);
 
 // Inter block: prediction differences in; 64 levels out, or 64 zeros when an early exit fires.
-// rowLimit and colLimit are values 5 and 6 of the speed preset row.
-void QdctInterBlock(int16_t block[64], const InterQdctTables& tables, int qp, int rowLimit, int colLimit);
+// rowLimit and colLimit are values 5 and 6 of the speed preset row. Returns whether a level is
+// nonzero (false: the block holds 64 zeros), which every version tells alike.
+bool QdctInterBlock(int16_t block[64], const InterQdctTables& tables, int qp, int rowLimit, int colLimit);
 
 // The plain reference versions; the two above dispatch to a SIMD version when one is available.
 void QdctIntraBlockC(int16_t block[64], int qp);
-void QdctInterBlockC(int16_t block[64], const InterQdctTables& tables, int qp, int rowLimit, int colLimit);
+bool QdctInterBlockC(int16_t block[64], const InterQdctTables& tables, int qp, int rowLimit, int colLimit);
 
 using QdctIntraFunction = void (*)(int16_t block[64], int qp);
-using QdctInterFunction = void (*)(int16_t block[64], const InterQdctTables& tables, int qp, int rowLimit,
+using QdctInterFunction = bool (*)(int16_t block[64], const InterQdctTables& tables, int qp, int rowLimit,
                                    int colLimit);
 
 // The versions QdctIntraBlock and QdctInterBlock use for the given cpuinfo SIMD flags.
@@ -67,8 +68,8 @@ QdctInterFunction SelectQdctInter(uint32_t simdFlags);
 // the processor has the instruction set.
 void QdctIntraBlockSse2(int16_t block[64], int qp);
 void QdctIntraBlockAvx2(int16_t block[64], int qp);
-void QdctInterBlockSse2(int16_t block[64], const InterQdctTables& tables, int qp, int rowLimit, int colLimit);
-void QdctInterBlockAvx2(int16_t block[64], const InterQdctTables& tables, int qp, int rowLimit, int colLimit);
+bool QdctInterBlockSse2(int16_t block[64], const InterQdctTables& tables, int qp, int rowLimit, int colLimit);
+bool QdctInterBlockAvx2(int16_t block[64], const InterQdctTables& tables, int qp, int rowLimit, int colLimit);
 #endif
 
 }  // namespace r263avo

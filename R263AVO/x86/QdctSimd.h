@@ -276,15 +276,19 @@ inline bool HasWideConstant(const int32_t y[8]) {
     return false;
 }
 
+// What QdctInter did: nothing (a sample outside the exact range), 64 zeros, or levels of which
+// one is nonzero.
+enum class QdctOutcome { kOutOfRange, kZero, kLevels };
+
 template <typename Ops>
-inline bool QdctInter(int16_t block[64], const int32_t x[8], const int32_t y[8], int zeroSum,
-                      int zeroColumnSum, int rowLimit, int colLimit) {
+inline QdctOutcome QdctInter(int16_t block[64], const int32_t x[8], const int32_t y[8], int zeroSum,
+                             int zeroColumnSum, int rowLimit, int colLimit) {
     __m128i v[8];
-    if (!LoadColumns(block, v)) return false;
+    if (!LoadColumns(block, v)) return QdctOutcome::kOutOfRange;
     // Differences this small give zero levels whatever their pattern (InterQdctTables::zeroSum).
     if (SumAbsSamples(v) <= zeroSum) {
         StoreZeros(block);
-        return true;
+        return QdctOutcome::kZero;
     }
     Pass<Ops, false, Rounding::kNearest, 10>(v, PassConstants<Ops>(x));
     // v[k] = output k of every row. A row is significant when an output has magnitude 16 or more.
@@ -295,7 +299,7 @@ inline bool QdctInter(int16_t block[64], const int32_t x[8], const int32_t y[8],
     }
     if ((_mm_movemask_epi8(big) & LeadingLanes(rowLimit)) == 0) {
         StoreZeros(block);
-        return true;
+        return QdctOutcome::kZero;
     }
     Transpose8x8(v);
     // v[i] = input i of every column. Columns whose inputs are small enough in sum give zero
@@ -310,7 +314,7 @@ inline bool QdctInter(int16_t block[64], const int32_t x[8], const int32_t y[8],
         const __m128i small = _mm_cmpeq_epi16(_mm_subs_epu16(sum, bound), zero);
         if ((~_mm_movemask_epi8(small) & LeadingLanes(colLimit)) == 0) {
             StoreZeros(block);
-            return true;
+            return QdctOutcome::kZero;
         }
     }
     const PassConstants<Ops> cy(y);
@@ -325,10 +329,10 @@ inline bool QdctInter(int16_t block[64], const int32_t x[8], const int32_t y[8],
         zeroLanes = _mm_and_si128(zeroLanes, _mm_cmpeq_epi16(v[k], _mm_setzero_si128()));
     if ((~_mm_movemask_epi8(zeroLanes) & LeadingLanes(colLimit)) == 0) {
         StoreZeros(block);
-        return true;
+        return QdctOutcome::kZero;
     }
     StoreRows(block, v);
-    return true;
+    return QdctOutcome::kLevels;
 }
 
 }  // namespace

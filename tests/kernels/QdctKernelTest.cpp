@@ -381,3 +381,37 @@ TEST(QdctKernel, InterColumnZeroBoundIsExact) {
     EXPECT_GT(zero, 100);
     EXPECT_GT(coded, 100);
 }
+
+// Every version tells whether it left a nonzero level, so that a caller can pass over the blocks
+// that quantise to zero: the answer matches the plain output, for every early exit and for blocks
+// the SIMD versions hand to the plain code.
+TEST(QdctKernel, InterResultTellsWhetherALevelIsNonzero) {
+    Rng rng(0x2b2);
+    int zero = 0, coded = 0;
+    for (const Preset& preset : kPresets) {
+        const r263avo::InterQdctTables& tables = Tables(preset.p);
+        for (int iter = 0; iter < 600; ++iter) {
+            const int qp = rng.Range(1, 31);
+            const int spread = iter % 5 == 0 ? 255 : rng.Range(1, 24);
+            Block b(64);
+            for (auto& v : b) v = static_cast<int16_t>(rng.Range(-spread, spread));
+            if (iter % 97 == 0) b[rng.Range(0, 63)] = 400;  // outside the SIMD range
+            const int rowLimit = iter % 3 == 0 ? rng.Range(0, 8) : preset.rowLimit;
+            const int colLimit = iter % 3 == 1 ? rng.Range(0, 8) : preset.colLimit;
+            Block expected = b;
+            const bool plain = r263avo::QdctInterBlockC(expected.data(), tables, qp, rowLimit, colLimit);
+            ASSERT_EQ(plain, !AllZero(expected)) << "plain, qp " << qp;
+            ++(plain ? coded : zero);
+            for (const auto& level : checkkernel::AvailableSimdLevels()) {
+                Block out = b;
+                const bool told =
+                    r263avo::SelectQdctInter(level.mask)(out.data(), tables, qp, rowLimit, colLimit);
+                ASSERT_EQ(out, expected)
+                    << level.name << ", qp " << qp << "; seed " << checkkernel::RunSeed();
+                ASSERT_EQ(told, plain) << level.name << ", qp " << qp << "; seed " << checkkernel::RunSeed();
+            }
+        }
+    }
+    EXPECT_GT(zero, 100);
+    EXPECT_GT(coded, 100);
+}
