@@ -18,6 +18,8 @@ namespace {
 constexpr int kMaxThreads = 64;
 // Polls of a row's progress before the waiting thread sleeps on it.
 constexpr int kSpinPolls = 256;
+// Polls for the next task before a pool thread sleeps (some tens of microseconds).
+constexpr int kTaskPolls = 2048;
 // A thread that had to sleep waits until the row above is this many macroblocks further than it
 // needs: then it goes on for a while without waiting again, instead of sleeping and waking after
 // every macroblock of a row above that is just as fast.
@@ -50,7 +52,9 @@ bool WorkerPool::Start(int extra) {
     stopping_ = false;
     try {
         threads_.reserve(static_cast<size_t>(extra));
-        for (int i = 0; i < extra; ++i) threads_.emplace_back(&WorkerPool::Loop, this, i + 1, generation_);
+        for (int i = 0; i < extra; ++i)
+            threads_.emplace_back(&WorkerPool::Loop, this, i + 1,
+                                  generation_.load(std::memory_order_relaxed));
     } catch (...) {
         Stop();
         return false;
@@ -74,7 +78,7 @@ void WorkerPool::Run(void (*task)(void*, int), void* context) {
         task_ = task;
         context_ = context;
         busy_ = static_cast<int>(threads_.size());
-        ++generation_;
+        generation_.fetch_add(1, std::memory_order_release);
     }
     wake_.notify_all();
     task(context, 0);
@@ -86,11 +90,17 @@ void WorkerPool::Loop(int worker, uint64_t seen) {
     for (;;) {
         void (*task)(void*, int);
         void* context;
+        // The next picture's task usually follows within a short serial step of the caller:
+        // polling for it a while saves the sleep and the wake-up between pictures.
+        for (int polls = 0; polls < kTaskPolls && generation_.load(std::memory_order_acquire) == seen;
+             ++polls)
+            CpuRelax();
         {
             std::unique_lock<std::mutex> lock(mutex_);
-            wake_.wait(lock, [&] { return stopping_ || generation_ != seen; });
+            wake_.wait(lock,
+                       [&] { return stopping_ || generation_.load(std::memory_order_relaxed) != seen; });
             if (stopping_) return;
-            seen = generation_;
+            seen = generation_.load(std::memory_order_relaxed);
             task = task_;
             context = context_;
         }

@@ -56,7 +56,8 @@ class WorkerPool {
     std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable finished_;
-    uint64_t generation_ = 0;
+    // Changed under mutex_; read without it by the threads that poll for the next task.
+    std::atomic<uint64_t> generation_{0};
     int busy_ = 0;
     bool stopping_ = false;
     void (*task_)(void*, int) = nullptr;
