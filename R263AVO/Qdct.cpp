@@ -153,6 +153,22 @@ PassBound BoundOf(const int32_t c[8]) {
     return {gain, offset};
 }
 
+// The largest Euclidean norm of the eight weight vectors of one pass (Butterfly) with M taken as
+// the exact factor k = 46341 / 65536 (its rounding is in PassBound::offset): output k of the
+// inputs s is w_k . s + e_k with |e_k| <= offset, so |w_k . s| <= norm ||s||.
+// Weights by output: 0 and 4: c4 on every input; 2 and 6: c2 and c6 on four inputs each; the odd
+// outputs, e.g. 1 = c1 (s0 - s7) + c7 (s3 - s4) + k (c1 + c7)(s1 - s6) + k (c1 - c7)(s2 - s5): the
+// pairs (c1, c7) and (c3, c5) on two inputs each, and k (c + c'), k (c - c') on two more each.
+double WeightNorm(const int32_t c[8]) {
+    const double c1 = c[0], c2 = c[1], c3 = c[2], c4 = c[3], c5 = c[4], c6 = c[5], c7 = c[6];
+    const double k = 46341.0 / 65536.0;
+    auto odd = [k](double a, double b) {
+        return 2 * a * a + 2 * b * b + 2 * k * k * (a + b) * (a + b) + 2 * k * k * (a - b) * (a - b);
+    };
+    const double squares = std::max({8 * c4 * c4, 4 * c2 * c2 + 4 * c6 * c6, odd(c1, c7), odd(c3, c5)});
+    return std::sqrt(squares) * (1 + 1e-9);  // rounded up
+}
+
 }  // namespace
 
 void InitInterQdctZeroBounds(InterQdctTables& tables) {
@@ -171,6 +187,22 @@ void InitInterQdctZeroBounds(InterQdctTables& tables) {
         int64_t sum = -1;
         if (s >= 0 && bx.gain > 0 && room > 0) sum = (room - 1) / bx.gain;
         tables.zeroSum[q] = static_cast<int32_t>(std::min<int64_t>(sum, INT32_MAX));
+        // The same with norms: row r's outputs after R10 are at most
+        // (nx ||s_r|| + bx.offset + 512) / 1024 in magnitude, so every column of them has a norm of
+        // at most (nx ||s|| + sqrt(8) (bx.offset + 512)) / 1024 (Minkowski), and its outputs are at
+        // most ny times that plus by.offset before T18. All stay below 2^18 while ||s|| < limit.
+        const double nx = WeightNorm(tables.x[q]), ny = WeightNorm(tables.y[q]);
+        int32_t squares = -1;
+        if (nx > 0 && ny > 0) {
+            const double column = (std::ldexp(1.0, 18) - static_cast<double>(by.offset)) / ny;
+            const double limit = (column * 1024 - std::sqrt(8.0) * static_cast<double>(bx.offset + 512)) / nx;
+            if (limit > 0) {
+                // Largest integer below limit^2, with a margin for the floating-point rounding.
+                const double bound = std::min(limit * limit * (1 - 1e-9), 64.0 * 255 * 255);
+                squares = static_cast<int32_t>(std::ceil(bound)) - 1;
+            }
+        }
+        tables.zeroSquares[q] = squares;
     }
 }
 

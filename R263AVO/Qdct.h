@@ -15,6 +15,7 @@ extern const int32_t QdctConstants[32][8];
 // With them, per quantiser row, two bounds under which every level of a block is zero, so that
 // the SIMD versions can skip work whose result is known (see InitInterQdctTables):
 // - zeroSum: a block whose differences have absolute values summing to at most this;
+// - zeroSquares: a block whose differences have squares summing to at most this;
 // - zeroColumnSum: a column of row-pass outputs whose absolute values sum to at most this gives
 //   eight zero levels; when that holds for columns 0..colLimit the block is zero.
 // Zero-initialised tables (bounds 0) only ever skip blocks that are zero already.
@@ -22,6 +23,7 @@ struct InterQdctTables {
     int32_t x[32][8];
     int32_t y[32][8];
     int32_t zeroSum[32];
+    int32_t zeroSquares[32];
     int32_t zeroColumnSum[32];
 };
 

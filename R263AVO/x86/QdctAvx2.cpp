@@ -150,8 +150,8 @@ bool QdctInterBlockAvx2(int16_t block[64], const InterQdctTables& tables, int qp
         return QdctInterBlockC(block, tables, qp, rowLimit, colLimit);
     }
     const int q = QdctRow(qp);
-    // Differences this small give zero levels whatever their pattern (InterQdctTables::zeroSum).
-    if (qdct_simd::SumAbsSamples(v) <= tables.zeroSum[q]) {
+    // Differences this small give zero levels whatever their pattern.
+    if (qdct_simd::ProvenZero(v, tables.zeroSquares[q], tables.zeroSum[q])) {
         qdct_simd::StoreZeros(block);
         return false;
     }

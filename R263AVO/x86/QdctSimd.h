@@ -26,7 +26,7 @@
 //   more, or no column up to the column limit has a nonzero output, which is exactly when the
 //   plain version's passes stop or end without a mark. The inter kernels also store zeros,
 //   without the passes, when the zero bounds of the tables (InitInterQdctZeroBounds) prove every
-//   level zero: from the block's sum of magnitudes before the row pass, and from the columns'
+//   level zero: from the block's sums of magnitudes and of squares before the row pass, and from the columns'
 //   sums of row-pass output magnitudes before the column pass. The plain version computes zeros
 //   there, so the output is the same.
 #pragma once
@@ -240,6 +240,22 @@ inline int SumAbsSamples(const __m128i v[8]) {
     return _mm_cvtsi128_si32(s);
 }
 
+// Sum of the squares of the 64 samples of v (each within -255..255: madd pairs are at most
+// 130050 and the total at most 4161600, within 32 bits).
+inline int SumSquares(const __m128i v[8]) {
+    __m128i s = _mm_madd_epi16(v[0], v[0]);
+    for (int i = 1; i < 8; ++i) s = _mm_add_epi32(s, _mm_madd_epi16(v[i], v[i]));
+    s = _mm_add_epi32(s, _mm_shuffle_epi32(s, 0x4e));
+    s = _mm_add_epi32(s, _mm_shuffle_epi32(s, 0xb1));
+    return _mm_cvtsi128_si32(s);
+}
+
+// True when the block's sum of squares or of magnitudes proves every inter level zero
+// (InterQdctTables::zeroSquares and zeroSum).
+inline bool ProvenZero(const __m128i v[8], int zeroSquares, int zeroSum) {
+    return SumSquares(v) <= zeroSquares || SumAbsSamples(v) <= zeroSum;
+}
+
 // Returns false (block untouched) when the block is outside the exact range.
 template <typename Ops>
 inline bool ForwardDct(int16_t block[64], const int32_t constants[8]) {
@@ -282,11 +298,11 @@ enum class QdctOutcome { kOutOfRange, kZero, kLevels };
 
 template <typename Ops>
 inline QdctOutcome QdctInter(int16_t block[64], const int32_t x[8], const int32_t y[8], int zeroSum,
-                             int zeroColumnSum, int rowLimit, int colLimit) {
+                             int zeroSquares, int zeroColumnSum, int rowLimit, int colLimit) {
     __m128i v[8];
     if (!LoadColumns(block, v)) return QdctOutcome::kOutOfRange;
-    // Differences this small give zero levels whatever their pattern (InterQdctTables::zeroSum).
-    if (SumAbsSamples(v) <= zeroSum) {
+    // Differences this small give zero levels whatever their pattern.
+    if (ProvenZero(v, zeroSquares, zeroSum)) {
         StoreZeros(block);
         return QdctOutcome::kZero;
     }

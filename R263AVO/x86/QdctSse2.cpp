@@ -14,7 +14,8 @@ bool QdctInterBlockSse2(int16_t block[64], const InterQdctTables& tables, int qp
                         int colLimit) {
     const int q = QdctRow(qp);
     const qdct_simd::QdctOutcome outcome = qdct_simd::QdctInter<qdct_simd::SseOps>(
-        block, tables.x[q], tables.y[q], tables.zeroSum[q], tables.zeroColumnSum[q], rowLimit, colLimit);
+        block, tables.x[q], tables.y[q], tables.zeroSum[q], tables.zeroSquares[q], tables.zeroColumnSum[q],
+        rowLimit, colLimit);
     if (outcome == qdct_simd::QdctOutcome::kOutOfRange)
         return QdctInterBlockC(block, tables, qp, rowLimit, colLimit);
     return outcome == qdct_simd::QdctOutcome::kLevels;

@@ -415,3 +415,83 @@ TEST(QdctKernel, InterResultTellsWhetherALevelIsNonzero) {
     EXPECT_GT(zero, 100);
     EXPECT_GT(coded, 100);
 }
+
+namespace {
+
+int SumOfSquares(const Block& b) {
+    int s = 0;
+    for (int16_t v : b) s += v * v;
+    return s;
+}
+
+// `pattern` (64 reals) scaled to integers with the largest sum of squares not above `bound`.
+Block ScaledToSquares(const std::vector<double>& pattern, int bound) {
+    double lo = 0, hi = 256;
+    Block best(64, 0);
+    for (int iter = 0; iter < 40; ++iter) {
+        const double a = (lo + hi) / 2;
+        Block b(64);
+        for (int i = 0; i < 64; ++i)
+            b[i] = static_cast<int16_t>(std::clamp(std::lround(a * pattern[i]), -255L, 255L));
+        if (SumOfSquares(b) <= bound) {
+            lo = a;
+            best = b;
+        } else {
+            hi = a;
+        }
+    }
+    return best;
+}
+
+}  // namespace
+
+// The bound on the sum of squares holds for the plain version itself: every block up to it
+// quantises to zero. The patterns that come closest are the DCT basis functions themselves
+// (all the energy in one coefficient), scaled as far as the bound lets them, and their
+// sign patterns; flat blocks, single spikes and random blocks as well. Blocks just above the bound
+// go through the passes. The SIMD versions must give the plain output throughout.
+TEST(QdctKernel, InterSquareBoundHoldsForEveryPatternAndIsExactInSimd) {
+    Rng rng(0x2b3);
+    for (const Preset& preset : kPresets) {
+        const r263avo::InterQdctTables& tables = Tables(preset.p);
+        for (int qp = 1; qp <= 31; ++qp) {
+            const int bound = tables.zeroSquares[qp];
+            ASSERT_LE(bound, 64 * 255 * 255);
+            if (bound < 0) continue;
+            std::vector<std::pair<std::string, std::vector<double>>> patterns;
+            for (int u = 0; u < 8; ++u) {
+                for (int v = 0; v < 8; ++v) {
+                    std::vector<double> basis(64), signs(64);
+                    for (int i = 0; i < 64; ++i) {
+                        basis[i] = std::cos((2 * (i / 8) + 1) * u * M_PI / 16) *
+                                   std::cos((2 * (i % 8) + 1) * v * M_PI / 16);
+                        signs[i] = basis[i] >= 0 ? 1 : -1;
+                    }
+                    patterns.push_back({"basis " + std::to_string(u) + "," + std::to_string(v), basis});
+                    patterns.push_back({"basis signs " + std::to_string(u) + "," + std::to_string(v), signs});
+                }
+            }
+            patterns.push_back({"flat", std::vector<double>(64, 1.0)});
+            for (int n = 0; n < 8; ++n) {
+                std::vector<double> spike(64, 0.0), noise(64);
+                spike[rng.Range(0, 63)] = rng.Range(0, 1) ? 1 : -1;
+                for (auto& x : noise) x = rng.Range(-100, 100) / 100.0;
+                patterns.push_back({"spike", spike});
+                patterns.push_back({"random", noise});
+            }
+            for (const auto& [name, pattern] : patterns) {
+                const Block at = ScaledToSquares(pattern, bound);
+                const Block out = ExpectSameInter(at, preset, qp, name + " at the square bound");
+                ASSERT_TRUE(AllZero(out)) << name << ", p " << preset.p << " qp " << qp << " squares "
+                                          << SumOfSquares(at) << " of " << bound;
+                // One step above: the largest sample grows by one.
+                Block above = at;
+                const auto it = std::max_element(above.begin(), above.end(), [](int16_t a, int16_t b) {
+                    return std::abs(a) < std::abs(b);
+                });
+                if (std::abs(*it) < 255) *it = static_cast<int16_t>(*it + (*it < 0 ? -1 : 1));
+                ExpectSameInter(above, preset, qp, name + " above the square bound");
+            }
+        }
+    }
+}
