@@ -8,7 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "EncodeJob.h"
 #include "FrameReader.h"
+#include "Settings.h"
+#include "SyntheticSequence.h"
 #include "TestSupport.h"
 #include "VideoFile.h"
 
@@ -67,6 +70,43 @@ TEST(FrameReader, AFrameCutOffTheFileIsNotServed) {
     EXPECT_TRUE(SameAsFrame(reader.Read(2, 3), all, 2));
     EXPECT_EQ(reader.Read(3, 4), nullptr);
     EXPECT_EQ(reader.Read(4, -1), nullptr);
+}
+
+struct Quiet : JobObserver {
+    void Log(const std::string&) override {}
+};
+
+// The encode job reads ahead with two coding threads and reads each frame itself with one: the
+// same bytes either way, also when only every third frame is coded (the guess of the next frame
+// then follows the step).
+TEST(FrameReader, EncodeJobsReadingAheadGiveTheOneThreadBytes) {
+    const std::string dir = testsupport::MakeTempDir("framereader-job");
+    SyntheticOptions o;
+    o.frames = 12;
+    testsupport::WriteFile(dir + "/seq.qcif", GenerateSyntheticSequence(o));
+    VideoFile input;
+    ASSERT_TRUE(input.Open(dir + "/seq.qcif"));
+    for (int step : {1, 3}) {
+        std::vector<uint8_t> streams[2];
+        for (int threads : {1, 2}) {
+            EncodeJobConfig config;
+            config.input = &input;
+            config.outputPath = dir + "/out" + std::to_string(threads) + ".263";
+            config.settings = LoadSettings({});
+            ReinitEncoderParams({}, input.frameCount(), input.format(), input.width(), input.height(),
+                                &config.settings);
+            config.settings.coder.Threads = threads;
+            config.settings.coder.FrameRateActual = step;
+            Quiet quiet;
+            EncodeJob job;
+            std::string error;
+            ASSERT_TRUE(job.Start(config, quiet, &error)) << error;
+            ASSERT_EQ(job.Wait().status, JobStatus::kCompleted);
+            streams[threads - 1] = testsupport::ReadFile(config.outputPath);
+        }
+        ASSERT_FALSE(streams[0].empty());
+        EXPECT_TRUE(streams[0] == streams[1]) << "frame step " << step;
+    }
 }
 
 }  // namespace
