@@ -116,13 +116,13 @@ PictureCoding MakePictureCoding(Encoder& e, int pictureType, int32_t trSource, c
         if (pc.reconstruct) pc.recon = MakePictureView(e.bRecon.data(), g.width, g.height);
     } else {
         pc.recon = MakePictureView(e.recon[e.current].data(), g.width, g.height);
-        pc.reconInterp = e.interp[e.current].data();
+        // The motion search of the pictures that predict from this one reads its half-pel phases.
+        pc.reconPhases = e.phases[e.current].data();
         pc.deblock = p.UseDeblockFilter != 0;
         pc.mbCoded = e.mbCoded.data();
         pc.mbQuant = e.mbQuant.data();
     }
     pc.reference = MakePictureView(e.recon[ref].data(), g.width, g.height);
-    pc.referenceInterp = e.interp[ref].data();
     pc.referencePhases = e.phases[ref].data();
     pc.preset = &e.preset;
     pc.interTables = &e.interTables;
@@ -177,8 +177,6 @@ void CodeAnchor(Encoder& e, int pictureType, int32_t frame, int32_t trSource, co
     } else {
         CodePPicture(pc);
     }
-    // The motion search of the pictures that predict from this one reads its half-pel phases.
-    e.kernels.splitPhases(e.interp[e.current].data(), e.geo.width, e.geo.height, e.phases[e.current].data());
     e.schedule.lastAnchorFrame = frame;
     NoteCoded(e, pictureType, frame, e.recon[e.current].data(), input);
 }
@@ -288,7 +286,6 @@ void Encoder::Release() {
     isOpen = false;
     output = {};
     for (auto& b : recon) b = {};
-    for (auto& b : interp) b = {};
     for (auto& b : phases) b = {};
     anchorInput = {};
     bSlots = {};
@@ -335,13 +332,11 @@ int32_t EncoderOpen(Encoder& e, const EncoderParams& params) {
     p.MBlocksPerSlice = std::max(p.MBlocksPerSlice, 1);
 
     try {
-        const size_t interpBytes = static_cast<size_t>(InterpStride(geo.width)) * InterpRows(geo.height);
         // Sized for the worst case (every coefficient escaped, headers everywhere), so no content
         // can overflow it.
         e.output.assign(WorstCasePictureBytes(geo.mbCount), 0);
         for (auto& b : e.recon) b.assign(geo.pictureBytes, 0);
         e.anchorInput.assign(geo.pictureBytes, 0);
-        for (auto& b : e.interp) b.assign(interpBytes, 0);
         for (auto& b : e.phases) b.assign(3 * static_cast<size_t>(geo.width) * geo.height, 0);
         e.aboveRecords.assign(static_cast<size_t>(geo.mbPerRow) + 1, MbRecord{});
         e.bSlots.assign(static_cast<size_t>(p.BPictures), std::vector<uint8_t>(geo.pictureBytes, 0));

@@ -86,12 +86,12 @@ class Encoder {
     EncoderStats stats;
     int32_t quant = 0;  // current quantiser (PQUANT of the next picture)
 
-    // Frame stores (coded geometry) and the half-pel images of the two reconstructions. Index
-    // `current` is the reconstruction of the latest anchor; the other one is its reference.
+    // Frame stores (coded geometry) and the half-pel phase planes of the two reconstructions
+    // (SplitHalfPelPhasesC; with them and the reconstruction itself no half-pel image is needed).
+    // Index `current` is the reconstruction of the latest anchor; the other one is its reference.
     std::vector<uint8_t> output;
     std::array<std::vector<uint8_t>, 2> recon;
-    std::array<std::vector<uint8_t>, 2> interp;
-    std::array<std::vector<uint8_t>, 2> phases;  // the half-pel phase planes of each interp
+    std::array<std::vector<uint8_t>, 2> phases;
     int current = 0;
     std::vector<uint8_t> anchorInput;
 

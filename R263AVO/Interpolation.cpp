@@ -28,6 +28,17 @@ void InterpolateRowsC(const uint8_t* row, const uint8_t* below, int width, uint8
     }
 }
 
+void HalfPelPhaseRowsC(const uint8_t* row, const uint8_t* below, int width, uint8_t* h, uint8_t* v,
+                       uint8_t* hv) {
+    for (int i = 0; i < width; ++i) {
+        const int n = i + 1 < width ? i + 1 : i;
+        const int a = row[i], b = row[n], c = below[i], d = below[n];
+        h[i] = static_cast<uint8_t>((a + b + 1) >> 1);
+        v[i] = static_cast<uint8_t>((a + c + 1) >> 1);
+        hv[i] = static_cast<uint8_t>((a + b + c + d + 2) >> 2);
+    }
+}
+
 namespace {
 
 using RowsFn = void (*)(const uint8_t*, const uint8_t*, int, uint8_t*, uint8_t*);
@@ -128,6 +139,18 @@ void InterpolatePictureRows(const uint8_t* luma, int width, int height, uint8_t*
                             int endRow, InterpolateRowsFn rows) {
     if (width <= 0 || height <= 0) return;
     InterpolateRange(rows, luma, width, height, out, std::max(firstRow, 0), std::min(endRow, height));
+}
+
+void HalfPelPhasePlanes(const uint8_t* luma, int width, int height, uint8_t* phases, int firstRow, int endRow,
+                        PhaseRowsFn rows) {
+    if (width <= 0 || height <= 0) return;
+    const long plane = static_cast<long>(width) * height;
+    for (int j = std::max(firstRow, 0); j < std::min(endRow, height); ++j) {
+        const uint8_t* row = luma + static_cast<long>(j) * width;
+        const uint8_t* below = j + 1 < height ? row + width : row;
+        uint8_t* h = phases + static_cast<long>(j) * width;
+        rows(row, below, width, h, h + plane, h + 2 * plane);
+    }
 }
 
 }  // namespace r263avo

@@ -34,6 +34,7 @@ struct EncoderKernels {
     r263com::InterpolateBlockFunction interpolateBlock = nullptr;  // chroma prediction
     InterpolateRowsFn interpolateRows = nullptr;                   // half-pel images
     SplitPhasesFn splitPhases = nullptr;                           // and their phase planes
+    PhaseRowsFn phaseRows = nullptr;                               // the planes from the pixels
     LimitLevelsFn limitLevels = nullptr;
     ActivityFn activity = nullptr;
 };

@@ -172,7 +172,8 @@ MotionSearchResult MotionSearch(const MotionSearchInput& in, int x, int y, int c
     result.record = {2 * wx, 2 * wy, wx, wy};
     result.sad = bestCost;
 
-    if (in.activity(s.Current(), W) < bestCost - kIntraMargin) {
+    // The activity is never negative: below the margin no activity can make the macroblock INTRA.
+    if (bestCost > kIntraMargin && in.activity(s.Current(), W) < bestCost - kIntraMargin) {
         result.type = kMbTypeIntra;
         return result;
     }

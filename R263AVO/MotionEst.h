@@ -31,10 +31,12 @@ extern const SpeedPreset SpeedPresets[5];  // Speed 1..5 at index 0..4
 int MacroblockActivity(const uint8_t* cur, int stride);
 
 struct MotionSearchInput {
-    const uint8_t* cur = nullptr;     // current luma plane, stride width
-    const uint8_t* interp = nullptr;  // start of the reference's InterpolatedRef buffer
-    int width = 0, height = 0;        // coded size (multiples of 16)
-    int searchWindow = 0;             // whole pixels
+    const uint8_t* cur = nullptr;  // current luma plane, stride width
+    // Start of the reference's InterpolatedRef buffer; may be null when `ref`, the plane kernels
+    // of `sad` and `phases` are given, since the search then reads only those.
+    const uint8_t* interp = nullptr;
+    int width = 0, height = 0;  // coded size (multiples of 16)
+    int searchWindow = 0;       // whole pixels
     const SpeedPreset* preset = nullptr;
     const MbRecord* aboveRow = nullptr;  // records of the row above, (width/16 + 1) entries
     const MbRecord* left = nullptr;      // record of the left neighbour

@@ -57,13 +57,10 @@ void CodeMacroblocks(const PictureCoding& pc, const MacroblockCoder& coder) {
 }
 
 void InterpolateReconstruction(const PictureCoding& pc) {
-    if (pc.wavefront) {
-        pc.wavefront->Interpolate(pc.recon.y, pc.recon.width, pc.recon.height, pc.reconInterp, pc.deblock,
-                                  pc.kernels->interpolateRows);
-        return;
-    }
-    InterpolatePicture(pc.recon.y, pc.recon.width, pc.recon.height, pc.reconInterp, pc.deblock,
-                       pc.kernels->interpolateRows);
+    // The wavefront built them while it coded the rows (Wavefront::CodeMacroblocks).
+    if (pc.reconPhases == nullptr || pc.wavefront) return;
+    HalfPelPhasePlanes(pc.recon.y, pc.recon.width, pc.recon.height, pc.reconPhases, 0, pc.recon.height,
+                       pc.kernels->phaseRows);
 }
 
 void DeblockAfterMacroblock(const PictureCoding& pc, int mbIndex, bool coded) {

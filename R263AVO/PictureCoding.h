@@ -38,8 +38,9 @@ struct PictureCoding {
     ConstPictureView input;          // picture being coded
     bool reconstruct = true;         // false for B-pictures unless their reconstruction is asked for
     PictureView recon;               // its reconstruction (when `reconstruct`)
-    uint8_t* reconInterp = nullptr;  // half-pel image of `recon`, built at the end
+    uint8_t* reconPhases = nullptr;  // the half-pel phase planes of `recon`, built at the end
     ConstPictureView reference;      // previous anchor's reconstruction (P pictures)
+    // Its half-pel image, or null: with the phase planes nothing reads it.
     const uint8_t* referenceInterp = nullptr;
     const uint8_t* referencePhases = nullptr;  // its half-pel phase planes (SplitHalfPelPhasesC)
 
@@ -141,7 +142,8 @@ void ForEachMacroblock(const PictureCoding& pc, CodeMacroblock&& code) {
     }
 }
 
-// Builds pc.reconInterp from the finished pc.recon (with pc.wavefront on its threads).
+// Builds pc.reconPhases (when set) from the finished pc.recon, unless pc.wavefront built them
+// while the macroblocks were coded (CodeMacroblocks).
 void InterpolateReconstruction(const PictureCoding& pc);
 
 // Annex J: records macroblock `mbIndex` as coded (COD = 0 or INTRA) or skipped, with the

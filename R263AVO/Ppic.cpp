@@ -30,9 +30,11 @@ int QuantizeInterMacroblock(const PictureCoding& pc) {
     const EncoderKernels& k = *pc.kernels;
     int cbp = 0;
     for (int b = 0; b < kBlocks; ++b) {
-        k.qdctInter(pc.blocks[b], *pc.interTables, b < kLumaBlocks ? pc.quant : chromaQuant, p.interRowLimit,
-                    p.interColLimit);
-        if (k.limitLevels(pc.blocks[b], 0, !pc.modifiedQuant)) cbp |= CbpBit(b);
+        // A block the transform tells zero needs no limiting and no test.
+        const bool levels =
+            k.qdctInter(pc.blocks[b], *pc.interTables, b < kLumaBlocks ? pc.quant : chromaQuant,
+                        p.interRowLimit, p.interColLimit);
+        if (levels && k.limitLevels(pc.blocks[b], 0, !pc.modifiedQuant)) cbp |= CbpBit(b);
     }
     return cbp;
 }

@@ -3,7 +3,10 @@
 
 #include "CPUInfo.h"
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 
 namespace r263avo {
@@ -128,6 +131,81 @@ void QdctIntraBlockC(int16_t block[64], int qp) {
     block[0] = static_cast<int16_t>(intraDc);
 }
 
+namespace {
+
+// Bounds of one pass (Butterfly) with constants c1..c7: every output before its rounding has
+// magnitude at most gain * L + offset, L being the sum of the input magnitudes.
+// - Even outputs: c4 (b0 +- b1) = c4 (+-s0 +- ... +- s7), and c2 b3 +- c6 b2 or c6 b3 -+ c2 b2,
+//   where b3 and b2 are signed sums of disjoint inputs: at most max(c2, c4, c6) L.
+// - Odd outputs: with A = |s0| + |s7|, B = |s3| + |s4|, C = |s1| + |s2| + |s5| + |s6|, the terms
+//   are c A + c' B + (c + c') |M|, (c, c') = (c1, c7) or (c3, c5) in either order, and
+//   |M(u)| = (46341 |u| + 32768) >> 16 <= k |u| + 1/2 with k = 46341 / 65536 and |u| <= C:
+//   at most max(c, c', k (c + c')) L + (c + c') / 2.
+struct PassBound {
+    int64_t gain, offset;
+};
+
+PassBound BoundOf(const int32_t c[8]) {
+    const int64_t c1 = c[0], c2 = c[1], c3 = c[2], c4 = c[3], c5 = c[4], c6 = c[5], c7 = c[6];
+    const int64_t k17 = (46341 * (c1 + c7) + 65535) / 65536, k35 = (46341 * (c3 + c5) + 65535) / 65536;
+    const int64_t gain = std::max({c1, c2, c3, c4, c5, c6, c7, k17, k35});
+    const int64_t offset = (std::max(c1 + c7, c3 + c5) + 1) / 2;
+    return {gain, offset};
+}
+
+// The largest Euclidean norm of the eight weight vectors of one pass (Butterfly) with M taken as
+// the exact factor k = 46341 / 65536 (its rounding is in PassBound::offset): output k of the
+// inputs s is w_k . s + e_k with |e_k| <= offset, so |w_k . s| <= norm ||s||.
+// Weights by output: 0 and 4: c4 on every input; 2 and 6: c2 and c6 on four inputs each; the odd
+// outputs, e.g. 1 = c1 (s0 - s7) + c7 (s3 - s4) + k (c1 + c7)(s1 - s6) + k (c1 - c7)(s2 - s5): the
+// pairs (c1, c7) and (c3, c5) on two inputs each, and k (c + c'), k (c - c') on two more each.
+double WeightNorm(const int32_t c[8]) {
+    const double c1 = c[0], c2 = c[1], c3 = c[2], c4 = c[3], c5 = c[4], c6 = c[5], c7 = c[6];
+    const double k = 46341.0 / 65536.0;
+    auto odd = [k](double a, double b) {
+        return 2 * a * a + 2 * b * b + 2 * k * k * (a + b) * (a + b) + 2 * k * k * (a - b) * (a - b);
+    };
+    const double squares = std::max({8 * c4 * c4, 4 * c2 * c2 + 4 * c6 * c6, odd(c1, c7), odd(c3, c5)});
+    return std::sqrt(squares) * (1 + 1e-9);  // rounded up
+}
+
+}  // namespace
+
+void InitInterQdctZeroBounds(InterQdctTables& tables) {
+    for (int q = 0; q < 32; ++q) {
+        const PassBound bx = BoundOf(tables.x[q]), by = BoundOf(tables.y[q]);
+        // A column whose inputs sum to S in magnitude has outputs of magnitude at most
+        // by.gain S + by.offset before T18, and T18 gives 0 below 2^18.
+        const int64_t columnSum = by.gain > 0 ? (int64_t{1} << 18) - 1 - by.offset : -1;
+        const int64_t s = columnSum < 0 ? -1 : columnSum / by.gain;
+        tables.zeroColumnSum[q] = static_cast<int32_t>(std::min<int64_t>(s, INT32_MAX));
+        // Row r with input magnitudes summing to L_r has outputs of magnitude at most
+        // X_r = (bx.gain L_r + bx.offset + 512) >> 10 after R10, and every column's inputs sum to
+        // at most X_0 + ... + X_7 <= (bx.gain L + 8 bx.offset + 4096) >> 10 for the block's sum L.
+        // The largest L for which that stays within the column bound:
+        const int64_t room = (s + 1) * 1024 - 8 * bx.offset - 4096;
+        int64_t sum = -1;
+        if (s >= 0 && bx.gain > 0 && room > 0) sum = (room - 1) / bx.gain;
+        tables.zeroSum[q] = static_cast<int32_t>(std::min<int64_t>(sum, INT32_MAX));
+        // The same with norms: row r's outputs after R10 are at most
+        // (nx ||s_r|| + bx.offset + 512) / 1024 in magnitude, so every column of them has a norm of
+        // at most (nx ||s|| + sqrt(8) (bx.offset + 512)) / 1024 (Minkowski), and its outputs are at
+        // most ny times that plus by.offset before T18. All stay below 2^18 while ||s|| < limit.
+        const double nx = WeightNorm(tables.x[q]), ny = WeightNorm(tables.y[q]);
+        int32_t squares = -1;
+        if (nx > 0 && ny > 0) {
+            const double column = (std::ldexp(1.0, 18) - static_cast<double>(by.offset)) / ny;
+            const double limit = (column * 1024 - std::sqrt(8.0) * static_cast<double>(bx.offset + 512)) / nx;
+            if (limit > 0) {
+                // Largest integer below limit^2, with a margin for the floating-point rounding.
+                const double bound = std::min(limit * limit * (1 - 1e-9), 64.0 * 255 * 255);
+                squares = static_cast<int32_t>(std::ceil(bound)) - 1;
+            }
+        }
+        tables.zeroSquares[q] = squares;
+    }
+}
+
 void InitInterQdctTables(InterQdctTables& tables, int p) {
     if (p < 1) p = 1;
     const double r = std::sqrt(static_cast<double>(p));
@@ -140,9 +218,10 @@ void InitInterQdctTables(InterQdctTables& tables, int p) {
             tables.y[q][k] = static_cast<int32_t>((b * c) >> 14);  // about c x sqrt(p)
         }
     }
+    InitInterQdctZeroBounds(tables);
 }
 
-void QdctInterBlockC(int16_t block[64], const InterQdctTables& tables, int qp, int rowLimit, int colLimit) {
+bool QdctInterBlockC(int16_t block[64], const InterQdctTables& tables, int qp, int rowLimit, int colLimit) {
     qp = QdctRow(qp);
     int64_t rows[64];
     int64_t s[8];
@@ -156,7 +235,7 @@ void QdctInterBlockC(int16_t block[64], const InterQdctTables& tables, int qp, i
     }
     if (!significant) {
         ZeroBlock(block);
-        return;
+        return false;
     }
     int64_t out[64];  // column-major: out[8 * col + row]
     bool nonzero = false;
@@ -170,11 +249,12 @@ void QdctInterBlockC(int16_t block[64], const InterQdctTables& tables, int qp, i
     }
     if (!nonzero) {
         ZeroBlock(block);
-        return;
+        return false;
     }
     for (int c = 0; c < 8; ++c) {
         for (int r = 0; r < 8; ++r) block[8 * r + c] = static_cast<int16_t>(out[8 * c + r]);
     }
+    return true;  // `nonzero`: an output is nonzero
 }
 
 QdctIntraFunction SelectQdctIntra(uint32_t simdFlags) {
@@ -203,8 +283,8 @@ void QdctIntraBlock(int16_t block[64], int qp) {
     SelectQdctIntra(cpuinfo::SimdFlags())(block, qp);
 }
 
-void QdctInterBlock(int16_t block[64], const InterQdctTables& tables, int qp, int rowLimit, int colLimit) {
-    SelectQdctInter(cpuinfo::SimdFlags())(block, tables, qp, rowLimit, colLimit);
+bool QdctInterBlock(int16_t block[64], const InterQdctTables& tables, int qp, int rowLimit, int colLimit) {
+    return SelectQdctInter(cpuinfo::SimdFlags())(block, tables, qp, rowLimit, colLimit);
 }
 
 }  // namespace r263avo

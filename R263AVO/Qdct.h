@@ -11,13 +11,28 @@ namespace r263avo {
 extern const int32_t QdctConstants[32][8];
 
 // Row-pass (x) and column-pass (y) constants for inter blocks, built from QdctConstants.
+//
+// With them, per quantiser row, two bounds under which every level of a block is zero, so that
+// the SIMD versions can skip work whose result is known (see InitInterQdctTables):
+// - zeroSum: a block whose differences have absolute values summing to at most this;
+// - zeroSquares: a block whose differences have squares summing to at most this;
+// - zeroColumnSum: a column of row-pass outputs whose absolute values sum to at most this gives
+//   eight zero levels; when that holds for columns 0..colLimit the block is zero.
+// Zero-initialised tables (bounds 0) only ever skip blocks that are zero already.
 struct InterQdctTables {
     int32_t x[32][8];
     int32_t y[32][8];
+    int32_t zeroSum[32];
+    int32_t zeroSquares[32];
+    int32_t zeroColumnSum[32];
 };
 
-// p is value 4 of the speed preset row (1, 10, 25, 35, 45).
+// p is value 4 of the speed preset row (1, 10, 25, 35, 45). Fills the zero bounds as well.
 void InitInterQdctTables(InterQdctTables& tables, int p);
+
+// The zero bounds of tables whose constants x and y are set. They are proven from the constants
+// alone, for any inputs: a bound of -1 proves nothing.
+void InitInterQdctZeroBounds(InterQdctTables& tables);
 
 // The separable transform shared by the intra path and ForwardDctBlock: row pass with R14
 // rounding, column pass with T14 truncation, both with the constants c1..c7 in `constants`.
@@ -33,15 +48,16 @@ inline int QdctRow(int qp) {
 void QdctIntraBlock(int16_t block[64], int qp);
 
 // Inter block: prediction differences in; 64 levels out, or 64 zeros when an early exit fires.
-// rowLimit and colLimit are values 5 and 6 of the speed preset row.
-void QdctInterBlock(int16_t block[64], const InterQdctTables& tables, int qp, int rowLimit, int colLimit);
+// rowLimit and colLimit are values 5 and 6 of the speed preset row. Returns whether a level is
+// nonzero (false: the block holds 64 zeros), which every version tells alike.
+bool QdctInterBlock(int16_t block[64], const InterQdctTables& tables, int qp, int rowLimit, int colLimit);
 
 // The plain reference versions; the two above dispatch to a SIMD version when one is available.
 void QdctIntraBlockC(int16_t block[64], int qp);
-void QdctInterBlockC(int16_t block[64], const InterQdctTables& tables, int qp, int rowLimit, int colLimit);
+bool QdctInterBlockC(int16_t block[64], const InterQdctTables& tables, int qp, int rowLimit, int colLimit);
 
 using QdctIntraFunction = void (*)(int16_t block[64], int qp);
-using QdctInterFunction = void (*)(int16_t block[64], const InterQdctTables& tables, int qp, int rowLimit,
+using QdctInterFunction = bool (*)(int16_t block[64], const InterQdctTables& tables, int qp, int rowLimit,
                                    int colLimit);
 
 // The versions QdctIntraBlock and QdctInterBlock use for the given cpuinfo SIMD flags.
@@ -54,8 +70,8 @@ QdctInterFunction SelectQdctInter(uint32_t simdFlags);
 // the processor has the instruction set.
 void QdctIntraBlockSse2(int16_t block[64], int qp);
 void QdctIntraBlockAvx2(int16_t block[64], int qp);
-void QdctInterBlockSse2(int16_t block[64], const InterQdctTables& tables, int qp, int rowLimit, int colLimit);
-void QdctInterBlockAvx2(int16_t block[64], const InterQdctTables& tables, int qp, int rowLimit, int colLimit);
+bool QdctInterBlockSse2(int16_t block[64], const InterQdctTables& tables, int qp, int rowLimit, int colLimit);
+bool QdctInterBlockAvx2(int16_t block[64], const InterQdctTables& tables, int qp, int rowLimit, int colLimit);
 #endif
 
 }  // namespace r263avo

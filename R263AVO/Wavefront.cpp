@@ -18,6 +18,8 @@ namespace {
 constexpr int kMaxThreads = 64;
 // Polls of a row's progress before the waiting thread sleeps on it.
 constexpr int kSpinPolls = 256;
+// Polls for the next task before a pool thread sleeps (some tens of microseconds).
+constexpr int kTaskPolls = 2048;
 // A thread that had to sleep waits until the row above is this many macroblocks further than it
 // needs: then it goes on for a while without waiting again, instead of sleeping and waking after
 // every macroblock of a row above that is just as fast.
@@ -50,7 +52,9 @@ bool WorkerPool::Start(int extra) {
     stopping_ = false;
     try {
         threads_.reserve(static_cast<size_t>(extra));
-        for (int i = 0; i < extra; ++i) threads_.emplace_back(&WorkerPool::Loop, this, i + 1, generation_);
+        for (int i = 0; i < extra; ++i)
+            threads_.emplace_back(&WorkerPool::Loop, this, i + 1,
+                                  generation_.load(std::memory_order_relaxed));
     } catch (...) {
         Stop();
         return false;
@@ -74,7 +78,7 @@ void WorkerPool::Run(void (*task)(void*, int), void* context) {
         task_ = task;
         context_ = context;
         busy_ = static_cast<int>(threads_.size());
-        ++generation_;
+        generation_.fetch_add(1, std::memory_order_release);
     }
     wake_.notify_all();
     task(context, 0);
@@ -86,11 +90,17 @@ void WorkerPool::Loop(int worker, uint64_t seen) {
     for (;;) {
         void (*task)(void*, int);
         void* context;
+        // The next picture's task usually follows within a short serial step of the caller:
+        // polling for it a while saves the sleep and the wake-up between pictures.
+        for (int polls = 0; polls < kTaskPolls && generation_.load(std::memory_order_acquire) == seen;
+             ++polls)
+            CpuRelax();
         {
             std::unique_lock<std::mutex> lock(mutex_);
-            wake_.wait(lock, [&] { return stopping_ || generation_ != seen; });
+            wake_.wait(lock,
+                       [&] { return stopping_ || generation_.load(std::memory_order_relaxed) != seen; });
             if (stopping_) return;
-            seen = generation_;
+            seen = generation_.load(std::memory_order_relaxed);
             task = task_;
             context = context_;
         }
@@ -175,22 +185,6 @@ void Wavefront::CodeMacroblocks(const PictureCoding& pc, const MacroblockCoder& 
     }
     pool_.Run(&Wavefront::Task, this);
     JoinRows(*pc.writer);
-}
-
-void Wavefront::Interpolate(const uint8_t* luma, int width, int height, uint8_t* out, bool fillMargins,
-                            InterpolateRowsFn rows) {
-    interpolation_ = InterpolationJob{luma, width, height, out, rows};
-    pool_.Run(&Wavefront::InterpolateTask, this);
-    if (fillMargins) FillInterpMargins(out, width, height);
-}
-
-void Wavefront::InterpolateTask(void* self, int worker) {
-    auto* wf = static_cast<Wavefront*>(self);
-    const InterpolationJob& job = wf->interpolation_;
-    const int threads = wf->pool_.Size();
-    const int first = static_cast<int>(static_cast<long>(job.height) * worker / threads);
-    const int end = static_cast<int>(static_cast<long>(job.height) * (worker + 1) / threads);
-    InterpolatePictureRows(job.luma, job.width, job.height, job.out, first, end, job.rows);
 }
 
 void Wavefront::Task(void* self, int worker) {
@@ -292,6 +286,24 @@ void Wavefront::CodeRow(Worker& w, int row) {
     }
     rs.endBit = rs.writer.TotalBits();
     rs.writer.AlignToByte();
+    if (pc.reconPhases != nullptr) BuildFinishedPhases(row);
+}
+
+void Wavefront::BuildFinishedPhases(int row) const {
+    // Every row up to `row` is finished (this one waited for the one above it to end). The phase
+    // samples of a macroblock row read its pixels and the first pixel line below it. Those
+    // are final once the next row is coded, or, with the deblocking filter, the row after: the
+    // macroblocks of a row filter the vertical edges of the row above them. So finishing `row`
+    // completes the pixels of row - lag, and the last row completes the remaining ones.
+    const PictureCoding& pc = *picture_;
+    const int lag = pc.deblock ? 2 : 1;
+    const bool last = row == mbRows_ - 1;
+    const int first = last ? std::max(0, row - lag) : row - lag;
+    const int end = last ? mbRows_ : row - lag + 1;
+    const int width = pc.recon.width, height = pc.recon.height;
+    for (int r = std::max(first, 0); r < end; ++r)
+        HalfPelPhasePlanes(pc.recon.y, width, height, pc.reconPhases, 16 * r, 16 * r + 16,
+                           pc.kernels->phaseRows);
 }
 
 namespace {

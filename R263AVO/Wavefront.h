@@ -56,7 +56,8 @@ class WorkerPool {
     std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable finished_;
-    uint64_t generation_ = 0;
+    // Changed under mutex_; read without it by the threads that poll for the next task.
+    std::atomic<uint64_t> generation_{0};
     int busy_ = 0;
     bool stopping_ = false;
     void (*task_)(void*, int) = nullptr;
@@ -75,12 +76,10 @@ class Wavefront {
     void Release();
     int Threads() const { return initialised_ ? pool_.Size() : 0; }
 
-    // Codes every macroblock of pc's picture and appends the bits to *pc.writer.
+    // Codes every macroblock of pc's picture and appends the bits to *pc.writer. With
+    // pc.reconPhases it also builds the reconstruction's half-pel phase planes, each macroblock
+    // row's part as soon as no macroblock still to be coded can change the pixels it reads.
     void CodeMacroblocks(const PictureCoding& pc, const MacroblockCoder& coder);
-
-    // InterpolatePicture on the threads, each building a band of rows.
-    void Interpolate(const uint8_t* luma, int width, int height, uint8_t* out, bool fillMargins,
-                     InterpolateRowsFn rows);
 
   private:
     // One row's stream and where its GOB or slice headers need byte alignment: pairs of (bits
@@ -107,13 +106,13 @@ class Wavefront {
     };
 
     static void Task(void* self, int worker);
-    static void InterpolateTask(void* self, int worker);
     void CodeRows(Worker& w);
     void CodeRow(Worker& w, int row);
     void PrepareNeighbours(Worker& w, int mbIndex, int c, int row, int segmentStart) const;
     void WriteSegmentHeader(const PictureCoding& pc, RowStream& rs, int mbIndex) const;
     void WaitFor(int row, int columns) const;
     void JoinRows(BitWriter& out) const;
+    void BuildFinishedPhases(int row) const;
 
     bool initialised_ = false;
     int mbPerRow_ = 0, mbRows_ = 0;
@@ -126,12 +125,6 @@ class Wavefront {
     std::vector<AicMacroblock> aicAbove_;  // per column: the latest row's Annex I record
     const PictureCoding* picture_ = nullptr;
     const MacroblockCoder* coder_ = nullptr;
-    struct InterpolationJob {
-        const uint8_t* luma = nullptr;
-        int width = 0, height = 0;
-        uint8_t* out = nullptr;
-        InterpolateRowsFn rows = nullptr;
-    } interpolation_;
 };
 
 // Threads for a Threads parameter: 0 means one per processor core; at least 1.

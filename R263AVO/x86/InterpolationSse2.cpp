@@ -63,6 +63,23 @@ void InterpolateRowsSse2(const uint8_t* row, const uint8_t* below, int width, ui
     if (i < width) InterpolateRowsC(row + i, below + i, width - i, out0 + 2 * i, out1 + 2 * i);
 }
 
+// The same samples stored as the three phase planes (reference: HalfPelPhaseRowsC).
+void HalfPelPhaseRowsSse2(const uint8_t* row, const uint8_t* below, int width, uint8_t* hp, uint8_t* vp,
+                          uint8_t* hvp) {
+    int i = 0;
+    for (; i + 16 <= width; i += 16) {
+        const __m128i a = Load(row + i);
+        const __m128i c = Load(below + i);
+        const bool last = i + 16 == width;
+        const __m128i b = last ? ShiftRepeatLast(a) : Load(row + i + 1);
+        const __m128i d = last ? ShiftRepeatLast(c) : Load(below + i + 1);
+        Store(hp + i, _mm_avg_epu8(a, b));
+        Store(vp + i, _mm_avg_epu8(a, c));
+        Store(hvp + i, Average4(a, b, c, d));
+    }
+    if (i < width) HalfPelPhaseRowsC(row + i, below + i, width - i, hp + i, vp + i, hvp + i);
+}
+
 // 16 samples of each phase per step: the even and odd bytes of two 16-byte loads, separated with
 // a mask and a shift and packed (the values are bytes, so the pack never saturates). A last
 // step of fewer than 16 samples is done by the plain loop.

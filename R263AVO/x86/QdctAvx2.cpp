@@ -143,14 +143,20 @@ void QdctIntraBlockAvx2(int16_t block[64], int qp) {
     block[0] = static_cast<int16_t>(intraDc < 1 ? 1 : (intraDc > 254 ? 254 : intraDc));
 }
 
-void QdctInterBlockAvx2(int16_t block[64], const InterQdctTables& tables, int qp, int rowLimit,
+bool QdctInterBlockAvx2(int16_t block[64], const InterQdctTables& tables, int qp, int rowLimit,
                         int colLimit) {
-    V s[8];
-    if (!Load(block, s)) {
-        QdctInterBlockC(block, tables, qp, rowLimit, colLimit);
-        return;
+    __m128i v[8];
+    if (!qdct_simd::LoadColumns(block, v)) {
+        return QdctInterBlockC(block, tables, qp, rowLimit, colLimit);
     }
     const int q = QdctRow(qp);
+    // Differences this small give zero levels whatever their pattern.
+    if (qdct_simd::ProvenZero(v, tables.zeroSquares[q], tables.zeroSum[q])) {
+        qdct_simd::StoreZeros(block);
+        return false;
+    }
+    V s[8];
+    for (int i = 0; i < 8; ++i) s[i] = _mm256_cvtepi16_epi32(v[i]);
     Pass<false, 10>(s, tables.x[q]);
     // s[k] = output k of every row; a row is significant when an output has magnitude 16 or more.
     V big = _mm256_setzero_si256();
@@ -158,9 +164,19 @@ void QdctInterBlockAvx2(int16_t block[64], const InterQdctTables& tables, int qp
         big = _mm256_or_si256(big, _mm256_cmpgt_epi32(_mm256_abs_epi32(s[k]), _mm256_set1_epi32(15)));
     if ((LaneMask(big) & LeadingLanes(rowLimit)) == 0) {
         qdct_simd::StoreZeros(block);
-        return;
+        return false;
     }
     Transpose8x8(s);
+    // s[i] = input i of every column (lane c is column c). Columns whose inputs are small enough
+    // in sum give zero levels (InterQdctTables::zeroColumnSum); when columns 0..colLimit all do,
+    // the plain version ends with a zero block too.
+    V sum = _mm256_abs_epi32(s[0]);
+    for (int i = 1; i < 8; ++i) sum = _mm256_add_epi32(sum, _mm256_abs_epi32(s[i]));
+    const int large = LaneMask(_mm256_cmpgt_epi32(sum, _mm256_set1_epi32(tables.zeroColumnSum[q])));
+    if ((large & LeadingLanes(colLimit)) == 0) {
+        qdct_simd::StoreZeros(block);
+        return false;
+    }
     Pass<true, 18>(s, tables.y[q]);
     // s[k] = output row k; lane c is column c.
     V any = _mm256_setzero_si256();
@@ -168,9 +184,10 @@ void QdctInterBlockAvx2(int16_t block[64], const InterQdctTables& tables, int qp
     const int zeroColumns = LaneMask(_mm256_cmpeq_epi32(any, _mm256_setzero_si256()));
     if ((~zeroColumns & LeadingLanes(colLimit)) == 0) {
         qdct_simd::StoreZeros(block);
-        return;
+        return false;
     }
     Store(block, s);
+    return true;  // a column up to the limit has a nonzero output
 }
 
 void ForwardDctBlockAvx2(int16_t block[64]) {

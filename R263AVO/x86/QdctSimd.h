@@ -24,11 +24,16 @@
 // - The early exits only decide whether the whole output is zero. All rows and columns are
 //   computed; a block is zero when no row up to the row limit has an output of magnitude 16 or
 //   more, or no column up to the column limit has a nonzero output, which is exactly when the
-//   plain version's passes stop or end without a mark.
+//   plain version's passes stop or end without a mark. The inter kernels also store zeros,
+//   without the passes, when the zero bounds of the tables (InitInterQdctZeroBounds) prove every
+//   level zero: from the block's sums of magnitudes and of squares before the row pass, and from the columns'
+//   sums of row-pass output magnitudes before the column pass. The plain version computes zeros
+//   there, so the output is the same.
 #pragma once
 
 #include <emmintrin.h>
 
+#include <algorithm>
 #include <cstdint>
 
 #include "R263COM/x86/SimdTranspose.h"
@@ -223,6 +228,34 @@ inline int SumSamples(const __m128i v[8]) {
     return _mm_cvtsi128_si32(s);
 }
 
+// Sum of the magnitudes of the 64 samples of v (each within -255..255, so the 16-bit lane sums,
+// at most 8 x 255, do not wrap).
+inline int SumAbsSamples(const __m128i v[8]) {
+    const __m128i zero = _mm_setzero_si128();
+    __m128i s = zero;
+    for (int i = 0; i < 8; ++i) s = _mm_add_epi16(s, _mm_max_epi16(v[i], _mm_sub_epi16(zero, v[i])));
+    s = _mm_madd_epi16(s, _mm_set1_epi16(1));
+    s = _mm_add_epi32(s, _mm_shuffle_epi32(s, 0x4e));
+    s = _mm_add_epi32(s, _mm_shuffle_epi32(s, 0xb1));
+    return _mm_cvtsi128_si32(s);
+}
+
+// Sum of the squares of the 64 samples of v (each within -255..255: madd pairs are at most
+// 130050 and the total at most 4161600, within 32 bits).
+inline int SumSquares(const __m128i v[8]) {
+    __m128i s = _mm_madd_epi16(v[0], v[0]);
+    for (int i = 1; i < 8; ++i) s = _mm_add_epi32(s, _mm_madd_epi16(v[i], v[i]));
+    s = _mm_add_epi32(s, _mm_shuffle_epi32(s, 0x4e));
+    s = _mm_add_epi32(s, _mm_shuffle_epi32(s, 0xb1));
+    return _mm_cvtsi128_si32(s);
+}
+
+// True when the block's sum of squares or of magnitudes proves every inter level zero
+// (InterQdctTables::zeroSquares and zeroSum).
+inline bool ProvenZero(const __m128i v[8], int zeroSquares, int zeroSum) {
+    return SumSquares(v) <= zeroSquares || SumAbsSamples(v) <= zeroSum;
+}
+
 // Returns false (block untouched) when the block is outside the exact range.
 template <typename Ops>
 inline bool ForwardDct(int16_t block[64], const int32_t constants[8]) {
@@ -259,10 +292,20 @@ inline bool HasWideConstant(const int32_t y[8]) {
     return false;
 }
 
+// What QdctInter did: nothing (a sample outside the exact range), 64 zeros, or levels of which
+// one is nonzero.
+enum class QdctOutcome { kOutOfRange, kZero, kLevels };
+
 template <typename Ops>
-inline bool QdctInter(int16_t block[64], const int32_t x[8], const int32_t y[8], int rowLimit, int colLimit) {
+inline QdctOutcome QdctInter(int16_t block[64], const int32_t x[8], const int32_t y[8], int zeroSum,
+                             int zeroSquares, int zeroColumnSum, int rowLimit, int colLimit) {
     __m128i v[8];
-    if (!LoadColumns(block, v)) return false;
+    if (!LoadColumns(block, v)) return QdctOutcome::kOutOfRange;
+    // Differences this small give zero levels whatever their pattern.
+    if (ProvenZero(v, zeroSquares, zeroSum)) {
+        StoreZeros(block);
+        return QdctOutcome::kZero;
+    }
     Pass<Ops, false, Rounding::kNearest, 10>(v, PassConstants<Ops>(x));
     // v[k] = output k of every row. A row is significant when an output has magnitude 16 or more.
     __m128i big = _mm_setzero_si128();
@@ -272,9 +315,24 @@ inline bool QdctInter(int16_t block[64], const int32_t x[8], const int32_t y[8],
     }
     if ((_mm_movemask_epi8(big) & LeadingLanes(rowLimit)) == 0) {
         StoreZeros(block);
-        return true;
+        return QdctOutcome::kZero;
     }
     Transpose8x8(v);
+    // v[i] = input i of every column. Columns whose inputs are small enough in sum give zero
+    // levels (InterQdctTables::zeroColumnSum); when columns 0..colLimit all do, the plain version
+    // ends with a zero block too. The magnitudes (at most 8160) are summed with unsigned
+    // saturation, which keeps every sum above the bound above it.
+    if (zeroColumnSum >= 0) {
+        const __m128i zero = _mm_setzero_si128();
+        __m128i sum = zero;
+        for (int i = 0; i < 8; ++i) sum = _mm_adds_epu16(sum, _mm_max_epi16(v[i], _mm_sub_epi16(zero, v[i])));
+        const __m128i bound = _mm_set1_epi16(static_cast<int16_t>(std::min(zeroColumnSum, 65535)));
+        const __m128i small = _mm_cmpeq_epi16(_mm_subs_epu16(sum, bound), zero);
+        if ((~_mm_movemask_epi8(small) & LeadingLanes(colLimit)) == 0) {
+            StoreZeros(block);
+            return QdctOutcome::kZero;
+        }
+    }
     const PassConstants<Ops> cy(y);
     if (HasWideConstant(y)) {
         Pass<Ops, true, Rounding::kTruncate, 18>(v, cy);
@@ -287,10 +345,10 @@ inline bool QdctInter(int16_t block[64], const int32_t x[8], const int32_t y[8],
         zeroLanes = _mm_and_si128(zeroLanes, _mm_cmpeq_epi16(v[k], _mm_setzero_si128()));
     if ((~_mm_movemask_epi8(zeroLanes) & LeadingLanes(colLimit)) == 0) {
         StoreZeros(block);
-        return true;
+        return QdctOutcome::kZero;
     }
     StoreRows(block, v);
-    return true;
+    return QdctOutcome::kLevels;
 }
 
 }  // namespace

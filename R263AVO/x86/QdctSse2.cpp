@@ -10,12 +10,15 @@ void QdctIntraBlockSse2(int16_t block[64], int qp) {
         QdctIntraBlockC(block, qp);
 }
 
-void QdctInterBlockSse2(int16_t block[64], const InterQdctTables& tables, int qp, int rowLimit,
+bool QdctInterBlockSse2(int16_t block[64], const InterQdctTables& tables, int qp, int rowLimit,
                         int colLimit) {
     const int q = QdctRow(qp);
-    if (!qdct_simd::QdctInter<qdct_simd::SseOps>(block, tables.x[q], tables.y[q], rowLimit, colLimit)) {
-        QdctInterBlockC(block, tables, qp, rowLimit, colLimit);
-    }
+    const qdct_simd::QdctOutcome outcome = qdct_simd::QdctInter<qdct_simd::SseOps>(
+        block, tables.x[q], tables.y[q], tables.zeroSum[q], tables.zeroSquares[q], tables.zeroColumnSum[q],
+        rowLimit, colLimit);
+    if (outcome == qdct_simd::QdctOutcome::kOutOfRange)
+        return QdctInterBlockC(block, tables, qp, rowLimit, colLimit);
+    return outcome == qdct_simd::QdctOutcome::kLevels;
 }
 
 void ForwardDctBlockSse2(int16_t block[64]) {

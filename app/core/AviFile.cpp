@@ -9,6 +9,11 @@
 #include "VideoFile.h"
 
 #if TESSARO_HAVE_AVI
+#include <dlfcn.h>
+
+#include <mutex>
+#include <type_traits>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -121,49 +126,138 @@ AviVideoFacts ChooseAviVideo(const std::vector<AviStreamInfo>& streams) {
 
 #if TESSARO_HAVE_AVI
 
+// FFmpeg's libraries are loaded when the first AVI frame is decoded, not when the program starts:
+// they pull in a hundred more libraries whose loading would otherwise cost every run of the
+// program, most of which never open an AVI file. The versions are those of the headers built
+// against.
+#define TESSARO_SONAME(name, major) "lib" name ".so." TESSARO_STRINGIFY(major)
+#define TESSARO_STRINGIFY(x) TESSARO_STRINGIFY2(x)
+#define TESSARO_STRINGIFY2(x) #x
+
+struct LibAv {
+    decltype(&avformat_open_input) formatOpenInput;
+    decltype(&avformat_find_stream_info) formatFindStreamInfo;
+    decltype(&avformat_close_input) formatCloseInput;
+    decltype(&av_seek_frame) seekFrame;
+    decltype(&av_read_frame) readFrame;
+    decltype(&avcodec_find_decoder) codecFindDecoder;
+    decltype(&avcodec_alloc_context3) codecAllocContext;
+    decltype(&avcodec_parameters_to_context) codecParametersToContext;
+    decltype(&avcodec_open2) codecOpen;
+    decltype(&avcodec_free_context) codecFreeContext;
+    decltype(&avcodec_flush_buffers) codecFlushBuffers;
+    decltype(&avcodec_receive_frame) codecReceiveFrame;
+    decltype(&avcodec_send_packet) codecSendPacket;
+    decltype(&av_packet_alloc) packetAlloc;
+    decltype(&av_packet_free) packetFree;
+    decltype(&av_packet_unref) packetUnref;
+    decltype(&av_frame_alloc) frameAlloc;
+    decltype(&av_frame_free) frameFree;
+    decltype(&sws_getCachedContext) scaleGetCachedContext;
+    decltype(&sws_scale) scale;
+    decltype(&sws_freeContext) scaleFreeContext;
+};
+
+// The functions, or nullptr when a library or a function is missing. Loaded once per process;
+// the libraries stay loaded.
+const LibAv* LoadLibAv() {
+    static LibAv lib;
+    static bool loaded = false;
+    static std::once_flag once;
+    std::call_once(once, [] {
+        const char* names[] = {TESSARO_SONAME("avutil", LIBAVUTIL_VERSION_MAJOR),
+                               TESSARO_SONAME("avcodec", LIBAVCODEC_VERSION_MAJOR),
+                               TESSARO_SONAME("avformat", LIBAVFORMAT_VERSION_MAJOR),
+                               TESSARO_SONAME("swscale", LIBSWSCALE_VERSION_MAJOR)};
+        void* handles[4] = {};
+        for (int i = 0; i < 4; ++i) {
+            handles[i] = dlopen(names[i], RTLD_NOW | RTLD_LOCAL);
+            if (handles[i] == nullptr) return;
+        }
+        bool all = true;
+        auto find = [&](auto& fn, const char* name) {
+            void* p = nullptr;
+            for (void* h : handles) {
+                if (p == nullptr) p = dlsym(h, name);
+            }
+            fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(p);
+            all = all && p != nullptr;
+        };
+        find(lib.formatOpenInput, "avformat_open_input");
+        find(lib.formatFindStreamInfo, "avformat_find_stream_info");
+        find(lib.formatCloseInput, "avformat_close_input");
+        find(lib.seekFrame, "av_seek_frame");
+        find(lib.readFrame, "av_read_frame");
+        find(lib.codecFindDecoder, "avcodec_find_decoder");
+        find(lib.codecAllocContext, "avcodec_alloc_context3");
+        find(lib.codecParametersToContext, "avcodec_parameters_to_context");
+        find(lib.codecOpen, "avcodec_open2");
+        find(lib.codecFreeContext, "avcodec_free_context");
+        find(lib.codecFlushBuffers, "avcodec_flush_buffers");
+        find(lib.codecReceiveFrame, "avcodec_receive_frame");
+        find(lib.codecSendPacket, "avcodec_send_packet");
+        find(lib.packetAlloc, "av_packet_alloc");
+        find(lib.packetFree, "av_packet_free");
+        find(lib.packetUnref, "av_packet_unref");
+        find(lib.frameAlloc, "av_frame_alloc");
+        find(lib.frameFree, "av_frame_free");
+        find(lib.scaleGetCachedContext, "sws_getCachedContext");
+        find(lib.scale, "sws_scale");
+        find(lib.scaleFreeContext, "sws_freeContext");
+        loaded = all;
+    });
+    return loaded ? &lib : nullptr;
+}
+
 // The libav side: demuxer, decoder and scaler of the chosen stream, allocated once at the first
 // frame and reused for every later one.
 class AviDecoder {
   public:
     ~AviDecoder() {
-        sws_freeContext(scaler_);
-        av_frame_free(&frame_);
-        av_packet_free(&packet_);
-        avcodec_free_context(&codec_);
-        avformat_close_input(&format_);
+        if (av_ == nullptr) return;
+        av_->scaleFreeContext(scaler_);
+        av_->frameFree(&frame_);
+        av_->packetFree(&packet_);
+        av_->codecFreeContext(&codec_);
+        av_->formatCloseInput(&format_);
     }
 
+    // False also when FFmpeg's libraries cannot be loaded.
     bool Open(const std::string& path, int stream, int width, int height) {
+        av_ = LoadLibAv();
+        if (av_ == nullptr) return false;
+        const LibAv& av = *av_;
         width_ = width;
         height_ = height;
-        if (avformat_open_input(&format_, path.c_str(), nullptr, nullptr) < 0) return false;
-        if (avformat_find_stream_info(format_, nullptr) < 0) return false;
+        if (av.formatOpenInput(&format_, path.c_str(), nullptr, nullptr) < 0) return false;
+        if (av.formatFindStreamInfo(format_, nullptr) < 0) return false;
         if (stream < 0 || stream >= static_cast<int>(format_->nb_streams)) return false;
         stream_ = stream;
         const AVCodecParameters* par = format_->streams[stream]->codecpar;
         if (par->codec_type != AVMEDIA_TYPE_VIDEO) return false;
-        const AVCodec* codec = avcodec_find_decoder(par->codec_id);
+        const AVCodec* codec = av.codecFindDecoder(par->codec_id);
         if (!codec) return false;
-        codec_ = avcodec_alloc_context3(codec);
-        if (!codec_ || avcodec_parameters_to_context(codec_, par) < 0) return false;
-        if (avcodec_open2(codec_, codec, nullptr) < 0) return false;
-        frame_ = av_frame_alloc();
-        packet_ = av_packet_alloc();
+        codec_ = av.codecAllocContext(codec);
+        if (!codec_ || av.codecParametersToContext(codec_, par) < 0) return false;
+        if (av.codecOpen(codec_, codec, nullptr) < 0) return false;
+        frame_ = av.frameAlloc();
+        packet_ = av.packetAlloc();
         return frame_ && packet_;
     }
 
     bool Read(int k, uint8_t* out, int stride) {
+        const LibAv& av = *av_;
         if (k != next_) {
             // Back to the key frame before k, then decode forward.
-            if (av_seek_frame(format_, stream_, k, AVSEEK_FLAG_BACKWARD) < 0 &&
-                av_seek_frame(format_, stream_, 0, AVSEEK_FLAG_BACKWARD) < 0) {
+            if (av.seekFrame(format_, stream_, k, AVSEEK_FLAG_BACKWARD) < 0 &&
+                av.seekFrame(format_, stream_, 0, AVSEEK_FLAG_BACKWARD) < 0) {
                 return false;
             }
-            avcodec_flush_buffers(codec_);
+            av.codecFlushBuffers(codec_);
             ended_ = false;
         }
         for (int guard = 0; guard < 100000; ++guard) {
-            const int got = avcodec_receive_frame(codec_, frame_);
+            const int got = av.codecReceiveFrame(codec_, frame_);
             if (got == 0) {
                 const int64_t pts = frame_->best_effort_timestamp;
                 const int index = pts == AV_NOPTS_VALUE ? next_ : static_cast<int>(pts);
@@ -173,30 +267,32 @@ class AviDecoder {
             }
             if (got != AVERROR(EAGAIN)) return false;
             if (ended_) return false;
-            const int r = av_read_frame(format_, packet_);
+            const int r = av.readFrame(format_, packet_);
             if (r < 0) {
                 ended_ = true;
-                avcodec_send_packet(codec_, nullptr);
+                av.codecSendPacket(codec_, nullptr);
                 continue;
             }
-            if (packet_->stream_index == stream_) avcodec_send_packet(codec_, packet_);
-            av_packet_unref(packet_);
+            if (packet_->stream_index == stream_) av.codecSendPacket(codec_, packet_);
+            av.packetUnref(packet_);
         }
         return false;
     }
 
   private:
     bool Convert(uint8_t* out, int stride) {
+        const LibAv& av = *av_;
         if (frame_->width <= 0 || frame_->height <= 0) return false;
-        scaler_ = sws_getCachedContext(scaler_, frame_->width, frame_->height,
-                                       static_cast<AVPixelFormat>(frame_->format), width_, height_,
-                                       AV_PIX_FMT_BGRA, SWS_POINT, nullptr, nullptr, nullptr);
+        scaler_ = av.scaleGetCachedContext(scaler_, frame_->width, frame_->height,
+                                           static_cast<AVPixelFormat>(frame_->format), width_, height_,
+                                           AV_PIX_FMT_BGRA, SWS_POINT, nullptr, nullptr, nullptr);
         if (!scaler_) return false;
         uint8_t* planes[4] = {out, nullptr, nullptr, nullptr};
         int strides[4] = {stride, 0, 0, 0};
-        return sws_scale(scaler_, frame_->data, frame_->linesize, 0, frame_->height, planes, strides) > 0;
+        return av.scale(scaler_, frame_->data, frame_->linesize, 0, frame_->height, planes, strides) > 0;
     }
 
+    const LibAv* av_ = nullptr;
     AVFormatContext* format_ = nullptr;
     AVCodecContext* codec_ = nullptr;
     AVFrame* frame_ = nullptr;

@@ -1,6 +1,7 @@
 // AVI input: the stream headers of a RIFF AVI file are read here (type, handler, rate/scale,
 // start, length, frame rectangle, bit count), and the frames of the chosen video stream are
-// decoded through FFmpeg's libraries (libavformat, libavcodec, libswscale) when the build has them.
+// decoded through FFmpeg's libraries (libavformat, libavcodec, libswscale) when the build has them;
+// those are loaded when the first frame is decoded.
 #pragma once
 
 #include <cstddef>

@@ -11,8 +11,10 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <thread>
 #include <vector>
 
+#include "FrameReader.h"
 #include "OutputFiles.h"
 #include "R263AVO.h"
 #include "Y4m.h"
@@ -315,7 +317,12 @@ void EncodeJob::Run() {
         return true;
     };
 
-    std::vector<uint8_t> frame(static_cast<size_t>(file.frameBytes()), 0);
+    // With several coding threads the next frame is read while this one is coded (a stream is
+    // always read in order by this thread).
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    const bool readAhead = (params.Threads > 0 ? static_cast<unsigned>(params.Threads) : cores) > 1;
+    FrameReader reader(file, readAhead && !stream);
+    int step = 1;  // the frame step of the last call, to guess the frame after it
     Clock::duration encodeTime{};
     int nextFrame = startFrame, skipped = 0;
     int n = startFrame;
@@ -323,13 +330,14 @@ void EncodeJob::Run() {
         if (!running_.load()) break;
         if (n != nextFrame) {
             // A stream is read through the frames passed over, so that its end is seen.
-            if (stream && !file.ReadFrame(n, frame.data())) break;
+            if (stream && reader.Read(n, -1) == nullptr) break;
             ++skipped;
             if (general.LogInfoCoder) out.Log(Format("-> Skipping frame %d", n));
             continue;
         }
         errno = 0;
-        if (!file.ReadFrame(n, frame.data())) {
+        const uint8_t* input = reader.Read(n, !stream && n + step <= endFrame ? n + step : -1);
+        if (input == nullptr) {
             if (stream) break;  // the end of the stream (or a fault, told below)
             // The file was cut short or removed while the run went on: end rather than code stale bytes.
             failure =
@@ -348,7 +356,7 @@ void EncodeJob::Run() {
         uint32_t iPicture = 0, byteCount = 0;
         recon.Submitted(n);
         const Clock::time_point t0 = Clock::now();
-        const int32_t result = r263avo::EncodeFrame(*encoder, n, intra, &iPicture, frame.data(), &byteCount);
+        const int32_t result = r263avo::EncodeFrame(*encoder, n, intra, &iPicture, input, &byteCount);
         encodeTime += Clock::now() - t0;
         if (result < n) {
             // The encoder refused the frame: end the run rather than skip the rest of the range.
@@ -358,6 +366,7 @@ void EncodeJob::Run() {
             break;
         }
         nextFrame = result + 1;
+        step = nextFrame - n;
         r263avo::ReconstructedPicture picture;
         const bool coded = emit(byteCount, &picture);
         if (showProgress) out.ProgressPosition(n);

@@ -222,6 +222,42 @@ TEST(EncoderKernels, PhasePlanesHoldTheHalfPelSamplesAtEveryLevel) {
     }
 }
 
+// The phase planes built straight from the pixels, band by band as the threads do, equal the
+// planes SplitHalfPelPhasesC takes from the half-pel image of InterpolatePictureC, and nothing
+// outside the three planes is written.
+TEST(EncoderKernels, PhasePlanesFromPixelsEqualImageThenSplit) {
+    EXPECT_EQ(r263avo::SelectEncoderKernels(0).phaseRows, &r263avo::HalfPelPhaseRowsC);
+    Rng rng(27);
+    std::vector<std::pair<std::string, EncoderKernels>> tables = {
+        {"plain", r263avo::SelectEncoderKernels(0)}};
+    for (const auto& t : SimdTables()) tables.push_back(t);
+    for (int round = 0; round < 40; ++round) {
+        // Widths 16..80, not only multiples of 16; extreme samples in some rounds.
+        const int w = 2 * rng.Range(8, 40), h = 2 * rng.Range(8, 24);
+        std::vector<uint8_t> luma(w * h);
+        if (round % 4 == 0) {
+            for (auto& p : luma) p = rng.Range(0, 1) ? 255 : 0;
+        } else {
+            rng.FillBytes(luma.data(), luma.size());
+        }
+        std::vector<uint8_t> image(static_cast<size_t>(r263avo::InterpStride(w)) * r263avo::InterpRows(h));
+        r263avo::InterpolatePictureC(luma.data(), w, h, image.data(), false);
+        std::vector<uint8_t> planes(3 * w * h);
+        r263avo::SplitHalfPelPhasesC(image.data(), w, h, planes.data());
+        for (const auto& [name, k] : tables) {
+            checkkernel::GuardedBuffer<uint8_t> phases(3 * w * h);
+            // Two or three bands of random height, in a random order.
+            const int cut1 = rng.Range(0, h), cut2 = rng.Range(cut1, h);
+            const int bands[3][2] = {{cut2, h}, {0, cut1}, {cut1, cut2}};
+            for (const auto& b : bands)
+                r263avo::HalfPelPhasePlanes(luma.data(), w, h, phases.Data(), b[0], b[1], k.phaseRows);
+            ASSERT_EQ(checkkernel::FirstMismatch(phases.Data(), planes.data(), planes.size()), -1)
+                << name << " " << w << "x" << h;
+            ASSERT_TRUE(phases.GuardsIntact()) << name;
+        }
+    }
+}
+
 // The motion search reading the reference plane and its phase planes finds what it finds on the
 // half-pel image alone, macroblock by macroblock, at every SIMD level.
 TEST(EncoderKernels, SearchOnPlanesEqualsSearchOnTheHalfPelImage) {

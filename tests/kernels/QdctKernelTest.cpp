@@ -281,3 +281,217 @@ TEST(QdctKernel, OutOfRangeSamplesMatchReference) {
         if (HasFailure()) return;
     }
 }
+
+namespace {
+
+// A block of differences whose magnitudes sum to exactly `sum` (at most 64 x 255), spread over
+// the sample positions in `order` with signs from `sign`, each at most 255.
+Block BlockWithSum(int sum, const std::vector<int>& order, const std::function<int(int)>& sign) {
+    Block b(64, 0);
+    const int used = std::max(1, std::min(64, static_cast<int>(order.size())));
+    for (int k = 0; k < used && sum > 0; ++k) {
+        // An even share for the positions left, never more than 255.
+        const int share = std::min(255, (sum + used - k - 1) / (used - k));
+        b[order[k]] = static_cast<int16_t>(sign(order[k]) * share);
+        sum -= share;
+    }
+    return b;
+}
+
+}  // namespace
+
+// The zero bounds hold for the plain version itself: a block whose magnitudes sum to the bound
+// quantises to zero whatever its pattern, for every preset and quantiser. The patterns aim at
+// single coefficients (basis signs, one or two spikes) and at the butterfly sums (every sample
+// alike, halves); blocks one above the bound go through the passes. The SIMD versions, which
+// skip the passes below the bounds, must give the plain output in every case.
+TEST(QdctKernel, InterZeroBoundsHoldForEveryPatternAndAreExactInSimd) {
+    Rng rng(0x2b0);
+    std::vector<int> all(64), spikes;
+    for (int i = 0; i < 64; ++i) all[i] = i;
+    for (const Preset& preset : kPresets) {
+        const r263avo::InterQdctTables& tables = Tables(preset.p);
+        for (int qp = 1; qp <= 31; ++qp) {
+            const int bound = tables.zeroSum[qp];
+            ASSERT_LE(bound, 64 * 255);
+            std::vector<std::pair<std::string, Block>> blocks;
+            for (int sum : {bound, bound + 1}) {
+                if (sum < 0) continue;
+                const std::string at = sum == bound ? " at the bound" : " above the bound";
+                blocks.push_back({"flat" + at, BlockWithSum(sum, all, [](int) { return 1; })});
+                blocks.push_back(
+                    {"halves" + at, BlockWithSum(sum, all, [](int i) { return i % 8 < 4 ? 1 : -1; })});
+                for (int u = 0; u < 8; ++u) {
+                    for (int v = 0; v < 8; ++v) {
+                        auto basisSign = [u, v](int i) {
+                            const double w = std::cos((2 * (i / 8) + 1) * u * M_PI / 16) *
+                                             std::cos((2 * (i % 8) + 1) * v * M_PI / 16);
+                            return w >= 0 ? 1 : -1;
+                        };
+                        blocks.push_back({"basis signs " + std::to_string(u) + "," + std::to_string(v) + at,
+                                          BlockWithSum(sum, all, basisSign)});
+                    }
+                }
+                for (int n = 0; n < 16; ++n) {
+                    spikes = {rng.Range(0, 63), rng.Range(0, 63)};
+                    if (n % 2 == 0) spikes.resize(1);
+                    const int s = rng.Range(0, 1) ? 1 : -1;
+                    blocks.push_back({"spikes" + at, BlockWithSum(sum, spikes, [s](int) { return s; })});
+                    blocks.push_back({"random signs" + at, BlockWithSum(sum, all, [&rng](int) {
+                                          return rng.Range(0, 1) ? 1 : -1;
+                                      })});
+                }
+            }
+            for (const auto& [name, block] : blocks) {
+                int sum = 0;
+                for (int16_t v : block) sum += std::abs(v);
+                const Block out = ExpectSameInter(block, preset, qp, name);
+                if (sum <= bound) {
+                    ASSERT_TRUE(AllZero(out)) << name << ", p " << preset.p << " qp " << qp << " sum " << sum;
+                }
+            }
+        }
+    }
+}
+
+// Between the bound and a few times it the column-sum test decides many blocks: the SIMD output
+// equals the plain one at every column limit, whether the test proves the block zero or not.
+TEST(QdctKernel, InterColumnZeroBoundIsExact) {
+    Rng rng(0x2b1);
+    int zero = 0, coded = 0;
+    for (const Preset& preset : kPresets) {
+        const r263avo::InterQdctTables& tables = Tables(preset.p);
+        for (int qp = 1; qp <= 31; ++qp) {
+            const int bound = std::max(tables.zeroSum[qp], 8);
+            for (int iter = 0; iter < 60; ++iter) {
+                const int sum = rng.Range(bound, 4 * bound);
+                std::vector<int> order(64);
+                for (int i = 0; i < 64; ++i) order[i] = i;
+                // Few or many positions, in random order.
+                for (int i = 63; i > 0; --i) std::swap(order[i], order[rng.Range(0, i)]);
+                order.resize(rng.Range(1, 64));
+                const Block b = BlockWithSum(sum, order, [&rng](int) { return rng.Range(0, 1) ? 1 : -1; });
+                const int colLimit = iter % 3 == 0 ? preset.colLimit : rng.Range(0, 8);
+                const Block out = ExpectSameInter(b, preset, qp, "moderate sum", preset.rowLimit, colLimit);
+                ++(AllZero(out) ? zero : coded);
+            }
+        }
+    }
+    // Both outcomes occur, so both sides of the test are compared.
+    EXPECT_GT(zero, 100);
+    EXPECT_GT(coded, 100);
+}
+
+// Every version tells whether it left a nonzero level, so that a caller can pass over the blocks
+// that quantise to zero: the answer matches the plain output, for every early exit and for blocks
+// the SIMD versions hand to the plain code.
+TEST(QdctKernel, InterResultTellsWhetherALevelIsNonzero) {
+    Rng rng(0x2b2);
+    int zero = 0, coded = 0;
+    for (const Preset& preset : kPresets) {
+        const r263avo::InterQdctTables& tables = Tables(preset.p);
+        for (int iter = 0; iter < 600; ++iter) {
+            const int qp = rng.Range(1, 31);
+            const int spread = iter % 5 == 0 ? 255 : rng.Range(1, 24);
+            Block b(64);
+            for (auto& v : b) v = static_cast<int16_t>(rng.Range(-spread, spread));
+            if (iter % 97 == 0) b[rng.Range(0, 63)] = 400;  // outside the SIMD range
+            const int rowLimit = iter % 3 == 0 ? rng.Range(0, 8) : preset.rowLimit;
+            const int colLimit = iter % 3 == 1 ? rng.Range(0, 8) : preset.colLimit;
+            Block expected = b;
+            const bool plain = r263avo::QdctInterBlockC(expected.data(), tables, qp, rowLimit, colLimit);
+            ASSERT_EQ(plain, !AllZero(expected)) << "plain, qp " << qp;
+            ++(plain ? coded : zero);
+            for (const auto& level : checkkernel::AvailableSimdLevels()) {
+                Block out = b;
+                const bool told =
+                    r263avo::SelectQdctInter(level.mask)(out.data(), tables, qp, rowLimit, colLimit);
+                ASSERT_EQ(out, expected)
+                    << level.name << ", qp " << qp << "; seed " << checkkernel::RunSeed();
+                ASSERT_EQ(told, plain) << level.name << ", qp " << qp << "; seed " << checkkernel::RunSeed();
+            }
+        }
+    }
+    EXPECT_GT(zero, 100);
+    EXPECT_GT(coded, 100);
+}
+
+namespace {
+
+int SumOfSquares(const Block& b) {
+    int s = 0;
+    for (int16_t v : b) s += v * v;
+    return s;
+}
+
+// `pattern` (64 reals) scaled to integers with the largest sum of squares not above `bound`.
+Block ScaledToSquares(const std::vector<double>& pattern, int bound) {
+    double lo = 0, hi = 256;
+    Block best(64, 0);
+    for (int iter = 0; iter < 40; ++iter) {
+        const double a = (lo + hi) / 2;
+        Block b(64);
+        for (int i = 0; i < 64; ++i)
+            b[i] = static_cast<int16_t>(std::clamp(std::lround(a * pattern[i]), -255L, 255L));
+        if (SumOfSquares(b) <= bound) {
+            lo = a;
+            best = b;
+        } else {
+            hi = a;
+        }
+    }
+    return best;
+}
+
+}  // namespace
+
+// The bound on the sum of squares holds for the plain version itself: every block up to it
+// quantises to zero. The patterns that come closest are the DCT basis functions themselves
+// (all the energy in one coefficient), scaled as far as the bound lets them, and their
+// sign patterns; flat blocks, single spikes and random blocks as well. Blocks just above the bound
+// go through the passes. The SIMD versions must give the plain output throughout.
+TEST(QdctKernel, InterSquareBoundHoldsForEveryPatternAndIsExactInSimd) {
+    Rng rng(0x2b3);
+    for (const Preset& preset : kPresets) {
+        const r263avo::InterQdctTables& tables = Tables(preset.p);
+        for (int qp = 1; qp <= 31; ++qp) {
+            const int bound = tables.zeroSquares[qp];
+            ASSERT_LE(bound, 64 * 255 * 255);
+            if (bound < 0) continue;
+            std::vector<std::pair<std::string, std::vector<double>>> patterns;
+            for (int u = 0; u < 8; ++u) {
+                for (int v = 0; v < 8; ++v) {
+                    std::vector<double> basis(64), signs(64);
+                    for (int i = 0; i < 64; ++i) {
+                        basis[i] = std::cos((2 * (i / 8) + 1) * u * M_PI / 16) *
+                                   std::cos((2 * (i % 8) + 1) * v * M_PI / 16);
+                        signs[i] = basis[i] >= 0 ? 1 : -1;
+                    }
+                    patterns.push_back({"basis " + std::to_string(u) + "," + std::to_string(v), basis});
+                    patterns.push_back({"basis signs " + std::to_string(u) + "," + std::to_string(v), signs});
+                }
+            }
+            patterns.push_back({"flat", std::vector<double>(64, 1.0)});
+            for (int n = 0; n < 8; ++n) {
+                std::vector<double> spike(64, 0.0), noise(64);
+                spike[rng.Range(0, 63)] = rng.Range(0, 1) ? 1 : -1;
+                for (auto& x : noise) x = rng.Range(-100, 100) / 100.0;
+                patterns.push_back({"spike", spike});
+                patterns.push_back({"random", noise});
+            }
+            for (const auto& [name, pattern] : patterns) {
+                const Block at = ScaledToSquares(pattern, bound);
+                const Block out = ExpectSameInter(at, preset, qp, name + " at the square bound");
+                ASSERT_TRUE(AllZero(out)) << name << ", p " << preset.p << " qp " << qp << " squares "
+                                          << SumOfSquares(at) << " of " << bound;
+                // One step above: the largest sample grows by one.
+                Block above = at;
+                const auto it = std::max_element(above.begin(), above.end(), [](int16_t a, int16_t b) {
+                    return std::abs(a) < std::abs(b);
+                });
+                if (std::abs(*it) < 255) *it = static_cast<int16_t>(*it + (*it < 0 ? -1 : 1));
+                ExpectSameInter(above, preset, qp, name + " above the square bound");
+            }
+        }
+    }
+}

@@ -1,0 +1,113 @@
+// Frames read ahead on a thread of their own equal the file's frames whatever the guess of the
+// next frame, and a frame that is gone when its turn comes is reported, not served stale.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "EncodeJob.h"
+#include "FrameReader.h"
+#include "Settings.h"
+#include "SyntheticSequence.h"
+#include "TestSupport.h"
+#include "VideoFile.h"
+
+namespace tessaro {
+namespace {
+
+constexpr size_t kQcif = 38016;
+
+// A QCIF file of `frames` frames, each byte telling its frame and position apart.
+std::string MakeSequence(const std::string& dir, int frames) {
+    std::vector<uint8_t> bytes(kQcif * frames);
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 13 + i / kQcif);
+    const std::string path = dir + "/seq.qcif";
+    testsupport::WriteFile(path, bytes);
+    return path;
+}
+
+bool SameAsFrame(const uint8_t* got, const std::vector<uint8_t>& all, int k) {
+    return got != nullptr && std::equal(got, got + kQcif, all.begin() + static_cast<long>(k) * kQcif);
+}
+
+TEST(FrameReader, EveryOrderAndGuessGivesTheFilesFrames) {
+    const std::string path = MakeSequence(testsupport::MakeTempDir("framereader-order"), 12);
+    const std::vector<uint8_t> all = testsupport::ReadFile(path);
+    VideoFile file;
+    ASSERT_TRUE(file.Open(path));
+    for (bool ahead : {false, true}) {
+        FrameReader reader(file, ahead);
+        EXPECT_EQ(reader.readsAhead(), ahead);
+        // In order with the right guess, with steps of two, guesses that miss, repeats, and
+        // going back; the previous answer stays intact until the next call.
+        const int calls[][2] = {{0, 1}, {1, 2}, {2, 4},  {4, 6},  {6, 7},  {9, 10},
+                                {9, 3}, {3, 4}, {4, -1}, {5, 11}, {11, -1}};
+        for (const auto& c : calls) {
+            const uint8_t* got = reader.Read(c[0], c[1]);
+            ASSERT_TRUE(SameAsFrame(got, all, c[0])) << "frame " << c[0] << " ahead " << ahead;
+        }
+        // Frames outside the file, also when one was guessed as the next.
+        EXPECT_EQ(reader.Read(12, 13), nullptr);
+        EXPECT_EQ(reader.Read(13, -1), nullptr);
+        EXPECT_TRUE(SameAsFrame(reader.Read(0, 12), all, 0));
+        EXPECT_EQ(reader.Read(12, -1), nullptr);
+    }
+}
+
+TEST(FrameReader, AFrameCutOffTheFileIsNotServed) {
+    const std::string path = MakeSequence(testsupport::MakeTempDir("framereader-cut"), 6);
+    const std::vector<uint8_t> all = testsupport::ReadFile(path);
+    VideoFile file;
+    ASSERT_TRUE(file.Open(path));
+    FrameReader reader(file, true);
+    ASSERT_TRUE(SameAsFrame(reader.Read(0, 1), all, 0));
+    ASSERT_TRUE(SameAsFrame(reader.Read(1, 2), all, 1));
+    // Frames 3.. go away while frame 2 may already be read ahead; frame 2 is still whole.
+    ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(3 * kQcif)), 0);
+    EXPECT_TRUE(SameAsFrame(reader.Read(2, 3), all, 2));
+    EXPECT_EQ(reader.Read(3, 4), nullptr);
+    EXPECT_EQ(reader.Read(4, -1), nullptr);
+}
+
+struct Quiet : JobObserver {
+    void Log(const std::string&) override {}
+};
+
+// The encode job reads ahead with two coding threads and reads each frame itself with one: the
+// same bytes either way, also when only every third frame is coded (the guess of the next frame
+// then follows the step).
+TEST(FrameReader, EncodeJobsReadingAheadGiveTheOneThreadBytes) {
+    const std::string dir = testsupport::MakeTempDir("framereader-job");
+    SyntheticOptions o;
+    o.frames = 12;
+    testsupport::WriteFile(dir + "/seq.qcif", GenerateSyntheticSequence(o));
+    VideoFile input;
+    ASSERT_TRUE(input.Open(dir + "/seq.qcif"));
+    for (int step : {1, 3}) {
+        std::vector<uint8_t> streams[2];
+        for (int threads : {1, 2}) {
+            EncodeJobConfig config;
+            config.input = &input;
+            config.outputPath = dir + "/out" + std::to_string(threads) + ".263";
+            config.settings = LoadSettings({});
+            ReinitEncoderParams({}, input.frameCount(), input.format(), input.width(), input.height(),
+                                &config.settings);
+            config.settings.coder.Threads = threads;
+            config.settings.coder.FrameRateActual = step;
+            Quiet quiet;
+            EncodeJob job;
+            std::string error;
+            ASSERT_TRUE(job.Start(config, quiet, &error)) << error;
+            ASSERT_EQ(job.Wait().status, JobStatus::kCompleted);
+            streams[threads - 1] = testsupport::ReadFile(config.outputPath);
+        }
+        ASSERT_FALSE(streams[0].empty());
+        EXPECT_TRUE(streams[0] == streams[1]) << "frame step " << step;
+    }
+}
+
+}  // namespace
+}  // namespace tessaro
