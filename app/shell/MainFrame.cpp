@@ -46,8 +46,9 @@ const char* const kHomePage = "https://www.marvane.example/";
 
 const char* const kOpenFilter =
     "Raw YUV12 Video Files (*.sqcif *.qcif *.cif *.4cif *.16cif *.cst);;H263 Bitstream Video Files (*.263);;"
-    "AVI Files (*.avi);;All Files (*)";
-const char* const kCompareFilter = "Raw YUV12 Video Files (*.sqcif *.qcif *.cif *.4cif *.16cif)";
+    "AVI Files (*.avi);;Y4M Video Files (*.y4m);;All Files (*)";
+const char* const kCompareFilter =
+    "Raw YUV12 Video Files (*.sqcif *.qcif *.cif *.4cif *.16cif);;Y4M Video Files (*.y4m)";
 const char* const kBitstreamFilter = "H263 Bitstream Video Files (*.263)";
 const char* const kLogFilter = "Text Files (*.txt)";
 
@@ -114,12 +115,13 @@ MainFrame::MainFrame(SettingsStore& store, Prompts& prompts, QWidget* parent)
 // Log lines go to the log bar, progress to the status bar's progress indicator.
 void MainFrame::ConnectLogAndProgress(JobBridge* bridge) {
     connect(bridge, &JobBridge::logLine, this, &MainFrame::AppendLog);
-    connect(bridge, &JobBridge::progressStarted, this, [this](const QString& label, int minimum, int maximum) {
-        statusPane_->setText(label);
-        progress_->setRange(minimum, std::max(minimum, maximum));
-        progress_->setValue(minimum);
-        progress_->show();
-    });
+    connect(bridge, &JobBridge::progressStarted, this,
+            [this](const QString& label, int minimum, int maximum) {
+                statusPane_->setText(label);
+                progress_->setRange(minimum, std::max(minimum, maximum));
+                progress_->setValue(minimum);
+                progress_->show();
+            });
     connect(bridge, &JobBridge::progressMoved, progress_, &QProgressBar::setValue);
     connect(bridge, &JobBridge::progressStopped, this, [this] {
         statusPane_->clear();
@@ -177,32 +179,36 @@ void MainFrame::BuildActions() {
         connect(a, &QAction::triggered, this, slot);
         return a;
     };
-    add("openVideoFile", QStringLiteral("Video &File..."), QStringLiteral("Open a video file\nOpen Video File"),
-        QStyle::SP_DialogOpenButton, [this] {
-            const QString path = prompts_.OpenFile(this, QStringLiteral("Open Video File"), CurrentDirectory(),
-                                                   QString::fromLatin1(kOpenFilter));
+    add("openVideoFile", QStringLiteral("Video &File..."),
+        QStringLiteral("Open a video file\nOpen Video File"), QStyle::SP_DialogOpenButton, [this] {
+            const QString path = prompts_.OpenFile(this, QStringLiteral("Open Video File"),
+                                                   CurrentDirectory(), QString::fromLatin1(kOpenFilter));
             if (path.isEmpty()) return;
             const QString folder = QFileInfo(path).absolutePath();
             settings_.currentDirectory = folder.toStdString();
             store_.Update([&](SettingsMap& m) { m["General/CurrentDirectory"] = folder.toStdString(); });
             OpenFile(path);
         });
-    add("openVideoStream", QStringLiteral("Video &Stream"), QStringLiteral("Open a video stream\nOpen Video Stream"),
-        QStyle::SP_DriveNetIcon, [this] { OpenCaptureWindow(); });
+    add("openVideoStream", QStringLiteral("Video &Stream"),
+        QStringLiteral("Open a video stream\nOpen Video Stream"), QStyle::SP_DriveNetIcon,
+        [this] { OpenCaptureWindow(); });
     add("startEncoding", QStringLiteral("Start &Encoding..."),
-        QStringLiteral("Encode raw video into an H.263+ bitstream\nStart Encoding"), QStyle::SP_MediaSeekForward,
-        [this] { StartEncoding(); });
-    add("stopEncoding", QStringLiteral("Stop Encoding"), QStringLiteral("Stop H.263+ encoding\nStop Encoding"),
-        QStyle::SP_MediaStop, [this] { StopEncoding(); });
+        QStringLiteral("Encode raw video into an H.263+ bitstream\nStart Encoding"),
+        QStyle::SP_MediaSeekForward, [this] { StartEncoding(); });
+    add("stopEncoding", QStringLiteral("Stop Encoding"),
+        QStringLiteral("Stop H.263+ encoding\nStop Encoding"), QStyle::SP_MediaStop,
+        [this] { StopEncoding(); });
     add("compare", QStringLiteral("Compare..."),
         QStringLiteral("Compare video sequences (SNR) frame by frame\nCompare Video Sequences"),
         QStyle::SP_FileDialogContentsView, [this] { Compare(); });
-    add("settings", QStringLiteral("&Settings..."), QStringLiteral("Set Tessaro parameters\nTessaro Settings"),
-        QStyle::SP_FileDialogDetailedView, [this] { ShowSettings(); });
-    add("h263Settings", QStringLiteral("H263 &Settings..."), QStringLiteral("Set Tessaro parameters\nTessaro Settings"),
-        QStyle::SP_FileDialogDetailedView, [this] { ShowSettings(); });
-    add("startCapture", QStringLiteral("Start &Capture..."), QStringLiteral("Start/Stop video capture\nStart/Stop Capture"),
-        QStyle::SP_MediaPlay, [this] {
+    add("settings", QStringLiteral("&Settings..."),
+        QStringLiteral("Set Tessaro parameters\nTessaro Settings"), QStyle::SP_FileDialogDetailedView,
+        [this] { ShowSettings(); });
+    add("h263Settings", QStringLiteral("H263 &Settings..."),
+        QStringLiteral("Set Tessaro parameters\nTessaro Settings"), QStyle::SP_FileDialogDetailedView,
+        [this] { ShowSettings(); });
+    add("startCapture", QStringLiteral("Start &Capture..."),
+        QStringLiteral("Start/Stop video capture\nStart/Stop Capture"), QStyle::SP_MediaPlay, [this] {
             if (capture_) capture_->StartCapture();
         });
     add("videoSource", QStringLiteral("Video S&ource..."), QStringLiteral("Set video source\nVideo Source"),
@@ -214,16 +220,22 @@ void MainFrame::BuildActions() {
             if (capture_) capture_->ShowVideoFormat();
         });
     // The Preview command acts only in overlay mode and Overlay only in preview mode.
-    add("preview", QStringLiteral("&Preview"), QStringLiteral("Set preview mode\nPreview Mode"), QStyle::SP_DesktopIcon,
+    add("preview", QStringLiteral("&Preview"), QStringLiteral("Set preview mode\nPreview Mode"),
+        QStyle::SP_DesktopIcon,
         [this] {
-            if (capture_ && capture_->mode() == CaptureWindow::Mode::kOverlay) capture_->SetMode(CaptureWindow::Mode::kPreview);
+            if (capture_ && capture_->mode() == CaptureWindow::Mode::kOverlay)
+                capture_->SetMode(CaptureWindow::Mode::kPreview);
             UpdateCommands();
-        })->setCheckable(true);
-    add("overlay", QStringLiteral("&Overlay"), QStringLiteral("Set overlay mode\nOverlay Mode"), QStyle::SP_TitleBarNormalButton,
+        })
+        ->setCheckable(true);
+    add("overlay", QStringLiteral("&Overlay"), QStringLiteral("Set overlay mode\nOverlay Mode"),
+        QStyle::SP_TitleBarNormalButton,
         [this] {
-            if (capture_ && capture_->mode() == CaptureWindow::Mode::kPreview) capture_->SetMode(CaptureWindow::Mode::kOverlay);
+            if (capture_ && capture_->mode() == CaptureWindow::Mode::kPreview)
+                capture_->SetMode(CaptureWindow::Mode::kOverlay);
             UpdateCommands();
-        })->setCheckable(true);
+        })
+        ->setCheckable(true);
     // A decoded window's analysis: the macroblock overlay and the stream's properties.
     add("macroblockOverlay", QStringLiteral("Macroblock &Analysis"),
         QStringLiteral(
@@ -255,17 +267,20 @@ void MainFrame::BuildActions() {
                                               "encoding, decoding, playback and SNR comparison.</p>")
                                    .arg(QApplication::applicationVersion()));
         });
-    add("homePage", QStringLiteral("Marvane Home &Page"), QStringLiteral("Connect to Marvane Home Page\nMarvane Home Page"),
-        QStyle::SP_ArrowRight, [this] { prompts_.OpenUrl(QUrl(QString::fromLatin1(kHomePage))); });
-    add("exit", QStringLiteral("E&xit"), QStringLiteral("Quit the application\nExit"), QStyle::SP_DialogCloseButton,
-        [this] { close(); });
-    closeAction_ = add("closeWindow", QStringLiteral("&Close"), QStringLiteral("Close the active video window\nClose"),
-                       QStyle::SP_DialogCloseButton, [this] {
-                           if (QMdiSubWindow* sub = mdi_->activeSubWindow()) sub->close();
-                       });
+    add("homePage", QStringLiteral("Marvane Home &Page"),
+        QStringLiteral("Connect to Marvane Home Page\nMarvane Home Page"), QStyle::SP_ArrowRight,
+        [this] { prompts_.OpenUrl(QUrl(QString::fromLatin1(kHomePage))); });
+    add("exit", QStringLiteral("E&xit"), QStringLiteral("Quit the application\nExit"),
+        QStyle::SP_DialogCloseButton, [this] { close(); });
+    closeAction_ =
+        add("closeWindow", QStringLiteral("&Close"), QStringLiteral("Close the active video window\nClose"),
+            QStyle::SP_DialogCloseButton, [this] {
+                if (QMdiSubWindow* sub = mdi_->activeSubWindow()) sub->close();
+            });
 
     frameRateGroup_ = new QActionGroup(this);
-    static const char* const rates[6] = {"30.0 fps", "25.0 fps", "15.0 fps", "12.5 fps", "10.0 fps", "8.3 fps"};
+    static const char* const rates[6] = {"30.0 fps", "25.0 fps", "15.0 fps",
+                                         "12.5 fps", "10.0 fps", "8.3 fps"};
     for (int i = 0; i < 6; ++i) {
         QAction* a = MakeAction(("frameRate" + std::to_string(i)).c_str(), QString::fromLatin1(rates[i]), {});
         a->setCheckable(true);
@@ -283,7 +298,8 @@ void MainFrame::BuildActions() {
     for (int z = 1; z <= 5; ++z) {
         const QString tip = z == 1 ? QStringLiteral("Restore original frame size\nOriginal Frame Size")
                                    : QStringLiteral("Zoom frame %1%\nZoom %1%").arg(z * 100);
-        QAction* a = MakeAction(("zoom" + std::to_string(z)).c_str(), QStringLiteral("%1%").arg(z * 100), tip);
+        QAction* a =
+            MakeAction(("zoom" + std::to_string(z)).c_str(), QStringLiteral("%1%").arg(z * 100), tip);
         a->setCheckable(true);
         zoomGroup_->addAction(a);
         connect(a, &QAction::triggered, this, [this, z] {
@@ -369,9 +385,21 @@ void MainFrame::BuildToolBar() {
     toolBar_->setObjectName(QStringLiteral("toolBar"));
     toolBar_->setMovable(true);
     addToolBar(Qt::TopToolBarArea, toolBar_);
-    const char* const order[] = {"openVideoFile", "|",       "openVideoStream", "startCapture", "videoSource",
-                                 "videoFormat",   "|",       "startEncoding",   "stopEncoding", "settings",
-                                 "compare",       "log",     "|",               "helpTopics",   "about"};
+    const char* const order[] = {"openVideoFile",
+                                 "|",
+                                 "openVideoStream",
+                                 "startCapture",
+                                 "videoSource",
+                                 "videoFormat",
+                                 "|",
+                                 "startEncoding",
+                                 "stopEncoding",
+                                 "settings",
+                                 "compare",
+                                 "log",
+                                 "|",
+                                 "helpTopics",
+                                 "about"};
     for (const char* name : order) {
         if (name[0] == '|') {
             toolBar_->addSeparator();
@@ -594,10 +622,10 @@ VideoWindow* MainFrame::OpenFile(const QString& path) {
     for (QMdiSubWindow* sub : mdi_->subWindowList()) {
         auto* w = qobject_cast<VideoWindow*>(sub->widget());
         if (!w || canonical.isEmpty()) continue;
-        const QFileInfo shown(QString::fromStdString(w->file().isBitstream() && !w->document()->decodeBusy &&
-                                                             w->file().isRaw()
-                                                         ? w->document()->decodedPath
-                                                         : w->file().name()));
+        const QFileInfo shown(
+            QString::fromStdString(w->file().isBitstream() && !w->document()->decodeBusy && w->file().isRaw()
+                                       ? w->document()->decodedPath
+                                       : w->file().name()));
         const QFileInfo bitstream(QString::fromStdString(w->file().name()));
         if (shown.canonicalFilePath() == canonical || bitstream.canonicalFilePath() == canonical) {
             mdi_->setActiveSubWindow(sub);
@@ -632,7 +660,8 @@ VideoWindow* MainFrame::OpenFile(const QString& path) {
 
 void MainFrame::OpenAtStartup(const QString& commandLineFile) {
     if (!commandLineFile.isEmpty()) OpenFile(commandLineFile);
-    if (!settings_.general.StartupFile.empty()) OpenFile(QString::fromStdString(settings_.general.StartupFile));
+    if (!settings_.general.StartupFile.empty())
+        OpenFile(QString::fromStdString(settings_.general.StartupFile));
     if (!commandLineFile.isEmpty()) OpenFile(commandLineFile);
 }
 
@@ -654,7 +683,8 @@ void MainFrame::WindowClosing(VideoWindow* window) {
     settings_.frameRateIndex = index;
     store_.Update([&](SettingsMap& m) { m["General/FrameRate"] = std::to_string(index); });
     // The window goes after this event; the commands follow the next active window.
-    QMetaObject::invokeMethod(this, [this] { UpdateCommands(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { UpdateCommands(); }, Qt::QueuedConnection);
 }
 
 bool MainFrame::CloseVideoWindow(VideoWindow* window) {
@@ -672,7 +702,8 @@ void MainFrame::StopRunsOf(const std::shared_ptr<VideoDocument>& document) {
     }
 }
 
-MainFrame::Run* MainFrame::StartRun(std::unique_ptr<Job> job, std::vector<std::shared_ptr<VideoDocument>> documents) {
+MainFrame::Run* MainFrame::StartRun(std::unique_ptr<Job> job,
+                                    std::vector<std::shared_ptr<VideoDocument>> documents) {
     auto run = std::make_unique<Run>();
     run->bridge = std::make_unique<JobBridge>();
     run->job = std::move(job);
@@ -698,17 +729,18 @@ void MainFrame::StartDecoding(VideoWindow* window) {
     Run* run = StartRun(std::move(job), {document});
     run->kind = Run::kDecode;
     QPointer<VideoWindow> target(window);
-    connect(run->bridge.get(), &JobBridge::finished, this,
-            [this, run, decode, target, document](bool completed, int, const QString& outputPath) {
-                document->decodeBusy = false;
-                if (!outputPath.isEmpty()) document->decodedPath = outputPath.toStdString();
-                decode->Wait();  // the analysis is complete once the worker has ended
-                if (completed) document->analysis = decode->analysis();
-                EndRun(run);
-                if (!quitting_) DecodeDone(target.data(), completed, outputPath);
-                emit decodingFinished(completed);
-            },
-            Qt::QueuedConnection);
+    connect(
+        run->bridge.get(), &JobBridge::finished, this,
+        [this, run, decode, target, document](bool completed, int, const QString& outputPath) {
+            document->decodeBusy = false;
+            if (!outputPath.isEmpty()) document->decodedPath = outputPath.toStdString();
+            decode->Wait();  // the analysis is complete once the worker has ended
+            if (completed) document->analysis = decode->analysis();
+            EndRun(run);
+            if (!quitting_) DecodeDone(target.data(), completed, outputPath);
+            emit decodingFinished(completed);
+        },
+        Qt::QueuedConnection);
     document->decodeBusy = true;
     DecodeJobConfig config;
     config.input = &document->file;
@@ -770,8 +802,9 @@ void MainFrame::StartEncoding() {
     if (output.isEmpty()) {
         QAction* start = action("startEncoding");
         PressButton(start, true);
-        output = prompts_.SaveFile(this, QStringLiteral("Save As H263 Bitstream Video File"), CurrentDirectory(),
-                                   QString::fromLatin1(kBitstreamFilter), QStringLiteral("263"));
+        output =
+            prompts_.SaveFile(this, QStringLiteral("Save As H263 Bitstream Video File"), CurrentDirectory(),
+                              QString::fromLatin1(kBitstreamFilter), QStringLiteral("263"));
         PressButton(start, false);
         if (output.isEmpty()) return;
     }
@@ -785,13 +818,14 @@ void MainFrame::StartEncoding() {
     EncodeJob* encode = job.get();
     Run* run = StartRun(std::move(job), {document});
     run->kind = Run::kEncode;
-    connect(run->bridge.get(), &JobBridge::finished, this,
-            [this, run, document](bool completed, int, const QString&) {
-                document->encodeBusy = false;
-                EndRun(run);
-                emit encodingFinished(completed);
-            },
-            Qt::QueuedConnection);
+    connect(
+        run->bridge.get(), &JobBridge::finished, this,
+        [this, run, document](bool completed, int, const QString&) {
+            document->encodeBusy = false;
+            EndRun(run);
+            emit encodingFinished(completed);
+        },
+        Qt::QueuedConnection);
     run->output = config.outputPath;
     std::string error;
     document->encodeBusy = true;
@@ -821,7 +855,8 @@ void MainFrame::Compare() {
     PressButton(compare, true);
     const QString title = QStringLiteral("Compare File '%1' With File")
                               .arg(QFileInfo(QString::fromStdString(first->file.name())).fileName());
-    const QString path = prompts_.OpenFile(this, title, CurrentDirectory(), QString::fromLatin1(kCompareFilter));
+    const QString path =
+        prompts_.OpenFile(this, title, CurrentDirectory(), QString::fromLatin1(kCompareFilter));
     VideoWindow* other = path.isEmpty() ? nullptr : OpenFile(path);
     if (!other || other == window) {
         PressButton(compare, false);
@@ -839,13 +874,14 @@ void MainFrame::Compare() {
     CompareJob* comparison = job.get();
     Run* run = StartRun(std::move(job), {first, second});
     run->kind = Run::kCompare;
-    connect(run->bridge.get(), &JobBridge::finished, this,
-            [this, run, compare](bool completed, int, const QString&) {
-                EndRun(run);
-                PressButton(compare, false);
-                emit comparisonFinished(completed);
-            },
-            Qt::QueuedConnection);
+    connect(
+        run->bridge.get(), &JobBridge::finished, this,
+        [this, run, compare](bool completed, int, const QString&) {
+            EndRun(run);
+            PressButton(compare, false);
+            emit comparisonFinished(completed);
+        },
+        Qt::QueuedConnection);
     if (!comparison->Start(a, b, *run->bridge)) {
         EndRun(run);
         PressButton(compare, false);
@@ -915,7 +951,8 @@ void MainFrame::UpdateCommands() {
     const QList<QAction*> rates = frameRateGroup_->actions();
     for (int i = 0; i < rates.size(); ++i) rates[i]->setChecked(w && w->frameRateIndex() == i);
     if (!w && ActiveCaptureWindow()) {
-        for (int i = 0; i < rates.size(); ++i) rates[i]->setChecked(ActiveCaptureWindow()->frameRateIndex() == i);
+        for (int i = 0; i < rates.size(); ++i)
+            rates[i]->setChecked(ActiveCaptureWindow()->frameRateIndex() == i);
     }
     const QList<QAction*> zooms = zoomGroup_->actions();
     const int checkedZoom = w ? w->CheckedZoom() : 0;
@@ -976,7 +1013,8 @@ CaptureWindow* MainFrame::OpenCaptureWindow() {
     std::string error;
     std::unique_ptr<FrameSource> source = sources.empty() ? nullptr : OpenSource(sources.front(), &error);
     if (!source) {
-        prompts_.Warning(this, QString::fromStdString(error.empty() ? "No video capture source is available." : error));
+        prompts_.Warning(
+            this, QString::fromStdString(error.empty() ? "No video capture source is available." : error));
         return nullptr;
     }
     CaptureContext context;
@@ -995,8 +1033,10 @@ CaptureWindow* MainFrame::OpenCaptureWindow() {
     JobBridge* bridge = window->bridge();
     ConnectLogAndProgress(bridge);
     connect(window, &CaptureWindow::stateChanged, this, &MainFrame::UpdateCommands);
-    connect(window, &QObject::destroyed, this,
-            [this] { QMetaObject::invokeMethod(this, [this] { UpdateCommands(); }, Qt::QueuedConnection); });
+    connect(window, &QObject::destroyed, this, [this] {
+        QMetaObject::invokeMethod(
+            this, [this] { UpdateCommands(); }, Qt::QueuedConnection);
+    });
     QMdiSubWindow* sub = mdi_->addSubWindow(window);
     sub->setAttribute(Qt::WA_DeleteOnClose);
     capture_ = window;

@@ -6,8 +6,8 @@
 #include <QDir>
 #include <QDockWidget>
 #include <QLineEdit>
-#include <QMimeData>
 #include <QListWidget>
+#include <QMimeData>
 #include <QProcess>
 #include <QProgressBar>
 #include <QSignalSpy>
@@ -131,14 +131,17 @@ class ShellWindowTest : public QObject {
         prompts_->sizeAnswers = {{2049, 4}};
         QVERIFY(!Frame().OpenFile(cst));
         QVERIFY(!Frame().OpenFile(bad263));
-        QCOMPARE(prompts_->warnings,
-                 QStringList({QStringLiteral("Invalid Input File ") + empty,
-                              QStringLiteral("Error Opening ") + odd + QStringLiteral(": unknown file type"),
-                              QStringLiteral("Error Opening ") + other + QStringLiteral(": unknown file type"),
-                              QStringLiteral("Error Opening ") + missing,
-                              QStringLiteral("Error Opening ") + cst + QStringLiteral(": picture width/height not specified"),
-                              QStringLiteral("Error Opening ") + cst + QStringLiteral(": invalid picture width/height"),
-                              QStringLiteral("Error Opening ") + bad263 + QStringLiteral(": unknown file type.")}));
+        QCOMPARE(
+            prompts_->warnings,
+            QStringList(
+                {QStringLiteral("Invalid Input File ") + empty,
+                 QStringLiteral("Error Opening ") + odd + QStringLiteral(": unknown file type"),
+                 QStringLiteral("Error Opening ") + other + QStringLiteral(": unknown file type"),
+                 QStringLiteral("Error Opening ") + missing,
+                 QStringLiteral("Error Opening ") + cst +
+                     QStringLiteral(": picture width/height not specified"),
+                 QStringLiteral("Error Opening ") + cst + QStringLiteral(": invalid picture width/height"),
+                 QStringLiteral("Error Opening ") + bad263 + QStringLiteral(": unknown file type.")}));
         QVERIFY(Frame().VideoWindows().isEmpty());
         // 4 x 4 pictures are accepted; the dialog is titled with the file name.
         prompts_->sizeAnswers = {{4, 4}};
@@ -269,8 +272,8 @@ class ShellWindowTest : public QObject {
         QCOMPARE(w->windowTitle(), QStringLiteral("clip_.qcif"));
         QVERIFY(w->bitratePane().endsWith(QStringLiteral("Kbps")));
         QVERIFY(LogLines(Frame()).contains(QStringLiteral("-> Decoding completed: output file ") +
-                                            QString::fromStdString(w->document()->decodedPath) +
-                                            QStringLiteral(" (10 frames)")));
+                                           QString::fromStdString(w->document()->decodedPath) +
+                                           QStringLiteral(" (10 frames)")));
         QVERIFY(Frame().action("startEncoding")->isEnabled());
         // Deleted with its window (the setting is on by default, and this process made it).
         const QString decoded = QString::fromStdString(w->document()->decodedPath);
@@ -292,7 +295,8 @@ class ShellWindowTest : public QObject {
         QVERIFY(Frame().LogBarShown());
         QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, kJobTimeout);
         const QStringList log = LogLines(Frame());
-        QCOMPARE(log.first(), QStringLiteral("-> Comparing video files: ") + qcif_ + QStringLiteral(" and ") + copy);
+        QCOMPARE(log.first(),
+                 QStringLiteral("-> Comparing video files: ") + qcif_ + QStringLiteral(" and ") + copy);
         QVERIFY(log.at(1).startsWith(QStringLiteral("-> Frame 0: ")));
         QVERIFY(log.contains(QStringLiteral("-> Total frames compared: 7")));
         QCOMPARE(Frame().VideoWindows().size(), 2);
@@ -305,6 +309,35 @@ class ShellWindowTest : public QObject {
         QCOMPARE(prompts_->warnings.last(),
                  QStringLiteral("Can't compare video files of\ndifferent formats/frame sizes"));
         QCOMPARE(Frame().VideoWindows().size(), 3);
+    }
+
+    // A Y4M file opens like the raw file of its pictures and compares equal to it.
+    void y4mFileOpensAndComparesLikeItsRawFile() {
+        QFile raw(qcif_);
+        QVERIFY(raw.open(QIODevice::ReadOnly));
+        const QByteArray pictures = raw.readAll();
+        const QString y4m = dir_ + QStringLiteral("/seq.y4m");
+        {
+            QFile f(y4m);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("YUV4MPEG2 W176 H144 F30:1 Ip A1:1 C420jpeg\n");
+            for (int i = 0; i < 10; ++i) {
+                f.write("FRAME\n");
+                f.write(pictures.mid(i * 38016, 38016));
+            }
+        }
+        VideoWindow* w = Frame().OpenFile(y4m);
+        QVERIFY(w);
+        QCOMPARE(w->file().frameCount(), 10);
+        QCOMPARE(w->file().width(), 176);
+        prompts_->openAnswers = {qcif_};
+        QSignalSpy done(&Frame(), &MainFrame::comparisonFinished);
+        Frame().action("compare")->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, kJobTimeout);
+        const QStringList log = LogLines(Frame());
+        QVERIFY(log.contains(QStringLiteral("-> Total frames compared: 10")));
+        QVERIFY(log.contains(
+            QStringLiteral("-> Average SNR: SNR_Y = 1000.0000, SNR_U = 1000.0000, SNR_V = 1000.0000")));
     }
 
     void settingsSheetChecksItsPages() {
@@ -320,12 +353,14 @@ class ShellWindowTest : public QObject {
         SettingsSheet* sheet = Frame().openSheet();
         QVERIFY(sheet);
         QCOMPARE(sheet->windowTitle(), QStringLiteral("V263+ ODI Settings"));
-        auto* button = qobject_cast<QToolButton*>(
-            Frame().findChild<QToolBar*>(QStringLiteral("toolBar"))->widgetForAction(Frame().action("settings")));
+        auto* button = qobject_cast<QToolButton*>(Frame()
+                                                      .findChild<QToolBar*>(QStringLiteral("toolBar"))
+                                                      ->widgetForAction(Frame().action("settings")));
         QVERIFY(button && button->isDown());
         sheet->tabs()->setCurrentIndex(1);
         QCOMPARE(sheet->findChild<QLineEdit*>(QStringLiteral("endFrame"))->text(), QStringLiteral("999"));
-        QCOMPARE(sheet->findChild<QLineEdit*>(QStringLiteral("inputFormat"))->text(), QStringLiteral("SUBQCIF"));
+        QCOMPARE(sheet->findChild<QLineEdit*>(QStringLiteral("inputFormat"))->text(),
+                 QStringLiteral("SUBQCIF"));
         sheet->findChild<QLineEdit*>(QStringLiteral("endFrame"))->setText(QStringLiteral("1199"));
         sheet->accept();
         QCOMPARE(prompts_->warnings.last(), QStringLiteral("Please enter a number beween 0 and 999"));
@@ -335,7 +370,8 @@ class ShellWindowTest : public QObject {
         sheet->findChild<QLineEdit*>(QStringLiteral("endFrame"))->setText(QStringLiteral("500"));
         sheet->findChild<QLineEdit*>(QStringLiteral("bitrate"))->setText(QStringLiteral("9000"));
         sheet->tabs()->setCurrentIndex(2);
-        QCOMPARE(prompts_->warnings.last(), QStringLiteral("Please enter a number beween 14400 and 10000000"));
+        QCOMPARE(prompts_->warnings.last(),
+                 QStringLiteral("Please enter a number beween 14400 and 10000000"));
         QCOMPARE(sheet->tabs()->currentIndex(), 1);
         sheet->findChild<QLineEdit*>(QStringLiteral("bitrate"))->setText(QStringLiteral("128000"));
         // The rate lists are refilled with the target, keeping the selected index.
