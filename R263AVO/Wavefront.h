@@ -58,7 +58,9 @@ class WorkerPool {
     std::condition_variable finished_;
     // Changed under mutex_; read without it by the threads that poll for the next task.
     std::atomic<uint64_t> generation_{0};
-    int busy_ = 0;
+    // Threads still in the task; the caller polls it before it sleeps on finished_.
+    std::atomic<int> busy_{0};
+    int taskPolls_ = 0;
     bool stopping_ = false;
     void (*task_)(void*, int) = nullptr;
     void* context_ = nullptr;
@@ -118,7 +120,13 @@ class Wavefront {
     int mbPerRow_ = 0, mbRows_ = 0;
     WorkerPool pool_;
     std::vector<RowStream> rows_;
-    std::unique_ptr<std::atomic<int>[]> progress_;  // finished macroblocks of each row
+    // Finished macroblocks of a row, one cache line each: the thread on the row below polls the
+    // counter while the thread on the row above writes its own.
+    struct alignas(64) RowProgress {
+        std::atomic<int> done{0};
+    };
+    std::unique_ptr<RowProgress[]> progress_;
+    int spinPolls_ = 0;
     std::atomic<int> nextRow_{0};
     std::vector<std::unique_ptr<Worker>> workers_;
     std::vector<MbRecord> records_;        // motion record of every macroblock of the picture
@@ -129,5 +137,9 @@ class Wavefront {
 
 // Threads for a Threads parameter: 0 means one per processor core; at least 1.
 int ResolveThreadCount(int threads);
+
+// Whether `threads` threads can each have a processor core of their own (true when the count of
+// cores is unknown).
+bool OwnCores(int threads);
 
 }  // namespace r263avo
