@@ -202,8 +202,8 @@ void Wavefront::CodeMacroblocks(const PictureCoding& pc, const MacroblockCoder& 
         wpc.prediction = w->prediction;
         if (coder.begin) coder.begin(wpc, &w->search);
     }
+    joined_.store(0, std::memory_order_relaxed);
     pool_.Run(&Wavefront::Task, this);
-    JoinRows(*pc.writer);
 }
 
 void Wavefront::Task(void* self, int worker) {
@@ -305,6 +305,7 @@ void Wavefront::CodeRow(Worker& w, int row) {
     }
     rs.endBit = rs.writer.TotalBits();
     rs.writer.AlignToByte();
+    AppendRow(row);
     if (pc.reconPhases != nullptr) BuildFinishedPhases(row);
 }
 
@@ -340,17 +341,27 @@ void AppendBits(BitWriter& out, const uint8_t* data, int32_t begin, int32_t end)
 
 }  // namespace
 
-void Wavefront::JoinRows(BitWriter& out) const {
-    for (const RowStream& rs : rows_) {
-        const uint8_t* data = rs.writer.Data();
-        int32_t begin = 0;
-        for (int m = 0; m < rs.markCount; ++m) {
-            AppendBits(out, data, begin, rs.marks[static_cast<size_t>(2 * m)]);
-            out.AlignToByte();
-            begin = rs.marks[static_cast<size_t>(2 * m + 1)];
+void Wavefront::AppendRow(int row) {
+    // The thread of the row above appended it right after its last macroblock, which this row
+    // waited for before its own last one: the wait here is short, and it never sleeps.
+    for (int polls = 0; joined_.load(std::memory_order_acquire) != row; ++polls) {
+        if (polls < spinPolls_) {
+            CpuRelax();
+        } else {
+            std::this_thread::yield();
         }
-        AppendBits(out, data, begin, rs.endBit);
     }
+    BitWriter& out = *picture_->writer;
+    const RowStream& rs = rows_[static_cast<size_t>(row)];
+    const uint8_t* data = rs.writer.Data();
+    int32_t begin = 0;
+    for (int m = 0; m < rs.markCount; ++m) {
+        AppendBits(out, data, begin, rs.marks[static_cast<size_t>(2 * m)]);
+        out.AlignToByte();
+        begin = rs.marks[static_cast<size_t>(2 * m + 1)];
+    }
+    AppendBits(out, data, begin, rs.endBit);
+    joined_.store(row + 1, std::memory_order_release);
 }
 
 }  // namespace r263avo

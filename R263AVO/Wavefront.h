@@ -9,8 +9,9 @@
 // each macroblock from per-picture records and the segment (GOB or slice) boundaries, so no
 // thread ever resets a store another thread reads. Rate control works per picture and the
 // quantiser is fixed within one, so a macroblock's bits depend only on its own decisions; the
-// rows' streams are joined in order, with the byte alignment of each GOB or slice header done
-// where it falls in the joined stream.
+// rows' streams are joined in order by the threads that coded them, each row as soon as it and
+// the rows before it are finished, with the byte alignment of each GOB or slice header done where
+// it falls in the joined stream.
 #pragma once
 
 #include <atomic>
@@ -113,7 +114,8 @@ class Wavefront {
     void PrepareNeighbours(Worker& w, int mbIndex, int c, int row, int segmentStart) const;
     void WriteSegmentHeader(const PictureCoding& pc, RowStream& rs, int mbIndex) const;
     void WaitFor(int row, int columns) const;
-    void JoinRows(BitWriter& out) const;
+    // Appends a finished row's stream to the picture's writer once the rows before it are there.
+    void AppendRow(int row);
     void BuildFinishedPhases(int row) const;
 
     bool initialised_ = false;
@@ -128,6 +130,7 @@ class Wavefront {
     std::unique_ptr<RowProgress[]> progress_;
     int spinPolls_ = 0;
     std::atomic<int> nextRow_{0};
+    alignas(64) std::atomic<int> joined_{0};  // rows appended to the picture's writer
     std::vector<std::unique_ptr<Worker>> workers_;
     std::vector<MbRecord> records_;        // motion record of every macroblock of the picture
     std::vector<AicMacroblock> aicAbove_;  // per column: the latest row's Annex I record
