@@ -203,6 +203,7 @@ void Wavefront::CodeMacroblocks(const PictureCoding& pc, const MacroblockCoder& 
         if (coder.begin) coder.begin(wpc, &w->search);
     }
     joined_.store(0, std::memory_order_relaxed);
+    idleLeft_.store(idleStep_ != nullptr, std::memory_order_relaxed);
     pool_.Run(&Wavefront::Task, this);
 }
 
@@ -215,14 +216,27 @@ void Wavefront::CodeRows(Worker& w) {
     // Rows are taken in order, so the row each one waits for is always being coded.
     for (;;) {
         const int row = nextRow_.fetch_add(1, std::memory_order_relaxed);
-        if (row >= mbRows_) return;
+        if (row >= mbRows_) break;
         CodeRow(w, row);
     }
+    // No row left to take: the idle work fills the time until the last row ends.
+    const std::atomic<int>& last = progress_[mbRows_ - 1].done;
+    while (last.load(std::memory_order_acquire) < mbPerRow_ && IdleStep()) {
+    }
+}
+
+bool Wavefront::IdleStep() const {
+    if (!idleLeft_.load(std::memory_order_relaxed)) return false;
+    if (idleStep_(idleContext_)) return true;
+    idleLeft_.store(false, std::memory_order_relaxed);
+    return false;
 }
 
 void Wavefront::WaitFor(int row, int columns) const {
     std::atomic<int>& p = progress_[row].done;
     int seen = p.load(std::memory_order_acquire);
+    // A short piece of the idle work at a time, as long as the row above is still behind.
+    while (seen < columns && IdleStep()) seen = p.load(std::memory_order_acquire);
     for (int polls = 0; seen < columns && polls < spinPolls_; ++polls) {
         CpuRelax();
         seen = p.load(std::memory_order_acquire);

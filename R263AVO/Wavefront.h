@@ -79,6 +79,12 @@ class Wavefront {
     void Release();
     int Threads() const { return initialised_ ? pool_.Size() : 0; }
 
+    // Work the threads do while they would wait (see EncoderSetIdleWork); kept by Init and Release.
+    void SetIdleWork(bool (*step)(void*), void* context) {
+        idleStep_ = step;
+        idleContext_ = context;
+    }
+
     // Codes every macroblock of pc's picture and appends the bits to *pc.writer. With
     // pc.reconPhases it also builds the reconstruction's half-pel phase planes, each macroblock
     // row's part as soon as no macroblock still to be coded can change the pixels it reads.
@@ -86,8 +92,9 @@ class Wavefront {
 
   private:
     // One row's stream and where its GOB or slice headers need byte alignment: pairs of (bits
-    // before the row writer's own alignment, bits after it).
-    struct RowStream {
+    // before the row writer's own alignment, bits after it). On cache lines of its own: the
+    // writers of neighbouring rows change with every code written, on different threads.
+    struct alignas(64) RowStream {
         std::unique_ptr<uint8_t[]> bytes;
         size_t capacity = 0;
         BitWriter writer;
@@ -95,8 +102,8 @@ class Wavefront {
         int markCount = 0;
         int32_t endBit = 0;
     };
-    // What one thread works with; each thread has its own.
-    struct Worker {
+    // What one thread works with; each thread has its own, on cache lines of its own.
+    struct alignas(64) Worker {
         PictureCoding pc;
         MotionSearchInput search;
         std::vector<MbRecord> above;  // mbPerRow + 1, filled for the macroblock being coded
@@ -117,6 +124,8 @@ class Wavefront {
     // Appends a finished row's stream to the picture's writer once the rows before it are there.
     void AppendRow(int row);
     void BuildFinishedPhases(int row) const;
+    // One step of the idle work; false when there is none (left).
+    bool IdleStep() const;
 
     bool initialised_ = false;
     int mbPerRow_ = 0, mbRows_ = 0;
@@ -135,6 +144,9 @@ class Wavefront {
     std::vector<MbRecord> records_;        // motion record of every macroblock of the picture
     std::vector<AicMacroblock> aicAbove_;  // per column: the latest row's Annex I record
     const PictureCoding* picture_ = nullptr;
+    bool (*idleStep_)(void*) = nullptr;
+    void* idleContext_ = nullptr;
+    mutable std::atomic<bool> idleLeft_{false};  // this picture's steps may still find work
     const MacroblockCoder* coder_ = nullptr;
 };
 
