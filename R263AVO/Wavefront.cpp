@@ -219,9 +219,9 @@ void Wavefront::CodeRows(Worker& w) {
         if (row >= mbRows_) break;
         CodeRow(w, row);
     }
-    // No row left to take: the idle work fills the time until the last row ends.
-    const std::atomic<int>& last = progress_[mbRows_ - 1].done;
-    while (last.load(std::memory_order_acquire) < mbPerRow_ && IdleStep()) {
+    // No row left to take: the idle work fills the time until the last row ends, and what is
+    // left of it then is shared by all threads rather than left to the caller alone.
+    while (IdleStep()) {
     }
 }
 
