@@ -23,8 +23,8 @@ constexpr int kMaxThreads = 64;
 constexpr int kSpinPolls = 4096;
 constexpr int kSharedCoreSpinPolls = 256;
 // Polls for the next task, or by the caller for the end of the task, before a thread sleeps: the
-// serial step between two pictures (joining the rows, rate control, handing the bytes to the
-// caller, its next frame) usually ends within that time.
+// serial step between two pictures (rate control, handing the bytes to the caller, its next
+// frame) usually ends within that time.
 constexpr int kTaskPolls = 16384;
 constexpr int kSharedCoreTaskPolls = 2048;
 // A thread that had to sleep waits until the row above is this many macroblocks further than it
