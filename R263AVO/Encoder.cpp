@@ -515,6 +515,10 @@ void EncoderSetComputeSnr(Encoder& e, int32_t computeSnr) {
     e.computeSnr = computeSnr;
 }
 
+void EncoderSetIdleWork(Encoder& e, bool (*step)(void*), void* context) {
+    e.wavefront.SetIdleWork(step, context);
+}
+
 bool EncoderLastReconstruction(const Encoder& e, ReconstructedPicture* out) {
     if (!e.isOpen || !e.lastCoded || e.lastRecon == nullptr || out == nullptr) return false;
     out->data = e.lastRecon;

@@ -141,6 +141,15 @@ EncoderStats& EncoderGetStats(Encoder& encoder);
 // ComputeSnr is read on every call; this changes it on an open encoder.
 void EncoderSetComputeSnr(Encoder& encoder, int32_t computeSnr);
 
+// Work for the coding threads' idle moments: with several threads, a thread that would wait for
+// another (a macroblock above not finished yet) first calls step(context), which does one short
+// piece of the work and returns false once none is left; the threads without a row left at the
+// end of a picture call it until it returns false. Steps run only within EncodeFrame /
+// EncoderFlushFrame calls, on any of the coding threads and on several at once, so the work should
+// be one the caller would otherwise do between the calls. Null step: none (the default). Kept by
+// EncoderOpen.
+void EncoderSetIdleWork(Encoder& encoder, bool (*step)(void*), void* context);
+
 // The reconstruction of the picture coded by the last EncodeFrame / EncoderFlushFrame call, with
 // that picture's input frame number (coding order; see EncodeFrame). Returns false when that call
 // coded no picture or the picture was not reconstructed (a B-picture without

@@ -16,10 +16,17 @@ namespace r263avo {
 namespace {
 
 constexpr int kMaxThreads = 64;
-// Polls of a row's progress before the waiting thread sleeps on it.
-constexpr int kSpinPolls = 256;
-// Polls for the next task before a pool thread sleeps (some tens of microseconds).
-constexpr int kTaskPolls = 2048;
+// Polls of a row's progress before the waiting thread sleeps on it: some tens of microseconds
+// while every thread has a core of its own (a macroblock takes about one microsecond, and a
+// sleeping thread takes longer than that to wake), a few microseconds when they share cores and
+// the thread waited for may need the one the poller holds.
+constexpr int kSpinPolls = 4096;
+constexpr int kSharedCoreSpinPolls = 256;
+// Polls for the next task, or by the caller for the end of the task, before a thread sleeps: the
+// serial step between two pictures (rate control, handing the bytes to the caller, its next
+// frame) usually ends within that time.
+constexpr int kTaskPolls = 16384;
+constexpr int kSharedCoreTaskPolls = 2048;
 // A thread that had to sleep waits until the row above is this many macroblocks further than it
 // needs: then it goes on for a while without waiting again, instead of sleeping and waking after
 // every macroblock of a row above that is just as fast.
@@ -40,6 +47,11 @@ MbRecord UnavailableRecord() {
 
 }  // namespace
 
+bool OwnCores(int threads) {
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores == 0 || threads <= static_cast<int>(cores);
+}
+
 int ResolveThreadCount(int threads) {
     if (threads <= 0) threads = static_cast<int>(std::thread::hardware_concurrency());
     return std::clamp(threads, 1, kMaxThreads);
@@ -50,6 +62,7 @@ int ResolveThreadCount(int threads) {
 bool WorkerPool::Start(int extra) {
     Stop();
     stopping_ = false;
+    taskPolls_ = OwnCores(extra + 1) ? kTaskPolls : kSharedCoreTaskPolls;
     try {
         threads_.reserve(static_cast<size_t>(extra));
         for (int i = 0; i < extra; ++i)
@@ -77,13 +90,17 @@ void WorkerPool::Run(void (*task)(void*, int), void* context) {
         std::lock_guard<std::mutex> lock(mutex_);
         task_ = task;
         context_ = context;
-        busy_ = static_cast<int>(threads_.size());
+        busy_.store(static_cast<int>(threads_.size()), std::memory_order_relaxed);
         generation_.fetch_add(1, std::memory_order_release);
     }
     wake_.notify_all();
     task(context, 0);
+    // The other threads end their last rows within a few macroblocks of this one: polling for
+    // them saves a sleep and a wake-up at the end of every picture.
+    for (int polls = 0; polls < taskPolls_ && busy_.load(std::memory_order_acquire) != 0; ++polls) CpuRelax();
+    if (busy_.load(std::memory_order_acquire) == 0) return;
     std::unique_lock<std::mutex> lock(mutex_);
-    finished_.wait(lock, [&] { return busy_ == 0; });
+    finished_.wait(lock, [&] { return busy_.load(std::memory_order_acquire) == 0; });
 }
 
 void WorkerPool::Loop(int worker, uint64_t seen) {
@@ -92,7 +109,7 @@ void WorkerPool::Loop(int worker, uint64_t seen) {
         void* context;
         // The next picture's task usually follows within a short serial step of the caller:
         // polling for it a while saves the sleep and the wake-up between pictures.
-        for (int polls = 0; polls < kTaskPolls && generation_.load(std::memory_order_acquire) == seen;
+        for (int polls = 0; polls < taskPolls_ && generation_.load(std::memory_order_acquire) == seen;
              ++polls)
             CpuRelax();
         {
@@ -107,8 +124,9 @@ void WorkerPool::Loop(int worker, uint64_t seen) {
         task(context, worker);
         bool last;
         {
+            // Under the mutex, so that a caller about to sleep on finished_ cannot miss the change.
             std::lock_guard<std::mutex> lock(mutex_);
-            last = --busy_ == 0;
+            last = busy_.fetch_sub(1, std::memory_order_acq_rel) == 1;
         }
         if (last) finished_.notify_one();
     }
@@ -129,7 +147,7 @@ bool Wavefront::Init(int threads, int mbPerRow, int mbRows, bool advIntra) {
             rs.bytes.reset(new uint8_t[rs.capacity]);
             rs.marks.assign(2 * static_cast<size_t>(mbPerRow), 0);
         }
-        progress_.reset(new std::atomic<int>[static_cast<size_t>(mbRows)]);
+        progress_.reset(new RowProgress[static_cast<size_t>(mbRows)]);
         records_.assign(static_cast<size_t>(mbPerRow) * mbRows, MbRecord{});
         if (advIntra) {
             aicAbove_.resize(static_cast<size_t>(mbPerRow));
@@ -141,6 +159,7 @@ bool Wavefront::Init(int threads, int mbPerRow, int mbRows, bool advIntra) {
             if (advIntra) w->aic.Init(mbPerRow);
             workers_.push_back(std::move(w));
         }
+        spinPolls_ = OwnCores(threads) ? kSpinPolls : kSharedCoreSpinPolls;
         if (!pool_.Start(threads - 1)) {
             Release();
             return false;
@@ -167,7 +186,7 @@ void Wavefront::Release() {
 void Wavefront::CodeMacroblocks(const PictureCoding& pc, const MacroblockCoder& coder) {
     picture_ = &pc;
     coder_ = &coder;
-    for (int r = 0; r < mbRows_; ++r) progress_[r].store(0, std::memory_order_relaxed);
+    for (int r = 0; r < mbRows_; ++r) progress_[r].done.store(0, std::memory_order_relaxed);
     nextRow_.store(0, std::memory_order_relaxed);
     for (auto& w : workers_) {
         // Each thread codes with the picture's view but its own writer, records and buffers.
@@ -183,8 +202,9 @@ void Wavefront::CodeMacroblocks(const PictureCoding& pc, const MacroblockCoder& 
         wpc.prediction = w->prediction;
         if (coder.begin) coder.begin(wpc, &w->search);
     }
+    joined_.store(0, std::memory_order_relaxed);
+    idleLeft_.store(idleStep_ != nullptr, std::memory_order_relaxed);
     pool_.Run(&Wavefront::Task, this);
-    JoinRows(*pc.writer);
 }
 
 void Wavefront::Task(void* self, int worker) {
@@ -196,15 +216,28 @@ void Wavefront::CodeRows(Worker& w) {
     // Rows are taken in order, so the row each one waits for is always being coded.
     for (;;) {
         const int row = nextRow_.fetch_add(1, std::memory_order_relaxed);
-        if (row >= mbRows_) return;
+        if (row >= mbRows_) break;
         CodeRow(w, row);
+    }
+    // No row left to take: the idle work fills the time until the last row ends, and what is
+    // left of it then is shared by all threads rather than left to the caller alone.
+    while (IdleStep()) {
     }
 }
 
+bool Wavefront::IdleStep() const {
+    if (!idleLeft_.load(std::memory_order_relaxed)) return false;
+    if (idleStep_(idleContext_)) return true;
+    idleLeft_.store(false, std::memory_order_relaxed);
+    return false;
+}
+
 void Wavefront::WaitFor(int row, int columns) const {
-    std::atomic<int>& p = progress_[row];
+    std::atomic<int>& p = progress_[row].done;
     int seen = p.load(std::memory_order_acquire);
-    for (int polls = 0; seen < columns && polls < kSpinPolls; ++polls) {
+    // A short piece of the idle work at a time, as long as the row above is still behind.
+    while (seen < columns && IdleStep()) seen = p.load(std::memory_order_acquire);
+    for (int polls = 0; seen < columns && polls < spinPolls_; ++polls) {
         CpuRelax();
         seen = p.load(std::memory_order_acquire);
     }
@@ -272,7 +305,7 @@ void Wavefront::CodeRow(Worker& w, int row) {
     rs.writer.Reset(rs.bytes.get(), rs.capacity);
     rs.markCount = 0;
     w.pc.writer = &rs.writer;
-    std::atomic<int>& done = progress_[row];
+    std::atomic<int>& done = progress_[row].done;
     for (int c = 0; c < mbPerRow_; ++c) {
         const int i = row * mbPerRow_ + c;
         if (row > 0) WaitFor(row - 1, std::min(c + 2, mbPerRow_));
@@ -286,6 +319,7 @@ void Wavefront::CodeRow(Worker& w, int row) {
     }
     rs.endBit = rs.writer.TotalBits();
     rs.writer.AlignToByte();
+    AppendRow(row);
     if (pc.reconPhases != nullptr) BuildFinishedPhases(row);
 }
 
@@ -321,17 +355,27 @@ void AppendBits(BitWriter& out, const uint8_t* data, int32_t begin, int32_t end)
 
 }  // namespace
 
-void Wavefront::JoinRows(BitWriter& out) const {
-    for (const RowStream& rs : rows_) {
-        const uint8_t* data = rs.writer.Data();
-        int32_t begin = 0;
-        for (int m = 0; m < rs.markCount; ++m) {
-            AppendBits(out, data, begin, rs.marks[static_cast<size_t>(2 * m)]);
-            out.AlignToByte();
-            begin = rs.marks[static_cast<size_t>(2 * m + 1)];
+void Wavefront::AppendRow(int row) {
+    // The thread of the row above appended it right after its last macroblock, which this row
+    // waited for before its own last one: the wait here is short, and it never sleeps.
+    for (int polls = 0; joined_.load(std::memory_order_acquire) != row; ++polls) {
+        if (polls < spinPolls_) {
+            CpuRelax();
+        } else {
+            std::this_thread::yield();
         }
-        AppendBits(out, data, begin, rs.endBit);
     }
+    BitWriter& out = *picture_->writer;
+    const RowStream& rs = rows_[static_cast<size_t>(row)];
+    const uint8_t* data = rs.writer.Data();
+    int32_t begin = 0;
+    for (int m = 0; m < rs.markCount; ++m) {
+        AppendBits(out, data, begin, rs.marks[static_cast<size_t>(2 * m)]);
+        out.AlignToByte();
+        begin = rs.marks[static_cast<size_t>(2 * m + 1)];
+    }
+    AppendBits(out, data, begin, rs.endBit);
+    joined_.store(row + 1, std::memory_order_release);
 }
 
 }  // namespace r263avo

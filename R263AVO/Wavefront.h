@@ -9,8 +9,9 @@
 // each macroblock from per-picture records and the segment (GOB or slice) boundaries, so no
 // thread ever resets a store another thread reads. Rate control works per picture and the
 // quantiser is fixed within one, so a macroblock's bits depend only on its own decisions; the
-// rows' streams are joined in order, with the byte alignment of each GOB or slice header done
-// where it falls in the joined stream.
+// rows' streams are joined in order by the threads that coded them, each row as soon as it and
+// the rows before it are finished, with the byte alignment of each GOB or slice header done where
+// it falls in the joined stream.
 #pragma once
 
 #include <atomic>
@@ -58,7 +59,9 @@ class WorkerPool {
     std::condition_variable finished_;
     // Changed under mutex_; read without it by the threads that poll for the next task.
     std::atomic<uint64_t> generation_{0};
-    int busy_ = 0;
+    // Threads still in the task; the caller polls it before it sleeps on finished_.
+    std::atomic<int> busy_{0};
+    int taskPolls_ = 0;
     bool stopping_ = false;
     void (*task_)(void*, int) = nullptr;
     void* context_ = nullptr;
@@ -76,6 +79,12 @@ class Wavefront {
     void Release();
     int Threads() const { return initialised_ ? pool_.Size() : 0; }
 
+    // Work the threads do while they would wait (see EncoderSetIdleWork); kept by Init and Release.
+    void SetIdleWork(bool (*step)(void*), void* context) {
+        idleStep_ = step;
+        idleContext_ = context;
+    }
+
     // Codes every macroblock of pc's picture and appends the bits to *pc.writer. With
     // pc.reconPhases it also builds the reconstruction's half-pel phase planes, each macroblock
     // row's part as soon as no macroblock still to be coded can change the pixels it reads.
@@ -83,8 +92,9 @@ class Wavefront {
 
   private:
     // One row's stream and where its GOB or slice headers need byte alignment: pairs of (bits
-    // before the row writer's own alignment, bits after it).
-    struct RowStream {
+    // before the row writer's own alignment, bits after it). On cache lines of its own: the
+    // writers of neighbouring rows change with every code written, on different threads.
+    struct alignas(64) RowStream {
         std::unique_ptr<uint8_t[]> bytes;
         size_t capacity = 0;
         BitWriter writer;
@@ -92,8 +102,8 @@ class Wavefront {
         int markCount = 0;
         int32_t endBit = 0;
     };
-    // What one thread works with; each thread has its own.
-    struct Worker {
+    // What one thread works with; each thread has its own, on cache lines of its own.
+    struct alignas(64) Worker {
         PictureCoding pc;
         MotionSearchInput search;
         std::vector<MbRecord> above;  // mbPerRow + 1, filled for the macroblock being coded
@@ -111,23 +121,40 @@ class Wavefront {
     void PrepareNeighbours(Worker& w, int mbIndex, int c, int row, int segmentStart) const;
     void WriteSegmentHeader(const PictureCoding& pc, RowStream& rs, int mbIndex) const;
     void WaitFor(int row, int columns) const;
-    void JoinRows(BitWriter& out) const;
+    // Appends a finished row's stream to the picture's writer once the rows before it are there.
+    void AppendRow(int row);
     void BuildFinishedPhases(int row) const;
+    // One step of the idle work; false when there is none (left).
+    bool IdleStep() const;
 
     bool initialised_ = false;
     int mbPerRow_ = 0, mbRows_ = 0;
     WorkerPool pool_;
     std::vector<RowStream> rows_;
-    std::unique_ptr<std::atomic<int>[]> progress_;  // finished macroblocks of each row
+    // Finished macroblocks of a row, one cache line each: the thread on the row below polls the
+    // counter while the thread on the row above writes its own.
+    struct alignas(64) RowProgress {
+        std::atomic<int> done{0};
+    };
+    std::unique_ptr<RowProgress[]> progress_;
+    int spinPolls_ = 0;
     std::atomic<int> nextRow_{0};
+    alignas(64) std::atomic<int> joined_{0};  // rows appended to the picture's writer
     std::vector<std::unique_ptr<Worker>> workers_;
     std::vector<MbRecord> records_;        // motion record of every macroblock of the picture
     std::vector<AicMacroblock> aicAbove_;  // per column: the latest row's Annex I record
     const PictureCoding* picture_ = nullptr;
+    bool (*idleStep_)(void*) = nullptr;
+    void* idleContext_ = nullptr;
+    mutable std::atomic<bool> idleLeft_{false};  // this picture's steps may still find work
     const MacroblockCoder* coder_ = nullptr;
 };
 
 // Threads for a Threads parameter: 0 means one per processor core; at least 1.
 int ResolveThreadCount(int threads);
+
+// Whether `threads` threads can each have a processor core of their own (true when the count of
+// cores is unknown).
+bool OwnCores(int threads);
 
 }  // namespace r263avo

@@ -321,7 +321,9 @@ void EncodeJob::Run() {
     // always read in order by this thread).
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     const bool readAhead = (params.Threads > 0 ? static_cast<unsigned>(params.Threads) : cores) > 1;
-    FrameReader reader(file, readAhead && !stream);
+    // The encoder's threads read the next frame in pieces when they would wait on each other.
+    FrameReader reader(file, readAhead && !stream, true);
+    if (reader.readsAhead()) r263avo::EncoderSetIdleWork(*encoder, &FrameReader::ReadStep, &reader);
     int step = 1;  // the frame step of the last call, to guess the frame after it
     Clock::duration encodeTime{};
     int nextFrame = startFrame, skipped = 0;
@@ -400,6 +402,7 @@ void EncodeJob::Run() {
         out.Log(Format("-> Average SNR: SNR_Y = %0.4f, SNR_U = %0.4f, SNR_V = %0.4f", sumY / count,
                        sumU / count, sumV / count));
     }
+    r263avo::EncoderSetIdleWork(*encoder, nullptr, nullptr);  // the reader goes before the encoder
     r263avo::EncoderClose(*encoder);
     // What was written is kept (also after a stop or a short input); a file whose writing failed
     // is dropped and the file it would have replaced stays as it was.

@@ -1,5 +1,6 @@
 #include "FrameReader.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <system_error>
 
@@ -7,11 +8,24 @@
 
 namespace tessaro {
 
-FrameReader::FrameReader(const VideoFile& file, bool readAhead) : file_(file) {
+namespace {
+
+// A step's piece: a few microseconds of copying, so that a coding thread that takes one while it
+// waits is back soon after the macroblock it waits for is done.
+constexpr size_t kPieceBytes = 16 << 10;
+
+}  // namespace
+
+FrameReader::FrameReader(const VideoFile& file, bool readAhead, bool inSteps) : file_(file) {
     const size_t bytes = static_cast<size_t>(file.frameBytes());
     buffers_[0].assign(bytes, 0);
     if (!readAhead || file.isStream()) return;
     buffers_[1].assign(bytes, 0);
+    if (inSteps) {
+        inSteps_ = true;
+        pieces_ = static_cast<int>((bytes + kPieceBytes - 1) / kPieceBytes);
+        return;
+    }
     try {
         thread_ = std::thread(&FrameReader::Loop, this);
     } catch (const std::system_error&) {
@@ -45,8 +59,51 @@ void FrameReader::Loop() {
     }
 }
 
+bool FrameReader::ReadStep(void* reader) {
+    auto* r = static_cast<FrameReader*>(reader);
+    if (r->stepFrame_ < 0) return false;
+    const int piece = r->nextPiece_.fetch_add(1, std::memory_order_relaxed);
+    if (piece >= r->pieces_) return false;
+    std::vector<uint8_t>& buffer = r->buffers_[r->stepBuffer_];
+    const size_t begin = static_cast<size_t>(piece) * kPieceBytes;
+    const size_t count = std::min(kPieceBytes, buffer.size() - begin);
+    if (!r->file_.ReadFramePart(r->stepFrame_, begin, count, buffer.data() + begin))
+        r->stepFailed_.store(true, std::memory_order_relaxed);
+    r->donePieces_.fetch_add(1, std::memory_order_release);
+    return true;
+}
+
+const uint8_t* FrameReader::ReadInSteps(int64_t k, int64_t next) {
+    bool hit = false;
+    if (stepFrame_ >= 0) {
+        // The pieces no step took are read here; those taken are normally finished already.
+        while (ReadStep(this)) {
+        }
+        while (donePieces_.load(std::memory_order_acquire) < pieces_) std::this_thread::yield();
+        hit = stepFrame_ == k && !stepFailed_.load(std::memory_order_relaxed);
+        stepFrame_ = -1;
+    }
+    if (hit) {
+        current_ = stepBuffer_;
+    } else {
+        // Not read ahead, or a piece failed: the whole frame, with the errno of its own read.
+        current_ = 1 - stepBuffer_;
+        errno = 0;
+        if (!file_.ReadFrame(k, buffers_[current_].data())) return nullptr;
+    }
+    if (next >= 0) {
+        stepBuffer_ = 1 - current_;
+        nextPiece_.store(0, std::memory_order_relaxed);
+        donePieces_.store(0, std::memory_order_relaxed);
+        stepFailed_.store(false, std::memory_order_relaxed);
+        stepFrame_ = next;
+    }
+    return buffers_[current_].data();
+}
+
 const uint8_t* FrameReader::Read(int64_t k, int64_t next) {
     if (!readsAhead()) return file_.ReadFrame(k, buffers_[0].data()) ? buffers_[0].data() : nullptr;
+    if (inSteps_) return ReadInSteps(k, next);
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [&] { return !reading_; });
     const bool hit = aheadFrame_ == k && aheadOk_;

@@ -1,8 +1,12 @@
-// Frames of a raw sequence for a job that codes them one after the other. With read-ahead, a
-// thread of its own reads the frame expected next while the caller codes the current one, so
-// that on several cores the reading is not a serial step between the pictures.
+// Frames of a raw sequence for a job that codes them one after the other. With read-ahead, the
+// frame expected next is read while the caller codes the current one, so that on several cores
+// the reading is not a serial step between the pictures: by a thread of its own, or in pieces by
+// ReadStep, which the coder's threads call when they would otherwise wait (on as many cores as
+// coding threads, a reading thread would take a core from one of them, and the others would wait
+// for it).
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -18,12 +22,19 @@ class FrameReader {
     // Reads from `file`, which must stay open while the reader lives. readAhead: read the frame
     // expected next on a thread of its own (a random-access file only: a stream is always read
     // by the caller). Both frame buffers are allocated here, none per frame.
-    FrameReader(const VideoFile& file, bool readAhead);
+    // inSteps: read ahead by ReadStep instead of a thread (what no step read by the next call is
+    // read by that call).
+    FrameReader(const VideoFile& file, bool readAhead, bool inSteps = false);
     ~FrameReader();
     FrameReader(const FrameReader&) = delete;
     FrameReader& operator=(const FrameReader&) = delete;
 
-    bool readsAhead() const { return thread_.joinable(); }
+    bool readsAhead() const { return thread_.joinable() || inSteps_; }
+
+    // Reads one piece of the frame expected next into its buffer; false when no piece is left
+    // (or none is expected). For EncoderSetIdleWork: safe on several threads at once, but not
+    // during a Read call.
+    static bool ReadStep(void* reader);
 
     // The frameBytes() bytes of frame k, valid until the next call, or nullptr when the frame
     // cannot be read (errno as VideoFile::ReadFrame left it). `next` is the frame the following
@@ -33,6 +44,7 @@ class FrameReader {
 
   private:
     void Loop();
+    const uint8_t* ReadInSteps(int64_t k, int64_t next);
 
     const VideoFile& file_;
     std::vector<uint8_t> buffers_[2];
@@ -48,6 +60,16 @@ class FrameReader {
     bool aheadOk_ = false;
     bool stopping_ = false;
     std::thread thread_;
+
+    // Reading in steps: the frame (-1: none), its buffer, the pieces taken and finished, and
+    // whether one failed. The frame and buffer change only in Read.
+    bool inSteps_ = false;
+    int pieces_ = 0;
+    int64_t stepFrame_ = -1;
+    int stepBuffer_ = 0;
+    std::atomic<int> nextPiece_{0};
+    std::atomic<int> donePieces_{0};
+    std::atomic<bool> stepFailed_{false};
 };
 
 }  // namespace tessaro

@@ -458,6 +458,15 @@ bool VideoFile::ReadFrame(int64_t k, uint8_t* out) const {
     return ReadAt(fd_, out, static_cast<size_t>(frameBytes_), static_cast<uint64_t>(k) * frameBytes_);
 }
 
+bool VideoFile::ReadFramePart(int64_t k, size_t begin, size_t count, uint8_t* out) const {
+    if (stream_ || !isRaw_ || fd_ < 0 || k < 0 || k >= frameCount_) return false;
+    if (begin > static_cast<size_t>(frameBytes_) || count > static_cast<size_t>(frameBytes_) - begin)
+        return false;
+    const uint64_t start =
+        isY4m_ ? frameOffsets_[static_cast<size_t>(k)] : static_cast<uint64_t>(k) * frameBytes_;
+    return ReadAt(fd_, out, count, start + begin);
+}
+
 const uint8_t* VideoFile::ReadFrame(int64_t k) {
     return ReadFrame(k, frameBuffer_.data()) ? frameBuffer_.data() : nullptr;
 }

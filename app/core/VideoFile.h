@@ -79,6 +79,9 @@ class VideoFile {
     // for a stream: there the frames must be asked for in increasing order by one reader, and
     // the frames passed over are read and dropped.
     bool ReadFrame(int64_t k, uint8_t* out) const;
+    // Reads bytes [begin, begin + count) of frame k into `out` (not of a stream); like ReadFrame,
+    // safe on several threads at once.
+    bool ReadFramePart(int64_t k, size_t begin, size_t count, uint8_t* out) const;
     // Reads frame k into the object's frame buffer and returns it (nullptr on a failed read).
     const uint8_t* ReadFrame(int64_t k);
     // The whole bitstream (bitstreamSize bytes); false on a read error.

@@ -1,11 +1,13 @@
-// Frames read ahead on a thread of their own equal the file's frames whatever the guess of the
-// next frame, and a frame that is gone when its turn comes is reported, not served stale.
+// Frames read ahead, on a thread of their own or in pieces by ReadStep from other threads, equal
+// the file's frames whatever the guess of the next frame and however many pieces the steps read,
+// and a frame that is gone when its turn comes is reported, not served stale.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "EncodeJob.h"
@@ -70,6 +72,78 @@ TEST(FrameReader, AFrameCutOffTheFileIsNotServed) {
     EXPECT_TRUE(SameAsFrame(reader.Read(2, 3), all, 2));
     EXPECT_EQ(reader.Read(3, 4), nullptr);
     EXPECT_EQ(reader.Read(4, -1), nullptr);
+}
+
+// Reads ahead in pieces, with 0, 1, 2 or every piece (a QCIF frame has three, the last one
+// short) read by steps between the calls; a step finds nothing once the pieces are taken or when
+// no frame is expected.
+TEST(FrameReader, FramesReadInStepsAreTheFilesFrames) {
+    const std::string path = MakeSequence(testsupport::MakeTempDir("framereader-steps"), 12);
+    const std::vector<uint8_t> all = testsupport::ReadFile(path);
+    VideoFile file;
+    ASSERT_TRUE(file.Open(path));
+    for (int steps : {0, 1, 2, 100}) {
+        FrameReader reader(file, true, true);
+        EXPECT_TRUE(reader.readsAhead());
+        EXPECT_FALSE(FrameReader::ReadStep(&reader)) << "no frame expected yet";
+        const int calls[][2] = {{0, 1},  {1, 2}, {2, 4},  {4, 6},  {6, 7},
+                                {9, 10}, {9, 3}, {3, -1}, {5, 11}, {11, -1}};
+        for (const auto& c : calls) {
+            const uint8_t* got = reader.Read(c[0], c[1]);
+            ASSERT_TRUE(SameAsFrame(got, all, c[0])) << "frame " << c[0] << ", " << steps << " steps";
+            int done = 0;
+            while (done < steps && FrameReader::ReadStep(&reader)) ++done;
+            if (c[1] < 0) {
+                EXPECT_EQ(done, 0) << "a step with no frame expected";
+            }
+            // The answer stays intact while the next frame is read into the other buffer.
+            ASSERT_TRUE(SameAsFrame(got, all, c[0])) << "frame " << c[0] << " after the steps";
+        }
+        EXPECT_EQ(reader.Read(12, -1), nullptr);
+    }
+}
+
+// The coding threads take steps on several threads at once (run under ThreadSanitizer too).
+TEST(FrameReader, StepsOnSeveralThreads) {
+    const std::string path = MakeSequence(testsupport::MakeTempDir("framereader-threads"), 8);
+    const std::vector<uint8_t> all = testsupport::ReadFile(path);
+    VideoFile file;
+    ASSERT_TRUE(file.Open(path));
+    FrameReader reader(file, true, true);
+    ASSERT_TRUE(SameAsFrame(reader.Read(0, 1), all, 0));
+    for (int k = 1; k < 8; ++k) {
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 3; ++t)
+            threads.emplace_back([&] {
+                while (FrameReader::ReadStep(&reader)) {
+                }
+            });
+        for (auto& t : threads) t.join();
+        ASSERT_TRUE(SameAsFrame(reader.Read(k, k + 1 < 8 ? k + 1 : -1), all, k)) << "frame " << k;
+    }
+}
+
+// A frame whose pieces fail (the file was cut while it was read in steps) is read again by the
+// call, which reports the loss; pieces read before the cut do not make it look whole.
+TEST(FrameReader, AFrameCutWhileReadInStepsIsNotServed) {
+    const std::string path = MakeSequence(testsupport::MakeTempDir("framereader-stepcut"), 6);
+    const std::vector<uint8_t> all = testsupport::ReadFile(path);
+    VideoFile file;
+    ASSERT_TRUE(file.Open(path));
+    FrameReader reader(file, true, true);
+    ASSERT_TRUE(SameAsFrame(reader.Read(0, 1), all, 0));
+    while (FrameReader::ReadStep(&reader)) {
+    }
+    ASSERT_TRUE(SameAsFrame(reader.Read(1, 2), all, 1));
+    ASSERT_TRUE(FrameReader::ReadStep(&reader));  // the first piece of frame 2, before the cut
+    // Frame 2 loses its end, frames 3.. are gone.
+    ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(2 * kQcif + kQcif / 2)), 0);
+    EXPECT_EQ(reader.Read(2, 3), nullptr);
+    while (FrameReader::ReadStep(&reader)) {
+    }
+    EXPECT_EQ(reader.Read(3, -1), nullptr);
+    // A frame still whole is served.
+    EXPECT_TRUE(SameAsFrame(reader.Read(1, -1), all, 1));
 }
 
 struct Quiet : JobObserver {

@@ -3,6 +3,7 @@
 // one macroblock to the next.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
@@ -161,6 +162,61 @@ TEST(ThreadedEncode, ReopenedAndConcurrentContexts) {
     other.join();
     EXPECT_TRUE(a.stream == one.stream);
     EXPECT_TRUE(b.stream == one.stream);
+}
+
+// Idle work given to the encoder runs only within its calls, on the coding threads, and leaves the
+// bytes alone; work that runs out is asked for no more within the picture.
+struct IdleWork {
+    std::atomic<bool> inCall{false};
+    std::atomic<int> steps{0};
+    std::atomic<int> outsideCalls{0};
+    std::atomic<int> afterEnd{0};
+    int pieces = 0;  // steps that find work; later ones return false
+};
+
+bool IdleStep(void* context) {
+    auto* w = static_cast<IdleWork*>(context);
+    if (!w->inCall.load()) w->outsideCalls.fetch_add(1);
+    const int n = w->steps.fetch_add(1);
+    if (n > w->pieces) w->afterEnd.fetch_add(1);
+    return n < w->pieces;
+}
+
+TEST(ThreadedEncode, IdleWorkRunsWithinTheCallsAndLeavesTheBytes) {
+    const int w = 352, h = 288, frames = 5;
+    const std::vector<uint8_t> source = Synthetic(w, h, frames, 5);
+    r263avo::EncoderParams p = BaseParams(3, w, h, frames);
+    p.Threads = 1;
+    const EncodeRun one = EncodeSequence(p, source);
+    for (int threads : {1, 2, 3}) {
+        p.Threads = threads;
+        enctest::EncoderPtr e = enctest::OpenEncoder(p);
+        ASSERT_TRUE(e);
+        IdleWork work;
+        work.pieces = 1000000;  // more than can be taken
+        r263avo::EncoderSetIdleWork(*e, &IdleStep, &work);
+        std::vector<uint8_t> stream;
+        const size_t fb = enctest::FrameBytes(w, h);
+        for (int f = 0; f < frames; ++f) {
+            if (f == 3) {
+                // From here on the work is used up: each picture asks at most once more.
+                work.pieces = work.steps.load();
+                work.afterEnd.store(0);
+            }
+            uint32_t isIntra = 0, bytes = 0;
+            work.inCall.store(true);
+            ASSERT_EQ(r263avo::EncodeFrame(*e, f, f == 0, &isIntra, source.data() + f * fb, &bytes), f);
+            work.inCall.store(false);
+            const r263avo::EncoderStats& s = r263avo::EncoderGetStats(*e);
+            stream.insert(stream.end(), s.OutputBuffer, s.OutputBuffer + bytes);
+        }
+        EXPECT_TRUE(stream == one.stream) << threads << " threads";
+        EXPECT_EQ(work.outsideCalls.load(), 0) << threads << " threads";
+        if (threads == 1) {
+            EXPECT_EQ(work.steps.load(), 0) << "one thread never waits";
+        }
+        EXPECT_LE(work.afterEnd.load(), 2 * threads) << "steps after the work ran out";
+    }
 }
 
 }  // namespace
