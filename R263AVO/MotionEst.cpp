@@ -41,7 +41,8 @@ class Searcher {
         : in_(in),
           cur_(in.cur + static_cast<long>(y) * in.width + x),
           refStride_(InterpStride(in.width)),
-          plane_(in.ref != nullptr && in.sad.planeFull != nullptr && in.sad.planeSub != nullptr) {}
+          plane_(in.ref != nullptr && in.sad.planeFull != nullptr && in.sad.planeSub != nullptr),
+          run_(plane_ && in.phases != nullptr && in.sad.planeRun != nullptr) {}
 
     // SAD of the macroblock against the reference at half-pel position (u, v).
     int Cost(Sad16Fn fn, int u, int v, int limit) const {
@@ -62,22 +63,46 @@ class Searcher {
     // are, else from the half-pel image.
     int HalfPel(int u, int v, int limit) const {
         if (!plane_ || in_.phases == nullptr) return Cost(in_.sad.full, u, v, limit);
-        const int phase = (u & 1) + 2 * (v & 1);  // 1 (1, 0), 2 (0, 1), 3 (1, 1); 0 the plane itself
-        const uint8_t* base =
-            phase == 0 ? in_.ref : in_.phases + static_cast<long>(phase - 1) * in_.width * in_.height;
-        return in_.sad.planeFull(cur_, in_.width, base + static_cast<long>(v >> 1) * in_.width + (u >> 1),
-                                 in_.width, limit);
+        return in_.sad.planeFull(cur_, in_.width, HalfPelAt(u, v), in_.width, limit);
+    }
+
+    // A run of positions, in order, each against the lowest cost so far (see Sad16RunFn): one
+    // kernel call on the planes when there are. Positions are whole pixels (`whole`) or half-pel
+    // units.
+    void Run(const int (*pos)[2], int n, bool whole, int* best, int* costs) const {
+        if (run_) {
+            const uint8_t* refs[8];
+            if (whole)
+                for (int i = 0; i < n; ++i) refs[i] = PlaneAt(pos[i][0], pos[i][1]);
+            else
+                for (int i = 0; i < n; ++i) refs[i] = HalfPelAt(pos[i][0], pos[i][1]);
+            in_.sad.planeRun(cur_, in_.width, refs, n, best, costs);
+            return;
+        }
+        for (int i = 0; i < n; ++i) {
+            const int u = pos[i][0], v = pos[i][1];
+            costs[i] = whole ? Full(u, v, *best) : HalfPel(u, v, *best);
+            if (costs[i] < *best) *best = costs[i];
+        }
     }
 
     const uint8_t* Current() const { return cur_; }
 
   private:
     const uint8_t* PlaneAt(int px, int py) const { return in_.ref + static_cast<long>(py) * in_.width + px; }
+    // Half-pel position (u, v) in the plane (even u and v) or in its phase plane.
+    const uint8_t* HalfPelAt(int u, int v) const {
+        const int phase = (u & 1) + 2 * (v & 1);  // 1 (1, 0), 2 (0, 1), 3 (1, 1); 0 the plane itself
+        const uint8_t* base =
+            phase == 0 ? in_.ref : in_.phases + static_cast<long>(phase - 1) * in_.width * in_.height;
+        return base + static_cast<long>(v >> 1) * in_.width + (u >> 1);
+    }
 
     const MotionSearchInput& in_;
     const uint8_t* cur_;
     int refStride_;
     bool plane_;
+    bool run_;  // runs go to the run kernel
 };
 
 }  // namespace
@@ -140,18 +165,56 @@ MotionSearchResult MotionSearch(const MotionSearchInput& in, int x, int y, int c
 
     // Cross descent from the best candidate: each step moves to the cheapest of the four
     // neighbours and goes on while that cost keeps falling fast enough.
+    //
+    // From the third step on, one neighbour is the centre of the step before last, whose cost the
+    // step before last found. When that cost is still the best one, the kernel would return it
+    // again (a sum equal to its limit does not stop it), so it is not measured again; a lower
+    // best at its turn can only come from this step, whose best cost it then cannot beat.
     static constexpr int kCross[4][2] = {{-1, 0}, {0, 1}, {1, 0}, {0, -1}};
     const bool subsampled = preset.subsampledSad == 1;
     int cx = x + best->dx, cy = y + best->dy;
     int previous = kNoCost;
+    int centerCost = kNoCost;  // the cost that chose the current centre (none for the first)
+    int backX = -1, backY = -1, backCost = kNoCost;  // the centre before it and its cost
     for (int step = 1;;) {
-        int stepBest = kNoCost, nextX = cx, nextY = cy;
-        for (const auto& d : kCross) {
-            const int px = cx + d[0], py = cy + d[1];
+        int pos[4][2], costs[4], slot[4];  // slot: position of each neighbour in the run, or -1
+        int n = 0, remembered = -1;
+        const int startBest = bestCost;
+        for (int k = 0; k < 4; ++k) {
+            const int px = cx + kCross[k][0], py = cy + kCross[k][1];
+            slot[k] = -1;
             if (!win.Inside(px, py)) continue;
-            const int cost = subsampled ? s.Sub(px, py, bestCost) : s.Full(px, py, bestCost);
-            if (cost < bestCost) {
-                bestCost = cost;
+            if (!subsampled && px == backX && py == backY && backCost == startBest) {
+                remembered = k;
+                continue;
+            }
+            pos[n][0] = px;
+            pos[n][1] = py;
+            slot[k] = n++;
+        }
+        if (subsampled) {
+            for (int i = 0; i < n; ++i) {
+                costs[i] = s.Sub(pos[i][0], pos[i][1], bestCost);
+                if (costs[i] < bestCost) bestCost = costs[i];
+            }
+        } else {
+            s.Run(pos, n, true, &bestCost, costs);
+        }
+        // The choices in the order of the neighbours, with the best cost each one met.
+        int stepBest = kNoCost, nextX = cx, nextY = cy, running = startBest;
+        for (int k = 0; k < 4; ++k) {
+            int cost;
+            if (k == remembered) {
+                if (running != backCost) continue;
+                cost = backCost;
+            } else if (slot[k] >= 0) {
+                cost = costs[slot[k]];
+            } else {
+                continue;
+            }
+            const int px = cx + kCross[k][0], py = cy + kCross[k][1];
+            if (cost < running) {
+                running = cost;
                 bestX = px;
                 bestY = py;
             }
@@ -161,6 +224,10 @@ MotionSearchResult MotionSearch(const MotionSearchInput& in, int x, int y, int c
                 nextY = py;
             }
         }
+        backX = cx;
+        backY = cy;
+        backCost = step == 1 ? kNoCost : centerCost;
+        centerCost = stepBest;
         cx = nextX;
         cy = nextY;
         ++step;
@@ -184,13 +251,19 @@ MotionSearchResult MotionSearch(const MotionSearchInput& in, int x, int y, int c
         const int t = bestY != 0 ? -1 : 0;
         const int b = bestY < H - 16 ? 1 : 0;
         const int offsets[8][2] = {{l, t}, {0, t}, {r, t}, {l, 0}, {r, 0}, {l, b}, {0, b}, {r, b}};
+        int pos[8][2], costs[8];
+        for (int k = 0; k < 8; ++k) {
+            pos[k][0] = 2 * bestX + offsets[k][0];
+            pos[k][1] = 2 * bestY + offsets[k][1];
+        }
+        int running = bestCost;
+        s.Run(pos, 8, false, &bestCost, costs);
         int ox = 0, oy = 0;
-        for (const auto& o : offsets) {
-            const int cost = s.HalfPel(2 * bestX + o[0], 2 * bestY + o[1], bestCost);
-            if (cost < bestCost) {
-                bestCost = cost;
-                ox = o[0];
-                oy = o[1];
+        for (int k = 0; k < 8; ++k) {
+            if (costs[k] < running) {
+                running = costs[k];
+                ox = offsets[k][0];
+                oy = offsets[k][1];
             }
         }
         result.record.hx += ox;

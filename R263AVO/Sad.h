@@ -19,6 +19,14 @@ namespace r263avo {
 
 using Sad16Fn = int (*)(const uint8_t* cur, int curStride, const uint8_t* ref, int refStride, int limit);
 
+// A run of n plane positions of one 16x16 block (block and plane rows both `stride` apart), in
+// order, each with the lowest cost so far as its limit:
+//   costs[i] = planeFull(cur, stride, refs[i], stride, *best); *best = costs[i] when lower.
+// A step of the motion search and its half-pel refinement are such runs; one call lets a kernel
+// keep the current block in registers for all the positions.
+using Sad16RunFn = void (*)(const uint8_t* cur, int stride, const uint8_t* const* refs, int n, int* best,
+                            int* costs);
+
 struct SadKernels {
     // Full 16x16 SAD (Sad16Full for whole-pixel positions, Sad16Half for half-pel positions).
     Sad16Fn full;
@@ -28,6 +36,8 @@ struct SadKernels {
     // full and sub on a plain plane (null: the search uses the half-pel kernels only).
     Sad16Fn planeFull = nullptr;
     Sad16Fn planeSub = nullptr;
+    // Runs of planeFull (null: the search calls planeFull one position at a time).
+    Sad16RunFn planeRun = nullptr;
 };
 
 // The plain C++ reference kernels.

@@ -77,6 +77,62 @@ int Sad16FullAvx2(const uint8_t* cur, int curStride, const uint8_t* ref, int ref
     return sum;
 }
 
+namespace {
+
+// One position of a run: the SAD of the 16 rows against the current rows c (rows 2k and 2k + 1
+// in the lanes of c[k]), returned as the row-by-row loop returns it for `limit`. Every row is
+// summed and the loop's exit is found without branches: the limit is passed on a row that
+// depends on the picture, so branches on it would mostly be mispredicted, which costs more than
+// the rows an early exit saves.
+inline int RunCost(const __m256i c[8], const uint8_t* r, long s, int limit) {
+    __m256i sad[8];
+    for (int k = 0; k < 8; ++k) sad[k] = _mm256_sad_epu8(c[k], LoadPair(r + 2 * k * s, r + (2 * k + 1) * s));
+    // The word w of qword q in a lane of x holds half q of row 2w + lane (y: rows 8 on). A half is
+    // at most 8 x 255, a row 16 x 255, and all 16 rows 65280: words hold every sum below.
+    const auto words = [&](int k) {
+        return _mm256_or_si256(_mm256_or_si256(sad[k], _mm256_slli_epi64(sad[k + 1], 16)),
+                               _mm256_or_si256(_mm256_slli_epi64(sad[k + 2], 32), _mm256_slli_epi64(sad[k + 3], 48)));
+    };
+    const __m256i x = words(0), y = words(4);
+    // Both halves added: qword 0 of lane 0 holds the even rows, of lane 1 the odd rows.
+    const __m256i xs = _mm256_add_epi16(x, _mm256_shuffle_epi32(x, _MM_SHUFFLE(1, 0, 3, 2)));
+    const __m256i ys = _mm256_add_epi16(y, _mm256_shuffle_epi32(y, _MM_SHUFFLE(1, 0, 3, 2)));
+    __m128i lo = _mm_unpacklo_epi16(_mm256_castsi256_si128(xs), _mm256_extracti128_si256(xs, 1));  // rows 0..7
+    __m128i hi = _mm_unpacklo_epi16(_mm256_castsi256_si128(ys), _mm256_extracti128_si256(ys, 1));  // 8..15
+    // Partial sums after each row.
+    lo = _mm_add_epi16(lo, _mm_slli_si128(lo, 2));
+    hi = _mm_add_epi16(hi, _mm_slli_si128(hi, 2));
+    lo = _mm_add_epi16(lo, _mm_slli_si128(lo, 4));
+    hi = _mm_add_epi16(hi, _mm_slli_si128(hi, 4));
+    lo = _mm_add_epi16(lo, _mm_slli_si128(lo, 8));
+    hi = _mm_add_epi16(hi, _mm_slli_si128(hi, 8));
+    hi = _mm_add_epi16(hi, _mm_broadcastw_epi16(_mm_srli_si128(lo, 14)));
+    // Rows whose partial sum passes the limit: p > limit when p - limit saturates above zero. A
+    // negative limit is passed on row 0; a limit above 65535 never.
+    const __m128i l = _mm_set1_epi16(static_cast<short>(limit < 0 ? 0 : (limit > 65535 ? 65535 : limit)));
+    const __m128i zero = _mm_setzero_si128();
+    const unsigned within = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_subs_epu16(lo, l), zero))) |
+                            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_subs_epu16(hi, l), zero))) << 16;
+    // Two mask bits per row; the last row stands for the full sum when no row passes.
+    const unsigned passed = (limit < 0 ? ~0u : ~within) | (1u << 30);
+    alignas(16) uint16_t partial[16];
+    _mm_store_si128(reinterpret_cast<__m128i*>(partial), lo);
+    _mm_store_si128(reinterpret_cast<__m128i*>(partial + 8), hi);
+    return partial[__builtin_ctz(passed) >> 1];
+}
+
+}  // namespace
+
+// The run: the 16 current rows sit in eight registers for all the positions.
+void Sad16PlaneRunAvx2(const uint8_t* cur, int stride, const uint8_t* const* refs, int n, int* best, int* costs) {
+    __m256i c[8];
+    for (int k = 0; k < 8; ++k) c[k] = LoadPair(cur + 2 * k * stride, cur + (2 * k + 1) * stride);
+    for (int i = 0; i < n; ++i) {
+        costs[i] = RunCost(c, refs[i], stride, *best);
+        if (costs[i] < *best) *best = costs[i];
+    }
+}
+
 // The plain-plane kernels of SadPlane.h with VEX encoding.
 int Sad16PlaneFullAvx2(const uint8_t* cur, int curStride, const uint8_t* ref, int refStride, int limit) {
     return sad_simd::PlaneSad<false>(cur, curStride, ref, refStride, limit);

@@ -51,6 +51,13 @@ int Sad16PlaneFullSse2(const uint8_t* cur, int curStride, const uint8_t* ref, in
     return sad_simd::PlaneSad<false>(cur, curStride, ref, refStride, limit);
 }
 
+void Sad16PlaneRunSse2(const uint8_t* cur, int stride, const uint8_t* const* refs, int n, int* best, int* costs) {
+    for (int i = 0; i < n; ++i) {
+        costs[i] = sad_simd::PlaneSad<false>(cur, stride, refs[i], stride, *best);
+        if (costs[i] < *best) *best = costs[i];
+    }
+}
+
 int Sad16PlaneSubSse2(const uint8_t* cur, int curStride, const uint8_t* ref, int refStride, int limit) {
     return sad_simd::PlaneSad<true>(cur, curStride, ref, refStride, limit);
 }

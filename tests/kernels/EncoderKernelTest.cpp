@@ -35,6 +35,7 @@ TEST(EncoderKernels, MaskZeroSelectsEveryPlainVersion) {
     const EncoderKernels k = r263avo::SelectEncoderKernels(0);
     EXPECT_EQ(k.sad.full, r263avo::SadKernelsC().full);
     EXPECT_EQ(k.sad.planeFull, r263avo::SadKernelsC().planeFull);
+    EXPECT_EQ(k.sad.planeRun, r263avo::SadKernelsC().planeRun);
     EXPECT_EQ(k.block.subtract8, r263avo::BlockKernelsC().subtract8);
     EXPECT_EQ(k.qdctInter, &r263avo::QdctInterBlockC);
     EXPECT_EQ(k.qdctIntra, &r263avo::QdctIntraBlockC);

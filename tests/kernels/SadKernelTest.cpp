@@ -105,6 +105,7 @@ TEST(SadKernels, PlainCWhenSimdIsMaskedOff) {
     EXPECT_EQ(k.sub, r263avo::SadKernelsC().sub);
     EXPECT_EQ(k.planeFull, r263avo::SadKernelsC().planeFull);
     EXPECT_EQ(k.planeSub, r263avo::SadKernelsC().planeSub);
+    EXPECT_EQ(k.planeRun, r263avo::SadKernelsC().planeRun);
 }
 
 // The partial sums of the row-by-row loop after each row it tests, for the four reference
@@ -220,6 +221,49 @@ TEST(SadKernels, SimdMatchesReferenceOnRandomInputs) {
         const int sub = CallSad(r263avo::SadKernelsC().sub, in, 65535);
         ExpectSameAsC(in, {0, 1, 65535, rng.Range(-200, 65535), rng.Range(0, full), rng.Range(0, sub / 4),
                            full - 1, full, sub / 4 - 1});
+        if (HasFailure()) break;
+    }
+}
+
+// Runs of positions (what one search step hands over) against runs of single plain calls: the
+// same costs and the same best cost, with starting bests that make the exits land on every row
+// of every position, negative ones and ones no sum passes included.
+TEST(SadKernels, RunsMatchSinglePlainCallsInOrder) {
+    const int w = 64, h = 48;
+    Rng rng(9);
+    std::vector<uint8_t> plane(w * h), cur(15 * w + 16);
+    std::vector<SadKernels> sets = {r263avo::SadKernelsC()};
+    for (const auto& level : checkkernel::AvailableSimdLevels()) {
+        checkkernel::ScopedSimdMask mask(level.mask);
+        sets.push_back(r263avo::SelectSadKernels());
+    }
+    const SadKernels& c = r263avo::SadKernelsC();
+    for (int round = 0; round < 300; ++round) {
+        // Similar pictures keep the sums near each other, so the best changes within a run.
+        rng.FillBytes(cur.data(), cur.size());
+        for (size_t i = 0; i < plane.size(); ++i)
+            plane[i] = round % 3 == 0 ? rng.Byte()
+                                      : static_cast<uint8_t>(std::clamp(cur[i % cur.size()] + rng.Range(-9, 9), 0, 255));
+        const int n = rng.Range(1, 8);
+        const uint8_t* refs[8];
+        for (int i = 0; i < n; ++i) refs[i] = plane.data() + rng.Range(0, h - 16) * w + rng.Range(0, w - 16);
+        const int whole = c.planeFull(cur.data(), w, refs[0], w, 65535);
+        int partial = 0;  // a partial sum of the first position: its exit row
+        for (int j = 0, stop = rng.Range(0, 15); j <= stop; ++j)
+            for (int i = 0; i < 16; ++i) partial += std::abs(cur[j * w + i] - refs[0][j * w + i]);
+        for (const int start : {partial, partial - 1, whole, whole - 1, rng.Range(-300, 65535), -1, 65535}) {
+            int expectBest = start, expect[8];
+            for (int i = 0; i < n; ++i) {
+                expect[i] = c.planeFull(cur.data(), w, refs[i], w, expectBest);
+                if (expect[i] < expectBest) expectBest = expect[i];
+            }
+            for (const SadKernels& k : sets) {
+                int best = start, costs[8];
+                k.planeRun(cur.data(), w, refs, n, &best, costs);
+                EXPECT_EQ(best, expectBest) << "start " << start;
+                for (int i = 0; i < n; ++i) EXPECT_EQ(costs[i], expect[i]) << "position " << i << " start " << start;
+            }
+        }
         if (HasFailure()) break;
     }
 }
