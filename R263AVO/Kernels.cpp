@@ -13,6 +13,9 @@ void InterpolateRowsSse2(const uint8_t* row, const uint8_t* below, int width, ui
 void SplitHalfPelPhasesSse2(const uint8_t* interp, int width, int height, uint8_t* phases);
 void HalfPelPhaseRowsSse2(const uint8_t* row, const uint8_t* below, int width, uint8_t* h, uint8_t* v,
                           uint8_t* hv);
+// x86/InterpolationAvx2.cpp
+void HalfPelPhaseRowsAvx2(const uint8_t* row, const uint8_t* below, int width, uint8_t* h, uint8_t* v,
+                          uint8_t* hv);
 #endif
 
 bool LimitLevelsC(int16_t block[64], int first, bool limit) {
@@ -51,6 +54,7 @@ EncoderKernels SelectEncoderKernels(uint32_t simdFlags) {
         k.phaseRows = HalfPelPhaseRowsSse2;
         k.limitLevels = LimitLevelsSse2;
         k.activity = MacroblockActivitySse2;
+        if (simdFlags & cpuinfo::kSimdAvx2) k.phaseRows = HalfPelPhaseRowsAvx2;
     }
 #endif
     return k;
