@@ -86,6 +86,19 @@ class Searcher {
         }
     }
 
+    // Costs of half-pel positions for a search that only asks which of them beat `best` in
+    // turn: the whole sums when there is a kernel for them, else a run against `best`. Either
+    // gives the same answers (a whole sum is never below the partial sum that passed a limit).
+    void Beating(const int (*pos)[2], int n, int best, int* costs) const {
+        if (run_ && in_.sad.planeSet != nullptr) {
+            const uint8_t* refs[8];
+            for (int i = 0; i < n; ++i) refs[i] = HalfPelAt(pos[i][0], pos[i][1]);
+            in_.sad.planeSet(cur_, in_.width, refs, n, costs);
+            return;
+        }
+        Run(pos, n, false, &best, costs);
+    }
+
     const uint8_t* Current() const { return cur_; }
 
   private:
@@ -256,12 +269,11 @@ MotionSearchResult MotionSearch(const MotionSearchInput& in, int x, int y, int c
             pos[k][0] = 2 * bestX + offsets[k][0];
             pos[k][1] = 2 * bestY + offsets[k][1];
         }
-        int running = bestCost;
-        s.Run(pos, 8, false, &bestCost, costs);
+        s.Beating(pos, 8, bestCost, costs);
         int ox = 0, oy = 0;
         for (int k = 0; k < 8; ++k) {
-            if (costs[k] < running) {
-                running = costs[k];
+            if (costs[k] < bestCost) {
+                bestCost = costs[k];
                 ox = offsets[k][0];
                 oy = offsets[k][1];
             }

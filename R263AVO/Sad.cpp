@@ -17,6 +17,8 @@ int Sad16PlaneFullAvx2(const uint8_t* cur, int curStride, const uint8_t* ref, in
 int Sad16PlaneSubAvx2(const uint8_t* cur, int curStride, const uint8_t* ref, int refStride, int limit);
 void Sad16PlaneRunSse2(const uint8_t* cur, int stride, const uint8_t* const* refs, int n, int* best, int* costs);
 void Sad16PlaneRunAvx2(const uint8_t* cur, int stride, const uint8_t* const* refs, int n, int* best, int* costs);
+void Sad16PlaneSetSse2(const uint8_t* cur, int stride, const uint8_t* const* refs, int n, int* costs);
+void Sad16PlaneSetAvx2(const uint8_t* cur, int stride, const uint8_t* const* refs, int n, int* costs);
 #endif
 
 namespace {
@@ -76,10 +78,15 @@ void Sad16PlaneRunC(const uint8_t* cur, int stride, const uint8_t* const* refs, 
     }
 }
 
+void Sad16PlaneSetC(const uint8_t* cur, int stride, const uint8_t* const* refs, int n, int* costs) {
+    for (int i = 0; i < n; ++i) costs[i] = Sad16PlaneFullC(cur, stride, refs[i], stride, 65535);
+}
+
 }  // namespace
 
 const SadKernels& SadKernelsC() {
-    static const SadKernels kernels{Sad16FullC, Sad16SubC, Sad16PlaneFullC, Sad16PlaneSubC, Sad16PlaneRunC};
+    static const SadKernels kernels{Sad16FullC, Sad16SubC, Sad16PlaneFullC, Sad16PlaneSubC,
+                                          Sad16PlaneRunC,  Sad16PlaneSetC};
     return kernels;
 }
 
@@ -87,12 +94,14 @@ SadKernels SelectSadKernels(uint32_t flags) {
     SadKernels k = SadKernelsC();
 #ifdef TESSARO_X86
     if (flags & cpuinfo::kSimdSse2)
-        k = {Sad16FullSse2, Sad16SubSse2, Sad16PlaneFullSse2, Sad16PlaneSubSse2, Sad16PlaneRunSse2};
+        k = {Sad16FullSse2,     Sad16SubSse2,      Sad16PlaneFullSse2,
+             Sad16PlaneSubSse2, Sad16PlaneRunSse2, Sad16PlaneSetSse2};
     if ((flags & cpuinfo::kSimdAvx2) && (flags & cpuinfo::kSimdSse2)) {
         k.full = Sad16FullAvx2;
         k.planeFull = Sad16PlaneFullAvx2;
         k.planeSub = Sad16PlaneSubAvx2;
         k.planeRun = Sad16PlaneRunAvx2;
+        k.planeSet = Sad16PlaneSetAvx2;
     }
 #else
     (void)flags;

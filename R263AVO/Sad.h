@@ -26,6 +26,10 @@ using Sad16Fn = int (*)(const uint8_t* cur, int curStride, const uint8_t* ref, i
 // keep the current block in registers for all the positions.
 using Sad16RunFn = void (*)(const uint8_t* cur, int stride, const uint8_t* const* refs, int n, int* best,
                             int* costs);
+// The whole SADs of n plane positions: costs[i] = planeFull(cur, stride, refs[i], stride, 65535).
+// Where a search only asks whether a position beats the best so far, the whole sum answers as
+// the partial one does (it is at least as large), so such runs need not find any exit row.
+using Sad16SetFn = void (*)(const uint8_t* cur, int stride, const uint8_t* const* refs, int n, int* costs);
 
 struct SadKernels {
     // Full 16x16 SAD (Sad16Full for whole-pixel positions, Sad16Half for half-pel positions).
@@ -38,6 +42,7 @@ struct SadKernels {
     Sad16Fn planeSub = nullptr;
     // Runs of planeFull (null: the search calls planeFull one position at a time).
     Sad16RunFn planeRun = nullptr;
+    Sad16SetFn planeSet = nullptr;  // whole sums (null: planeFull one position at a time)
 };
 
 // The plain C++ reference kernels.

@@ -58,6 +58,10 @@ void Sad16PlaneRunSse2(const uint8_t* cur, int stride, const uint8_t* const* ref
     }
 }
 
+void Sad16PlaneSetSse2(const uint8_t* cur, int stride, const uint8_t* const* refs, int n, int* costs) {
+    for (int i = 0; i < n; ++i) costs[i] = sad_simd::PlaneSad<false>(cur, stride, refs[i], stride, kMaxFullSad);
+}
+
 int Sad16PlaneSubSse2(const uint8_t* cur, int curStride, const uint8_t* ref, int refStride, int limit) {
     return sad_simd::PlaneSad<true>(cur, curStride, ref, refStride, limit);
 }

@@ -106,6 +106,7 @@ TEST(SadKernels, PlainCWhenSimdIsMaskedOff) {
     EXPECT_EQ(k.planeFull, r263avo::SadKernelsC().planeFull);
     EXPECT_EQ(k.planeSub, r263avo::SadKernelsC().planeSub);
     EXPECT_EQ(k.planeRun, r263avo::SadKernelsC().planeRun);
+    EXPECT_EQ(k.planeSet, r263avo::SadKernelsC().planeSet);
 }
 
 // The partial sums of the row-by-row loop after each row it tests, for the four reference
@@ -227,7 +228,7 @@ TEST(SadKernels, SimdMatchesReferenceOnRandomInputs) {
 
 // Runs of positions (what one search step hands over) against runs of single plain calls: the
 // same costs and the same best cost, with starting bests that make the exits land on every row
-// of every position, negative ones and ones no sum passes included.
+// of every position, negative ones and ones no sum passes included. Sets of whole sums too.
 TEST(SadKernels, RunsMatchSinglePlainCallsInOrder) {
     const int w = 64, h = 48;
     Rng rng(9);
@@ -263,6 +264,13 @@ TEST(SadKernels, RunsMatchSinglePlainCallsInOrder) {
                 EXPECT_EQ(best, expectBest) << "start " << start;
                 for (int i = 0; i < n; ++i) EXPECT_EQ(costs[i], expect[i]) << "position " << i << " start " << start;
             }
+        }
+        // The whole sums of the same positions, odd counts included.
+        for (const SadKernels& k : sets) {
+            int costs[8];
+            k.planeSet(cur.data(), w, refs, n, costs);
+            for (int i = 0; i < n; ++i)
+                EXPECT_EQ(costs[i], c.planeFull(cur.data(), w, refs[i], w, 65535)) << "whole sum " << i << " of " << n;
         }
         if (HasFailure()) break;
     }
