@@ -284,13 +284,13 @@ Position ClassifyCall(Schedule& s, int32_t frame, bool intraRequest) {
 
 void Encoder::Release() {
     isOpen = false;
-    output = {};
-    for (auto& b : recon) b = {};
-    for (auto& b : phases) b = {};
-    anchorInput = {};
-    bSlots = {};
+    output.Clear();
+    for (auto& b : recon) b.Clear();
+    for (auto& b : phases) b.Clear();
+    anchorInput.Clear();
+    bSlots.clear();
     bSlotFrame = {};
-    bRecon = {};
+    bRecon.Clear();
     aic = AicStores{};
     mbCoded = {};
     mbQuant = {};
@@ -334,14 +334,15 @@ int32_t EncoderOpen(Encoder& e, const EncoderParams& params) {
     try {
         // Sized for the worst case (every coefficient escaped, headers everywhere), so no content
         // can overflow it.
-        e.output.assign(WorstCasePictureBytes(geo.mbCount), 0);
-        for (auto& b : e.recon) b.assign(geo.pictureBytes, 0);
-        e.anchorInput.assign(geo.pictureBytes, 0);
-        for (auto& b : e.phases) b.assign(3 * static_cast<size_t>(geo.width) * geo.height, 0);
+        e.output.Reset(WorstCasePictureBytes(geo.mbCount));
+        for (auto& b : e.recon) b.Reset(geo.pictureBytes);
+        e.anchorInput.Reset(geo.pictureBytes);
+        for (auto& b : e.phases) b.Reset(3 * static_cast<size_t>(geo.width) * geo.height);
         e.aboveRecords.assign(static_cast<size_t>(geo.mbPerRow) + 1, MbRecord{});
-        e.bSlots.assign(static_cast<size_t>(p.BPictures), std::vector<uint8_t>(geo.pictureBytes, 0));
+        e.bSlots.resize(static_cast<size_t>(p.BPictures));
+        for (auto& b : e.bSlots) b.Reset(geo.pictureBytes);
         e.bSlotFrame.assign(static_cast<size_t>(p.BPictures), -1);
-        if (p.BPictures > 0 && p.ReconstructBPictures) e.bRecon.assign(geo.pictureBytes, 0);
+        if (p.BPictures > 0 && p.ReconstructBPictures) e.bRecon.Reset(geo.pictureBytes);
         if (p.UseAdvIntraCoding) e.aic.Init(geo.mbPerRow);
         if (p.UseDeblockFilter) {
             e.mbCoded.assign(static_cast<size_t>(geo.mbCount), 1);

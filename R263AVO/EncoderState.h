@@ -20,6 +20,7 @@
 #include "R263AVO.h"
 #include "RateCtrl.h"
 #include "Wavefront.h"
+#include "ZeroedBytes.h"
 
 namespace r263avo {
 
@@ -89,17 +90,17 @@ class Encoder {
     // Frame stores (coded geometry) and the half-pel phase planes of the two reconstructions
     // (SplitHalfPelPhasesC; with them and the reconstruction itself no half-pel image is needed).
     // Index `current` is the reconstruction of the latest anchor; the other one is its reference.
-    std::vector<uint8_t> output;
-    std::array<std::vector<uint8_t>, 2> recon;
-    std::array<std::vector<uint8_t>, 2> phases;
+    ZeroedBytes output;
+    std::array<ZeroedBytes, 2> recon;
+    std::array<ZeroedBytes, 2> phases;
     int current = 0;
-    std::vector<uint8_t> anchorInput;
+    ZeroedBytes anchorInput;
 
     // B-pictures: the held input pictures with their frame numbers (-1 = empty), and the store of
     // a B-picture's reconstruction (only with ReconstructBPictures).
-    std::vector<std::vector<uint8_t>> bSlots;
+    std::vector<ZeroedBytes> bSlots;
     std::vector<int32_t> bSlotFrame;
-    std::vector<uint8_t> bRecon;
+    ZeroedBytes bRecon;
 
     // Annex I neighbour stores; Annex J coded flag and QUANT of every macroblock.
     AicStores aic;
