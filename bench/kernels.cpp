@@ -120,7 +120,40 @@ void BM_PlaneSad(benchmark::State& state) {
     cpuinfo::SetSimdMask(~0u);
 }
 
+// A search step's run of four cross positions, each against the best so far, and the half-pel
+// refinement's eight whole sums. A starting best of 0 stands for bests that vary from call to
+// call as in a search, so that the row where a position stops cannot be predicted.
+void BM_PlaneRun(benchmark::State& state) {
+    if (!UseLevel(state)) return;
+    const r263avo::SadKernels k = r263avo::SelectSadKernels();
+    const auto cur = Noise(kCifW * kCifH, 1);
+    const auto ref = Noise(kCifW * kCifH, 2);
+    const int start = static_cast<int>(state.range(1));
+    std::vector<int> starts(256);
+    uint32_t seed = 12345;
+    for (int& b : starts) b = start != 0 ? start : 6000 + static_cast<int>((seed = seed * 1664525 + 1013904223) >> 18) % 20000;
+    int u = 0, costs[8];
+    for (auto _ : state) {
+        const uint8_t* at = ref.data() + (48 + ((u >> 5) & 31)) * kCifW + 48 + (u & 31);
+        const uint8_t* refs[8] = {at - 1, at + kCifW, at + 1, at - kCifW, at - kCifW - 1, at - kCifW + 1,
+                                  at + kCifW - 1, at + kCifW + 1};
+        int best = starts[u & 255];
+        if (state.range(2) == 0) {
+            k.planeRun(cur.data() + 64 * kCifW + 64, kCifW, refs, 4, &best, costs);
+        } else {
+            k.planeSet(cur.data() + 64 * kCifW + 64, kCifW, refs, 8, costs);
+        }
+        benchmark::DoNotOptimize(costs);
+        benchmark::DoNotOptimize(best);
+        ++u;
+    }
+    state.SetLabel(LevelName(static_cast<int>(state.range(0))));
+    cpuinfo::SetSimdMask(~0u);
+}
+
 BENCHMARK(BM_InterMacroblock)->DenseRange(0, 1);
+BENCHMARK(BM_PlaneRun)->Name("Sad16PlaneRun4")->ArgsProduct({{0, 1, 2}, {21000, 0}, {0}});
+BENCHMARK(BM_PlaneRun)->Name("Sad16PlaneSet8")->ArgsProduct({{0, 1, 2}, {0}, {1}});
 BENCHMARK(BM_PlaneSad<false>)->Name("Sad16PlaneFull")->ArgsProduct({{0, 1, 2}, {65535, 10000}});
 BENCHMARK(BM_PlaneSad<true>)->Name("Sad16PlaneSub")->ArgsProduct({{0, 1, 2}, {65535, 2500}});
 BENCHMARK(BM_Sad<false>)->Name("Sad16Full")->DenseRange(0, 2);
