@@ -48,7 +48,6 @@ class Searcher {
     int Cost(Sad16Fn fn, int u, int v, int limit) const {
         return fn(cur_, in_.width, InterpAt(in_.interp, in_.width, u, v), refStride_, limit);
     }
-    // At whole-pixel position (px, py).
     // At whole-pixel position (px, py): from the plain reference plane when there is one.
     int Full(int px, int py, int limit) const {
         return plane_ ? in_.sad.planeFull(cur_, in_.width, PlaneAt(px, py), in_.width, limit)
