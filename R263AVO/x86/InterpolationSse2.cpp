@@ -40,16 +40,27 @@ inline __m128i Average4(__m128i a, __m128i b, __m128i c, __m128i d) {
                             _mm_srli_epi16(_mm_add_epi16(hi, two), 2));
 }
 
+// The samples at i..i+15 of a row and of the row below (a, c) and their right neighbours (b, d);
+// in the last step of a row its last sample is its own right neighbour.
+struct Quad {
+    __m128i a, b, c, d;
+};
+inline Quad LoadQuad(const uint8_t* row, const uint8_t* below, int i, int width) {
+    Quad q;
+    q.a = Load(row + i);
+    q.c = Load(below + i);
+    const bool last = i + 16 == width;
+    q.b = last ? ShiftRepeatLast(q.a) : Load(row + i + 1);
+    q.d = last ? ShiftRepeatLast(q.c) : Load(below + i + 1);
+    return q;
+}
+
 }  // namespace
 
 void InterpolateRowsSse2(const uint8_t* row, const uint8_t* below, int width, uint8_t* out0, uint8_t* out1) {
     int i = 0;
     for (; i + 16 <= width; i += 16) {
-        const __m128i a = Load(row + i);
-        const __m128i c = Load(below + i);
-        const bool last = i + 16 == width;
-        const __m128i b = last ? ShiftRepeatLast(a) : Load(row + i + 1);
-        const __m128i d = last ? ShiftRepeatLast(c) : Load(below + i + 1);
+        const auto [a, b, c, d] = LoadQuad(row, below, i, width);
         const __m128i h = _mm_avg_epu8(a, b);
         const __m128i v = _mm_avg_epu8(a, c);
         const __m128i q = Average4(a, b, c, d);
@@ -68,11 +79,7 @@ void HalfPelPhaseRowsSse2(const uint8_t* row, const uint8_t* below, int width, u
                           uint8_t* hvp) {
     int i = 0;
     for (; i + 16 <= width; i += 16) {
-        const __m128i a = Load(row + i);
-        const __m128i c = Load(below + i);
-        const bool last = i + 16 == width;
-        const __m128i b = last ? ShiftRepeatLast(a) : Load(row + i + 1);
-        const __m128i d = last ? ShiftRepeatLast(c) : Load(below + i + 1);
+        const auto [a, b, c, d] = LoadQuad(row, below, i, width);
         Store(hp + i, _mm_avg_epu8(a, b));
         Store(vp + i, _mm_avg_epu8(a, c));
         Store(hvp + i, Average4(a, b, c, d));

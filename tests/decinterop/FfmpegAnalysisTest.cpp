@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "../decoder/DecodeAll.h"
 #include "R263IRI.h"
 #include "SyntheticSequence.h"
 #include "TestSupport.h"
@@ -24,33 +25,8 @@ std::string Q(const std::string& s) {
     return "'" + s + "'";
 }
 
-struct Decoded {
-    std::vector<std::vector<uint8_t>> images;
-    std::vector<r263iri::PictureAnalysis> pictures;
-    std::vector<std::vector<r263iri::MacroblockAnalysis>> macroblocks;
-};
-
-Decoded Decode(const std::vector<uint8_t>& stream, bool analysis) {
-    Decoded out;
-    r263iri::Decoder* d = r263iri::DecoderCreate();
-    r263iri::DecoderSetAnalysis(*d, analysis);
-    r263iri::DecoderOpen(*d);
-    uint32_t position = 0, bytes = 0;
-    auto take = [&](const uint8_t* picture) {
-        if (!picture) return;
-        out.images.emplace_back(picture, picture + bytes);
-        const r263iri::PictureAnalysis* a = r263iri::DecoderPictureAnalysis(*d);
-        if (!a) return;
-        out.pictures.push_back(*a);
-        out.macroblocks.emplace_back(a->macroblocks, a->macroblocks + a->mbColumns * a->mbRows);
-    };
-    while (position < stream.size()) {
-        take(r263iri::DecodePicture(*d, stream.data(), stream.size(), &position, &bytes, position == 0));
-    }
-    take(r263iri::DecoderFlush(*d));
-    r263iri::DecoderClose(*d);
-    r263iri::DecoderDestroy(d);
-    return out;
+decodertest::AnalysedStream Decode(const std::vector<uint8_t>& stream, bool analysis) {
+    return decodertest::DecodeWithAnalysis(stream, analysis);
 }
 
 class FfmpegAnalysis : public ::testing::TestWithParam<Variant> {};
@@ -82,7 +58,7 @@ TEST_P(FfmpegAnalysis, ConsistentWithTheStream) {
     const std::vector<uint8_t> bits = testsupport::ReadFile(stream);
     ASSERT_GT(bits.size(), 8u);
 
-    const Decoded on = Decode(bits, true);
+    const decodertest::AnalysedStream on = Decode(bits, true);
     ASSERT_EQ(on.images.size(), static_cast<size_t>(frames));
     ASSERT_EQ(on.pictures.size(), on.images.size());
     EXPECT_EQ(on.images, Decode(bits, false).images);

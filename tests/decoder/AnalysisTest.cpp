@@ -79,39 +79,12 @@ std::vector<uint8_t> IpbStream() {
     return b.bytes;
 }
 
-struct Collected {
-    std::vector<r263iri::PictureAnalysis> pictures;
-    std::vector<std::vector<r263iri::MacroblockAnalysis>> macroblocks;
-    std::vector<std::vector<uint8_t>> images;
-};
-
-Collected Decode(const std::vector<uint8_t>& stream, bool analysis) {
-    Collected out;
-    r263iri::Decoder* d = r263iri::DecoderCreate();
-    r263iri::DecoderSetAnalysis(*d, analysis);
-    r263iri::DecoderOpen(*d);
-    uint32_t position = 0, bytes = 0;
-    auto take = [&](const uint8_t* picture) {
-        const r263iri::PictureAnalysis* a = r263iri::DecoderPictureAnalysis(*d);
-        if (!picture) {
-            EXPECT_EQ(a, nullptr);
-            return;
-        }
-        out.images.emplace_back(picture, picture + bytes);
-        if (!analysis) {
-            EXPECT_EQ(a, nullptr);
-            return;
-        }
-        ASSERT_NE(a, nullptr);
-        out.pictures.push_back(*a);
-        out.macroblocks.emplace_back(a->macroblocks, a->macroblocks + a->mbColumns * a->mbRows);
-    };
-    while (position < stream.size()) {
-        take(r263iri::DecodePicture(*d, stream.data(), stream.size(), &position, &bytes, position == 0));
-    }
-    take(r263iri::DecoderFlush(*d));
-    r263iri::DecoderClose(*d);
-    r263iri::DecoderDestroy(d);
+// The stream decoded with the analysis on or off; every picture has an analysis exactly when it
+// is on, and no call without a picture offers one.
+decodertest::AnalysedStream Decode(const std::vector<uint8_t>& stream, bool analysis) {
+    decodertest::AnalysedStream out = decodertest::DecodeWithAnalysis(stream, analysis);
+    EXPECT_EQ(out.analysesWithoutPicture, 0);
+    EXPECT_EQ(out.picturesWithoutAnalysis, analysis ? 0 : static_cast<int>(out.images.size()));
     return out;
 }
 
@@ -148,7 +121,7 @@ std::vector<uint8_t> EncodedQcif(int frames, int bPictures) {
 
 TEST(DecoderAnalysis, OffUnlessAskedAndKeptByOpen) {
     const std::vector<uint8_t> stream = IpbStream();
-    const Collected off = Decode(stream, false);
+    const decodertest::AnalysedStream off = Decode(stream, false);
     EXPECT_EQ(off.images.size(), 3u);
     EXPECT_TRUE(off.pictures.empty());
 
@@ -171,7 +144,7 @@ TEST(DecoderAnalysis, OffUnlessAskedAndKeptByOpen) {
 
 TEST(DecoderAnalysis, EveryBKindWithItsVectorsInDisplayOrder) {
     const std::vector<uint8_t> stream = IpbStream();
-    const Collected on = Decode(stream, true);
+    const decodertest::AnalysedStream on = Decode(stream, true);
     ASSERT_EQ(on.pictures.size(), 3u);
     // The analysis changes nothing in the pictures.
     EXPECT_EQ(on.images, Decode(stream, false).images);
@@ -226,7 +199,7 @@ TEST(DecoderAnalysis, EveryBKindWithItsVectorsInDisplayOrder) {
 TEST(DecoderAnalysis, PictureSizesAddUpToTheStream) {
     const std::vector<uint8_t> stream = EncodedQcif(9, 2);
     ASSERT_FALSE(stream.empty());
-    const Collected on = Decode(stream, true);
+    const decodertest::AnalysedStream on = Decode(stream, true);
     ASSERT_EQ(on.pictures.size(), 9u);
     const uint32_t total =
         std::accumulate(on.pictures.begin(), on.pictures.end(), 0u,
@@ -253,7 +226,7 @@ TEST(DecoderAnalysis, DamagedMacroblocksAreMarkedNotDecoded) {
     ASSERT_GT(stream.size() - lastStart, 40u);
     const size_t middle = lastStart + (stream.size() - lastStart) / 2;
     for (size_t i = middle; i < middle + 6; ++i) stream[i] = 0;
-    const Collected on = Decode(stream, true);
+    const decodertest::AnalysedStream on = Decode(stream, true);
     ASSERT_EQ(on.pictures.size(), 4u);
     int notDecoded = 0;
     for (const auto& m : on.macroblocks[3]) {

@@ -41,4 +41,44 @@ inline DecodedStream DecodeAll(const std::vector<uint8_t>& stream, uint32_t maxC
     return DecodeAll(stream.data(), stream.size(), maxCalls);
 }
 
+// A whole stream decoded with the macroblock analysis switched on or off: every picture returned,
+// the analysis of each one that had an analysis (its macroblock pointer copied out, since the
+// decoder reuses it), and how often the analysis and the pictures disagreed.
+struct AnalysedStream {
+    std::vector<std::vector<uint8_t>> images;
+    std::vector<r263iri::PictureAnalysis> pictures;
+    std::vector<std::vector<r263iri::MacroblockAnalysis>> macroblocks;
+    int picturesWithoutAnalysis = 0;
+    int analysesWithoutPicture = 0;  // an analysis offered by a call that returned no picture
+};
+
+inline AnalysedStream DecodeWithAnalysis(const std::vector<uint8_t>& stream, bool analysis = true) {
+    AnalysedStream out;
+    r263iri::Decoder* d = r263iri::DecoderCreate();
+    r263iri::DecoderSetAnalysis(*d, analysis);
+    r263iri::DecoderOpen(*d);
+    uint32_t position = 0, bytes = 0;
+    auto take = [&](const uint8_t* picture) {
+        const r263iri::PictureAnalysis* a = r263iri::DecoderPictureAnalysis(*d);
+        if (!picture) {
+            if (a) ++out.analysesWithoutPicture;
+            return;
+        }
+        out.images.emplace_back(picture, picture + bytes);
+        if (!a) {
+            ++out.picturesWithoutAnalysis;
+            return;
+        }
+        out.pictures.push_back(*a);
+        out.macroblocks.emplace_back(a->macroblocks, a->macroblocks + a->mbColumns * a->mbRows);
+    };
+    while (position < stream.size()) {
+        take(r263iri::DecodePicture(*d, stream.data(), stream.size(), &position, &bytes, position == 0));
+    }
+    take(r263iri::DecoderFlush(*d));
+    r263iri::DecoderClose(*d);
+    r263iri::DecoderDestroy(d);
+    return out;
+}
+
 }  // namespace decodertest

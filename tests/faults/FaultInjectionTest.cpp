@@ -146,7 +146,9 @@ TEST(FaultInjection, StreamTruncatedWhileDecodingEndsTheRunNotTheProcess) {
         std::string path;
         void Log(const std::string& line) override {
             FaultObserver::Log(line);
-            if (line.find("Decoding started") != std::string::npos) EXPECT_EQ(truncate(path.c_str(), 0), 0);
+            if (line.find("Decoding started") != std::string::npos) {
+                EXPECT_EQ(truncate(path.c_str(), 0), 0);
+            }
         }
     } truncating(0, nullptr);
     truncating.path = s.dir + "/s.263";

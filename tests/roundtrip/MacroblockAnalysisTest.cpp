@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "../decoder/DecodeAll.h"
 #include "R263AVO.h"
 #include "R263IRI.h"
 #include "SyntheticSequence.h"
@@ -107,31 +108,17 @@ bool Encode(const Variant& v, std::vector<uint8_t>* stream, std::vector<CodedPic
     return true;
 }
 
-// Decodes with the analysis on; one entry per returned picture (display order).
+// Decodes with the analysis on; one entry per returned picture (display order), each of which
+// must have its analysis.
 std::vector<DecodedPicture> DecodeWithAnalysis(const std::vector<uint8_t>& stream) {
+    const decodertest::AnalysedStream decoded = decodertest::DecodeWithAnalysis(stream);
+    EXPECT_EQ(decoded.analysesWithoutPicture, 0);
+    EXPECT_EQ(decoded.picturesWithoutAnalysis, 0);
     std::vector<DecodedPicture> out;
-    r263iri::Decoder* d = r263iri::DecoderCreate();
-    r263iri::DecoderSetAnalysis(*d, true);
-    r263iri::DecoderOpen(*d);
-    auto take = [&](const uint8_t* picture) {
-        const r263iri::PictureAnalysis* a = r263iri::DecoderPictureAnalysis(*d);
-        if (!picture) {
-            EXPECT_EQ(a, nullptr);
-            return;
-        }
-        EXPECT_NE(a, nullptr);
-        if (!a) return;
-        DecodedPicture p{a->pictureType, a->bytes, a->mbColumns, a->mbRows, {}};
-        p.macroblocks.assign(a->macroblocks, a->macroblocks + a->mbColumns * a->mbRows);
-        out.push_back(std::move(p));
-    };
-    uint32_t position = 0, bytes = 0;
-    while (position < stream.size()) {
-        take(r263iri::DecodePicture(*d, stream.data(), stream.size(), &position, &bytes, position == 0));
+    for (size_t i = 0; i < decoded.pictures.size(); ++i) {
+        const r263iri::PictureAnalysis& a = decoded.pictures[i];
+        out.push_back({a.pictureType, a.bytes, a.mbColumns, a.mbRows, decoded.macroblocks[i]});
     }
-    take(r263iri::DecoderFlush(*d));
-    r263iri::DecoderClose(*d);
-    r263iri::DecoderDestroy(d);
     return out;
 }
 
