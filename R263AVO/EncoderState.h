@@ -20,9 +20,11 @@
 #include "R263AVO.h"
 #include "RateCtrl.h"
 #include "Wavefront.h"
-#include "ZeroedBytes.h"
+#include "R263COM/ZeroedBytes.h"
 
 namespace r263avo {
+
+using r263com::ZeroedBytes;
 
 // Coded geometry derived from the source format and the input size.
 struct Geometry {

@@ -143,10 +143,8 @@ void VideoFile::Close() {
     frameOffsets_.clear();
     frameOffsets_.shrink_to_fit();
     avi_.reset();
-    frameBuffer_.clear();
-    frameBuffer_.shrink_to_fit();
-    rgbBuffer_.clear();
-    rgbBuffer_.shrink_to_fit();
+    frameBuffer_.Clear();
+    rgbBuffer_.Clear();
 }
 
 bool VideoFile::Fail(const std::string& message) {
@@ -423,12 +421,12 @@ bool VideoFile::FinishRaw(VideoFileHost* host) {
     if (host) host->RawOpened(frameCount_, format_, width_, height_);
     ComputeBitrate();
     try {
-        frameBuffer_.assign(static_cast<size_t>(frameBytes_), 0);
+        frameBuffer_.Reset(static_cast<size_t>(frameBytes_));
     } catch (const std::bad_alloc&) {
         return Fail("Error Opening " + name_ + ": can't allocate frame buffer");
     }
     try {
-        rgbBuffer_.assign(static_cast<size_t>(pixelCount()) * 3, 0);
+        rgbBuffer_.Reset(static_cast<size_t>(pixelCount()) * 3);
     } catch (const std::bad_alloc&) {
         return Fail("Error Opening " + name_ + ": can't allocate buffers");
     }

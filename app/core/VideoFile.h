@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "R263COM/ZeroedBytes.h"
+
 namespace tessaro {
 
 class AviFile;
@@ -121,7 +123,8 @@ class VideoFile {
     double frameRate() const { return frameRate_; }
     double bitrateKbps() const { return bitrateKbps_; }
     // Display picture of width x height x 3 bytes (bottom-up BGR), zero-filled at open.
-    std::vector<uint8_t>& rgbBuffer() { return rgbBuffer_; }
+    uint8_t* rgbBuffer() { return rgbBuffer_.data(); }
+    size_t rgbBufferBytes() const { return rgbBuffer_.size(); }
 
   private:
     bool Fail(const std::string& message);
@@ -155,7 +158,9 @@ class VideoFile {
     int bitsPerPixel_ = 0;
     int frameRateIndex_ = 0;
     double frameRate_ = 30.0, bitrateKbps_ = 0.0;
-    std::vector<uint8_t> frameBuffer_, rgbBuffer_;
+    // Taken at open, but their pages are faulted in only when written: a job that codes the file
+    // through its own buffers never pays for them.
+    r263com::ZeroedBytes frameBuffer_, rgbBuffer_;
     std::unique_ptr<AviFile> avi_;
 };
 

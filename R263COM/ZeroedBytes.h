@@ -1,7 +1,7 @@
 // A zero-filled byte store taken from calloc. Large stores come as fresh pages, which the kernel
-// supplies already zero, so opening the encoder neither clears them nor touches them: a page is
-// faulted in by whichever thread first writes it, and the worst-case output buffer costs only the
-// pages a picture really fills.
+// supplies already zero, so creating one neither clears nor touches them: a page is faulted in by
+// whichever thread first writes it, and a store sized for the worst case (the encoder's output
+// buffer) or kept for a use that may never come costs only the pages really written.
 #pragma once
 
 #include <cstddef>
@@ -10,7 +10,7 @@
 #include <memory>
 #include <new>
 
-namespace r263avo {
+namespace r263com {
 
 class ZeroedBytes {
   public:
@@ -44,4 +44,4 @@ class ZeroedBytes {
     size_t size_ = 0;
 };
 
-}  // namespace r263avo
+}  // namespace r263com
