@@ -38,6 +38,7 @@ EncoderKernels SelectEncoderKernels(uint32_t simdFlags) {
     k.block = SelectBlockKernels(simdFlags);
     k.qdctIntra = SelectQdctIntra(simdFlags);
     k.qdctInter = SelectQdctInter(simdFlags);
+    k.qdctInterPair = SelectQdctInterPair(simdFlags);
     k.forwardDct = SelectForwardDct(simdFlags);
     k.dequant = r263com::SelectDequantKernels(simdFlags);
     k.idct = SelectIdct(simdFlags);

@@ -28,6 +28,7 @@ struct EncoderKernels {
     BlockKernels block{};
     QdctIntraFunction qdctIntra = nullptr;
     QdctInterFunction qdctInter = nullptr;
+    QdctInterPairFunction qdctInterPair = nullptr;
     ForwardDctFunction forwardDct = nullptr;
     r263com::DequantKernels dequant{};
     IdctFunction idct = nullptr;

@@ -29,12 +29,15 @@ int QuantizeInterMacroblock(const PictureCoding& pc) {
     const SpeedPreset& p = *pc.preset;
     const EncoderKernels& k = *pc.kernels;
     int cbp = 0;
-    for (int b = 0; b < kBlocks; ++b) {
+    // Blocks 0-1, 2-3 (luma) and 4-5 (chroma) share their quantiser, so they go in pairs.
+    for (int b = 0; b < kBlocks; b += 2) {
+        const int levels =
+            k.qdctInterPair(pc.blocks[b], pc.blocks[b + 1], *pc.interTables,
+                            b < kLumaBlocks ? pc.quant : chromaQuant, p.interRowLimit, p.interColLimit);
         // A block the transform tells zero needs no limiting and no test.
-        const bool levels =
-            k.qdctInter(pc.blocks[b], *pc.interTables, b < kLumaBlocks ? pc.quant : chromaQuant,
-                        p.interRowLimit, p.interColLimit);
-        if (levels && k.limitLevels(pc.blocks[b], 0, !pc.modifiedQuant)) cbp |= CbpBit(b);
+        for (int j = 0; j < 2; ++j) {
+            if ((levels >> j & 1) && k.limitLevels(pc.blocks[b + j], 0, !pc.modifiedQuant)) cbp |= CbpBit(b + j);
+        }
     }
     return cbp;
 }

@@ -279,6 +279,27 @@ QdctInterFunction SelectQdctInter(uint32_t simdFlags) {
     return f;
 }
 
+namespace {
+
+template <QdctInterFunction kBlock>
+int QdctInterPairOfBlocks(int16_t a[64], int16_t b[64], const InterQdctTables& tables, int qp, int rowLimit,
+                          int colLimit) {
+    return (kBlock(a, tables, qp, rowLimit, colLimit) ? 1 : 0) | (kBlock(b, tables, qp, rowLimit, colLimit) ? 2 : 0);
+}
+
+}  // namespace
+
+QdctInterPairFunction SelectQdctInterPair(uint32_t simdFlags) {
+    QdctInterPairFunction f = QdctInterPairOfBlocks<QdctInterBlockC>;
+#if defined(TESSARO_X86)
+    if (simdFlags & cpuinfo::kSimdSse2) f = QdctInterPairOfBlocks<QdctInterBlockSse2>;
+    if (simdFlags & cpuinfo::kSimdAvx2) f = QdctInterPairAvx2;
+#else
+    (void)simdFlags;
+#endif
+    return f;
+}
+
 void QdctIntraBlock(int16_t block[64], int qp) {
     SelectQdctIntra(cpuinfo::SimdFlags())(block, qp);
 }

@@ -59,10 +59,17 @@ bool QdctInterBlockC(int16_t block[64], const InterQdctTables& tables, int qp, i
 using QdctIntraFunction = void (*)(int16_t block[64], int qp);
 using QdctInterFunction = bool (*)(int16_t block[64], const InterQdctTables& tables, int qp, int rowLimit,
                                    int colLimit);
+// Two inter blocks with the same quantiser, each transformed as by QdctInterBlock; bit 0 of the
+// result tells whether `a` has a nonzero level, bit 1 whether `b` has.
+using QdctInterPairFunction = int (*)(int16_t a[64], int16_t b[64], const InterQdctTables& tables, int qp,
+                                      int rowLimit, int colLimit);
 
-// The versions QdctIntraBlock and QdctInterBlock use for the given cpuinfo SIMD flags.
+// The versions QdctIntraBlock and QdctInterBlock use for the given cpuinfo SIMD flags, and the
+// pair version that goes with them (two calls of the one-block version where no instruction set
+// does both blocks at once).
 QdctIntraFunction SelectQdctIntra(uint32_t simdFlags);
 QdctInterFunction SelectQdctInter(uint32_t simdFlags);
+QdctInterPairFunction SelectQdctInterPair(uint32_t simdFlags);
 
 #if defined(TESSARO_X86)
 // SIMD versions, bit-exact with the plain ones for every input (blocks with a sample outside
@@ -72,6 +79,8 @@ void QdctIntraBlockSse2(int16_t block[64], int qp);
 void QdctIntraBlockAvx2(int16_t block[64], int qp);
 bool QdctInterBlockSse2(int16_t block[64], const InterQdctTables& tables, int qp, int rowLimit, int colLimit);
 bool QdctInterBlockAvx2(int16_t block[64], const InterQdctTables& tables, int qp, int rowLimit, int colLimit);
+int QdctInterPairAvx2(int16_t a[64], int16_t b[64], const InterQdctTables& tables, int qp, int rowLimit,
+                      int colLimit);
 #endif
 
 }  // namespace r263avo

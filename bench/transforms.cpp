@@ -118,12 +118,14 @@ void BM_ForwardDctBlock(benchmark::State& state) {
 }
 BENCHMARK(BM_ForwardDctBlock)->ArgName("level")->DenseRange(0, 2);
 
+// One speed preset row: the table parameter and the early-exit limits.
+struct Preset {
+    int p, rowLimit, colLimit;
+};
+const Preset kPresets[] = {{1, 8, 8}, {10, 8, 4}, {25, 4, 4}, {35, 2, 2}, {45, 2, 1}};
+
 // Second argument: the Speed preset (its table parameter and early-exit limits).
 void BM_QdctInterBlock(benchmark::State& state) {
-    struct Preset {
-        int p, rowLimit, colLimit;
-    };
-    static const Preset kPresets[] = {{1, 8, 8}, {10, 8, 4}, {25, 4, 4}, {35, 2, 2}, {45, 2, 1}};
     uint32_t mask;
     if (!UseLevel(state, &mask)) return;
     const Preset& preset = kPresets[state.range(1) - 1];
@@ -140,6 +142,26 @@ void BM_QdctInterBlock(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_QdctInterBlock)->ArgNames({"level", "speed"})->ArgsProduct({{0, 1, 2}, {1, 2, 5}});
+
+// Two residual blocks a call (items: blocks), as the encoder transforms a macroblock's blocks.
+void BM_QdctInterPair(benchmark::State& state) {
+    uint32_t mask;
+    if (!UseLevel(state, &mask)) return;
+    const Preset& preset = kPresets[state.range(1) - 1];
+    const r263avo::QdctInterPairFunction qdct = r263avo::SelectQdctInterPair(mask);
+    const auto pool = ResidualBlocks();
+    r263avo::InterQdctTables tables;
+    r263avo::InitInterQdctTables(tables, preset.p);
+    size_t i = 0;
+    for (auto _ : state) {
+        Block a = pool[i++ % kPool], b = pool[i++ % kPool];
+        benchmark::DoNotOptimize(qdct(a.data(), b.data(), tables, 8, preset.rowLimit, preset.colLimit));
+        benchmark::DoNotOptimize(a);
+        benchmark::DoNotOptimize(b);
+    }
+    state.SetItemsProcessed(2 * state.iterations());
+}
+BENCHMARK(BM_QdctInterPair)->ArgNames({"level", "speed"})->ArgsProduct({{0, 1, 2}, {1, 5}});
 
 void BM_Idct(benchmark::State& state) {
     uint32_t mask;

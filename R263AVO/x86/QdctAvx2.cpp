@@ -1,9 +1,12 @@
-// AVX2 build of the forward transforms: eight lines at once in 32-bit lanes. The block is loaded
-// and range-checked as in the SSE2 version (QdctSimd.h), widened to 32 bits, and each pass is the
-// plain butterfly on 256-bit registers (vpmulld by the constants), so no pass needs the 16-bit
-// bounds or the product splitting of the madd version: for samples in -255..255 every value of
-// the plain 32-bit computation fits in 32 bits (see QdctSimd.h), and the lanes compute exactly
-// those values. Only the transposes and the final narrowing move data across lanes.
+// AVX2 build of the forward transforms.
+// - The inter pair kernel is the madd transform of QdctSimd.h on two blocks at once, one in each
+//   128-bit half; each half computes what the SSE2 kernel computes for its block.
+// - The one-block kernels work on eight lines at once in 32-bit lanes. The block is loaded and
+//   range-checked as in the SSE2 version (QdctSimd.h), widened to 32 bits, and each pass is the
+//   plain butterfly on 256-bit registers (vpmulld by the constants), so no pass needs the 16-bit
+//   bounds or the product splitting of the madd version: for samples in -255..255 every value of
+//   the plain 32-bit computation fits in 32 bits (see QdctSimd.h), and the lanes compute exactly
+//   those values. Only the transposes and the final narrowing move data across lanes.
 #include <immintrin.h>
 
 #include "../Dct.h"
@@ -73,7 +76,7 @@ inline void Pass(V s[8], const int32_t c[8]) {
     s[3] = RoundOut<kTruncate, N>(_mm256_sub_epi32(Mul(c3, e2), Mul(c5, d2)));
 }
 
-inline void Transpose8x8(V r[8]) {
+inline void TransposeDwords(V r[8]) {
     const V t0 = _mm256_unpacklo_epi32(r[0], r[1]), t1 = _mm256_unpackhi_epi32(r[0], r[1]);
     const V t2 = _mm256_unpacklo_epi32(r[2], r[3]), t3 = _mm256_unpackhi_epi32(r[2], r[3]);
     const V t4 = _mm256_unpacklo_epi32(r[4], r[5]), t5 = _mm256_unpackhi_epi32(r[4], r[5]);
@@ -119,7 +122,7 @@ inline int LaneMask(V m) {
 
 void Transform(V s[8], const int32_t constants[8]) {
     Pass<false, 14>(s, constants);
-    Transpose8x8(s);
+    TransposeDwords(s);
     Pass<true, 14>(s, constants);
 }
 
@@ -166,7 +169,7 @@ bool QdctInterBlockAvx2(int16_t block[64], const InterQdctTables& tables, int qp
         qdct_simd::StoreZeros(block);
         return false;
     }
-    Transpose8x8(s);
+    TransposeDwords(s);
     // s[i] = input i of every column (lane c is column c). Columns whose inputs are small enough
     // in sum give zero levels (InterQdctTables::zeroColumnSum); when columns 0..colLimit all do,
     // the plain version ends with a zero block too.
@@ -188,6 +191,55 @@ bool QdctInterBlockAvx2(int16_t block[64], const InterQdctTables& tables, int qp
     }
     Store(block, s);
     return true;  // a column up to the limit has a nonzero output
+}
+
+int QdctInterPairAvx2(int16_t a[64], int16_t b[64], const InterQdctTables& tables, int qp, int rowLimit,
+                      int colLimit) {
+    using Ops = qdct_simd::PairOps;
+    // Block a in the low 128-bit halves, block b in the high ones.
+    __m256i v[8];
+    for (int i = 0; i < 8; ++i) {
+        const __m128i rowA = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 8 * i));
+        const __m128i rowB = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 8 * i));
+        v[i] = _mm256_inserti128_si256(_mm256_castsi128_si256(rowA), rowB, 1);
+    }
+    auto eachAlone = [&] {
+        return (QdctInterBlockAvx2(a, tables, qp, rowLimit, colLimit) ? 1 : 0) |
+               (QdctInterBlockAvx2(b, tables, qp, rowLimit, colLimit) ? 2 : 0);
+    };
+    if (qdct_simd::OutOfRange<Ops>(v) != 0) return eachAlone();
+    qdct_simd::Transpose8x8(v);
+    const int q = QdctRow(qp);
+    // Differences this small give zero levels whatever their pattern. When that settles one block
+    // of the pair, the other goes alone: one block costs less on the one-block kernel.
+    const __m256i squares = qdct_simd::SumSquares<Ops>(v), magnitudes = qdct_simd::SumAbsSamples<Ops>(v);
+    const bool zeroA = _mm256_extract_epi32(squares, 0) <= tables.zeroSquares[q] ||
+                       _mm256_extract_epi32(magnitudes, 0) <= tables.zeroSum[q];
+    const bool zeroB = _mm256_extract_epi32(squares, 4) <= tables.zeroSquares[q] ||
+                       _mm256_extract_epi32(magnitudes, 4) <= tables.zeroSum[q];
+    if (zeroA || zeroB) {
+        int levels = 0;
+        if (zeroA) {
+            qdct_simd::StoreZeros(a);
+        } else if (QdctInterBlockAvx2(a, tables, qp, rowLimit, colLimit)) {
+            levels |= 1;
+        }
+        if (zeroB) {
+            qdct_simd::StoreZeros(b);
+        } else if (QdctInterBlockAvx2(b, tables, qp, rowLimit, colLimit)) {
+            levels |= 2;
+        }
+        return levels;
+    }
+    const uint32_t live = qdct_simd::QdctInterPasses<Ops>(v, tables.x[q], tables.y[q], tables.zeroColumnSum[q],
+                                                          rowLimit, colLimit, 3);
+    for (int i = 0; i < 8; ++i) {
+        const __m128i rowA = (live & 1) ? _mm256_castsi256_si128(v[i]) : _mm_setzero_si128();
+        const __m128i rowB = (live & 2) ? _mm256_extracti128_si256(v[i], 1) : _mm_setzero_si128();
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(a + 8 * i), rowA);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(b + 8 * i), rowB);
+    }
+    return static_cast<int>(live);
 }
 
 void ForwardDctBlockAvx2(int16_t block[64]) {

@@ -13,7 +13,7 @@ void QdctIntraBlockSse2(int16_t block[64], int qp) {
 bool QdctInterBlockSse2(int16_t block[64], const InterQdctTables& tables, int qp, int rowLimit,
                         int colLimit) {
     const int q = QdctRow(qp);
-    const qdct_simd::QdctOutcome outcome = qdct_simd::QdctInter<qdct_simd::SseOps>(
+    const qdct_simd::QdctOutcome outcome = qdct_simd::QdctInter(
         block, tables.x[q], tables.y[q], tables.zeroSum[q], tables.zeroSquares[q], tables.zeroColumnSum[q],
         rowLimit, colLimit);
     if (outcome == qdct_simd::QdctOutcome::kOutOfRange)

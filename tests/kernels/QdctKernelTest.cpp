@@ -1,5 +1,5 @@
 // The SIMD forward transforms against the plain reference: random and worst-case blocks for every
-// quantiser and speed preset, blocks on both sides of the inter early-exit thresholds, and blocks
+// quantiser and speed preset (the inter blocks also two at a time through the pair kernels), blocks on both sides of the inter early-exit thresholds, and blocks
 // outside the encoder's range (which the SIMD versions hand to the plain code), all written into
 // guard-padded buffers.
 #include <gtest/gtest.h>
@@ -60,6 +60,38 @@ Block ExpectSame(const Block& input, const Kernel& reference, const std::functio
     return expected;
 }
 
+// Each level's pair kernel on `input` beside the block the previous call tested, in both orders,
+// against the plain one-block kernel: outputs, guards and the bits telling which block has levels.
+// So every block of the inter tests also passes through the pair path, next to partners that take
+// other early exits (or none, or are out of range).
+void ExpectSamePairs(const Block& input, const r263avo::InterQdctTables& tables, int qp, int rl, int cl,
+                     const std::string& where) {
+    static Block partner(64, 0);
+    Block expectedInput = input, expectedPartner = partner;
+    const int levelsInput = r263avo::QdctInterBlockC(expectedInput.data(), tables, qp, rl, cl) ? 1 : 0;
+    const int levelsPartner = r263avo::QdctInterBlockC(expectedPartner.data(), tables, qp, rl, cl) ? 1 : 0;
+    for (const auto& level : checkkernel::AvailableSimdLevels()) {
+        const r263avo::QdctInterPairFunction pair = r263avo::SelectQdctInterPair(level.mask);
+        for (const bool inputFirst : {true, false}) {
+            GuardedBuffer<int16_t> a(64, static_cast<int16_t>(0x5A5A)), b(64, static_cast<int16_t>(0x5A5A));
+            std::copy(input.begin(), input.end(), inputFirst ? a.Data() : b.Data());
+            std::copy(partner.begin(), partner.end(), inputFirst ? b.Data() : a.Data());
+            const int levels = pair(a.Data(), b.Data(), tables, qp, rl, cl);
+            const int16_t* outInput = inputFirst ? a.Data() : b.Data();
+            const int16_t* outPartner = inputFirst ? b.Data() : a.Data();
+            const std::string order = inputFirst ? " (pair, first)" : " (pair, second)";
+            EXPECT_TRUE(a.GuardsIntact() && b.GuardsIntact()) << level.name << " wrote outside" << order << where;
+            EXPECT_EQ(-1, checkkernel::FirstMismatch(expectedInput.data(), outInput, 64))
+                << level.name << order << where << "; seed " << checkkernel::RunSeed();
+            EXPECT_EQ(-1, checkkernel::FirstMismatch(expectedPartner.data(), outPartner, 64))
+                << level.name << " partner" << order << where;
+            const int expected = inputFirst ? levelsInput | levelsPartner << 1 : levelsPartner | levelsInput << 1;
+            EXPECT_EQ(expected, levels) << level.name << order << where;
+        }
+    }
+    partner = input;
+}
+
 Block ExpectSameInter(const Block& input, const Preset& preset, int qp, const std::string& what,
                       int rowLimit = -2, int colLimit = -2) {
     const r263avo::InterQdctTables& tables = Tables(preset.p);
@@ -67,6 +99,7 @@ Block ExpectSameInter(const Block& input, const Preset& preset, int qp, const st
     const int cl = colLimit == -2 ? preset.colLimit : colLimit;
     const std::string where = what + ", p " + std::to_string(preset.p) + " limits " + std::to_string(rl) +
                               "/" + std::to_string(cl) + " qp " + std::to_string(qp);
+    ExpectSamePairs(input, tables, qp, rl, cl, where);
     return ExpectSame(
         input, [&](int16_t* b) { r263avo::QdctInterBlockC(b, tables, qp, rl, cl); },
         [&](uint32_t mask) -> Kernel {
@@ -133,6 +166,9 @@ std::vector<std::pair<std::string, Block>> ExtremeBlocks(int16_t lo, int16_t hi)
 TEST(QdctKernel, SelectionFollowsFlags) {
     EXPECT_EQ(r263avo::QdctIntraFunction(r263avo::QdctIntraBlockC), r263avo::SelectQdctIntra(0));
     EXPECT_EQ(r263avo::QdctInterFunction(r263avo::QdctInterBlockC), r263avo::SelectQdctInter(0));
+#if defined(TESSARO_X86)
+    EXPECT_NE(r263avo::QdctInterPairFunction(r263avo::QdctInterPairAvx2), r263avo::SelectQdctInterPair(0));
+#endif
     EXPECT_EQ(r263avo::ForwardDctFunction(r263avo::ForwardDctBlockC), r263avo::SelectForwardDct(0));
 }
 
