@@ -135,7 +135,6 @@ void CodeIPicture(const PictureCoding& pc) {
     ResetPredictionState(pc);
     WritePictureHeader(*pc.writer, *pc.header, pc.pictureType, pc.tr, pc.quant);
     CodeMacroblocks(pc, MacroblockCoder{nullptr, CodeIMacroblock});
-    InterpolateReconstruction(pc);
 }
 
 }  // namespace r263avo

@@ -148,7 +148,6 @@ void CodePPicture(const PictureCoding& pc) {
     ResetPredictionState(pc);
     WritePictureHeader(*pc.writer, *pc.header, pc.pictureType, pc.tr, pc.quant);
     CodeMacroblocks(pc, MacroblockCoder{BeginMotionSearch, CodePMacroblock});
-    InterpolateReconstruction(pc);
 }
 
 }  // namespace r263avo

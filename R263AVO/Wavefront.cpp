@@ -320,24 +320,7 @@ void Wavefront::CodeRow(Worker& w, int row) {
     rs.endBit = rs.writer.TotalBits();
     rs.writer.AlignToByte();
     AppendRow(row);
-    if (pc.reconPhases != nullptr) BuildFinishedPhases(row);
-}
-
-void Wavefront::BuildFinishedPhases(int row) const {
-    // Every row up to `row` is finished (this one waited for the one above it to end). The phase
-    // samples of a macroblock row read its pixels and the first pixel line below it. Those
-    // are final once the next row is coded, or, with the deblocking filter, the row after: the
-    // macroblocks of a row filter the vertical edges of the row above them. So finishing `row`
-    // completes the pixels of row - lag, and the last row completes the remaining ones.
-    const PictureCoding& pc = *picture_;
-    const int lag = pc.deblock ? 2 : 1;
-    const bool last = row == mbRows_ - 1;
-    const int first = last ? std::max(0, row - lag) : row - lag;
-    const int end = last ? mbRows_ : row - lag + 1;
-    const int width = pc.recon.width, height = pc.recon.height;
-    for (int r = std::max(first, 0); r < end; ++r)
-        HalfPelPhasePlanes(pc.recon.y, width, height, pc.reconPhases, 16 * r, 16 * r + 16,
-                           pc.kernels->phaseRows);
+    BuildFinishedPhases(*picture_, row);
 }
 
 namespace {

@@ -123,7 +123,6 @@ class Wavefront {
     void WaitFor(int row, int columns) const;
     // Appends a finished row's stream to the picture's writer once the rows before it are there.
     void AppendRow(int row);
-    void BuildFinishedPhases(int row) const;
     // One step of the idle work; false when there is none (left).
     bool IdleStep() const;
 
