@@ -118,25 +118,32 @@ void BM_ForwardDctBlock(benchmark::State& state) {
 }
 BENCHMARK(BM_ForwardDctBlock)->ArgName("level")->DenseRange(0, 2);
 
-// One speed preset row: the table parameter and the early-exit limits.
-struct Preset {
-    int p, rowLimit, colLimit;
-};
-const Preset kPresets[] = {{1, 8, 8}, {10, 8, 4}, {25, 4, 4}, {35, 2, 2}, {45, 2, 1}};
+// What the inter benchmarks share: the Speed preset of the second argument (its table parameter
+// and early-exit limits), its tables and the residual blocks.
+struct InterSetup {
+    struct Preset {
+        int p, rowLimit, colLimit;
+    };
+    Preset preset;
+    r263avo::InterQdctTables tables;
+    std::vector<Block> pool = ResidualBlocks();
 
-// Second argument: the Speed preset (its table parameter and early-exit limits).
+    explicit InterSetup(const benchmark::State& state) {
+        static const Preset kPresets[] = {{1, 8, 8}, {10, 8, 4}, {25, 4, 4}, {35, 2, 2}, {45, 2, 1}};
+        preset = kPresets[state.range(1) - 1];
+        r263avo::InitInterQdctTables(tables, preset.p);
+    }
+};
+
 void BM_QdctInterBlock(benchmark::State& state) {
     uint32_t mask;
     if (!UseLevel(state, &mask)) return;
-    const Preset& preset = kPresets[state.range(1) - 1];
     const r263avo::QdctInterFunction qdct = r263avo::SelectQdctInter(mask);
-    const auto pool = ResidualBlocks();
-    r263avo::InterQdctTables tables;
-    r263avo::InitInterQdctTables(tables, preset.p);
+    const InterSetup s(state);
     size_t i = 0;
     for (auto _ : state) {
-        Block b = pool[i++ % kPool];
-        qdct(b.data(), tables, 8, preset.rowLimit, preset.colLimit);
+        Block b = s.pool[i++ % kPool];
+        qdct(b.data(), s.tables, 8, s.preset.rowLimit, s.preset.colLimit);
         benchmark::DoNotOptimize(b);
     }
     state.SetItemsProcessed(state.iterations());
@@ -147,15 +154,12 @@ BENCHMARK(BM_QdctInterBlock)->ArgNames({"level", "speed"})->ArgsProduct({{0, 1, 
 void BM_QdctInterPair(benchmark::State& state) {
     uint32_t mask;
     if (!UseLevel(state, &mask)) return;
-    const Preset& preset = kPresets[state.range(1) - 1];
     const r263avo::QdctInterPairFunction qdct = r263avo::SelectQdctInterPair(mask);
-    const auto pool = ResidualBlocks();
-    r263avo::InterQdctTables tables;
-    r263avo::InitInterQdctTables(tables, preset.p);
+    const InterSetup s(state);
     size_t i = 0;
     for (auto _ : state) {
-        Block a = pool[i++ % kPool], b = pool[i++ % kPool];
-        benchmark::DoNotOptimize(qdct(a.data(), b.data(), tables, 8, preset.rowLimit, preset.colLimit));
+        Block a = s.pool[i++ % kPool], b = s.pool[i++ % kPool];
+        benchmark::DoNotOptimize(qdct(a.data(), b.data(), s.tables, 8, s.preset.rowLimit, s.preset.colLimit));
         benchmark::DoNotOptimize(a);
         benchmark::DoNotOptimize(b);
     }
