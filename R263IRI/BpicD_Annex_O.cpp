@@ -222,8 +222,8 @@ bool DecodeBMacroblock(Decoder& d) {
         WriteIntraMacroblock(d, store, transform);
     } else {
         alignas(16) uint8_t pred[384];
-        const uint8_t* forwardRef = d.padded[0].data();
-        const uint8_t* backwardRef = d.padded[1].data();
+        const uint8_t* forwardRef = d.Previous();
+        const uint8_t* backwardRef = d.Current();
         switch (type.prediction) {
             case P::kForward:
                 PredictMacroblock(d, forwardRef, v.forward, false, pred);
@@ -255,8 +255,6 @@ bool DecodeBMacroblock(Decoder& d) {
 }  // namespace
 
 void DecodeBPicture(Decoder& d) {
-    PadPicture(d, d.Previous(), d.padded[0].data());
-    PadPicture(d, d.Current(), d.padded[1].data());
     DecodeMacroblocks<DecodeBMacroblock>(d);
 }
 

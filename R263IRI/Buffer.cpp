@@ -47,8 +47,6 @@ bool AllocateStores(Decoder& d, int displayWidth, int displayHeight, bool custom
     d.gobRows = customFormat ? (lines <= 400 ? 1 : (lines <= 800 ? 2 : 4))
                              : (lines <= 288 ? 1 : (lines <= 576 ? 2 : 4));
     const size_t picture = static_cast<size_t>(d.PictureSize());
-    const size_t padded = static_cast<size_t>(d.PaddedWidth()) * d.PaddedHeight() +
-                          2 * static_cast<size_t>(d.PaddedChromaWidth()) * d.PaddedChromaHeight();
     size_t total = 0;
     try {
         if (customFormat) {
@@ -61,7 +59,6 @@ bool AllocateStores(Decoder& d, int displayWidth, int displayHeight, bool custom
             std::fill(a.begin() + d.LumaSize(), a.end(), uint8_t{128});
         }
         Allocate(d.bStore, picture, uint8_t{0}, &total);
-        for (auto& p : d.padded) Allocate(p, padded, uint8_t{0}, &total);
         Allocate(d.lastPVectors, static_cast<size_t>(d.mbCount), MvRecord{}, &total);
         Allocate(d.lastPFourVector, static_cast<size_t>(d.mbCount), uint8_t{0}, &total);
         Allocate(d.mvTable, static_cast<size_t>(d.mbPerRow) + 3, MvRecord{}, &total);
@@ -96,7 +93,6 @@ bool EnsureOverlapStore(Decoder& d) {
 void FreeStores(Decoder& d) {
     for (auto& a : d.anchor) std::vector<uint8_t>().swap(a);
     std::vector<uint8_t>().swap(d.bStore);
-    for (auto& p : d.padded) std::vector<uint8_t>().swap(p);
     std::vector<uint8_t>().swap(d.cropStore);
     std::vector<MvRecord>().swap(d.lastPVectors);
     std::vector<uint8_t>().swap(d.lastPFourVector);

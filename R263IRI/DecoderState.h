@@ -108,7 +108,6 @@ class Decoder {
     int currentAnchor = 0;    // index of the most recent anchor picture
     bool anchorHeld = false;  // an anchor picture waits to be handed out
     std::vector<uint8_t> bStore;
-    std::vector<uint8_t> padded[2];  // forward and backward references with a 15-sample border
     std::vector<uint8_t> cropStore;
 
     // Work tables.
@@ -144,10 +143,6 @@ class Decoder {
     uint8_t* Previous() { return anchor[currentAnchor ^ 1].data(); }
     int LumaSize() const { return codedWidth * codedHeight; }
     int PictureSize() const { return LumaSize() * 3 / 2; }
-    int PaddedWidth() const { return codedWidth + 30; }
-    int PaddedHeight() const { return codedHeight + 30; }
-    int PaddedChromaWidth() const { return chromaWidth + 30; }
-    int PaddedChromaHeight() const { return chromaHeight + 30; }
 };
 
 }  // namespace r263iri

@@ -45,21 +45,20 @@ namespace {
 template <int Size>
 void PredictSized(const uint8_t* plane, int width, int height, int x, int y, int hx, int hy, int rounding,
                   uint8_t* dst, int dstStride, InterpolateBlockFunction interpolate) {
-    const int stride = width + 2 * kBorder;
-    if (x >= -kBorder && y >= -kBorder && x + Size + hx <= width + kBorder &&
-        y + Size + hy <= height + kBorder) {
-        interpolate(plane + y * stride + x, stride, hx, hy, rounding, Size, dst, dstStride);
+    if (x >= 0 && y >= 0 && x + Size + hx <= width && y + Size + hy <= height) {
+        interpolate(plane + y * width + x, width, hx, hy, rounding, Size, dst, dstStride);
         return;
     }
-    // The block reaches beyond the border: fetch with clamped coordinates.
+    // The block reaches outside the picture: fetch with clamped coordinates, which repeats the edge
+    // samples outwards.
     uint8_t block[(Size + 1) * (Size + 1)];
     for (int j = 0; j <= Size; ++j) {
         int sy = y + j;
-        sy = sy < -kBorder ? -kBorder : (sy > height + kBorder - 1 ? height + kBorder - 1 : sy);
+        sy = sy < 0 ? 0 : (sy > height - 1 ? height - 1 : sy);
         for (int i = 0; i <= Size; ++i) {
             int sx = x + i;
-            sx = sx < -kBorder ? -kBorder : (sx > width + kBorder - 1 ? width + kBorder - 1 : sx);
-            block[j * (Size + 1) + i] = plane[sy * stride + sx];
+            sx = sx < 0 ? 0 : (sx > width - 1 ? width - 1 : sx);
+            block[j * (Size + 1) + i] = plane[sy * width + sx];
         }
     }
     InterpolateBlockC(block, Size + 1, hx, hy, rounding, Size, dst, dstStride);
@@ -80,7 +79,7 @@ void PredictMacroblock(const Decoder& d, const uint8_t* reference, const MvRecor
                        uint8_t* pred) {
     const int w = d.codedWidth, h = d.codedHeight;
     const int rounding = static_cast<int>(d.hdr.roundingType);
-    const uint8_t* luma = reference + kBorder * d.PaddedWidth() + kBorder;
+    const uint8_t* luma = reference;
     if (!four) {
         PredictBlock(luma, w, h, d.mbX + (v.x[0] >> 1), d.mbY + (v.y[0] >> 1), v.x[0] & 1, v.y[0] & 1, 16,
                      rounding, pred, 16, d.interpolate);
@@ -100,13 +99,10 @@ void PredictMacroblock(const Decoder& d, const uint8_t* reference, const MvRecor
         cy = ChromaFromOneVector(v.y[0]);
     }
     const int cw = d.chromaWidth, ch = d.chromaHeight;
-    const int chromaPadded = d.PaddedChromaWidth() * d.PaddedChromaHeight();
-    const uint8_t* cb =
-        reference + d.PaddedWidth() * d.PaddedHeight() + kBorder * d.PaddedChromaWidth() + kBorder;
+    const uint8_t* cb = reference + d.LumaSize();
     const int px = d.mbX / 2 + (cx >> 1), py = d.mbY / 2 + (cy >> 1);
     PredictBlock(cb, cw, ch, px, py, cx & 1, cy & 1, 8, rounding, pred + 256, 8, d.interpolate);
-    PredictBlock(cb + chromaPadded, cw, ch, px, py, cx & 1, cy & 1, 8, rounding, pred + 320, 8,
-                 d.interpolate);
+    PredictBlock(cb + cw * ch, cw, ch, px, py, cx & 1, cy & 1, 8, rounding, pred + 320, 8, d.interpolate);
 }
 
 void ReconstructInter(Decoder& d, uint8_t* store, const uint8_t* pred) {
@@ -241,7 +237,7 @@ bool DecodeInterMacroblock(Decoder& d) {
         return true;
     }
     if (d.cod) {
-        PredictMacroblock(d, d.padded[0].data(), record, false, pred);
+        PredictMacroblock(d, d.Previous(), record, false, pred);
         d.cbp = 0;
         ReconstructInter(d, d.Current(), pred);
         if (d.hdr.aic) AicMarkNotIntra(d.aic, d.mbColumn);
@@ -274,7 +270,7 @@ bool DecodeInterMacroblock(Decoder& d) {
         return true;
     }
     const bool fourVectors = d.mbType == kMbInter4V || d.mbType == kMbInter4VQ;
-    PredictMacroblock(d, d.padded[0].data(), v, fourVectors, pred);
+    PredictMacroblock(d, d.Previous(), v, fourVectors, pred);
     ReconstructInter(d, d.Current(), pred);
     if (d.hdr.aic) AicMarkNotIntra(d.aic, d.mbColumn);
     FinishAnchorMacroblock(d, true);
@@ -315,7 +311,7 @@ constexpr uint8_t kObmcHorizontal[64] = {2, 1, 1, 1, 1, 1, 1, 2, 2, 2, 1, 1, 1, 
 void OverlapLuma(const Decoder& d, const uint8_t* reference, const MvRecord& v, uint8_t* pred) {
     const int w = d.codedWidth, h = d.codedHeight;
     const int rounding = static_cast<int>(d.hdr.roundingType);
-    const uint8_t* luma = reference + kBorder * d.PaddedWidth() + kBorder;
+    const uint8_t* luma = reference;
     const int c = d.mbColumn, r = d.mbRow;
     for (int b = 0; b < 4; ++b) {
         const int bx = d.mbX + (b & 1) * 8, by = d.mbY + (b >> 1) * 8;
@@ -367,7 +363,7 @@ void OverlapLuma(const Decoder& d, const uint8_t* reference, const MvRecord& v, 
 // Reconstructs the macroblocks that DecodeInterMacroblock deferred, in raster order, and filters
 // each one as it is finished.
 void ReconstructDeferred(Decoder& d) {
-    const uint8_t* reference = d.padded[0].data();
+    const uint8_t* reference = d.Previous();
     for (int m = 0; m < d.mbCount; ++m) {
         const DeferredMacroblock& dm = d.deferred[static_cast<size_t>(m)];
         if (dm.kind == DeferredKind::kNone) continue;  // passed over by a header jump
@@ -409,7 +405,6 @@ void DecodeInterBlock(Decoder& d, int block, int q) {
 }
 
 void DecodePPicture(Decoder& d) {
-    PadPicture(d, d.Previous(), d.padded[0].data());
     if (d.hdr.obmc) {
         for (auto& m : d.deferred) m.kind = DeferredKind::kNone;
     }

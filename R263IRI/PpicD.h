@@ -10,17 +10,16 @@ namespace r263iri {
 // Decodes a P picture into the current anchor store, predicting from the previous one.
 void DecodePPicture(Decoder& d);
 
-// Predicts a size x size block from a padded reference plane. `plane` points at sample (0, 0) of
-// a plane of width x height samples with a border of kBorder samples (stride width + 30); (x, y) is
-// the integer position of the block's top-left prediction sample and (hx, hy) the half-sample
-// flags. Positions outside the padded area are clamped into it, which repeats the edge samples
-// without limit.
+// Predicts a size x size block from a reference plane of width x height samples (stride width);
+// (x, y) is the integer position of the block's top-left prediction sample and (hx, hy) the
+// half-sample flags. Positions outside the plane are clamped into it, which repeats the edge
+// samples without limit (the prediction outside the picture that unrestricted vectors reach).
 // `interpolate` is the decoder's selected kernel (the plain one by default).
 void PredictBlock(const uint8_t* plane, int width, int height, int x, int y, int hx, int hy, int size,
                   int rounding, uint8_t* dst, int dstStride,
                   r263com::InterpolateBlockFunction interpolate = r263com::InterpolateBlockC);
 
-// Forms the prediction of the current macroblock from a padded reference store with the block
+// Forms the prediction of the current macroblock from a reference picture store with the block
 // vectors of `v` (one vector, block Y0's, unless `four`): 16x16 luma, then 8x8 Cb and Cr, 384
 // bytes.
 void PredictMacroblock(const Decoder& d, const uint8_t* reference, const MvRecord& v, bool four,

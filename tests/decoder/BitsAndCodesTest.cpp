@@ -210,17 +210,15 @@ TEST(Idct, DcBlocksAndClip) {
 }
 
 TEST(MotionCompensation, RoundingTypeAndChromaVectors) {
-    // A padded plane whose columns alternate 10 and 11.
+    // A plane whose columns alternate 10 and 11.
     const int w = 16, h = 16;
-    std::vector<uint8_t> src(w * h), padded((w + 30) * (h + 30));
+    std::vector<uint8_t> src(w * h);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) src[y * w + x] = static_cast<uint8_t>(10 + (x & 1));
-    PadPlane(src.data(), w, h, padded.data());
-    const uint8_t* origin = padded.data() + kBorder * (w + 30) + kBorder;
     uint8_t out[64];
-    PredictBlock(origin, w, h, 0, 0, 1, 0, 8, 0, out, 8);
+    PredictBlock(src.data(), w, h, 0, 0, 1, 0, 8, 0, out, 8);
     EXPECT_EQ(out[0], 11);
-    PredictBlock(origin, w, h, 0, 0, 1, 0, 8, 1, out, 8);
+    PredictBlock(src.data(), w, h, 0, 0, 1, 0, 8, 1, out, 8);
     EXPECT_EQ(out[0], 10);
 
     EXPECT_EQ(ChromaFromFourVectors(4), 1);
@@ -235,31 +233,33 @@ TEST(MotionCompensation, RoundingTypeAndChromaVectors) {
     EXPECT_EQ(ChromaFromOneVector(-4), -2);
 }
 
-TEST(MotionCompensation, VectorsFarOutsideRepeatTheEdge) {
+// Blocks inside the plane, across its edges (the half-sample neighbour one past the last sample
+// included) and far outside, for both block sizes: every sample outside repeats the nearest edge
+// sample.
+TEST(MotionCompensation, VectorsOutsideRepeatTheEdge) {
     const int w = 32, h = 32;
-    std::vector<uint8_t> src(w * h), padded((w + 30) * (h + 30));
+    std::vector<uint8_t> src(w * h);
     for (int i = 0; i < w * h; ++i) src[i] = static_cast<uint8_t>(i * 7);
-    PadPlane(src.data(), w, h, padded.data());
-    // Corners of the padded plane repeat the corner samples.
-    EXPECT_EQ(padded[0], src[0]);
-    EXPECT_EQ(padded[w + 29], src[w - 1]);
-    EXPECT_EQ(padded.back(), src.back());
-    const uint8_t* origin = padded.data() + kBorder * (w + 30) + kBorder;
-    for (int x : {-60, -17, -16, 40, 100}) {
-        for (int y : {-50, -16, 3, 47}) {
-            uint8_t out[256];
-            PredictBlock(origin, w, h, x, y, 1, 1, 16, 0, out, 16);
-            for (int j = 0; j < 16; ++j) {
-                for (int i = 0; i < 16; ++i) {
-                    auto at = [&](int px, int py) {
-                        px = px < 0 ? 0 : (px >= w ? w - 1 : px);
-                        py = py < 0 ? 0 : (py >= h ? h - 1 : py);
-                        return src[py * w + px];
-                    };
-                    const int expected = (at(x + i, y + j) + at(x + i + 1, y + j) + at(x + i, y + j + 1) +
-                                          at(x + i + 1, y + j + 1) + 2) >>
-                                         2;
-                    ASSERT_EQ(out[j * 16 + i], expected) << x << "," << y;
+    auto at = [&](int px, int py) {
+        px = px < 0 ? 0 : (px >= w ? w - 1 : px);
+        py = py < 0 ? 0 : (py >= h ? h - 1 : py);
+        return src[py * w + px];
+    };
+    for (int size : {8, 16}) {
+        for (int x : {-60, -17, -16, -1, 0, 5, w - size - 1, w - size, 40, 100}) {
+            for (int y : {-50, -16, -1, 0, 3, h - size - 1, h - size, 47}) {
+                for (int half = 0; half < 4; ++half) {
+                    const int hx = half & 1, hy = half >> 1;
+                    uint8_t out[256];
+                    PredictBlock(src.data(), w, h, x, y, hx, hy, size, 0, out, 16);
+                    for (int j = 0; j < size; ++j) {
+                        for (int i = 0; i < size; ++i) {
+                            const int sum = at(x + i, y + j) + at(x + i + hx, y + j) + at(x + i, y + j + hy) +
+                                            at(x + i + hx, y + j + hy);
+                            ASSERT_EQ(out[j * 16 + i], (sum + 2) >> 2)
+                                << "size " << size << " at " << x << "," << y << " half " << hx << hy;
+                        }
+                    }
                 }
             }
         }
