@@ -105,6 +105,16 @@ void PredictMacroblock(const Decoder& d, const uint8_t* reference, const MvRecor
     PredictBlock(cb + cw * ch, cw, ch, px, py, cx & 1, cy & 1, 8, rounding, pred + 320, 8, d.interpolate);
 }
 
+void CopyMacroblock(const Decoder& d, const uint8_t* from, uint8_t* to) {
+    const int w = d.codedWidth, cw = d.chromaWidth;
+    const int luma = d.mbY * w + d.mbX;
+    for (int y = 0; y < 16; ++y) std::memcpy(to + luma + y * w, from + luma + y * w, 16);
+    for (int plane = 0; plane < 2; ++plane) {
+        const int chroma = d.LumaSize() + plane * (d.LumaSize() / 4) + (d.mbY / 2) * cw + d.mbX / 2;
+        for (int y = 0; y < 8; ++y) std::memcpy(to + chroma + y * cw, from + chroma + y * cw, 8);
+    }
+}
+
 void ReconstructInter(Decoder& d, uint8_t* store, const uint8_t* pred) {
     const int w = d.codedWidth, cw = d.chromaWidth;
     for (int b = 0; b < 6; ++b) {
@@ -237,9 +247,10 @@ bool DecodeInterMacroblock(Decoder& d) {
         return true;
     }
     if (d.cod) {
-        PredictMacroblock(d, d.Previous(), record, false, pred);
+        // The zero vector predicts the macroblock by its own samples in the reference, and no
+        // residual follows: the reconstruction is a copy of them.
+        CopyMacroblock(d, d.Previous(), d.Current());
         d.cbp = 0;
-        ReconstructInter(d, d.Current(), pred);
         if (d.hdr.aic) AicMarkNotIntra(d.aic, d.mbColumn);
         FinishAnchorMacroblock(d, false);
         return true;

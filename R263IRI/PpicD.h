@@ -25,6 +25,9 @@ void PredictBlock(const uint8_t* plane, int width, int height, int x, int y, int
 void PredictMacroblock(const Decoder& d, const uint8_t* reference, const MvRecord& v, bool four,
                        uint8_t* pred);
 
+// Copies the current macroblock's samples from one picture store to another.
+void CopyMacroblock(const Decoder& d, const uint8_t* from, uint8_t* to);
+
 // Writes prediction plus residual (blocks of the CBP, inverse-transformed here) or the prediction
 // alone (other blocks) into the picture store at the current macroblock.
 void ReconstructInter(Decoder& d, uint8_t* store, const uint8_t* pred);
