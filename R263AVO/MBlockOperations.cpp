@@ -112,7 +112,11 @@ void CopyPredictionBlock(const PictureView& rec, int x, int y, int b, const uint
 }
 
 void CopyPredictionMacroblock(const PictureView& rec, int x, int y, const uint8_t pred[kPredBytes]) {
-    for (int b = 0; b < 6; ++b) CopyPredictionBlock(rec, x, y, b, pred);
+    // Luma as whole 16-sample lines, then the two chroma blocks.
+    uint8_t* luma = rec.y + static_cast<long>(y) * rec.width + x;
+    for (int j = 0; j < 16; ++j) std::memcpy(luma + static_cast<long>(j) * rec.width, pred + 16 * j, 16);
+    CopyPredictionBlock(rec, x, y, 4, pred);
+    CopyPredictionBlock(rec, x, y, 5, pred);
 }
 
 }  // namespace r263avo
