@@ -262,19 +262,19 @@ MotionSearchResult MotionSearch(const MotionSearchInput& in, int x, int y, int c
         const int r = bestX < W - 16 ? 1 : 0;
         const int t = bestY != 0 ? -1 : 0;
         const int b = bestY < H - 16 ? 1 : 0;
-        const int offsets[8][2] = {{l, t}, {0, t}, {r, t}, {l, 0}, {r, 0}, {l, b}, {0, b}, {r, b}};
-        int pos[8][2], costs[8];
-        for (int k = 0; k < 8; ++k) {
-            pos[k][0] = 2 * bestX + offsets[k][0];
-            pos[k][1] = 2 * bestY + offsets[k][1];
-        }
+        // Written out position by position: building them from a table of offsets made the
+        // compiler store the table piecewise and reload it as vectors, which stalls.
+        const int u = 2 * bestX, v = 2 * bestY;
+        const int pos[8][2] = {{u + l, v + t}, {u, v + t},     {u + r, v + t}, {u + l, v},
+                               {u + r, v},     {u + l, v + b}, {u, v + b},     {u + r, v + b}};
+        int costs[8];
         s.Beating(pos, 8, bestCost, costs);
         int ox = 0, oy = 0;
         for (int k = 0; k < 8; ++k) {
             if (costs[k] < bestCost) {
                 bestCost = costs[k];
-                ox = offsets[k][0];
-                oy = offsets[k][1];
+                ox = pos[k][0] - u;
+                oy = pos[k][1] - v;
             }
         }
         result.record.hx += ox;
