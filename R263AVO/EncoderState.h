@@ -89,9 +89,10 @@ class Encoder {
     EncoderStats stats;
     int32_t quant = 0;  // current quantiser (PQUANT of the next picture)
 
-    // Frame stores (coded geometry) and the half-pel phase planes of the two reconstructions
+    // Frame stores (coded geometry) and the half-pel phase planes of the reconstructions
     // (SplitHalfPelPhasesC; with them and the reconstruction itself no half-pel image is needed).
     // Index `current` is the reconstruction of the latest anchor; the other one is its reference.
+    // phases[1] is kept only with B-pictures; without them phases[0] serves both anchors.
     ZeroedBytes output;
     std::array<ZeroedBytes, 2> recon;
     std::array<ZeroedBytes, 2> phases;
