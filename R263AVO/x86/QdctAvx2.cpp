@@ -203,11 +203,11 @@ int QdctInterPairAvx2(int16_t a[64], int16_t b[64], const InterQdctTables& table
         const __m128i rowB = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 8 * i));
         v[i] = _mm256_inserti128_si256(_mm256_castsi128_si256(rowA), rowB, 1);
     }
-    auto eachAlone = [&] {
+    if (qdct_simd::OutOfRange<Ops>(v) != 0) {
+        // The one-block kernel hands such a block to the plain version.
         return (QdctInterBlockAvx2(a, tables, qp, rowLimit, colLimit) ? 1 : 0) |
                (QdctInterBlockAvx2(b, tables, qp, rowLimit, colLimit) ? 2 : 0);
-    };
-    if (qdct_simd::OutOfRange<Ops>(v) != 0) return eachAlone();
+    }
     qdct_simd::Transpose8x8(v);
     const int q = QdctRow(qp);
     // Differences this small give zero levels whatever their pattern. When that settles one block
