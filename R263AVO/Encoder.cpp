@@ -117,13 +117,13 @@ PictureCoding MakePictureCoding(Encoder& e, int pictureType, int32_t trSource, c
     } else {
         pc.recon = MakePictureView(e.recon[e.current].data(), g.width, g.height);
         // The motion search of the pictures that predict from this one reads its half-pel phases.
-        pc.reconPhases = e.phases[e.phases[1].empty() ? 0 : e.current].data();
+        pc.reconPhases = e.PhasesOf(e.current);
         pc.deblock = p.UseDeblockFilter != 0;
         pc.mbCoded = e.mbCoded.data();
         pc.mbQuant = e.mbQuant.data();
     }
     pc.reference = MakePictureView(e.recon[ref].data(), g.width, g.height);
-    pc.referencePhases = e.phases[e.phases[1].empty() ? 0 : ref].data();
+    pc.referencePhases = e.PhasesOf(ref);
     pc.preset = &e.preset;
     pc.interTables = &e.interTables;
     pc.searchWindow = p.SearchWindow;

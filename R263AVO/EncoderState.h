@@ -97,6 +97,8 @@ class Encoder {
     std::array<ZeroedBytes, 2> recon;
     std::array<ZeroedBytes, 2> phases;
     int current = 0;
+    // The phase planes of reconstruction `anchor` (0 or 1).
+    uint8_t* PhasesOf(int anchor) { return phases[phases[1].empty() ? 0 : anchor].data(); }
     ZeroedBytes anchorInput;
 
     // B-pictures: the held input pictures with their frame numbers (-1 = empty), and the store of

@@ -15,9 +15,8 @@ int Sad16PlaneFullSse2(const uint8_t* cur, int curStride, const uint8_t* ref, in
 int Sad16PlaneSubSse2(const uint8_t* cur, int curStride, const uint8_t* ref, int refStride, int limit);
 int Sad16PlaneFullAvx2(const uint8_t* cur, int curStride, const uint8_t* ref, int refStride, int limit);
 int Sad16PlaneSubAvx2(const uint8_t* cur, int curStride, const uint8_t* ref, int refStride, int limit);
-void Sad16PlaneRunSse2(const uint8_t* cur, int stride, const uint8_t* const* refs, int n, int* best, int* costs);
-void Sad16PlaneRunAvx2(const uint8_t* cur, int stride, const uint8_t* const* refs, int n, int* best, int* costs);
-void Sad16PlaneSetSse2(const uint8_t* cur, int stride, const uint8_t* const* refs, int n, int* costs);
+void Sad16PlaneRunAvx2(const uint8_t* cur, int stride, const uint8_t* const* refs, int n, int* best,
+                       int* costs);
 void Sad16PlaneSetAvx2(const uint8_t* cur, int stride, const uint8_t* const* refs, int n, int* costs);
 #endif
 
@@ -71,22 +70,29 @@ int Sad16PlaneSubC(const uint8_t* cur, int curStride, const uint8_t* ref, int re
     return sum * 4;
 }
 
-void Sad16PlaneRunC(const uint8_t* cur, int stride, const uint8_t* const* refs, int n, int* best, int* costs) {
+// A run and a set made of one-position calls of kFull, for the levels without a kernel of their own.
+template <Sad16Fn kFull>
+void RunOfCalls(const uint8_t* cur, int stride, const uint8_t* const* refs, int n, int* best, int* costs) {
     for (int i = 0; i < n; ++i) {
-        costs[i] = Sad16PlaneFullC(cur, stride, refs[i], stride, *best);
+        costs[i] = kFull(cur, stride, refs[i], stride, *best);
         if (costs[i] < *best) *best = costs[i];
     }
 }
 
-void Sad16PlaneSetC(const uint8_t* cur, int stride, const uint8_t* const* refs, int n, int* costs) {
-    for (int i = 0; i < n; ++i) costs[i] = Sad16PlaneFullC(cur, stride, refs[i], stride, 65535);
+template <Sad16Fn kFull>
+void SetOfCalls(const uint8_t* cur, int stride, const uint8_t* const* refs, int n, int* costs) {
+    for (int i = 0; i < n; ++i) costs[i] = kFull(cur, stride, refs[i], stride, 65535);
 }
 
 }  // namespace
 
 const SadKernels& SadKernelsC() {
-    static const SadKernels kernels{Sad16FullC, Sad16SubC, Sad16PlaneFullC, Sad16PlaneSubC,
-                                          Sad16PlaneRunC,  Sad16PlaneSetC};
+    static const SadKernels kernels{Sad16FullC,
+                                    Sad16SubC,
+                                    Sad16PlaneFullC,
+                                    Sad16PlaneSubC,
+                                    RunOfCalls<Sad16PlaneFullC>,
+                                    SetOfCalls<Sad16PlaneFullC>};
     return kernels;
 }
 
@@ -94,8 +100,12 @@ SadKernels SelectSadKernels(uint32_t flags) {
     SadKernels k = SadKernelsC();
 #ifdef TESSARO_X86
     if (flags & cpuinfo::kSimdSse2)
-        k = {Sad16FullSse2,     Sad16SubSse2,      Sad16PlaneFullSse2,
-             Sad16PlaneSubSse2, Sad16PlaneRunSse2, Sad16PlaneSetSse2};
+        k = {Sad16FullSse2,
+             Sad16SubSse2,
+             Sad16PlaneFullSse2,
+             Sad16PlaneSubSse2,
+             RunOfCalls<Sad16PlaneFullSse2>,
+             SetOfCalls<Sad16PlaneFullSse2>};
     if ((flags & cpuinfo::kSimdAvx2) && (flags & cpuinfo::kSimdSse2)) {
         k.full = Sad16FullAvx2;
         k.planeFull = Sad16PlaneFullAvx2;

@@ -51,17 +51,6 @@ int Sad16PlaneFullSse2(const uint8_t* cur, int curStride, const uint8_t* ref, in
     return sad_simd::PlaneSad<false>(cur, curStride, ref, refStride, limit);
 }
 
-void Sad16PlaneRunSse2(const uint8_t* cur, int stride, const uint8_t* const* refs, int n, int* best, int* costs) {
-    for (int i = 0; i < n; ++i) {
-        costs[i] = sad_simd::PlaneSad<false>(cur, stride, refs[i], stride, *best);
-        if (costs[i] < *best) *best = costs[i];
-    }
-}
-
-void Sad16PlaneSetSse2(const uint8_t* cur, int stride, const uint8_t* const* refs, int n, int* costs) {
-    for (int i = 0; i < n; ++i) costs[i] = sad_simd::PlaneSad<false>(cur, stride, refs[i], stride, kMaxFullSad);
-}
-
 int Sad16PlaneSubSse2(const uint8_t* cur, int curStride, const uint8_t* ref, int refStride, int limit) {
     return sad_simd::PlaneSad<true>(cur, curStride, ref, refStride, limit);
 }

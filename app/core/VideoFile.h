@@ -124,7 +124,6 @@ class VideoFile {
     double bitrateKbps() const { return bitrateKbps_; }
     // Display picture of width x height x 3 bytes (bottom-up BGR), zero-filled at open.
     uint8_t* rgbBuffer() { return rgbBuffer_.data(); }
-    size_t rgbBufferBytes() const { return rgbBuffer_.size(); }
 
   private:
     bool Fail(const std::string& message);
