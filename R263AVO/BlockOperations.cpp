@@ -14,7 +14,6 @@ void SubtractBlock8Sse2(const uint8_t* cur, int curStride, const uint8_t* pred, 
                         int16_t block[64]);
 void AddClipBlock8Sse2(const uint8_t* pred, int predStride, const int16_t block[64], uint8_t* dst,
                        int dstStride);
-void FetchLuma16Sse2(const uint8_t* src, int srcStride, uint8_t pred[256]);
 #endif
 
 void LoadBlock8(const uint8_t* src, int stride, int16_t block[64]) {
@@ -43,20 +42,15 @@ void CopyBlock8(const uint8_t* src, int srcStride, uint8_t* dst, int dstStride) 
     for (int j = 0; j < 8; ++j, src += srcStride, dst += dstStride) std::memcpy(dst, src, 8);
 }
 
-void FetchLuma16(const uint8_t* src, int srcStride, uint8_t pred[256]) {
-    for (int j = 0; j < 16; ++j, src += 2 * srcStride, pred += 16)
-        for (int i = 0; i < 16; ++i) pred[i] = src[2 * i];
-}
-
 const BlockKernels& BlockKernelsC() {
-    static const BlockKernels kernels{SubtractBlock8, AddClipBlock8, FetchLuma16};
+    static const BlockKernels kernels{SubtractBlock8, AddClipBlock8};
     return kernels;
 }
 
 BlockKernels SelectBlockKernels(uint32_t simdFlags) {
     BlockKernels k = BlockKernelsC();
 #ifdef TESSARO_X86
-    if (simdFlags & cpuinfo::kSimdSse2) k = {SubtractBlock8Sse2, AddClipBlock8Sse2, FetchLuma16Sse2};
+    if (simdFlags & cpuinfo::kSimdSse2) k = {SubtractBlock8Sse2, AddClipBlock8Sse2};
 #else
     (void)simdFlags;
 #endif

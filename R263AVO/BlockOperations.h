@@ -22,16 +22,12 @@ void AddClipBlock8(const uint8_t* pred, int predStride, const int16_t block[64],
 // dst = src, 8x8 samples.
 void CopyBlock8(const uint8_t* src, int srcStride, uint8_t* dst, int dstStride);
 
-// 16x16 luma prediction from a half-pel image: pred[j * 16 + i] = src[2 * j * srcStride + 2 * i].
-void FetchLuma16(const uint8_t* src, int srcStride, uint8_t pred[256]);
-
 // The kernels above that have SIMD versions, as a table; the plain versions are the reference.
 struct BlockKernels {
     void (*subtract8)(const uint8_t* cur, int curStride, const uint8_t* pred, int predStride,
                       int16_t block[64]);
     void (*addClip8)(const uint8_t* pred, int predStride, const int16_t block[64], uint8_t* dst,
                      int dstStride);
-    void (*fetchLuma16)(const uint8_t* src, int srcStride, uint8_t pred[256]);
 };
 const BlockKernels& BlockKernelsC();
 // The best versions for the given cpuinfo SIMD flags.

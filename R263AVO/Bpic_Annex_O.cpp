@@ -29,8 +29,7 @@ void CodeIntra(const PictureCoding& pc, int i, int c, int x, int y) {
 
 void CodeForward(const PictureCoding& pc, int i, int c, int x, int y, const MbRecord& mv) {
     BitWriter& bw = *pc.writer;
-    FormInterPrediction(*pc.kernels, pc.input, pc.reference, pc.referenceInterp, x, y, mv.hx, mv.hy,
-                        pc.prediction, pc.blocks, pc.referencePhases);
+    FormInterPrediction(*pc.kernels, pc.input, pc.reference, x, y, mv.hx, mv.hy, pc.prediction, pc.blocks);
     const int cbp = QuantizeInterMacroblock(pc);
     RecordDecision(pc, i, kDecisionForward, cbp, mv.hx, mv.hy);
     const MotionVector predictor = PredictMotionVector(pc.aboveRecords, *pc.leftRecord, c);

@@ -116,14 +116,11 @@ PictureCoding MakePictureCoding(Encoder& e, int pictureType, int32_t trSource, c
         if (pc.reconstruct) pc.recon = MakePictureView(e.bRecon.data(), g.width, g.height);
     } else {
         pc.recon = MakePictureView(e.recon[e.current].data(), g.width, g.height);
-        // The motion search of the pictures that predict from this one reads its half-pel phases.
-        pc.reconPhases = e.PhasesOf(e.current);
         pc.deblock = p.UseDeblockFilter != 0;
         pc.mbCoded = e.mbCoded.data();
         pc.mbQuant = e.mbQuant.data();
     }
     pc.reference = MakePictureView(e.recon[ref].data(), g.width, g.height);
-    pc.referencePhases = e.PhasesOf(ref);
     pc.preset = &e.preset;
     pc.interTables = &e.interTables;
     pc.searchWindow = p.SearchWindow;
@@ -286,7 +283,6 @@ void Encoder::Release() {
     isOpen = false;
     output.Clear();
     for (auto& b : recon) b.Clear();
-    for (auto& b : phases) b.Clear();
     anchorInput.Clear();
     bSlots.clear();
     bSlotFrame = {};
@@ -337,16 +333,6 @@ int32_t EncoderOpen(Encoder& e, const EncoderParams& params) {
         e.output.Reset(WorstCasePictureBytes(geo.mbCount));
         for (auto& b : e.recon) b.Reset(geo.pictureBytes);
         e.anchorInput.Reset(geo.pictureBytes);
-        // Without B-pictures one set of phase planes is enough: each macroblock row of the new
-        // anchor's planes is built over the reference's only once no macroblock still to be coded
-        // reads that row (BuildFinishedPhases). B-pictures predict from the anchor before the
-        // latest, so with them each anchor keeps its own set.
-        e.phases[0].Reset(3 * static_cast<size_t>(geo.width) * geo.height);
-        if (p.BPictures > 0) {
-            e.phases[1].Reset(3 * static_cast<size_t>(geo.width) * geo.height);
-        } else {
-            e.phases[1].Clear();
-        }
         e.aboveRecords.assign(static_cast<size_t>(geo.mbPerRow) + 1, MbRecord{});
         e.bSlots.resize(static_cast<size_t>(p.BPictures));
         for (auto& b : e.bSlots) b.Reset(geo.pictureBytes);

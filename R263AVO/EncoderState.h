@@ -89,16 +89,12 @@ class Encoder {
     EncoderStats stats;
     int32_t quant = 0;  // current quantiser (PQUANT of the next picture)
 
-    // Frame stores (coded geometry) and the half-pel phase planes of the reconstructions
-    // (SplitHalfPelPhasesC; with them and the reconstruction itself no half-pel image is needed).
-    // Index `current` is the reconstruction of the latest anchor; the other one is its reference.
-    // phases[1] is kept only with B-pictures; without them phases[0] serves both anchors.
+    // Frame stores (coded geometry). Index `current` is the reconstruction of the latest anchor;
+    // the other one is its reference. The motion search and the prediction interpolate half-pel
+    // samples from them as they need them.
     ZeroedBytes output;
     std::array<ZeroedBytes, 2> recon;
-    std::array<ZeroedBytes, 2> phases;
     int current = 0;
-    // The phase planes of reconstruction `anchor` (0 or 1).
-    uint8_t* PhasesOf(int anchor) { return phases[phases[1].empty() ? 0 : anchor].data(); }
     ZeroedBytes anchorInput;
 
     // B-pictures: the held input pictures with their frame numbers (-1 = empty), and the store of

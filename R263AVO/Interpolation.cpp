@@ -28,17 +28,6 @@ void InterpolateRowsC(const uint8_t* row, const uint8_t* below, int width, uint8
     }
 }
 
-void HalfPelPhaseRowsC(const uint8_t* row, const uint8_t* below, int width, uint8_t* h, uint8_t* v,
-                       uint8_t* hv) {
-    for (int i = 0; i < width; ++i) {
-        const int n = i + 1 < width ? i + 1 : i;
-        const int a = row[i], b = row[n], c = below[i], d = below[n];
-        h[i] = static_cast<uint8_t>((a + b + 1) >> 1);
-        v[i] = static_cast<uint8_t>((a + c + 1) >> 1);
-        hv[i] = static_cast<uint8_t>((a + b + c + d + 2) >> 2);
-    }
-}
-
 namespace {
 
 using RowsFn = void (*)(const uint8_t*, const uint8_t*, int, uint8_t*, uint8_t*);
@@ -105,23 +94,6 @@ void PadChromaPlane(const uint8_t* plane, int width, int height, uint8_t* out) {
     }
 }
 
-void SplitHalfPelPhasesC(const uint8_t* interp, int width, int height, uint8_t* phases) {
-    const long plane = static_cast<long>(width) * height;
-    const int stride = InterpStride(width);
-    for (int y = 0; y < height; ++y) {
-        const uint8_t* even = interp + static_cast<long>(2 * y + kInterpMargin) * stride + kInterpMargin;
-        const uint8_t* odd = even + stride;
-        uint8_t* h = phases + static_cast<long>(y) * width;
-        uint8_t* v = h + plane;
-        uint8_t* hv = v + plane;
-        for (int x = 0; x < width; ++x) {
-            h[x] = even[2 * x + 1];
-            v[x] = odd[2 * x];
-            hv[x] = odd[2 * x + 1];
-        }
-    }
-}
-
 void InterpolatePictureC(const uint8_t* luma, int width, int height, uint8_t* out, bool fillMargins) {
     Interpolate(InterpolateRowsC, luma, width, height, out, fillMargins);
 }
@@ -133,24 +105,6 @@ void InterpolatePicture(const uint8_t* luma, int width, int height, uint8_t* out
 
 void InterpolatePicture(const uint8_t* luma, int width, int height, uint8_t* out, bool fillMargins) {
     Interpolate(SelectRows(), luma, width, height, out, fillMargins);
-}
-
-void InterpolatePictureRows(const uint8_t* luma, int width, int height, uint8_t* out, int firstRow,
-                            int endRow, InterpolateRowsFn rows) {
-    if (width <= 0 || height <= 0) return;
-    InterpolateRange(rows, luma, width, height, out, std::max(firstRow, 0), std::min(endRow, height));
-}
-
-void HalfPelPhasePlanes(const uint8_t* luma, int width, int height, uint8_t* phases, int firstRow, int endRow,
-                        PhaseRowsFn rows) {
-    if (width <= 0 || height <= 0) return;
-    const long plane = static_cast<long>(width) * height;
-    for (int j = std::max(firstRow, 0); j < std::min(endRow, height); ++j) {
-        const uint8_t* row = luma + static_cast<long>(j) * width;
-        const uint8_t* below = j + 1 < height ? row + width : row;
-        uint8_t* h = phases + static_cast<long>(j) * width;
-        rows(row, below, width, h, h + plane, h + 2 * plane);
-    }
 }
 
 }  // namespace r263avo

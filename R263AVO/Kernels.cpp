@@ -10,12 +10,6 @@ namespace r263avo {
 #ifdef TESSARO_X86
 // x86/InterpolationSse2.cpp
 void InterpolateRowsSse2(const uint8_t* row, const uint8_t* below, int width, uint8_t* out0, uint8_t* out1);
-void SplitHalfPelPhasesSse2(const uint8_t* interp, int width, int height, uint8_t* phases);
-void HalfPelPhaseRowsSse2(const uint8_t* row, const uint8_t* below, int width, uint8_t* h, uint8_t* v,
-                          uint8_t* hv);
-// x86/InterpolationAvx2.cpp
-void HalfPelPhaseRowsAvx2(const uint8_t* row, const uint8_t* below, int width, uint8_t* h, uint8_t* v,
-                          uint8_t* hv);
 #endif
 
 bool LimitLevelsC(int16_t block[64], int first, bool limit) {
@@ -44,18 +38,13 @@ EncoderKernels SelectEncoderKernels(uint32_t simdFlags) {
     k.idct = SelectIdct(simdFlags);
     k.interpolateBlock = r263com::SelectInterpolateBlock(simdFlags);
     k.interpolateRows = InterpolateRowsC;
-    k.splitPhases = SplitHalfPelPhasesC;
-    k.phaseRows = HalfPelPhaseRowsC;
     k.limitLevels = LimitLevelsC;
     k.activity = MacroblockActivity;
 #ifdef TESSARO_X86
     if (simdFlags & cpuinfo::kSimdSse2) {
         k.interpolateRows = InterpolateRowsSse2;
-        k.splitPhases = SplitHalfPelPhasesSse2;
-        k.phaseRows = HalfPelPhaseRowsSse2;
         k.limitLevels = LimitLevelsSse2;
         k.activity = MacroblockActivitySse2;
-        if (simdFlags & cpuinfo::kSimdAvx2) k.phaseRows = HalfPelPhaseRowsAvx2;
     }
 #endif
     return k;

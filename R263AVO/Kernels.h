@@ -32,10 +32,8 @@ struct EncoderKernels {
     ForwardDctFunction forwardDct = nullptr;
     r263com::DequantKernels dequant{};
     IdctFunction idct = nullptr;
-    r263com::InterpolateBlockFunction interpolateBlock = nullptr;  // chroma prediction
+    r263com::InterpolateBlockFunction interpolateBlock = nullptr;  // prediction
     InterpolateRowsFn interpolateRows = nullptr;                   // half-pel images
-    SplitPhasesFn splitPhases = nullptr;                           // and their phase planes
-    PhaseRowsFn phaseRows = nullptr;                               // the planes from the pixels
     LimitLevelsFn limitLevels = nullptr;
     ActivityFn activity = nullptr;
 };

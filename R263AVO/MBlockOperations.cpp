@@ -47,29 +47,21 @@ void LoadIntraMacroblock(const ConstPictureView& cur, int x, int y, int16_t bloc
 }
 
 void FormInterPrediction(const EncoderKernels& kernels, const ConstPictureView& cur,
-                         const ConstPictureView& ref, const uint8_t* interp, int x, int y, int mx, int my,
-                         uint8_t pred[kPredBytes], int16_t blocks[6][64], const uint8_t* phases) {
+                         const ConstPictureView& ref, int x, int y, int mx, int my, uint8_t pred[kPredBytes],
+                         int16_t blocks[6][64]) {
     const int W = cur.width, H = cur.height;
     mx = std::clamp(mx, -2 * x, 2 * (W - 16 - x));
     my = std::clamp(my, -2 * y, 2 * (H - 16 - y));
 
     const BlockKernels& k = kernels.block;
-    const int phase = (mx & 1) + 2 * (my & 1);  // 0 whole pixels; 1 (1, 0), 2 (0, 1), 3 (1, 1)
-    if (phase == 0 || phases != nullptr) {
-        // The reference plane itself, or the phase plane of the half-pel position.
-        const uint8_t* base = phase == 0 ? ref.y : phases + static_cast<long>(phase - 1) * W * H;
-        const uint8_t* src = base + static_cast<long>(y + (my >> 1)) * W + x + (mx >> 1);
-        for (int j = 0; j < 16; ++j) std::memcpy(pred + 16 * j, src + static_cast<long>(j) * W, 16);
-    } else {
-        // Luma: every second sample of every second row of the half-pel image.
-        k.fetchLuma16(InterpAt(interp, W, 2 * x + mx, 2 * y + my), InterpStride(W), pred);
-    }
+    // The encoder's pictures use rounding type 0.
+    kernels.interpolateBlock(ref.y + static_cast<long>(y + (my >> 1)) * W + x + (mx >> 1), W, mx & 1, my & 1, 0,
+                             16, pred, 16);
 
     // Chroma with the derived chroma vector.
     const ChromaVectorComponent cx = ChromaComponent(mx), cy = ChromaComponent(my);
     const int cw = W / 2;
     const int offset = (y / 2 + cy.whole) * cw + x / 2 + cx.whole;
-    // The encoder's pictures use rounding type 0.
     const int hx = cx.half ? 1 : 0, hy = cy.half ? 1 : 0;
     kernels.interpolateBlock(ref.u + offset, cw, hx, hy, 0, 8, pred + kChromaOffsetCb, 8);
     kernels.interpolateBlock(ref.v + offset, cw, hx, hy, 0, 8, pred + kChromaOffsetCr, 8);
@@ -81,10 +73,9 @@ void FormInterPrediction(const EncoderKernels& kernels, const ConstPictureView& 
     }
 }
 
-void FormInterPrediction(const ConstPictureView& cur, const ConstPictureView& ref, const uint8_t* interp,
-                         int x, int y, int mx, int my, uint8_t pred[kPredBytes], int16_t blocks[6][64]) {
-    FormInterPrediction(SelectEncoderKernels(cpuinfo::SimdFlags()), cur, ref, interp, x, y, mx, my, pred,
-                        blocks);
+void FormInterPrediction(const ConstPictureView& cur, const ConstPictureView& ref, int x, int y, int mx, int my,
+                         uint8_t pred[kPredBytes], int16_t blocks[6][64]) {
+    FormInterPrediction(SelectEncoderKernels(cpuinfo::SimdFlags()), cur, ref, x, y, mx, my, pred, blocks);
 }
 
 void WriteIntraMacroblock(const PictureView& rec, int x, int y, const int16_t blocks[6][64]) {

@@ -28,20 +28,16 @@ inline ChromaVectorComponent ChromaComponent(int mc) {
     return {mc >> 2, (mc & 3) != 0};
 }
 
-// Builds the prediction of the macroblock at (x, y) for half-pel vector (mx, my): luma from the
-// interpolated reference `interp` of `ref`, chroma from ref's chroma planes with the standard's
-// chroma vector; writes the prediction to `pred` and cur - pred into the six blocks. A vector
-// that would take the 16x16 block outside the picture is clamped to the picture edge (the motion
-// search never produces one), so nothing outside the planes is read.
-// A whole-pixel luma prediction is copied from ref's luma plane, whose samples are the even
-// samples of `interp`, a half-pel one from the phase planes of `interp` when they are given
-// (SplitHalfPelPhasesC).
+// Builds the prediction of the macroblock at (x, y) for half-pel vector (mx, my): luma and chroma
+// interpolated from ref's planes (chroma with the standard's chroma vector); writes the
+// prediction to `pred` and cur - pred into the six blocks. A vector that would take the 16x16
+// block outside the picture is clamped to the picture edge (the motion search never produces
+// one), so nothing outside the planes is read.
 void FormInterPrediction(const EncoderKernels& k, const ConstPictureView& cur, const ConstPictureView& ref,
-                         const uint8_t* interp, int x, int y, int mx, int my, uint8_t pred[kPredBytes],
-                         int16_t blocks[6][64], const uint8_t* phases = nullptr);
-// The same with the kernels of this processor, selected for the call.
-void FormInterPrediction(const ConstPictureView& cur, const ConstPictureView& ref, const uint8_t* interp,
                          int x, int y, int mx, int my, uint8_t pred[kPredBytes], int16_t blocks[6][64]);
+// The same with the kernels of this processor, selected for the call.
+void FormInterPrediction(const ConstPictureView& cur, const ConstPictureView& ref, int x, int y, int mx, int my,
+                         uint8_t pred[kPredBytes], int16_t blocks[6][64]);
 
 // Writes the six blocks through PixelClip into `rec` at (x, y).
 void WriteIntraMacroblock(const PictureView& rec, int x, int y, const int16_t blocks[6][64]);

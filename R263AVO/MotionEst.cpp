@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 #include "Picture.h"
 
@@ -42,7 +43,7 @@ class Searcher {
           cur_(in.cur + static_cast<long>(y) * in.width + x),
           refStride_(InterpStride(in.width)),
           plane_(in.ref != nullptr && in.sad.planeFull != nullptr && in.sad.planeSub != nullptr),
-          run_(plane_ && in.phases != nullptr && in.sad.planeRun != nullptr) {}
+          run_(plane_ && in.sad.planeRun != nullptr) {}
 
     // SAD of the macroblock against the reference at half-pel position (u, v).
     int Cost(Sad16Fn fn, int u, int v, int limit) const {
@@ -58,56 +59,75 @@ class Searcher {
                       : Cost(in_.sad.sub, 2 * px, 2 * py, limit);
     }
 
-    // At half-pel position (u, v) inside the picture (u, v >= 0): from the phase planes when there
-    // are, else from the half-pel image.
-    int HalfPel(int u, int v, int limit) const {
-        if (!plane_ || in_.phases == nullptr) return Cost(in_.sad.full, u, v, limit);
-        return in_.sad.planeFull(cur_, in_.width, HalfPelAt(u, v), in_.width, limit);
-    }
-
-    // A run of positions, in order, each against the lowest cost so far (see Sad16RunFn): one
-    // kernel call on the planes when there are. Positions are whole pixels (`whole`) or half-pel
-    // units.
-    void Run(const int (*pos)[2], int n, bool whole, int* best, int* costs) const {
+    // A run of whole-pixel positions, in order, each against the lowest cost so far (see
+    // Sad16RunFn): one kernel call on the plane when there is a run kernel.
+    void Run(const int (*pos)[2], int n, int* best, int* costs) const {
         if (run_) {
             const uint8_t* refs[8];
-            if (whole)
-                for (int i = 0; i < n; ++i) refs[i] = PlaneAt(pos[i][0], pos[i][1]);
-            else
-                for (int i = 0; i < n; ++i) refs[i] = HalfPelAt(pos[i][0], pos[i][1]);
+            for (int i = 0; i < n; ++i) refs[i] = PlaneAt(pos[i][0], pos[i][1]);
             in_.sad.planeRun(cur_, in_.width, refs, n, best, costs);
             return;
         }
         for (int i = 0; i < n; ++i) {
-            const int u = pos[i][0], v = pos[i][1];
-            costs[i] = whole ? Full(u, v, *best) : HalfPel(u, v, *best);
+            costs[i] = Full(pos[i][0], pos[i][1], *best);
             if (costs[i] < *best) *best = costs[i];
         }
     }
 
-    // Costs of half-pel positions for a search that only asks which of them beat `best` in
-    // turn: the whole sums when there is a kernel for them, else a run against `best`. Either
-    // gives the same answers (a whole sum is never below the partial sum that passed a limit).
-    void Beating(const int (*pos)[2], int n, int best, int* costs) const {
-        if (run_ && in_.sad.planeSet != nullptr) {
-            const uint8_t* refs[8];
-            for (int i = 0; i < n; ++i) refs[i] = HalfPelAt(pos[i][0], pos[i][1]);
-            in_.sad.planeSet(cur_, in_.width, refs, n, costs);
+    // Costs of the eight half-pel positions around whole pixel (px, py) (half-pel positions pos,
+    // each at most one half pixel away) for a search that only asks which of them beat `best` in
+    // turn: on a plane the whole sums, interpolated from it; else a run against `best` on the
+    // half-pel image. Either gives the same answers (a whole sum is never below the partial sum
+    // that passed a limit).
+    void Ring(int px, int py, const int (*pos)[2], int best, int* costs) const {
+        if (!plane_) {
+            for (int i = 0; i < 8; ++i) {
+                costs[i] = Cost(in_.sad.full, pos[i][0], pos[i][1], best);
+                if (costs[i] < best) best = costs[i];
+            }
             return;
         }
-        Run(pos, n, false, &best, costs);
+        const Sad16HalfRingFn halfRing = in_.sad.halfRing != nullptr ? in_.sad.halfRing : SadKernelsC().halfRing;
+        const int u = 2 * px, v = 2 * py;
+        int ring[8];
+        if (px > 0 && py > 0 && px < in_.width - 16 && py < in_.height - 16) {
+            halfRing(cur_, in_.width, PlaneAt(px, py), in_.width, ring);
+        } else {
+            // At the picture's edges the positions outside it are not asked for (they fall back
+            // onto the centre's row or column); the ring runs on a copy with repeated edges.
+            uint8_t copy[18 * kCopyStride];
+            CopyAround(px, py, copy);
+            halfRing(cur_, in_.width, copy + kCopyStride + 1, kCopyStride, ring);
+        }
+        for (int i = 0; i < 8; ++i) {
+            const int dx = pos[i][0] - u, dy = pos[i][1] - v;
+            if (dx == 0 && dy == 0) {
+                costs[i] = in_.sad.planeFull(cur_, in_.width, PlaneAt(px, py), in_.width, kNoStop);
+            } else {
+                const int k = 3 * (dy + 1) + dx + 1;  // 0..8 with the centre, 4, left out
+                costs[i] = ring[k < 4 ? k : k - 1];
+            }
+        }
     }
 
     const uint8_t* Current() const { return cur_; }
 
   private:
+    static constexpr int kCopyStride = 32;
+
     const uint8_t* PlaneAt(int px, int py) const { return in_.ref + static_cast<long>(py) * in_.width + px; }
-    // Half-pel position (u, v) in the plane (even u and v) or in its phase plane.
-    const uint8_t* HalfPelAt(int u, int v) const {
-        const int phase = (u & 1) + 2 * (v & 1);  // 1 (1, 0), 2 (0, 1), 3 (1, 1); 0 the plane itself
-        const uint8_t* base =
-            phase == 0 ? in_.ref : in_.phases + static_cast<long>(phase - 1) * in_.width * in_.height;
-        return base + static_cast<long>(v >> 1) * in_.width + (u >> 1);
+
+    // Rows and columns -1..16 around whole pixel (px, py) into `copy` (18 rows of kCopyStride
+    // bytes, column -1 first), with the plane's edge samples repeated outside it.
+    void CopyAround(int px, int py, uint8_t* copy) const {
+        const int W = in_.width, H = in_.height;
+        for (int j = 0; j < 18; ++j) {
+            const uint8_t* row = in_.ref + static_cast<long>(std::clamp(py + j - 1, 0, H - 1)) * W;
+            uint8_t* out = copy + j * kCopyStride;
+            out[0] = row[std::max(px - 1, 0)];
+            std::memcpy(out + 1, row + px, 16);
+            out[17] = row[std::min(px + 16, W - 1)];
+        }
     }
 
     const MotionSearchInput& in_;
@@ -210,7 +230,7 @@ MotionSearchResult MotionSearch(const MotionSearchInput& in, int x, int y, int c
                 if (costs[i] < bestCost) bestCost = costs[i];
             }
         } else {
-            s.Run(pos, n, true, &bestCost, costs);
+            s.Run(pos, n, &bestCost, costs);
         }
         // The choices in the order of the neighbours, with the best cost each one met.
         int stepBest = kNoCost, nextX = cx, nextY = cy, running = startBest;
@@ -268,7 +288,7 @@ MotionSearchResult MotionSearch(const MotionSearchInput& in, int x, int y, int c
         const int pos[8][2] = {{u + l, v + t}, {u, v + t},     {u + r, v + t}, {u + l, v},
                                {u + r, v},     {u + l, v + b}, {u, v + b},     {u + r, v + b}};
         int costs[8];
-        s.Beating(pos, 8, bestCost, costs);
+        s.Ring(bestX, bestY, pos, bestCost, costs);
         int ox = 0, oy = 0;
         for (int k = 0; k < 8; ++k) {
             if (costs[k] < bestCost) {

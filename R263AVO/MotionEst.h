@@ -32,8 +32,8 @@ int MacroblockActivity(const uint8_t* cur, int stride);
 
 struct MotionSearchInput {
     const uint8_t* cur = nullptr;  // current luma plane, stride width
-    // Start of the reference's InterpolatedRef buffer; may be null when `ref`, the plane kernels
-    // of `sad` and `phases` are given, since the search then reads only those.
+    // Start of the reference's InterpolatedRef buffer; may be null when `ref` and the plane
+    // kernels of `sad` are given, since the search then reads only those.
     const uint8_t* interp = nullptr;
     int width = 0, height = 0;  // coded size (multiples of 16)
     int searchWindow = 0;       // whole pixels
@@ -42,11 +42,9 @@ struct MotionSearchInput {
     const MbRecord* left = nullptr;      // record of the left neighbour
     SadKernels sad{};                    // kernels to use
     // The reference's luma plane (stride width), whose samples are the even samples of `interp`:
-    // with it and the plane kernels in `sad`, whole-pixel costs read it instead.
+    // with it and the plane kernels in `sad`, the search reads it instead, and interpolates the
+    // half-pel refinement's samples from it (Sad16HalfRingFn).
     const uint8_t* ref = nullptr;
-    // With `ref`: the three half-pel phase planes of `interp` (SplitHalfPelPhasesC), from which
-    // the half-pel refinement reads too.
-    const uint8_t* phases = nullptr;
     int (*activity)(const uint8_t* cur, int stride) = MacroblockActivity;
 };
 

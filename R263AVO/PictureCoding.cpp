@@ -55,23 +55,7 @@ void CodeMacroblocks(const PictureCoding& pc, const MacroblockCoder& coder) {
     }
     MotionSearchInput search;
     if (coder.begin) coder.begin(pc, &search);
-    ForEachMacroblock(pc, [&](int i, int c, int x, int y) {
-        coder.code(pc, search, i, c, x, y);
-        if (c == pc.mbPerRow - 1) BuildFinishedPhases(pc, y / 16);
-    });
-}
-
-void BuildFinishedPhases(const PictureCoding& pc, int row) {
-    if (pc.reconPhases == nullptr) return;
-    const int mbRows = pc.mbCount / pc.mbPerRow;
-    const int lag = pc.deblock ? 2 : 1;
-    const bool last = row == mbRows - 1;
-    const int first = last ? std::max(0, row - lag) : row - lag;
-    const int end = last ? mbRows : row - lag + 1;
-    const int width = pc.recon.width, height = pc.recon.height;
-    for (int r = std::max(first, 0); r < end; ++r)
-        HalfPelPhasePlanes(pc.recon.y, width, height, pc.reconPhases, 16 * r, 16 * r + 16,
-                           pc.kernels->phaseRows);
+    ForEachMacroblock(pc, [&](int i, int c, int x, int y) { coder.code(pc, search, i, c, x, y); });
 }
 
 void DeblockAfterMacroblock(const PictureCoding& pc, int mbIndex, bool coded) {

@@ -38,11 +38,7 @@ struct PictureCoding {
     ConstPictureView input;          // picture being coded
     bool reconstruct = true;         // false for B-pictures unless their reconstruction is asked for
     PictureView recon;               // its reconstruction (when `reconstruct`)
-    uint8_t* reconPhases = nullptr;  // the half-pel phase planes of `recon`, built row by row
     ConstPictureView reference;      // previous anchor's reconstruction (P pictures)
-    // Its half-pel image, or null: with the phase planes nothing reads it.
-    const uint8_t* referenceInterp = nullptr;
-    const uint8_t* referencePhases = nullptr;  // its half-pel phase planes (SplitHalfPelPhasesC)
 
     // Motion search (P pictures).
     const SpeedPreset* preset = nullptr;
@@ -142,13 +138,6 @@ void ForEachMacroblock(const PictureCoding& pc, CodeMacroblock&& code) {
     }
 }
 
-// Builds the phase lines of pc.reconPhases (when set) that macroblock row `row` completes: every
-// row up to `row` must be finished. The phase samples of a macroblock row read its pixels and the
-// first pixel line below it. Those are final once the next row is coded, or, with the deblocking
-// filter, the row after: the macroblocks of a row filter the vertical edges of the row above them.
-// So finishing `row` completes the pixels of row - lag, and the last row completes the rest.
-// CodeMacroblocks calls it after each row, while the row's pixels are still in the cache.
-void BuildFinishedPhases(const PictureCoding& pc, int row);
 
 // Annex J: records macroblock `mbIndex` as coded (COD = 0 or INTRA) or skipped, with the
 // picture's QUANT, and filters the edges that this macroblock completes. No-op without Annex J.

@@ -98,7 +98,6 @@ MotionVector PredictMotionVector(const MbRecord* aboveRow, const MbRecord& left,
 MotionSearchInput MakeMotionSearchInput(const PictureCoding& pc) {
     MotionSearchInput search;
     search.cur = pc.input.y;
-    search.interp = pc.referenceInterp;
     search.width = pc.input.width;
     search.height = pc.input.height;
     search.searchWindow = pc.searchWindow;
@@ -107,7 +106,6 @@ MotionSearchInput MakeMotionSearchInput(const PictureCoding& pc) {
     search.left = pc.leftRecord;
     search.sad = pc.kernels->sad;
     search.ref = pc.reference.y;
-    search.phases = pc.referencePhases;
     search.activity = pc.kernels->activity;
     return search;
 }
@@ -127,8 +125,8 @@ void CodePMacroblock(const PictureCoding& pc, const MotionSearchInput& search, i
             DeblockAfterMacroblock(pc, i, true);
         },
         [&](int i, int c, int x, int y, const MbRecord& record) {
-            FormInterPrediction(*pc.kernels, pc.input, pc.reference, pc.referenceInterp, x, y, record.hx,
-                                record.hy, pc.prediction, pc.blocks, pc.referencePhases);
+            FormInterPrediction(*pc.kernels, pc.input, pc.reference, x, y, record.hx, record.hy,
+                                pc.prediction, pc.blocks);
             const int cbp = QuantizeInterMacroblock(pc);
             const bool skipped = cbp == 0 && record.hx == 0 && record.hy == 0;
             RecordDecision(pc, i, skipped ? kDecisionNotCoded : kDecisionInter, cbp, record.hx, record.hy);

@@ -17,7 +17,8 @@ int Sad16PlaneFullAvx2(const uint8_t* cur, int curStride, const uint8_t* ref, in
 int Sad16PlaneSubAvx2(const uint8_t* cur, int curStride, const uint8_t* ref, int refStride, int limit);
 void Sad16PlaneRunAvx2(const uint8_t* cur, int stride, const uint8_t* const* refs, int n, int* best,
                        int* costs);
-void Sad16PlaneSetAvx2(const uint8_t* cur, int stride, const uint8_t* const* refs, int n, int* costs);
+void Sad16HalfRingSse2(const uint8_t* cur, int curStride, const uint8_t* ref, int refStride, int costs[8]);
+void Sad16HalfRingAvx2(const uint8_t* cur, int curStride, const uint8_t* ref, int refStride, int costs[8]);
 #endif
 
 namespace {
@@ -70,7 +71,7 @@ int Sad16PlaneSubC(const uint8_t* cur, int curStride, const uint8_t* ref, int re
     return sum * 4;
 }
 
-// A run and a set made of one-position calls of kFull, for the levels without a kernel of their own.
+// A run made of one-position calls of kFull, for the levels without a kernel of their own.
 template <Sad16Fn kFull>
 void RunOfCalls(const uint8_t* cur, int stride, const uint8_t* const* refs, int n, int* best, int* costs) {
     for (int i = 0; i < n; ++i) {
@@ -79,12 +80,29 @@ void RunOfCalls(const uint8_t* cur, int stride, const uint8_t* const* refs, int 
     }
 }
 
-template <Sad16Fn kFull>
-void SetOfCalls(const uint8_t* cur, int stride, const uint8_t* const* refs, int n, int* costs) {
-    for (int i = 0; i < n; ++i) costs[i] = kFull(cur, stride, refs[i], stride, 65535);
+void Sad16HalfRingC(const uint8_t* cur, int curStride, const uint8_t* ref, int refStride, int costs[8]) {
+    for (int k = 0; k < 8; ++k)
+        costs[k] = Sad16PlaneHalfC(cur, curStride, ref, refStride, kHalfRing[k][0], kHalfRing[k][1]);
 }
 
 }  // namespace
+
+int Sad16PlaneHalfC(const uint8_t* cur, int curStride, const uint8_t* ref, int refStride, int dx, int dy) {
+    // Four samples a, b, c, d around each predicted one, some of them the same when an offset is
+    // zero: (4a + 2) >> 2 = a and (2a + 2b + 2) >> 2 = (a + b + 1) >> 1 give the other cases.
+    const uint8_t* base = ref + (dy < 0 ? -refStride : 0) + (dx < 0 ? -1 : 0);
+    const long right = dx != 0 ? 1 : 0, down = dy != 0 ? refStride : 0;
+    int sum = 0;
+    for (int j = 0; j < 16; ++j) {
+        const uint8_t* p = base + static_cast<long>(j) * refStride;
+        const uint8_t* c = cur + static_cast<long>(j) * curStride;
+        for (int i = 0; i < 16; ++i) {
+            const int v = (p[i] + p[i + right] + p[i + down] + p[i + right + down] + 2) >> 2;
+            sum += std::abs(c[i] - v);
+        }
+    }
+    return sum;
+}
 
 const SadKernels& SadKernelsC() {
     static const SadKernels kernels{Sad16FullC,
@@ -92,7 +110,7 @@ const SadKernels& SadKernelsC() {
                                     Sad16PlaneFullC,
                                     Sad16PlaneSubC,
                                     RunOfCalls<Sad16PlaneFullC>,
-                                    SetOfCalls<Sad16PlaneFullC>};
+                                    Sad16HalfRingC};
     return kernels;
 }
 
@@ -105,13 +123,13 @@ SadKernels SelectSadKernels(uint32_t flags) {
              Sad16PlaneFullSse2,
              Sad16PlaneSubSse2,
              RunOfCalls<Sad16PlaneFullSse2>,
-             SetOfCalls<Sad16PlaneFullSse2>};
+             Sad16HalfRingSse2};
     if ((flags & cpuinfo::kSimdAvx2) && (flags & cpuinfo::kSimdSse2)) {
         k.full = Sad16FullAvx2;
         k.planeFull = Sad16PlaneFullAvx2;
         k.planeSub = Sad16PlaneSubAvx2;
         k.planeRun = Sad16PlaneRunAvx2;
-        k.planeSet = Sad16PlaneSetAvx2;
+        k.halfRing = Sad16HalfRingAvx2;
     }
 #else
     (void)flags;

@@ -26,10 +26,18 @@ using Sad16Fn = int (*)(const uint8_t* cur, int curStride, const uint8_t* ref, i
 // keep the current block in registers for all the positions.
 using Sad16RunFn = void (*)(const uint8_t* cur, int stride, const uint8_t* const* refs, int n, int* best,
                             int* costs);
-// The whole SADs of n plane positions: costs[i] = planeFull(cur, stride, refs[i], stride, 65535).
-// Where a search only asks whether a position beats the best so far, the whole sum answers as
-// the partial one does (it is at least as large), so such runs need not find any exit row.
-using Sad16SetFn = void (*)(const uint8_t* cur, int stride, const uint8_t* const* refs, int n, int* costs);
+
+// The half-pel positions next to a whole-pixel position, interpolated from the plain plane as the
+// prediction interpolates them (one half offset (a + b + 1) >> 1, two (a + b + c + d + 2) >> 2).
+// `ref` points at the whole-pixel position's top-left sample, row stride refStride.
+// The whole SAD at half offset (dx, dy), each in -1..1; only the samples it needs are read.
+int Sad16PlaneHalfC(const uint8_t* cur, int curStride, const uint8_t* ref, int refStride, int dx, int dy);
+// The eight offsets around the position, in the order of a ring's costs.
+constexpr int kHalfRing[8][2] = {{-1, -1}, {0, -1}, {1, -1}, {-1, 0}, {1, 0}, {-1, 1}, {0, 1}, {1, 1}};
+// The whole SADs of the ring: costs[k] = Sad16PlaneHalfC(.., kHalfRing[k]); rows and columns
+// -1..16 around ref are read.
+using Sad16HalfRingFn = void (*)(const uint8_t* cur, int curStride, const uint8_t* ref, int refStride,
+                                 int costs[8]);
 
 struct SadKernels {
     // Full 16x16 SAD (Sad16Full for whole-pixel positions, Sad16Half for half-pel positions).
@@ -42,7 +50,7 @@ struct SadKernels {
     Sad16Fn planeSub = nullptr;
     // Runs of planeFull (null: the search calls planeFull one position at a time).
     Sad16RunFn planeRun = nullptr;
-    Sad16SetFn planeSet = nullptr;  // whole sums (null: planeFull one position at a time)
+    Sad16HalfRingFn halfRing = nullptr;  // the half-pel refinement on a plain plane
 };
 
 // The plain C++ reference kernels.

@@ -320,7 +320,6 @@ void Wavefront::CodeRow(Worker& w, int row) {
     rs.endBit = rs.writer.TotalBits();
     rs.writer.AlignToByte();
     AppendRow(row);
-    BuildFinishedPhases(*picture_, row);
 }
 
 namespace {

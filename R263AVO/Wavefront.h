@@ -85,9 +85,7 @@ class Wavefront {
         idleContext_ = context;
     }
 
-    // Codes every macroblock of pc's picture and appends the bits to *pc.writer. With
-    // pc.reconPhases it also builds the reconstruction's half-pel phase planes, each macroblock
-    // row's part as soon as no macroblock still to be coded can change the pixels it reads.
+    // Codes every macroblock of pc's picture and appends the bits to *pc.writer.
     void CodeMacroblocks(const PictureCoding& pc, const MacroblockCoder& coder);
 
   private:

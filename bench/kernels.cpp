@@ -80,16 +80,13 @@ void BM_InterMacroblock(benchmark::State& state) {
     auto cur = Noise(kCifW * kCifH * 3 / 2, 4);
     auto ref = Noise(kCifW * kCifH * 3 / 2, 5);
     std::vector<uint8_t> recon(kCifW * kCifH * 3 / 2);
-    std::vector<uint8_t> interp(static_cast<size_t>(r263avo::InterpStride(kCifW)) *
-                                r263avo::InterpRows(kCifH));
-    r263avo::InterpolatePictureC(ref.data(), kCifW, kCifH, interp.data(), false);
     const auto curView = r263avo::MakePictureView(cur.data(), kCifW, kCifH);
     const auto refView = r263avo::MakePictureView(ref.data(), kCifW, kCifH);
     const auto recView = r263avo::MakePictureView(recon.data(), kCifW, kCifH);
     uint8_t pred[r263avo::kPredBytes];
     int16_t blocks[6][64];
     for (auto _ : state) {
-        r263avo::FormInterPrediction(curView, refView, interp.data(), 160, 128, 3, -5, pred, blocks);
+        r263avo::FormInterPrediction(curView, refView, 160, 128, 3, -5, pred, blocks);
         for (int b = 0; b < 6; ++b) r263avo::AddBlockToPrediction(recView, 160, 128, b, pred, blocks[b]);
         benchmark::ClobberMemory();
     }
@@ -120,9 +117,9 @@ void BM_PlaneSad(benchmark::State& state) {
     cpuinfo::SetSimdMask(~0u);
 }
 
-// A search step's run of four cross positions, each against the best so far, and the half-pel
-// refinement's eight whole sums. A starting best of 0 stands for bests that vary from call to
-// call as in a search, so that the row where a position stops cannot be predicted.
+// A search step's run of four cross positions, each against the best so far. A starting best of 0
+// stands for bests that vary from call to call as in a search, so that the row where a position
+// stops cannot be predicted.
 void BM_PlaneRun(benchmark::State& state) {
     if (!UseLevel(state)) return;
     const r263avo::SadKernels k = r263avo::SelectSadKernels();
@@ -132,17 +129,12 @@ void BM_PlaneRun(benchmark::State& state) {
     std::vector<int> starts(256);
     uint32_t seed = 12345;
     for (int& b : starts) b = start != 0 ? start : 6000 + static_cast<int>((seed = seed * 1664525 + 1013904223) >> 18) % 20000;
-    int u = 0, costs[8];
+    int u = 0, costs[4];
     for (auto _ : state) {
         const uint8_t* at = ref.data() + (48 + ((u >> 5) & 31)) * kCifW + 48 + (u & 31);
-        const uint8_t* refs[8] = {at - 1, at + kCifW, at + 1, at - kCifW, at - kCifW - 1, at - kCifW + 1,
-                                  at + kCifW - 1, at + kCifW + 1};
+        const uint8_t* refs[4] = {at - 1, at + kCifW, at + 1, at - kCifW};
         int best = starts[u & 255];
-        if (state.range(2) == 0) {
-            k.planeRun(cur.data() + 64 * kCifW + 64, kCifW, refs, 4, &best, costs);
-        } else {
-            k.planeSet(cur.data() + 64 * kCifW + 64, kCifW, refs, 8, costs);
-        }
+        k.planeRun(cur.data() + 64 * kCifW + 64, kCifW, refs, 4, &best, costs);
         benchmark::DoNotOptimize(costs);
         benchmark::DoNotOptimize(best);
         ++u;
@@ -151,9 +143,26 @@ void BM_PlaneRun(benchmark::State& state) {
     cpuinfo::SetSimdMask(~0u);
 }
 
+// The half-pel refinement: the eight positions around a whole pixel, interpolated from the plane.
+void BM_HalfRing(benchmark::State& state) {
+    if (!UseLevel(state)) return;
+    const r263avo::SadKernels k = r263avo::SelectSadKernels();
+    const auto cur = Noise(kCifW * kCifH, 1);
+    const auto ref = Noise(kCifW * kCifH, 2);
+    int u = 0, costs[8];
+    for (auto _ : state) {
+        const uint8_t* at = ref.data() + (48 + ((u >> 5) & 31)) * kCifW + 48 + (u & 31);
+        k.halfRing(cur.data() + 64 * kCifW + 64, kCifW, at, kCifW, costs);
+        benchmark::DoNotOptimize(costs);
+        ++u;
+    }
+    state.SetLabel(LevelName(static_cast<int>(state.range(0))));
+    cpuinfo::SetSimdMask(~0u);
+}
+
 BENCHMARK(BM_InterMacroblock)->DenseRange(0, 1);
-BENCHMARK(BM_PlaneRun)->Name("Sad16PlaneRun4")->ArgsProduct({{0, 1, 2}, {21000, 0}, {0}});
-BENCHMARK(BM_PlaneRun)->Name("Sad16PlaneSet8")->ArgsProduct({{0, 1, 2}, {0}, {1}});
+BENCHMARK(BM_PlaneRun)->Name("Sad16PlaneRun4")->ArgsProduct({{0, 1, 2}, {21000, 0}});
+BENCHMARK(BM_HalfRing)->Name("Sad16HalfRing")->DenseRange(0, 2);
 BENCHMARK(BM_PlaneSad<false>)->Name("Sad16PlaneFull")->ArgsProduct({{0, 1, 2}, {65535, 10000}});
 BENCHMARK(BM_PlaneSad<true>)->Name("Sad16PlaneSub")->ArgsProduct({{0, 1, 2}, {65535, 2500}});
 BENCHMARK(BM_Sad<false>)->Name("Sad16Full")->DenseRange(0, 2);

@@ -39,13 +39,4 @@ void AddClipBlock8Sse2(const uint8_t* pred, int predStride, const int16_t block[
     }
 }
 
-void FetchLuma16Sse2(const uint8_t* src, int srcStride, uint8_t pred[256]) {
-    const __m128i lowMask = _mm_set1_epi16(0x00ff);
-    for (int j = 0; j < 16; ++j, src += 2 * srcStride) {
-        const __m128i even = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src)), lowMask);
-        const __m128i odd = _mm_srli_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 15)), 8);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(pred + 16 * j), _mm_packus_epi16(even, odd));
-    }
-}
-
 }  // namespace r263avo

@@ -74,46 +74,4 @@ void InterpolateRowsSse2(const uint8_t* row, const uint8_t* below, int width, ui
     if (i < width) InterpolateRowsC(row + i, below + i, width - i, out0 + 2 * i, out1 + 2 * i);
 }
 
-// The same samples stored as the three phase planes (reference: HalfPelPhaseRowsC).
-void HalfPelPhaseRowsSse2(const uint8_t* row, const uint8_t* below, int width, uint8_t* hp, uint8_t* vp,
-                          uint8_t* hvp) {
-    int i = 0;
-    for (; i + 16 <= width; i += 16) {
-        const auto [a, b, c, d] = LoadQuad(row, below, i, width);
-        Store(hp + i, _mm_avg_epu8(a, b));
-        Store(vp + i, _mm_avg_epu8(a, c));
-        Store(hvp + i, Average4(a, b, c, d));
-    }
-    if (i < width) HalfPelPhaseRowsC(row + i, below + i, width - i, hp + i, vp + i, hvp + i);
-}
-
-// 16 samples of each phase per step: the even and odd bytes of two 16-byte loads, separated with
-// a mask and a shift and packed (the values are bytes, so the pack never saturates). A last
-// step of fewer than 16 samples is done by the plain loop.
-void SplitHalfPelPhasesSse2(const uint8_t* interp, int width, int height, uint8_t* phases) {
-    const long plane = static_cast<long>(width) * height;
-    const int stride = InterpStride(width);
-    const __m128i low = _mm_set1_epi16(0x00ff);
-    for (int y = 0; y < height; ++y) {
-        const uint8_t* even = interp + static_cast<long>(2 * y + kInterpMargin) * stride + kInterpMargin;
-        const uint8_t* odd = even + stride;
-        uint8_t* h = phases + static_cast<long>(y) * width;
-        uint8_t* v = h + plane;
-        uint8_t* hv = v + plane;
-        int x = 0;
-        for (; x + 16 <= width; x += 16) {
-            const __m128i e0 = Load(even + 2 * x), e1 = Load(even + 2 * x + 16);
-            const __m128i o0 = Load(odd + 2 * x), o1 = Load(odd + 2 * x + 16);
-            Store(h + x, _mm_packus_epi16(_mm_srli_epi16(e0, 8), _mm_srli_epi16(e1, 8)));
-            Store(v + x, _mm_packus_epi16(_mm_and_si128(o0, low), _mm_and_si128(o1, low)));
-            Store(hv + x, _mm_packus_epi16(_mm_srli_epi16(o0, 8), _mm_srli_epi16(o1, 8)));
-        }
-        for (; x < width; ++x) {
-            h[x] = even[2 * x + 1];
-            v[x] = odd[2 * x];
-            hv[x] = odd[2 * x + 1];
-        }
-    }
-}
-
 }  // namespace r263avo

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "HalfRing.h"
 #include "SadPlane.h"
 
 namespace r263avo {
@@ -133,27 +134,37 @@ void Sad16PlaneRunAvx2(const uint8_t* cur, int stride, const uint8_t* const* ref
     }
 }
 
-// Whole sums: two positions share the final horizontal sum.
-void Sad16PlaneSetAvx2(const uint8_t* cur, int stride, const uint8_t* const* refs, int n, int* costs) {
-    __m256i c[8];
-    for (int k = 0; k < 8; ++k) c[k] = LoadPair(cur + 2 * k * stride, cur + (2 * k + 1) * stride);
-    const long s = stride;
-    const auto sums = [&](const uint8_t* r) {
-        __m256i acc = _mm256_sad_epu8(c[0], LoadPair(r, r + s));
-        for (int k = 1; k < 8; ++k)
-            acc = _mm256_add_epi64(acc, _mm256_sad_epu8(c[k], LoadPair(r + 2 * k * s, r + (2 * k + 1) * s)));
-        return acc;
-    };
-    int i = 0;
-    for (; i + 2 <= n; i += 2) {
-        // Lanes folded: position i in qwords 0 and 1, position i + 1 in qwords 2 and 3.
-        const __m256i a = sums(refs[i]), b = sums(refs[i + 1]);
-        const __m256i ab = _mm256_add_epi64(_mm256_permute2x128_si256(a, b, 0x20), _mm256_permute2x128_si256(a, b, 0x31));
-        const __m256i t = _mm256_add_epi64(ab, _mm256_shuffle_epi32(ab, _MM_SHUFFLE(1, 0, 3, 2)));
-        costs[i] = _mm256_cvtsi256_si32(t);
-        costs[i + 1] = _mm_cvtsi128_si32(_mm256_extracti128_si256(t, 1));
+namespace {
+
+// Two rows per register for the ring (HalfRing.h).
+struct PairRows {
+    using Reg = __m256i;
+    static constexpr int kRows = 2;
+    static Reg Load(const uint8_t* p, long s) { return LoadPair(p, p + s); }
+    static Reg Zero() { return _mm256_setzero_si256(); }
+    static Reg Ones() { return _mm256_set1_epi8(1); }
+    static Reg Avg(Reg a, Reg b) { return _mm256_avg_epu8(a, b); }
+    static Reg And(Reg a, Reg b) { return _mm256_and_si256(a, b); }
+    static Reg Or(Reg a, Reg b) { return _mm256_or_si256(a, b); }
+    static Reg Xor(Reg a, Reg b) { return _mm256_xor_si256(a, b); }
+    static Reg Sub8(Reg a, Reg b) { return _mm256_sub_epi8(a, b); }
+    static Reg AddSad(Reg acc, Reg a, Reg b) { return _mm256_add_epi64(acc, _mm256_sad_epu8(a, b)); }
+    // Two positions share the final horizontal sum.
+    static void Totals(const Reg acc[8], int costs[8]) {
+        for (int i = 0; i < 8; i += 2) {
+            const Reg a = acc[i], b = acc[i + 1];
+            const Reg ab = _mm256_add_epi64(_mm256_permute2x128_si256(a, b, 0x20), _mm256_permute2x128_si256(a, b, 0x31));
+            const Reg t = _mm256_add_epi64(ab, _mm256_shuffle_epi32(ab, _MM_SHUFFLE(1, 0, 3, 2)));
+            costs[i] = _mm256_cvtsi256_si32(t);
+            costs[i + 1] = _mm_cvtsi128_si32(_mm256_extracti128_si256(t, 1));
+        }
     }
-    if (i < n) costs[i] = Total(sums(refs[i]));
+};
+
+}  // namespace
+
+void Sad16HalfRingAvx2(const uint8_t* cur, int curStride, const uint8_t* ref, int refStride, int costs[8]) {
+    half_ring::Ring<PairRows>(cur, curStride, ref, refStride, costs);
 }
 
 // The plain-plane kernels of SadPlane.h with VEX encoding.

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 
+#include "HalfRing.h"
 #include "SadPlane.h"
 
 namespace r263avo {
@@ -45,6 +46,32 @@ inline __m128i LoadEvenWords(const uint8_t* c) {
 }
 
 }  // namespace
+
+namespace {
+
+// One row per register for the ring (HalfRing.h).
+struct SseRows {
+    using Reg = __m128i;
+    static constexpr int kRows = 1;
+    static Reg Load(const uint8_t* p, long) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+    static Reg Zero() { return _mm_setzero_si128(); }
+    static Reg Ones() { return _mm_set1_epi8(1); }
+    static Reg Avg(Reg a, Reg b) { return _mm_avg_epu8(a, b); }
+    static Reg And(Reg a, Reg b) { return _mm_and_si128(a, b); }
+    static Reg Or(Reg a, Reg b) { return _mm_or_si128(a, b); }
+    static Reg Xor(Reg a, Reg b) { return _mm_xor_si128(a, b); }
+    static Reg Sub8(Reg a, Reg b) { return _mm_sub_epi8(a, b); }
+    static Reg AddSad(Reg acc, Reg a, Reg b) { return _mm_add_epi64(acc, _mm_sad_epu8(a, b)); }
+    static void Totals(const Reg acc[8], int costs[8]) {
+        for (int i = 0; i < 8; ++i) costs[i] = Total(acc[i]);
+    }
+};
+
+}  // namespace
+
+void Sad16HalfRingSse2(const uint8_t* cur, int curStride, const uint8_t* ref, int refStride, int costs[8]) {
+    half_ring::Ring<SseRows>(cur, curStride, ref, refStride, costs);
+}
 
 // Plain-plane kernels: SadPlane.h.
 int Sad16PlaneFullSse2(const uint8_t* cur, int curStride, const uint8_t* ref, int refStride, int limit) {

@@ -79,22 +79,4 @@ TEST(BlockKernels, SubtractMatchesReference) {
     });
 }
 
-TEST(BlockKernels, LumaFetchMatchesReference) {
-    Rng rng(5);
-    ForEachLevel([&](const char* name, const BlockKernels& simd) {
-        for (int round = 0; round < 100; ++round) {
-            const int stride = rng.Range(31, 100);
-            // Rows 0, 2, ..., 30 up to byte 30: exactly what the fetch uses.
-            std::vector<uint8_t> src(30 * static_cast<size_t>(stride) + 31);
-            rng.FillBytes(src.data(), src.size());
-            GuardedBuffer<uint8_t> want(256), got(256);
-            r263avo::BlockKernelsC().fetchLuma16(src.data(), stride, want.Data());
-            simd.fetchLuma16(src.data(), stride, got.Data());
-            ASSERT_TRUE(got.GuardsIntact()) << name;
-            ASSERT_EQ(checkkernel::FirstMismatch(got.Data(), want.Data(), 256), -1)
-                << name << " stride " << stride;
-        }
-    });
-}
-
 }  // namespace

@@ -43,7 +43,6 @@ TEST(EncoderKernels, MaskZeroSelectsEveryPlainVersion) {
     EXPECT_EQ(k.idct, &r263avo::IdctBlockC);
     EXPECT_EQ(k.interpolateBlock, &r263com::InterpolateBlockC);
     EXPECT_EQ(k.interpolateRows, &r263avo::InterpolateRowsC);
-    EXPECT_EQ(k.splitPhases, &r263avo::SplitHalfPelPhasesC);
     EXPECT_EQ(k.limitLevels, &r263avo::LimitLevelsC);
     EXPECT_EQ(k.activity, &r263avo::MacroblockActivity);
     EXPECT_EQ(k.dequant.inter, &r263com::DequantizeInterBlock);
@@ -194,73 +193,10 @@ TEST(SharedKernels, SimdAddClipMatchesPlain) {
 
 namespace {
 
-// Pictures of width 16..80 (not only multiples of 16, for the plain tail of the SIMD loop).
-TEST(EncoderKernels, PhasePlanesHoldTheHalfPelSamplesAtEveryLevel) {
-    Rng rng(25);
-    for (int round = 0; round < 40; ++round) {
-        const int w = 2 * rng.Range(8, 40), h = 2 * rng.Range(8, 24);
-        std::vector<uint8_t> luma(w * h);
-        rng.FillBytes(luma.data(), luma.size());
-        std::vector<uint8_t> interp(static_cast<size_t>(r263avo::InterpStride(w)) * r263avo::InterpRows(h));
-        r263avo::InterpolatePictureC(luma.data(), w, h, interp.data(), true);
-        std::vector<uint8_t> expected(3 * w * h);
-        r263avo::SplitHalfPelPhasesC(interp.data(), w, h, expected.data());
-        for (int phase = 1; phase <= 3; ++phase) {
-            for (int y = 0; y < h; ++y) {
-                for (int x = 0; x < w; ++x) {
-                    ASSERT_EQ(expected[(phase - 1) * w * h + y * w + x],
-                              *r263avo::InterpAt(interp.data(), w, 2 * x + (phase & 1), 2 * y + (phase >> 1)))
-                        << "phase " << phase << " at " << x << "," << y;
-                }
-            }
-        }
-        for (const auto& [name, k] : SimdTables()) {
-            checkkernel::GuardedBuffer<uint8_t> out(3 * w * h);
-            k.splitPhases(interp.data(), w, h, out.Data());
-            ASSERT_EQ(checkkernel::FirstMismatch(out.Data(), expected.data(), expected.size()), -1) << name;
-            ASSERT_TRUE(out.GuardsIntact()) << name;
-        }
-    }
-}
-
-// The phase planes built straight from the pixels, band by band as the threads do, equal the
-// planes SplitHalfPelPhasesC takes from the half-pel image of InterpolatePictureC, and nothing
-// outside the three planes is written.
-TEST(EncoderKernels, PhasePlanesFromPixelsEqualImageThenSplit) {
-    EXPECT_EQ(r263avo::SelectEncoderKernels(0).phaseRows, &r263avo::HalfPelPhaseRowsC);
-    Rng rng(27);
-    std::vector<std::pair<std::string, EncoderKernels>> tables = {
-        {"plain", r263avo::SelectEncoderKernels(0)}};
-    for (const auto& t : SimdTables()) tables.push_back(t);
-    for (int round = 0; round < 40; ++round) {
-        // Widths 16..80, not only multiples of 16; extreme samples in some rounds.
-        const int w = 2 * rng.Range(8, 40), h = 2 * rng.Range(8, 24);
-        std::vector<uint8_t> luma(w * h);
-        if (round % 4 == 0) {
-            for (auto& p : luma) p = rng.Range(0, 1) ? 255 : 0;
-        } else {
-            rng.FillBytes(luma.data(), luma.size());
-        }
-        std::vector<uint8_t> image(static_cast<size_t>(r263avo::InterpStride(w)) * r263avo::InterpRows(h));
-        r263avo::InterpolatePictureC(luma.data(), w, h, image.data(), false);
-        std::vector<uint8_t> planes(3 * w * h);
-        r263avo::SplitHalfPelPhasesC(image.data(), w, h, planes.data());
-        for (const auto& [name, k] : tables) {
-            checkkernel::GuardedBuffer<uint8_t> phases(3 * w * h);
-            // Two or three bands of random height, in a random order.
-            const int cut1 = rng.Range(0, h), cut2 = rng.Range(cut1, h);
-            const int bands[3][2] = {{cut2, h}, {0, cut1}, {cut1, cut2}};
-            for (const auto& b : bands)
-                r263avo::HalfPelPhasePlanes(luma.data(), w, h, phases.Data(), b[0], b[1], k.phaseRows);
-            ASSERT_EQ(checkkernel::FirstMismatch(phases.Data(), planes.data(), planes.size()), -1)
-                << name << " " << w << "x" << h;
-            ASSERT_TRUE(phases.GuardsIntact()) << name;
-        }
-    }
-}
-
-// The motion search reading the reference plane and its phase planes finds what it finds on the
-// half-pel image alone, macroblock by macroblock, at every SIMD level.
+// The motion search reading the reference plane, and interpolating its half-pel refinement from
+// it, finds what it finds on the half-pel image alone, macroblock by macroblock, at every SIMD
+// level. The vectors of the last column and the first row end on the picture's edge, where the
+// refinement has fewer than eight positions to try.
 TEST(EncoderKernels, SearchOnPlanesEqualsSearchOnTheHalfPelImage) {
     const int w = 96, h = 64;
     Rng rng(26);
@@ -278,8 +214,6 @@ TEST(EncoderKernels, SearchOnPlanesEqualsSearchOnTheHalfPelImage) {
     }
     std::vector<uint8_t> interp(static_cast<size_t>(r263avo::InterpStride(w)) * r263avo::InterpRows(h));
     r263avo::InterpolatePictureC(ref.data(), w, h, interp.data(), true);
-    std::vector<uint8_t> phases(3 * w * h);
-    r263avo::SplitHalfPelPhasesC(interp.data(), w, h, phases.data());
     std::vector<std::pair<std::string, EncoderKernels>> tables = {
         {"plain", r263avo::SelectEncoderKernels(0)}};
     for (const auto& t : SimdTables()) tables.push_back(t);
@@ -299,7 +233,6 @@ TEST(EncoderKernels, SearchOnPlanesEqualsSearchOnTheHalfPelImage) {
             in.sad = k.sad;
             r263avo::MotionSearchInput planes = in;
             planes.ref = ref.data();
-            planes.phases = phases.data();
             planes.activity = k.activity;
             for (int y = 0; y < h; y += 16) {
                 for (int x = 0; x < w; x += 16) {

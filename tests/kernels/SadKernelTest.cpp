@@ -106,7 +106,7 @@ TEST(SadKernels, PlainCWhenSimdIsMaskedOff) {
     EXPECT_EQ(k.planeFull, r263avo::SadKernelsC().planeFull);
     EXPECT_EQ(k.planeSub, r263avo::SadKernelsC().planeSub);
     EXPECT_EQ(k.planeRun, r263avo::SadKernelsC().planeRun);
-    EXPECT_EQ(k.planeSet, r263avo::SadKernelsC().planeSet);
+    EXPECT_EQ(k.halfRing, r263avo::SadKernelsC().halfRing);
 }
 
 // The partial sums of the row-by-row loop after each row it tests, for the four reference
@@ -228,7 +228,7 @@ TEST(SadKernels, SimdMatchesReferenceOnRandomInputs) {
 
 // Runs of positions (what one search step hands over) against runs of single plain calls: the
 // same costs and the same best cost, with starting bests that make the exits land on every row
-// of every position, negative ones and ones no sum passes included. Sets of whole sums too.
+// of every position, negative ones and ones no sum passes included.
 TEST(SadKernels, RunsMatchSinglePlainCallsInOrder) {
     const int w = 64, h = 48;
     Rng rng(9);
@@ -265,12 +265,58 @@ TEST(SadKernels, RunsMatchSinglePlainCallsInOrder) {
                 for (int i = 0; i < n; ++i) EXPECT_EQ(costs[i], expect[i]) << "position " << i << " start " << start;
             }
         }
-        // The whole sums of the same positions, odd counts included.
-        for (const SadKernels& k : sets) {
+        if (HasFailure()) break;
+    }
+}
+
+// The ring's samples are the half-pel image's (InterpolatePictureC) at each of the nine offsets,
+// and every level's ring gives the plain sums: similar and unrelated planes, planes of only 0 and
+// 255 (every rounding case of the four-sample mean), odd strides, and centres on every row and
+// column a ring may read from, the last one included: the plane ends with the last sample a
+// ring reads, so the address sanitizer reports a read beyond it.
+TEST(SadKernels, HalfRingsInterpolateAsTheHalfPelImage) {
+    Rng rng(31);
+    std::vector<std::pair<std::string, SadKernels>> sets;
+    for (const auto& level : checkkernel::AvailableSimdLevels()) {
+        checkkernel::ScopedSimdMask mask(level.mask);
+        sets.emplace_back(level.name, r263avo::SelectSadKernels());
+    }
+    for (int round = 0; round < 200; ++round) {
+        const int w = 2 * rng.Range(9, 30), h = 2 * rng.Range(9, 20), cs = rng.Range(16, 41);
+        std::vector<uint8_t> plane(w * h), cur(15 * cs + 16);
+        rng.FillBytes(cur.data(), cur.size());
+        for (size_t i = 0; i < plane.size(); ++i) {
+            if (round % 4 == 0) {
+                plane[i] = rng.Range(0, 1) ? 255 : 0;
+            } else {
+                const int base = cur[i % cur.size()];
+                plane[i] = round % 4 == 1 ? rng.Byte() : static_cast<uint8_t>(std::clamp(base + rng.Range(-9, 9), 0, 255));
+            }
+        }
+        if (round % 8 == 0)
+            for (auto& c : cur) c = rng.Range(0, 1) ? 255 : 0;
+        std::vector<uint8_t> interp(static_cast<size_t>(r263avo::InterpStride(w)) * r263avo::InterpRows(h));
+        r263avo::InterpolatePictureC(plane.data(), w, h, interp.data(), true);
+        const int x = round % 3 == 0 ? w - 17 : (round % 3 == 1 ? 1 : rng.Range(1, w - 17));
+        const int y = round % 5 == 0 ? h - 17 : (round % 5 == 1 ? 1 : rng.Range(1, h - 17));
+        const uint8_t* centre = plane.data() + y * w + x;
+        int expect[8];
+        for (int k = 0; k < 8; ++k) {
+            const int dx = r263avo::kHalfRing[k][0], dy = r263avo::kHalfRing[k][1];
+            expect[k] = r263avo::SadKernelsC().full(cur.data(), cs,
+                                                    r263avo::InterpAt(interp.data(), w, 2 * x + dx, 2 * y + dy),
+                                                    r263avo::InterpStride(w), 65535);
+            EXPECT_EQ(r263avo::Sad16PlaneHalfC(cur.data(), cs, centre, w, dx, dy), expect[k]) << dx << "," << dy;
+        }
+        EXPECT_EQ(r263avo::Sad16PlaneHalfC(cur.data(), cs, centre, w, 0, 0),
+                  r263avo::SadKernelsC().planeFull(cur.data(), cs, centre, w, 65535));
+        int plain[8];
+        r263avo::SadKernelsC().halfRing(cur.data(), cs, centre, w, plain);
+        for (int i = 0; i < 8; ++i) EXPECT_EQ(plain[i], expect[i]) << "plain, position " << i;
+        for (const auto& [name, k] : sets) {
             int costs[8];
-            k.planeSet(cur.data(), w, refs, n, costs);
-            for (int i = 0; i < n; ++i)
-                EXPECT_EQ(costs[i], c.planeFull(cur.data(), w, refs[i], w, 65535)) << "whole sum " << i << " of " << n;
+            k.halfRing(cur.data(), cs, centre, w, costs);
+            for (int i = 0; i < 8; ++i) EXPECT_EQ(costs[i], expect[i]) << name << ", position " << i << " round " << round;
         }
         if (HasFailure()) break;
     }

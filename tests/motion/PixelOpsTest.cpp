@@ -144,7 +144,7 @@ TEST_F(MacroblockOps, InterPredictionFetchesLumaAndFiltersChroma) {
     const auto refView = ref_.View();
     const auto curView = cur_.View();
     for (const Case& t : cases) {
-        r263avo::FormInterPrediction(curView, refView, interp_.data(), t.x, t.y, t.mx, t.my, pred_, blocks_);
+        r263avo::FormInterPrediction(curView, refView, t.x, t.y, t.mx, t.my, pred_, blocks_);
         for (int j = 0; j < 16; ++j) {
             for (int i = 0; i < 16; ++i) {
                 const int p = *InterpAt(interp_.data(), kW, 2 * t.x + t.mx + 2 * i, 2 * t.y + t.my + 2 * j);
@@ -181,11 +181,11 @@ TEST_F(MacroblockOps, VectorsLeavingThePictureAreClampedToItsEdge) {
     uint8_t clamped[r263avo::kPredBytes];
     int16_t scratch[6][64];
     // (48, 32) is the bottom-right macroblock: anything right or below is outside.
-    r263avo::FormInterPrediction(cur_.View(), ref_.View(), interp_.data(), 48, 32, 0, 0, clamped, scratch);
-    r263avo::FormInterPrediction(cur_.View(), ref_.View(), interp_.data(), 48, 32, 40, 61, pred_, blocks_);
+    r263avo::FormInterPrediction(cur_.View(), ref_.View(), 48, 32, 0, 0, clamped, scratch);
+    r263avo::FormInterPrediction(cur_.View(), ref_.View(), 48, 32, 40, 61, pred_, blocks_);
     EXPECT_EQ(std::memcmp(pred_, clamped, sizeof pred_), 0);
-    r263avo::FormInterPrediction(cur_.View(), ref_.View(), interp_.data(), 0, 0, 0, 0, clamped, scratch);
-    r263avo::FormInterPrediction(cur_.View(), ref_.View(), interp_.data(), 0, 0, -1000, -3, pred_, blocks_);
+    r263avo::FormInterPrediction(cur_.View(), ref_.View(), 0, 0, 0, 0, clamped, scratch);
+    r263avo::FormInterPrediction(cur_.View(), ref_.View(), 0, 0, -1000, -3, pred_, blocks_);
     EXPECT_EQ(std::memcmp(pred_, clamped, sizeof pred_), 0);
 }
 
@@ -218,10 +218,8 @@ TEST_F(MacroblockOps, IntraLoadWriteRoundTripAndClip) {
     uint8_t fromCur[r263avo::kPredBytes], fromRec[r263avo::kPredBytes];
     // Compare the macroblock samples through a zero-vector prediction of each picture.
     int16_t scratch[6][64];
-    const auto curInterp = RunInterpolation(true, cur_.data, kW, kH, false);
-    const auto recInterp = RunInterpolation(true, rec.data, kW, kH, false);
-    r263avo::FormInterPrediction(cur_.View(), cur_.View(), curInterp.data(), 32, 16, 0, 0, fromCur, scratch);
-    r263avo::FormInterPrediction(rec.View(), rec.View(), recInterp.data(), 32, 16, 0, 0, fromRec, scratch);
+    r263avo::FormInterPrediction(cur_.View(), cur_.View(), 32, 16, 0, 0, fromCur, scratch);
+    r263avo::FormInterPrediction(rec.View(), rec.View(), 32, 16, 0, 0, fromRec, scratch);
     EXPECT_EQ(std::memcmp(fromCur, fromRec, sizeof fromCur), 0);
     for (int k = 0; k < 64; ++k) EXPECT_GE(blocks_[0][k], 0);
 

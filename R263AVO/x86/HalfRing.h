@@ -1,0 +1,67 @@
+// The half-pel ring kernel (reference: Sad16HalfRingC in Sad.cpp), written once over a vector
+// type `V` that holds V::kRows rows of 16 samples: SseRows (one row, SadSse2.cpp) or, in the file
+// compiled for AVX2, PairRows (two rows, one in each 128-bit half, SadAvx2.cpp). Every operation
+// works within 16-byte halves, so both compute the plain sums exactly.
+//
+// PAVGB gives (a + b + 1) >> 1, the samples with one half offset. The samples with two,
+// (a + b + c + d + 2) >> 2, come from the byte averages x = avg(a, b) and y = avg(c, d):
+// avg(x, y) is one too high exactly when a + b or c + d is odd and x + y is odd, and that bit is
+// taken off. Each file includes this header into its own translation unit.
+#pragma once
+
+#include <cstdint>
+
+namespace r263avo::half_ring {
+
+namespace {
+
+template <typename V>
+inline typename V::Reg Quarter(typename V::Reg x, typename V::Reg y, typename V::Reg sx, typename V::Reg sy) {
+    const auto high = V::And(V::And(V::Or(sx, sy), V::Xor(x, y)), V::Ones());
+    return V::Sub8(V::Avg(x, y), high);
+}
+
+// Rows r, r + s, ... (V::kRows of them) around the ring's centre column: the plane at columns -1,
+// 0 and 1, the half samples left and right of column 0, and the low bits of their sums.
+template <typename V>
+struct RingRows {
+    typename V::Reg c, left, right, leftOdd, rightOdd;
+    RingRows(const uint8_t* r, long s) {
+        const auto l = V::Load(r - 1, s), x = V::Load(r + 1, s);
+        c = V::Load(r, s);
+        left = V::Avg(l, c);
+        right = V::Avg(c, x);
+        leftOdd = V::Xor(l, c);
+        rightOdd = V::Xor(c, x);
+    }
+};
+
+// Rows k.. of the eight predictions come from the plane rows above them (`up`), the rows
+// themselves (`mid`) and the rows below (`down`). The next step's `up` is the rows above k +
+// kRows: `mid` for one row a register, `down` for two.
+template <typename V>
+inline void Ring(const uint8_t* cur, int curStride, const uint8_t* ref, int refStride, int costs[8]) {
+    using Reg = typename V::Reg;
+    const long s = refStride, cs = curStride;
+    Reg acc[8];
+    for (auto& a : acc) a = V::Zero();
+    RingRows<V> up(ref - s, s);
+    for (int k = 0; k < 16; k += V::kRows) {
+        const RingRows<V> mid(ref + k * s, s), down(ref + (k + 1) * s, s);
+        const Reg c = V::Load(cur + k * cs, cs);
+        const auto add = [&](int i, Reg pred) { acc[i] = V::AddSad(acc[i], c, pred); };
+        add(0, Quarter<V>(up.left, mid.left, up.leftOdd, mid.leftOdd));
+        add(1, V::Avg(up.c, mid.c));
+        add(2, Quarter<V>(up.right, mid.right, up.rightOdd, mid.rightOdd));
+        add(3, mid.left);
+        add(4, mid.right);
+        add(5, Quarter<V>(mid.left, down.left, mid.leftOdd, down.leftOdd));
+        add(6, V::Avg(mid.c, down.c));
+        add(7, Quarter<V>(mid.right, down.right, mid.rightOdd, down.rightOdd));
+        up = V::kRows == 1 ? mid : down;
+    }
+    V::Totals(acc, costs);
+}
+
+}  // namespace
+}  // namespace r263avo::half_ring
