@@ -28,7 +28,7 @@ void WriteMvd(BitWriter& bw, const MbRecord& mv, const MotionVector& predictor);
 // pc.prediction) and, when pc.reconstruct, reconstructs all six blocks into pc.recon at (x, y).
 void WriteInterBlocks(const PictureCoding& pc, int x, int y, int cbp);
 
-// The motion search set up for pc.input against pc.referenceInterp with pc's motion records.
+// The motion search set up for pc.input against pc.reference with pc's motion records.
 MotionSearchInput MakeMotionSearchInput(const PictureCoding& pc);
 
 // One macroblock of a P- or B-picture: its motion search, then codeIntra(mbIndex, column, x, y)
@@ -57,8 +57,7 @@ void CodeMotionMacroblock(const PictureCoding& pc, const MotionSearchInput& sear
 // The `begin` step of the P- and B-picture macroblock coders.
 void BeginMotionSearch(const PictureCoding& pc, MotionSearchInput* search);
 
-// Codes pc.input as a P-picture against pc.reference / pc.referenceInterp; reconstructs into
-// pc.recon and builds pc.reconInterp.
+// Codes pc.input as a P-picture against pc.reference; reconstructs into pc.recon.
 void CodePPicture(const PictureCoding& pc);
 
 }  // namespace r263avo
