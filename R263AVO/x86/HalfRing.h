@@ -34,20 +34,28 @@ struct RingRows {
         leftOdd = V::Xor(l, c);
         rightOdd = V::Xor(c, x);
     }
+    // With two rows a register: the rows between those of a and b (a's second, b's first).
+    RingRows(const RingRows& a, const RingRows& b)
+        : c(V::Between(a.c, b.c)),
+          left(V::Between(a.left, b.left)),
+          right(V::Between(a.right, b.right)),
+          leftOdd(V::Between(a.leftOdd, b.leftOdd)),
+          rightOdd(V::Between(a.rightOdd, b.rightOdd)) {}
 };
 
 // Rows k.. of the eight predictions come from the plane rows above them (`up`), the rows
-// themselves (`mid`) and the rows below (`down`). The next step's `up` is the rows above k +
-// kRows: `mid` for one row a register, `down` for two.
+// themselves (`mid`) and the rows below (`down`). With one row a register, `mid` is the last
+// step's `down`; with two, it lies between `up` and `down`.
 template <typename V>
 inline void Ring(const uint8_t* cur, int curStride, const uint8_t* ref, int refStride, int costs[8]) {
     using Reg = typename V::Reg;
     const long s = refStride, cs = curStride;
     Reg acc[8];
     for (auto& a : acc) a = V::Zero();
-    RingRows<V> up(ref - s, s);
+    RingRows<V> up(ref - s, s), mid(ref, s);
     for (int k = 0; k < 16; k += V::kRows) {
-        const RingRows<V> mid(ref + k * s, s), down(ref + (k + 1) * s, s);
+        const RingRows<V> down(ref + (k + 1) * s, s);
+        if constexpr (V::kRows == 2) mid = RingRows<V>(up, down);
         const Reg c = V::Load(cur + k * cs, cs);
         const auto add = [&](int i, Reg pred) { acc[i] = V::AddSad(acc[i], c, pred); };
         add(0, Quarter<V>(up.left, mid.left, up.leftOdd, mid.leftOdd));
@@ -58,7 +66,12 @@ inline void Ring(const uint8_t* cur, int curStride, const uint8_t* ref, int refS
         add(5, Quarter<V>(mid.left, down.left, mid.leftOdd, down.leftOdd));
         add(6, V::Avg(mid.c, down.c));
         add(7, Quarter<V>(mid.right, down.right, mid.rightOdd, down.rightOdd));
-        up = V::kRows == 1 ? mid : down;
+        if constexpr (V::kRows == 1) {
+            up = mid;
+            mid = down;
+        } else {
+            up = down;
+        }
     }
     V::Totals(acc, costs);
 }

@@ -141,6 +141,7 @@ struct PairRows {
     using Reg = __m256i;
     static constexpr int kRows = 2;
     static Reg Load(const uint8_t* p, long s) { return LoadPair(p, p + s); }
+    static Reg Between(Reg a, Reg b) { return _mm256_permute2x128_si256(a, b, 0x21); }
     static Reg Zero() { return _mm256_setzero_si256(); }
     static Reg Ones() { return _mm256_set1_epi8(1); }
     static Reg Avg(Reg a, Reg b) { return _mm256_avg_epu8(a, b); }
