@@ -46,22 +46,23 @@ void Interpolate(const uint8_t* src, int stride, int hx, int hy, int rounding, u
         }
         return;
     }
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i bias = _mm_set1_epi16(static_cast<short>(2 - rounding));
+    // (a + b + c + d + 2 - r) >> 2 from the byte averages x = avg(a, b) and y = avg(c, d), with
+    // sx and sy the low bits of a ^ b and c ^ d: a + b + c + d = 2 (x + y) - sx - sy, so avg(x, y)
+    // is one too high exactly when x + y is odd and (rounding 0) sx or sy is set, or (rounding 1)
+    // when x + y is odd or both are set. Each row's (c, d) are the next row's (a, b).
+    const __m128i one = _mm_set1_epi8(1);
+    __m128i a = Load<Size>(src), b = Load<Size>(src + 1);
+    __m128i x = _mm_avg_epu8(a, b), sx = _mm_xor_si128(a, b);
     for (int y = 0; y < Size; ++y) {
-        const uint8_t* s = src + y * stride;
-        const __m128i a = Load<Size>(s), b = Load<Size>(s + 1);
-        const __m128i c = Load<Size>(s + stride), d = Load<Size>(s + stride + 1);
-        __m128i lo = _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero)),
-                                   _mm_add_epi16(_mm_unpacklo_epi8(c, zero), _mm_unpacklo_epi8(d, zero)));
-        lo = _mm_srli_epi16(_mm_add_epi16(lo, bias), 2);
-        __m128i hi = zero;
-        if constexpr (Size == 16) {
-            hi = _mm_add_epi16(_mm_add_epi16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero)),
-                               _mm_add_epi16(_mm_unpackhi_epi8(c, zero), _mm_unpackhi_epi8(d, zero)));
-            hi = _mm_srli_epi16(_mm_add_epi16(hi, bias), 2);
-        }
-        Store<Size>(dst + y * dstStride, _mm_packus_epi16(lo, hi));
+        const uint8_t* s = src + (y + 1) * stride;
+        const __m128i c = Load<Size>(s), d = Load<Size>(s + 1);
+        const __m128i yv = _mm_avg_epu8(c, d), sy = _mm_xor_si128(c, d);
+        const __m128i odd = _mm_xor_si128(x, yv);
+        const __m128i high = rounding ? _mm_or_si128(odd, _mm_and_si128(sx, sy))
+                                      : _mm_and_si128(odd, _mm_or_si128(sx, sy));
+        Store<Size>(dst + y * dstStride, _mm_sub_epi8(_mm_avg_epu8(x, yv), _mm_and_si128(high, one)));
+        x = yv;
+        sx = sy;
     }
 }
 
