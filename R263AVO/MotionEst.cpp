@@ -74,8 +74,9 @@ class Searcher {
         }
     }
 
-    // Costs of the eight half-pel positions around whole pixel (px, py) (half-pel positions pos,
-    // each at most one half pixel away) for a search that only asks which of them beat `best` in
+    // Costs of the eight half-pel positions around whole pixel (px, py) (half-pel positions pos:
+    // the kHalfRing offsets, those outside the picture moved onto the centre's row or column) for
+    // a search that only asks which of them beat `best` in
     // turn: on a plane the whole sums, interpolated from it; else a run against `best` on the
     // half-pel image. Either gives the same answers (a whole sum is never below the partial sum
     // that passed a limit).
@@ -88,17 +89,18 @@ class Searcher {
             return;
         }
         const Sad16HalfRingFn halfRing = in_.sad.halfRing != nullptr ? in_.sad.halfRing : SadKernelsC().halfRing;
+        // Inside the picture the positions are the ring's, in its order.
+        if (px > 0 && py > 0 && px < in_.width - 16 && py < in_.height - 16) {
+            halfRing(cur_, in_.width, PlaneAt(px, py), in_.width, costs);
+            return;
+        }
+        // At the picture's edges the positions outside it are not asked for (they fall back onto
+        // the centre's row or column); the ring runs on a copy with repeated edges.
         const int u = 2 * px, v = 2 * py;
         int ring[8];
-        if (px > 0 && py > 0 && px < in_.width - 16 && py < in_.height - 16) {
-            halfRing(cur_, in_.width, PlaneAt(px, py), in_.width, ring);
-        } else {
-            // At the picture's edges the positions outside it are not asked for (they fall back
-            // onto the centre's row or column); the ring runs on a copy with repeated edges.
-            uint8_t copy[18 * kCopyStride];
-            CopyAround(px, py, copy);
-            halfRing(cur_, in_.width, copy + kCopyStride + 1, kCopyStride, ring);
-        }
+        uint8_t copy[18 * kCopyStride];
+        CopyAround(px, py, copy);
+        halfRing(cur_, in_.width, copy + kCopyStride + 1, kCopyStride, ring);
         for (int i = 0; i < 8; ++i) {
             const int dx = pos[i][0] - u, dy = pos[i][1] - v;
             if (dx == 0 && dy == 0) {
