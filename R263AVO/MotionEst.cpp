@@ -43,7 +43,8 @@ class Searcher {
           cur_(in.cur + static_cast<long>(y) * in.width + x),
           refStride_(InterpStride(in.width)),
           plane_(in.ref != nullptr && in.sad.planeFull != nullptr && in.sad.planeSub != nullptr),
-          run_(plane_ && in.sad.planeRun != nullptr) {}
+          run_(plane_ && in.sad.planeRun != nullptr),
+          halfRing_(in.sad.halfRing != nullptr ? in.sad.halfRing : SadKernelsC().halfRing) {}
 
     // SAD of the macroblock against the reference at half-pel position (u, v).
     int Cost(Sad16Fn fn, int u, int v, int limit) const {
@@ -76,10 +77,9 @@ class Searcher {
 
     // Costs of the eight half-pel positions around whole pixel (px, py) (half-pel positions pos:
     // the kHalfRing offsets, those outside the picture moved onto the centre's row or column) for
-    // a search that only asks which of them beat `best` in
-    // turn: on a plane the whole sums, interpolated from it; else a run against `best` on the
-    // half-pel image. Either gives the same answers (a whole sum is never below the partial sum
-    // that passed a limit).
+    // a search that only asks which of them beat `best` in turn: on a plane the whole sums,
+    // interpolated from it; else a run against `best` on the half-pel image. Either gives the
+    // same answers (a whole sum is never below the partial sum that passed a limit).
     void Ring(int px, int py, const int (*pos)[2], int best, int* costs) const {
         if (!plane_) {
             for (int i = 0; i < 8; ++i) {
@@ -88,10 +88,9 @@ class Searcher {
             }
             return;
         }
-        const Sad16HalfRingFn halfRing = in_.sad.halfRing != nullptr ? in_.sad.halfRing : SadKernelsC().halfRing;
         // Inside the picture the positions are the ring's, in its order.
         if (px > 0 && py > 0 && px < in_.width - 16 && py < in_.height - 16) {
-            halfRing(cur_, in_.width, PlaneAt(px, py), in_.width, costs);
+            halfRing_(cur_, in_.width, PlaneAt(px, py), in_.width, costs);
             return;
         }
         // At the picture's edges the positions outside it are not asked for (they fall back onto
@@ -100,7 +99,7 @@ class Searcher {
         int ring[8];
         uint8_t copy[18 * kCopyStride];
         CopyAround(px, py, copy);
-        halfRing(cur_, in_.width, copy + kCopyStride + 1, kCopyStride, ring);
+        halfRing_(cur_, in_.width, copy + kCopyStride + 1, kCopyStride, ring);
         for (int i = 0; i < 8; ++i) {
             const int dx = pos[i][0] - u, dy = pos[i][1] - v;
             if (dx == 0 && dy == 0) {
@@ -137,6 +136,7 @@ class Searcher {
     int refStride_;
     bool plane_;
     bool run_;  // runs go to the run kernel
+    Sad16HalfRingFn halfRing_;  // the refinement on the plane (the plain ring when the table has none)
 };
 
 }  // namespace

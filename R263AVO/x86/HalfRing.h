@@ -4,9 +4,9 @@
 // works within 16-byte halves, so both compute the plain sums exactly.
 //
 // PAVGB gives (a + b + 1) >> 1, the samples with one half offset. The samples with two,
-// (a + b + c + d + 2) >> 2, come from the byte averages x = avg(a, b) and y = avg(c, d):
-// avg(x, y) is one too high exactly when a + b or c + d is odd and x + y is odd, and that bit is
-// taken off. Each file includes this header into its own translation unit.
+// (a + b + c + d + 2) >> 2, come from byte averages with a one-bit correction, the rounding-0
+// case of the prediction's four-sample mean (InterpolateBlockSse2, where the argument is given).
+// Each file includes this header into its own translation unit.
 #pragma once
 
 #include <cstdint>
