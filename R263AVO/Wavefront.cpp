@@ -38,6 +38,42 @@ inline void CpuRelax() {
 #endif
 }
 
+// Asks for the samples the next macroblock reads first: the column of reference lines that its
+// search window and its prediction add on the right, and its own input samples. With several
+// threads much of the reference was written by another core during the last picture and comes
+// from that core's cache, slowly enough to stall the search (4CIF with two threads: 8 % of the
+// time). One thread finds the same lines in its own caches and would only pay for the extra
+// instructions, so its loop goes without. Always inlined: a call to a function that holds only
+// prefetches is taken for a call without effect and dropped.
+inline __attribute__((always_inline)) void PrefetchNextMacroblock(const PictureCoding& pc, int column,
+                                                                  int row) {
+    const int w = pc.input.width, h = pc.input.height;
+    const int cw = w / 2, ch = h / 2;
+    const int next = column + 1;
+    if (pc.reference.y) {
+        // The window of the next macroblock reaches 16 + 15 samples right of its corner and 16
+        // rows above and below its own (the half-pel ring included); chroma predictions reach
+        // 8 + 1 beyond their block.
+        const int x = std::min(16 * next + 31, w - 1);
+        const int y0 = std::max(16 * row - 16, 0), y1 = std::min(16 * row + 32, h - 1);
+        for (int y = y0; y <= y1; ++y) __builtin_prefetch(pc.reference.y + static_cast<size_t>(y) * w + x);
+        const int cx = std::min(8 * next + 16, cw - 1);
+        const int cy0 = std::max(8 * row - 8, 0), cy1 = std::min(8 * row + 16, ch - 1);
+        for (int y = cy0; y <= cy1; ++y) {
+            __builtin_prefetch(pc.reference.u + static_cast<size_t>(y) * cw + cx);
+            __builtin_prefetch(pc.reference.v + static_cast<size_t>(y) * cw + cx);
+        }
+    }
+    if (16 * next >= w) return;
+    const uint8_t* in = pc.input.y + static_cast<size_t>(16 * row) * w + 16 * next;
+    for (int k = 0; k < 16; ++k) __builtin_prefetch(in + static_cast<size_t>(k) * w);
+    const size_t c = static_cast<size_t>(8 * row) * cw + 8 * static_cast<size_t>(next);
+    for (int k = 0; k < 8; ++k) {
+        __builtin_prefetch(pc.input.u + c + static_cast<size_t>(k) * cw);
+        __builtin_prefetch(pc.input.v + c + static_cast<size_t>(k) * cw);
+    }
+}
+
 MbRecord UnavailableRecord() {
     MbRecord r;
     r.hx = kMvUnavailable;
@@ -309,6 +345,7 @@ void Wavefront::CodeRow(Worker& w, int row) {
     for (int c = 0; c < mbPerRow_; ++c) {
         const int i = row * mbPerRow_ + c;
         if (row > 0) WaitFor(row - 1, std::min(c + 2, mbPerRow_));
+        PrefetchNextMacroblock(pc, c, row);
         WriteSegmentHeader(pc, rs, i);
         PrepareNeighbours(w, i, c, row, SegmentStart(pc, i));
         coder_->code(pc, w.search, i, c, 16 * c, 16 * row);
