@@ -184,7 +184,7 @@ bool Wavefront::Init(int threads, int mbPerRow, int mbRows, bool advIntra) {
             rs.marks.assign(2 * static_cast<size_t>(mbPerRow), 0);
         }
         progress_.reset(new RowProgress[static_cast<size_t>(mbRows)]);
-        records_.assign(static_cast<size_t>(mbPerRow) * mbRows, MbRecord{});
+        records_.assign(static_cast<size_t>(mbPerRow) * mbRows, RecordSlot{});
         if (advIntra) {
             aicAbove_.resize(static_cast<size_t>(mbPerRow));
             for (AicMacroblock& r : aicAbove_) SetAicUnavailable(r);
@@ -268,7 +268,7 @@ bool Wavefront::IdleStep() const {
     return false;
 }
 
-void Wavefront::WaitFor(int row, int columns) const {
+int Wavefront::WaitFor(int row, int columns) const {
     std::atomic<int>& p = progress_[row].done;
     int seen = p.load(std::memory_order_acquire);
     // A short piece of the idle work at a time, as long as the row above is still behind.
@@ -277,12 +277,13 @@ void Wavefront::WaitFor(int row, int columns) const {
         CpuRelax();
         seen = p.load(std::memory_order_acquire);
     }
-    if (seen >= columns) return;
+    if (seen >= columns) return seen;
     const int target = std::min(columns + kSleepSlack, mbPerRow_);
     while (seen < target) {
         p.wait(seen, std::memory_order_acquire);
         seen = p.load(std::memory_order_acquire);
     }
+    return seen;
 }
 
 void Wavefront::PrepareNeighbours(Worker& w, int i, int c, int row, int segmentStart) const {
@@ -293,15 +294,15 @@ void Wavefront::PrepareNeighbours(Worker& w, int i, int c, int row, int segmentS
     const bool aboveAvailable = row > 0 && above >= segmentStart;
     const bool startsSegment = i == segmentStart;
     w.above[static_cast<size_t>(c)] =
-        aboveAvailable ? records_[static_cast<size_t>(above)] : UnavailableRecord();
+        aboveAvailable ? records_[static_cast<size_t>(above)].record : UnavailableRecord();
     if (c + 1 < mbPerRow_) {
         const bool aboveRightAvailable = row > 0 && above + 1 >= segmentStart;
         w.above[static_cast<size_t>(c) + 1] =
-            aboveRightAvailable ? records_[static_cast<size_t>(above) + 1] : UnavailableRecord();
+            aboveRightAvailable ? records_[static_cast<size_t>(above) + 1].record : UnavailableRecord();
     } else {
         w.above[static_cast<size_t>(c) + 1] = MbRecord{};  // the spare right of the last column
     }
-    w.left = (c == 0 || startsSegment) ? MbRecord{} : records_[static_cast<size_t>(i) - 1];
+    w.left = (c == 0 || startsSegment) ? MbRecord{} : records_[static_cast<size_t>(i) - 1].record;
     if (pc.advIntra) {
         AicMacroblock& store = w.aic.above[static_cast<size_t>(c)];
         if (aboveAvailable) {
@@ -342,14 +343,18 @@ void Wavefront::CodeRow(Worker& w, int row) {
     rs.markCount = 0;
     w.pc.writer = &rs.writer;
     std::atomic<int>& done = progress_[row].done;
+    // What the row above was last seen to have finished: its counter is read again only when
+    // that is not enough, since every read takes the line from the thread that writes it.
+    int aboveDone = 0;
     for (int c = 0; c < mbPerRow_; ++c) {
         const int i = row * mbPerRow_ + c;
-        if (row > 0) WaitFor(row - 1, std::min(c + 2, mbPerRow_));
+        const int needed = std::min(c + 2, mbPerRow_);
+        if (row > 0 && aboveDone < needed) aboveDone = WaitFor(row - 1, needed);
         PrefetchNextMacroblock(pc, c, row);
         WriteSegmentHeader(pc, rs, i);
         PrepareNeighbours(w, i, c, row, SegmentStart(pc, i));
         coder_->code(pc, w.search, i, c, 16 * c, 16 * row);
-        records_[static_cast<size_t>(i)] = w.above[static_cast<size_t>(c)];
+        records_[static_cast<size_t>(i)].record = w.above[static_cast<size_t>(c)];
         if (pc.advIntra) aicAbove_[static_cast<size_t>(c)] = w.aic.above[static_cast<size_t>(c)];
         done.store(c + 1, std::memory_order_release);
         done.notify_all();

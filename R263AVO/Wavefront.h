@@ -118,7 +118,8 @@ class Wavefront {
     void CodeRow(Worker& w, int row);
     void PrepareNeighbours(Worker& w, int mbIndex, int c, int row, int segmentStart) const;
     void WriteSegmentHeader(const PictureCoding& pc, RowStream& rs, int mbIndex) const;
-    void WaitFor(int row, int columns) const;
+    // Waits until `row` has finished `columns` macroblocks; returns how many it has.
+    int WaitFor(int row, int columns) const;
     // Appends a finished row's stream to the picture's writer once the rows before it are there.
     void AppendRow(int row);
     // One step of the idle work; false when there is none (left).
@@ -138,7 +139,13 @@ class Wavefront {
     std::atomic<int> nextRow_{0};
     alignas(64) std::atomic<int> joined_{0};  // rows appended to the picture's writer
     std::vector<std::unique_ptr<Worker>> workers_;
-    std::vector<MbRecord> records_;        // motion record of every macroblock of the picture
+    // The motion record of every macroblock of the picture, a cache line each: the thread on the
+    // row below reads a record soon after the thread above wrote it, and would otherwise pull away
+    // the line that the writer is filling with the next records.
+    struct alignas(64) RecordSlot {
+        MbRecord record;
+    };
+    std::vector<RecordSlot> records_;
     std::vector<AicMacroblock> aicAbove_;  // per column: the latest row's Annex I record
     const PictureCoding* picture_ = nullptr;
     bool (*idleStep_)(void*) = nullptr;
