@@ -8,22 +8,15 @@
 
 namespace tessaro {
 
-namespace {
-
-// A step's piece: a few microseconds of copying, so that a coding thread that takes one while it
-// waits is back soon after the macroblock it waits for is done.
-constexpr size_t kPieceBytes = 16 << 10;
-
-}  // namespace
-
-FrameReader::FrameReader(const VideoFile& file, bool readAhead, bool inSteps) : file_(file) {
+FrameReader::FrameReader(const VideoFile& file, bool readAhead, bool inSteps, size_t pieceBytes)
+    : file_(file), pieceBytes_(std::max<size_t>(pieceBytes, 1)) {
     const size_t bytes = static_cast<size_t>(file.frameBytes());
     buffers_[0].assign(bytes, 0);
     if (!readAhead || file.isStream()) return;
     buffers_[1].assign(bytes, 0);
     if (inSteps) {
         inSteps_ = true;
-        pieces_ = static_cast<int>((bytes + kPieceBytes - 1) / kPieceBytes);
+        pieces_ = static_cast<int>((bytes + pieceBytes_ - 1) / pieceBytes_);
         return;
     }
     try {
@@ -65,8 +58,8 @@ bool FrameReader::ReadStep(void* reader) {
     const int piece = r->nextPiece_.fetch_add(1, std::memory_order_relaxed);
     if (piece >= r->pieces_) return false;
     std::vector<uint8_t>& buffer = r->buffers_[r->stepBuffer_];
-    const size_t begin = static_cast<size_t>(piece) * kPieceBytes;
-    const size_t count = std::min(kPieceBytes, buffer.size() - begin);
+    const size_t begin = static_cast<size_t>(piece) * r->pieceBytes_;
+    const size_t count = std::min(r->pieceBytes_, buffer.size() - begin);
     if (!r->file_.ReadFramePart(r->stepFrame_, begin, count, buffer.data() + begin))
         r->stepFailed_.store(true, std::memory_order_relaxed);
     r->donePieces_.fetch_add(1, std::memory_order_release);

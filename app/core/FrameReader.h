@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <thread>
@@ -23,8 +24,13 @@ class FrameReader {
     // expected next on a thread of its own (a random-access file only: a stream is always read
     // by the caller). Both frame buffers are allocated here, none per frame.
     // inSteps: read ahead by ReadStep instead of a thread (what no step read by the next call is
-    // read by that call).
-    FrameReader(const VideoFile& file, bool readAhead, bool inSteps = false);
+    // read by that call), pieceBytes at a time.
+    FrameReader(const VideoFile& file, bool readAhead, bool inSteps = false, size_t pieceBytes = kStepBytes);
+
+    // A step's piece: a few tens of microseconds of copying. Larger pieces take fewer calls into
+    // the system, which cost several times the copying of smaller ones on virtual machines, and a
+    // coding thread that takes one while it waits has the rest of its row to catch up.
+    static constexpr size_t kStepBytes = 128 << 10;
     ~FrameReader();
     FrameReader(const FrameReader&) = delete;
     FrameReader& operator=(const FrameReader&) = delete;
@@ -65,6 +71,7 @@ class FrameReader {
     // whether one failed. The frame and buffer change only in Read.
     bool inSteps_ = false;
     int pieces_ = 0;
+    size_t pieceBytes_ = kStepBytes;
     int64_t stepFrame_ = -1;
     int stepBuffer_ = 0;
     std::atomic<int> nextPiece_{0};

@@ -21,6 +21,8 @@ namespace tessaro {
 namespace {
 
 constexpr size_t kQcif = 38016;
+// Pieces small enough that a QCIF frame has three, the last one short.
+constexpr size_t kPiece = 16 << 10;
 
 // A QCIF file of `frames` frames, each byte telling its frame and position apart.
 std::string MakeSequence(const std::string& dir, int frames) {
@@ -83,7 +85,7 @@ TEST(FrameReader, FramesReadInStepsAreTheFilesFrames) {
     VideoFile file;
     ASSERT_TRUE(file.Open(path));
     for (int steps : {0, 1, 2, 100}) {
-        FrameReader reader(file, true, true);
+        FrameReader reader(file, true, true, kPiece);
         EXPECT_TRUE(reader.readsAhead());
         EXPECT_FALSE(FrameReader::ReadStep(&reader)) << "no frame expected yet";
         const int calls[][2] = {{0, 1},  {1, 2}, {2, 4},  {4, 6},  {6, 7},
@@ -109,7 +111,7 @@ TEST(FrameReader, StepsOnSeveralThreads) {
     const std::vector<uint8_t> all = testsupport::ReadFile(path);
     VideoFile file;
     ASSERT_TRUE(file.Open(path));
-    FrameReader reader(file, true, true);
+    FrameReader reader(file, true, true, kPiece);
     ASSERT_TRUE(SameAsFrame(reader.Read(0, 1), all, 0));
     for (int k = 1; k < 8; ++k) {
         std::vector<std::thread> threads;
@@ -130,7 +132,7 @@ TEST(FrameReader, AFrameCutWhileReadInStepsIsNotServed) {
     const std::vector<uint8_t> all = testsupport::ReadFile(path);
     VideoFile file;
     ASSERT_TRUE(file.Open(path));
-    FrameReader reader(file, true, true);
+    FrameReader reader(file, true, true, kPiece);
     ASSERT_TRUE(SameAsFrame(reader.Read(0, 1), all, 0));
     while (FrameReader::ReadStep(&reader)) {
     }
