@@ -302,7 +302,9 @@ void Wavefront::PrepareNeighbours(Worker& w, int i, int c, int row, int segmentS
     } else {
         w.above[static_cast<size_t>(c) + 1] = MbRecord{};  // the spare right of the last column
     }
-    w.left = (c == 0 || startsSegment) ? MbRecord{} : records_[static_cast<size_t>(i) - 1].record;
+    // Inside a segment the left record is the one the coder left in w.left for the macroblock
+    // before: reading it back from records_ would wait for that store to reach the cache line.
+    if (c == 0 || startsSegment) w.left = MbRecord{};
     if (pc.advIntra) {
         AicMacroblock& store = w.aic.above[static_cast<size_t>(c)];
         if (aboveAvailable) {
@@ -350,6 +352,8 @@ void Wavefront::CodeRow(Worker& w, int row) {
         const int i = row * mbPerRow_ + c;
         const int needed = std::min(c + 2, mbPerRow_);
         if (row > 0 && aboveDone < needed) aboveDone = WaitFor(row - 1, needed);
+        // The above-right record of the next macroblock, once it is known to be written.
+        if (row > 0 && aboveDone >= c + 3) __builtin_prefetch(&records_[static_cast<size_t>(i - mbPerRow_) + 2]);
         PrefetchNextMacroblock(pc, c, row);
         WriteSegmentHeader(pc, rs, i);
         PrepareNeighbours(w, i, c, row, SegmentStart(pc, i));
