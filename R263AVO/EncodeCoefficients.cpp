@@ -1,6 +1,7 @@
 // Macroblock-layer writers, scan orders and the block writers (event formation and escapes).
 #include "EncodeCoefficients.h"
 
+#include <bit>
 #include <cstring>
 
 #include "OutPutCoefficients.h"
@@ -8,21 +9,21 @@
 namespace r263avo {
 
 // H.263 Figure 14: zigzag scan (scan position -> raster index).
-const uint8_t ZigzagScan[64] = {
+constexpr uint8_t ZigzagScan[64] = {
     0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
     41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
     30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63,
 };
 
 // H.263 Figure I.2 a): alternate-horizontal scan (Annex I, vertical prediction, mode 2).
-const uint8_t AltHorizontalScan[64] = {
+constexpr uint8_t AltHorizontalScan[64] = {
     0,  1,  2,  3,  8,  9,  16, 17, 10, 11, 4,  5,  6,  7,  15, 14, 13, 12, 19, 18, 24, 25,
     32, 33, 26, 27, 20, 21, 22, 23, 28, 29, 30, 31, 34, 35, 40, 41, 48, 49, 42, 43, 36, 37,
     38, 39, 44, 45, 46, 47, 50, 51, 56, 57, 58, 59, 52, 53, 54, 55, 60, 61, 62, 63,
 };
 
 // H.263 Figure I.2 b): alternate-vertical scan (Annex I, horizontal prediction, mode 3).
-const uint8_t AltVerticalScan[64] = {
+constexpr uint8_t AltVerticalScan[64] = {
     0,  8,  16, 24, 1,  9,  2,  10, 17, 25, 32, 40, 48, 56, 57, 49, 41, 33, 26, 18, 3,  11,
     4,  12, 19, 27, 34, 42, 50, 58, 35, 43, 51, 59, 20, 28, 5,  13, 6,  14, 21, 29, 36, 44,
     52, 60, 37, 45, 53, 61, 22, 30, 7,  15, 23, 31, 38, 46, 54, 62, 39, 47, 55, 63,
@@ -115,36 +116,83 @@ namespace {
 
 inline int WriteRunLevel(BitWriter& bw, VlcCode vlc, int level) {
     if (vlc.length == 0) return 0;
-    PutVlc(bw, vlc);
-    bw.PutBits(1, level < 0 ? 1u : 0u);
+    // The code and the sign bit after it as one field.
+    bw.PutBits(vlc.length + 1, (uint32_t{vlc.code} << 1) | (level < 0 ? 1u : 0u));
     return vlc.length;
 }
 
-using EventLookup = int (*)(BitWriter&, int run, int level, int last);
+// The event writers of the two run-level tables, as types so that CodeEvents has them inline.
+struct TcoefEvent {
+    int operator()(BitWriter& bw, int run, int level, int last) const {
+        return WriteRunLevel(bw, TcoefCode(last, run, level < 0 ? -level : level), level);
+    }
+};
+struct AicEvent {
+    int operator()(BitWriter& bw, int run, int level, int last) const {
+        return WriteRunLevel(bw, AicCode(last, run, level < 0 ? -level : level), level);
+    }
+};
 
-// Bit p set for every nonzero levels[p] (raster order), read four levels at a time so that the
-// zero runs typical of quantised blocks cost one test per four.
+// Bit i of the result set when 16-bit lane i of x is nonzero.
+inline uint64_t LaneMask(uint64_t x) {
+    // Each lane folds onto its lowest bit (the shifts add up to 15, so no lane reaches the one
+    // below), and a multiplication gathers the four lowest bits.
+    x |= x >> 8;
+    x |= x >> 4;
+    x |= x >> 2;
+    x |= x >> 1;
+    x &= 0x0001000100010001ull;
+    return (x * 0x0001000200040008ull) >> 48;
+}
+
+// Bit p set for every nonzero levels[p] (raster order), read four levels at a time: most words of
+// a quantised block are zero and cost one test.
 inline uint64_t NonzeroMask(const int16_t levels[64]) {
     uint64_t mask = 0;
     for (int w = 0; w < 16; ++w) {
-        uint64_t word;
-        std::memcpy(&word, levels + 4 * w, sizeof(word));
-        if (word == 0) continue;
-        for (int i = 0; i < 4; ++i) {
-            if (levels[4 * w + i] != 0) mask |= uint64_t{1} << (4 * w + i);
+        uint64_t x;
+        std::memcpy(&x, levels + 4 * w, sizeof(x));
+        if (x == 0) continue;
+        if constexpr (std::endian::native == std::endian::little) {
+            mask |= LaneMask(x) << (4 * w);
+        } else {
+            for (int i = 0; i < 4; ++i) {
+                if (levels[4 * w + i] != 0) mask |= uint64_t{1} << (4 * w + i);
+            }
         }
     }
     return mask;
 }
 
-// Walks scan positions first..63 and writes one event per nonzero level; the last one carries
-// LAST = 1. Events without a table code are escaped, and the level the escape carried is stored
-// back so that the caller reconstructs what the decoder will.
-void CodeEvents(BitWriter& bw, int16_t levels[64], const uint8_t scan[64], int first, bool modifiedQuant,
-                int max8Bit, EventLookup lookup) {
+// A scan order with its inverse (raster index -> scan position).
+struct ScanOrder {
+    const uint8_t* scan;
+    uint8_t position[64];
+};
+
+constexpr ScanOrder MakeScanOrder(const uint8_t (&scan)[64]) {
+    ScanOrder order{scan, {}};
+    for (int k = 0; k < 64; ++k) order.position[scan[k]] = static_cast<uint8_t>(k);
+    return order;
+}
+
+constexpr ScanOrder kZigzagOrder = MakeScanOrder(ZigzagScan);
+constexpr ScanOrder kAltHorizontalOrder = MakeScanOrder(AltHorizontalScan);
+constexpr ScanOrder kAltVerticalOrder = MakeScanOrder(AltVerticalScan);
+
+// Writes one event per nonzero level at scan positions first..63; the last one carries LAST = 1.
+// Events without a table code are escaped, and the level the escape carried is stored back so
+// that the caller reconstructs what the decoder will. The nonzero levels are found from a mask in
+// scan order, so the cost follows their count rather than the position of the last one.
+template <typename Lookup>
+void CodeEvents(BitWriter& bw, int16_t levels[64], const ScanOrder& order, int first, bool modifiedQuant,
+                int max8Bit, Lookup lookup) {
+    uint64_t ordered = 0;
+    for (uint64_t raster = NonzeroMask(levels); raster != 0; raster &= raster - 1)
+        ordered |= uint64_t{1} << order.position[std::countr_zero(raster)];
+    ordered &= ~uint64_t{0} << first;
     int heldPos = -1;
     int heldRun = 0;
-    int run = 0;
     const auto writeEvent = [&](int last) {
         const int level = levels[heldPos];
         if (lookup(bw, heldRun, level, last) == 0) {
@@ -152,32 +200,35 @@ void CodeEvents(BitWriter& bw, int16_t levels[64], const uint8_t scan[64], int f
                 static_cast<int16_t>(WriteEscape(bw, last, heldRun, level, modifiedQuant, max8Bit));
         }
     };
-    // Positions before `first` never count; the walk ends with the last nonzero level.
-    uint64_t remaining = NonzeroMask(levels);
-    for (int k = 0; k < first; ++k) remaining &= ~(uint64_t{1} << scan[k]);
-    for (int k = first; k < 64 && remaining != 0; ++k) {
-        const int pos = scan[k];
-        if (levels[pos] == 0) {
-            ++run;
-            continue;
-        }
-        remaining &= ~(uint64_t{1} << pos);
+    int previous = first - 1;
+    for (; ordered != 0; ordered &= ordered - 1) {
+        const int k = std::countr_zero(ordered);
         if (heldPos >= 0) writeEvent(0);
-        heldPos = pos;
-        heldRun = run;
-        run = 0;
+        heldPos = order.scan[k];
+        heldRun = k - previous - 1;
+        previous = k;
     }
     if (heldPos >= 0) writeEvent(1);
+}
+
+// The order of one of the three scans; the inverse of any other is made here.
+ScanOrder OrderOf(const uint8_t scan[64]) {
+    if (scan == ZigzagScan) return kZigzagOrder;
+    if (scan == AltHorizontalScan) return kAltHorizontalOrder;
+    if (scan == AltVerticalScan) return kAltVerticalOrder;
+    ScanOrder order{scan, {}};
+    for (int k = 0; k < 64; ++k) order.position[scan[k] & 63] = static_cast<uint8_t>(k);
+    return order;
 }
 
 }  // namespace
 
 int TcoefVlcLookup(BitWriter& bw, int run, int level, int last) {
-    return WriteRunLevel(bw, TcoefCode(last, run, level < 0 ? -level : level), level);
+    return TcoefEvent{}(bw, run, level, last);
 }
 
 int AicVlcLookup(BitWriter& bw, int run, int level, int last) {
-    return WriteRunLevel(bw, AicCode(last, run, level < 0 ? -level : level), level);
+    return AicEvent{}(bw, run, level, last);
 }
 
 void CodeIntraBlock(BitWriter& bw, int16_t levels[64], bool modifiedQuant) {
@@ -187,16 +238,16 @@ void CodeIntraBlock(BitWriter& bw, int16_t levels[64], bool modifiedQuant) {
     if (dc > 254) dc = 254;
     levels[0] = static_cast<int16_t>(dc);
     bw.PutBits(8, dc == 128 ? 255u : static_cast<uint32_t>(dc));
-    CodeEvents(bw, levels, ZigzagScan, 1, modifiedQuant, 127, TcoefVlcLookup);
+    CodeEvents(bw, levels, kZigzagOrder, 1, modifiedQuant, 127, TcoefEvent{});
 }
 
 void CodeInterBlock(BitWriter& bw, int16_t levels[64], bool modifiedQuant) {
-    CodeEvents(bw, levels, ZigzagScan, 0, modifiedQuant, 127, TcoefVlcLookup);
+    CodeEvents(bw, levels, kZigzagOrder, 0, modifiedQuant, 127, TcoefEvent{});
 }
 
 void CodeAicBlock(BitWriter& bw, int16_t levels[64], const uint8_t scan[64], bool modifiedQuant) {
     // Annex I blocks keep 127 out of the plain 8-bit level field.
-    CodeEvents(bw, levels, scan, 0, modifiedQuant, 126, AicVlcLookup);
+    CodeEvents(bw, levels, OrderOf(scan), 0, modifiedQuant, 126, AicEvent{});
 }
 
 bool BlockHasLevels(const int16_t levels[64], int first) {

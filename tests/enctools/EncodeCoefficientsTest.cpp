@@ -1,10 +1,14 @@
 // Macroblock-layer codes, motion vector differences, escapes and event formation.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+#include <random>
 #include <string>
 
 #include "EncToolsTestUtil.h"
 #include "R263AVO/EncodeCoefficients.h"
+#include "R263AVO/OutPutCoefficients.h"
 
 using namespace r263avo;
 using enctools_test::BitCapture;
@@ -195,4 +199,79 @@ TEST(BlockLayer, LookupsWriteCodeAndSign) {
     EXPECT_EQ(12, AicVlcLookup(cap.bw, 0, 25, 0));
     EXPECT_EQ(0, AicVlcLookup(cap.bw, 0, 26, 0));
     EXPECT_EQ(Pattern("10 1 0000 0101 0011 0"), cap.Bits());
+}
+
+namespace {
+
+// The block layer written the plain way: every scan position from `first` in turn, one event per
+// nonzero level, the last with LAST = 1, escapes for levels without a code.
+std::string PlainEvents(int16_t levels[64], const uint8_t scan[64], int first, bool modifiedQuant, bool aic) {
+    BitCapture cap(4096);
+    int held = -1, heldRun = 0, run = 0;
+    const auto write = [&](int last) {
+        const int level = levels[held];
+        const int coded = aic ? AicVlcLookup(cap.bw, heldRun, level, last) : TcoefVlcLookup(cap.bw, heldRun, level, last);
+        if (coded == 0)
+            levels[held] = static_cast<int16_t>(WriteEscape(cap.bw, last, heldRun, level, modifiedQuant, aic ? 126 : 127));
+    };
+    for (int k = first; k < 64; ++k) {
+        if (levels[scan[k]] == 0) {
+            ++run;
+            continue;
+        }
+        if (held >= 0) write(0);
+        held = scan[k];
+        heldRun = run;
+        run = 0;
+    }
+    if (held >= 0) write(1);
+    return cap.Bits();
+}
+
+}  // namespace
+
+// Random blocks from nearly empty to full, with levels up to the extended range, in every scan
+// (and a scan of the caller's own): the same bits and the same stored-back levels as the plain
+// walk.
+TEST(BlockLayer, EventsMatchThePlainWalkOverRandomBlocks) {
+    std::mt19937 rng(12345);
+    uint8_t ownScan[64];
+    for (int k = 0; k < 64; ++k) ownScan[k] = static_cast<uint8_t>(k);
+    std::shuffle(ownScan, ownScan + 64, rng);
+    const uint8_t* scans[] = {ZigzagScan, AltHorizontalScan, AltVerticalScan, ownScan};
+    for (int trial = 0; trial < 4000; ++trial) {
+        int16_t levels[64] = {};
+        const int density = static_cast<int>(rng() % 65);  // nonzero levels per 64, about
+        const int maxLevel = trial % 3 == 0 ? 1 : (trial % 3 == 1 ? 20 : 2000);
+        for (int p = 0; p < 64; ++p) {
+            if (static_cast<int>(rng() % 64) >= density) continue;
+            const int magnitude = 1 + static_cast<int>(rng() % static_cast<unsigned>(maxLevel));
+            levels[p] = static_cast<int16_t>(rng() % 2 ? magnitude : -magnitude);
+        }
+        const bool modifiedQuant = trial % 2 == 0;
+        int16_t mine[64], plain[64];
+        const std::string what = "trial " + std::to_string(trial);
+
+        std::memcpy(mine, levels, sizeof(mine));
+        std::memcpy(plain, levels, sizeof(plain));
+        BitCapture inter(4096);
+        CodeInterBlock(inter.bw, mine, modifiedQuant);
+        EXPECT_EQ(PlainEvents(plain, ZigzagScan, 0, modifiedQuant, false), inter.Bits()) << what;
+        EXPECT_EQ(0, std::memcmp(mine, plain, sizeof(mine))) << what;
+
+        std::memcpy(mine, levels, sizeof(mine));
+        std::memcpy(plain, levels, sizeof(plain));
+        mine[0] = plain[0] = 64;  // a valid INTRADC
+        BitCapture intra(4096);
+        CodeIntraBlock(intra.bw, mine, modifiedQuant);
+        EXPECT_EQ("01000000" + PlainEvents(plain, ZigzagScan, 1, modifiedQuant, false), intra.Bits()) << what;
+
+        const uint8_t* scan = scans[trial % 4];
+        std::memcpy(mine, levels, sizeof(mine));
+        std::memcpy(plain, levels, sizeof(plain));
+        BitCapture aic(4096);
+        CodeAicBlock(aic.bw, mine, scan, modifiedQuant);
+        EXPECT_EQ(PlainEvents(plain, scan, 0, modifiedQuant, true), aic.Bits()) << what;
+        EXPECT_EQ(0, std::memcmp(mine, plain, sizeof(mine))) << what;
+    }
 }
