@@ -20,7 +20,8 @@ void IdctBlockC(int16_t block[64]);
 
 using IdctFunction = void (*)(int16_t block[64]);
 
-// The version IdctBlock uses for the given cpuinfo SIMD flags (kSimdSse2, kSimdAvx2).
+// The version IdctBlock uses for the given cpuinfo SIMD flags (kSimdSse2, kSimdAvx2): with SIMD,
+// the vector transform behind a shortcut for blocks with only a first row or first column.
 IdctFunction SelectIdct(uint32_t simdFlags);
 
 #if defined(TESSARO_X86)
