@@ -218,12 +218,6 @@ constexpr RunLevelCode kAic[102] = {
     {1, 23, 1, Bits("0000 0101 1010")},
 };
 
-// Direct lookup [last][run][level] built from an event list at compile time.
-template <int kMaxLevel>
-struct RunLevelMap {
-    VlcCode code[2][64][kMaxLevel + 1];
-};
-
 template <int kMaxLevel, size_t N>
 constexpr RunLevelMap<kMaxLevel> BuildMap(const RunLevelCode (&codes)[N]) {
     RunLevelMap<kMaxLevel> map{};
@@ -231,16 +225,10 @@ constexpr RunLevelMap<kMaxLevel> BuildMap(const RunLevelCode (&codes)[N]) {
     return map;
 }
 
+}  // namespace
+
 constexpr RunLevelMap<12> kTcoefMap = BuildMap<12>(kTcoef);
 constexpr RunLevelMap<25> kAicMap = BuildMap<25>(kAic);
-
-template <int kMaxLevel>
-inline VlcCode Lookup(const RunLevelMap<kMaxLevel>& map, int last, int run, int level) {
-    if (run < 0 || run > 63 || level < 1 || level > kMaxLevel) return {};
-    return map.code[last ? 1 : 0][run][level];
-}
-
-}  // namespace
 
 std::span<const RunLevelCode> TcoefCodes() {
     return kTcoef;
@@ -249,12 +237,6 @@ std::span<const RunLevelCode> AicCodes() {
     return kAic;
 }
 
-VlcCode TcoefCode(int last, int run, int level) {
-    return Lookup(kTcoefMap, last, run, level);
-}
-VlcCode AicCode(int last, int run, int level) {
-    return Lookup(kAicMap, last, run, level);
-}
 
 // H.263 Table 7: MCBPC for I-pictures, rows INTRA (type 3) and INTRA+Q (type 4), CBPC 0..3.
 const VlcCode McbpcICodes[2][4] = {

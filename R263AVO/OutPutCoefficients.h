@@ -45,9 +45,28 @@ struct RunLevelCode {
 std::span<const RunLevelCode> TcoefCodes();
 std::span<const RunLevelCode> AicCodes();
 
+// Direct lookups [last][run][|level|] of the two tables, built from the lists at compile time;
+// events the tables lack have zero-length codes.
+template <int kMaxLevel>
+struct RunLevelMap {
+    VlcCode code[2][64][kMaxLevel + 1];
+};
+extern const RunLevelMap<12> kTcoefMap;
+extern const RunLevelMap<25> kAicMap;
+
+template <int kMaxLevel>
+inline VlcCode RunLevelLookup(const RunLevelMap<kMaxLevel>& map, int last, int run, int level) {
+    if (run < 0 || run > 63 || level < 1 || level > kMaxLevel) return {};
+    return map.code[last ? 1 : 0][run][level];
+}
+
 // Code of (last, run, |level|), or a zero-length code when the table has none.
-VlcCode TcoefCode(int last, int run, int level);
-VlcCode AicCode(int last, int run, int level);
+inline VlcCode TcoefCode(int last, int run, int level) {
+    return RunLevelLookup(kTcoefMap, last, run, level);
+}
+inline VlcCode AicCode(int last, int run, int level) {
+    return RunLevelLookup(kAicMap, last, run, level);
+}
 
 // ESCAPE of the block layer (H.263 Table 16, last row).
 inline constexpr VlcCode kEscapeCode = Bits("0000 011");
