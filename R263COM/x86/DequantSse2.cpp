@@ -4,7 +4,7 @@
 // 1024: any larger level saturates anyway (2 x 1 x 1024 + 1 > 2048), and 1024 x 62 + 31 still fits
 // 16 unsigned bits, so the product and the sum are exact. The magnitude is then limited to 2048,
 // given the sign of LEVEL and limited to 2047 above, which is SaturateCoefficient of the plain
-// version; a zero level stays zero.
+// version; a zero level stays zero, and a row of them is passed over.
 #include <emmintrin.h>
 
 #include "../Dequant.h"
@@ -23,6 +23,8 @@ inline void DequantizeRows(int16_t block[64], int qp) {
     __m128i* rows = reinterpret_cast<__m128i*>(block);
     for (int i = 0; i < 8; ++i) {
         const __m128i v = _mm_loadu_si128(rows + i);
+        // A row of zero levels stays zero; most rows of a coded block are.
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(v, zero)) == 0xffff) continue;
         const __m128i sign = _mm_srai_epi16(v, 15);
         // |v| with -32768 taken as 32767, then limited to 1024.
         const __m128i magnitude = _mm_min_epi16(_mm_max_epi16(v, _mm_subs_epi16(zero, v)), maxLevel);
