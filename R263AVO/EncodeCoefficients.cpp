@@ -170,9 +170,9 @@ struct ScanOrder {
     uint8_t position[64];
 };
 
-constexpr ScanOrder MakeScanOrder(const uint8_t (&scan)[64]) {
+constexpr ScanOrder MakeScanOrder(const uint8_t* scan) {
     ScanOrder order{scan, {}};
-    for (int k = 0; k < 64; ++k) order.position[scan[k]] = static_cast<uint8_t>(k);
+    for (int k = 0; k < 64; ++k) order.position[scan[k] & 63] = static_cast<uint8_t>(k);
     return order;
 }
 
@@ -216,9 +216,7 @@ ScanOrder OrderOf(const uint8_t scan[64]) {
     if (scan == ZigzagScan) return kZigzagOrder;
     if (scan == AltHorizontalScan) return kAltHorizontalOrder;
     if (scan == AltVerticalScan) return kAltVerticalOrder;
-    ScanOrder order{scan, {}};
-    for (int k = 0; k < 64; ++k) order.position[scan[k] & 63] = static_cast<uint8_t>(k);
-    return order;
+    return MakeScanOrder(scan);
 }
 
 }  // namespace

@@ -109,8 +109,8 @@ void ColumnStage(int16_t* y) {
 }
 
 #if defined(TESSARO_X86)
-// Blocks whose nonzero coefficients all lie in the first row or all in the first column, about
-// half of the coded blocks of a typical stream, done by one stage of the reference and copies:
+// Blocks whose nonzero coefficients all lie in the first row or all in the first column (about
+// 40 % of the coded blocks of foreman CIF), done by one stage of the reference and copies:
 // - first row only: rows 1..7 take the all-AC-zero path (zeros), and every column then holds
 //   only its first value, so each output row is ((row stage of row 0) + 32) >> 6;
 // - first column only: every row takes the all-AC-zero path (8 X0 across the row), so all eight

@@ -31,6 +31,7 @@ class FrameReader {
     // the system, which cost several times the copying of smaller ones on virtual machines, and a
     // coding thread that takes one while it waits has the rest of its row to catch up.
     static constexpr size_t kStepBytes = 128 << 10;
+
     ~FrameReader();
     FrameReader(const FrameReader&) = delete;
     FrameReader& operator=(const FrameReader&) = delete;
