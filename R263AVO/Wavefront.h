@@ -12,6 +12,13 @@
 // rows' streams are joined in order by the threads that coded them, each row as soon as it and
 // the rows before it are finished, with the byte alignment of each GOB or slice header done where
 // it falls in the joined stream.
+//
+// A row is not tied to its thread: a thread that keeps waiting for the row above asks to take
+// that row over, and the thread coding it hands it over after its current macroblock and goes
+// on with the row the asker leaves. So a faster thread leads and a slower one follows, and
+// threads of unequal speed (virtual processors on a busy host) are not all held to the pace of
+// the slowest. Everything a row needs to go on is in per-row and per-picture state: the row's
+// stream and the records of the macroblocks coded so far.
 #pragma once
 
 #include <atomic>
@@ -88,6 +95,13 @@ class Wavefront {
     // Codes every macroblock of pc's picture and appends the bits to *pc.writer.
     void CodeMacroblocks(const PictureCoding& pc, const MacroblockCoder& coder);
 
+    // Polls a thread waits for the rows above, summed over its time on a row, before it asks to
+    // take the row above over: 0 asks at every wait, a negative count never. Init sets the
+    // default (never when threads share cores: there a waiting thread yields its core instead).
+    void SetHandOverPolls(int polls) { handOverPolls_ = polls; }
+    // Rows handed over so far.
+    int64_t HandOvers() const { return handOvers_.load(std::memory_order_relaxed); }
+
   private:
     // One row's stream and where its GOB or slice headers need byte alignment: pairs of (bits
     // before the row writer's own alignment, bits after it). On cache lines of its own: the
@@ -111,15 +125,26 @@ class Wavefront {
         alignas(16) int16_t aicPixels[6][64] = {};
         alignas(16) int16_t aicRecon[6][64] = {};
         alignas(16) uint8_t prediction[kPredBytes] = {};
+        int waitedPolls = 0;  // polls waited since the thread took its row
+    };
+
+    // Where a thread goes on: the row and its next column; row -1 once the row is finished.
+    struct Place {
+        int row = -1;
+        int column = 0;
     };
 
     static void Task(void* self, int worker);
     void CodeRows(Worker& w);
-    void CodeRow(Worker& w, int row);
+    Place CodeRow(Worker& w, Place at);
+    // Sets the left neighbours for going on with `row` at `column`, coded so far by another thread.
+    void ResumeRow(Worker& w, int row, int column) const;
     void PrepareNeighbours(Worker& w, int mbIndex, int c, int row, int segmentStart) const;
     void WriteSegmentHeader(const PictureCoding& pc, RowStream& rs, int mbIndex) const;
-    // Waits until `row` has finished `columns` macroblocks; returns how many it has.
-    int WaitFor(int row, int columns) const;
+    // Waits until `row` has finished `columns` macroblocks; returns how many it has. The waiting
+    // thread is at `column` of the row below; after w.waitedPolls it asks to take `row` over, and
+    // when the row is handed over, returns -1 - (the column it goes on from).
+    int WaitFor(Worker& w, int row, int columns, int column);
     // Appends a finished row's stream to the picture's writer once the rows before it are there.
     void AppendRow(int row);
     // One step of the idle work; false when there is none (left).
@@ -130,12 +155,17 @@ class Wavefront {
     WorkerPool pool_;
     std::vector<RowStream> rows_;
     // Finished macroblocks of a row, one cache line each: the thread on the row below polls the
-    // counter while the thread on the row above writes its own.
+    // counter while the thread on the row above writes its own. handOver: 0, or 1 + the column of
+    // the row below where the thread asking to take this row over stopped, or -1 - the column of
+    // this row it takes over from.
     struct alignas(64) RowProgress {
         std::atomic<int> done{0};
+        std::atomic<int> handOver{0};
     };
     std::unique_ptr<RowProgress[]> progress_;
     int spinPolls_ = 0;
+    int handOverPolls_ = -1;
+    std::atomic<int64_t> handOvers_{0};
     std::atomic<int> nextRow_{0};
     alignas(64) std::atomic<int> joined_{0};  // rows appended to the picture's writer
     std::vector<std::unique_ptr<Worker>> workers_;

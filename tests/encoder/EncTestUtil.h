@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -153,13 +154,17 @@ struct EncodeRun {
 // results, with intra requests at StartFrame and every IFramePeriod frames after it, as the
 // encode job does, then flushes the held B-pictures. `pictures` lists the coded pictures in
 // coding order (calls that only stored a picture add none). With `keepRecon` every picture must
-// have a reconstruction (B-pictures need ReconstructBPictures).
+// have a reconstruction (B-pictures need ReconstructBPictures). `opened` and `finished` see the
+// encoder after it was opened and after the last call.
 inline EncodeRun EncodeSequence(const r263avo::EncoderParams& p, const std::vector<uint8_t>& source,
-                                bool keepRecon = false) {
+                                bool keepRecon = false,
+                                const std::function<void(r263avo::Encoder&)>& opened = {},
+                                const std::function<void(r263avo::Encoder&)>& finished = {}) {
     EncodeRun run;
     EncoderPtr e = OpenEncoder(p);
     EXPECT_TRUE(e) << "EncoderOpen refused the parameters";
     if (!e) return run;
+    if (opened) opened(*e);
     const size_t fb = FrameBytes(p.Width, p.Height);
     const r263avo::EncoderStats& stats = r263avo::EncoderGetStats(*e);
     auto keep = [&](CodedPicture& pic) {
@@ -198,6 +203,7 @@ inline EncodeRun EncodeSequence(const r263avo::EncoderParams& p, const std::vect
         EXPECT_EQ(r263avo::EncoderFlushFrame(*e, &pic.bytes), 0);
         keep(pic);
     }
+    if (finished) finished(*e);
     return run;
 }
 
