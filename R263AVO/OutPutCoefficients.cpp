@@ -237,7 +237,6 @@ std::span<const RunLevelCode> AicCodes() {
     return kAic;
 }
 
-
 // H.263 Table 7: MCBPC for I-pictures, rows INTRA (type 3) and INTRA+Q (type 4), CBPC 0..3.
 const VlcCode McbpcICodes[2][4] = {
     {Bits("1"), Bits("001"), Bits("010"), Bits("011")},

@@ -293,11 +293,7 @@ int Wavefront::WaitFor(Worker& w, int row, int columns, int column) {
     bool asked = false;
     for (int polls = 0; seen < columns && polls < spinPolls_; ++polls) {
         if (asked) {
-            const int state = handOver.load(std::memory_order_acquire);
-            if (state < 0) {
-                handOver.store(0, std::memory_order_relaxed);
-                return state;
-            }
+            if (handOver.load(std::memory_order_relaxed) < 0) break;  // handed over: taken below
         } else if (handOverPolls_ >= 0 && ++w.waitedPolls > handOverPolls_) {
             int idle = 0;
             asked = handOver.compare_exchange_strong(idle, 1 + column, std::memory_order_acq_rel);
@@ -306,7 +302,7 @@ int Wavefront::WaitFor(Worker& w, int row, int columns, int column) {
         seen = p.load(std::memory_order_acquire);
     }
     if (asked) {
-        // Withdrawn unless the row was handed over meanwhile.
+        // Withdrawn unless the row was handed over: then the grant is taken.
         int state = 1 + column;
         if (!handOver.compare_exchange_strong(state, 0, std::memory_order_acq_rel)) {
             handOver.store(0, std::memory_order_relaxed);
