@@ -1,7 +1,6 @@
 // 8x8 integer inverse DCT (rows, then columns) and its run-time dispatch.
 #include "Idct.h"
 
-#include <bit>
 #include <cstring>
 
 #include "CPUInfo.h"
@@ -129,19 +128,17 @@ void IdctFirstRowOrColumn(int16_t block[64]) {
         for (int r = 0; r < 8; ++r) std::memcpy(block + 8 * r, row, sizeof(row));
         return;
     }
-    if constexpr (std::endian::native == std::endian::little) {
-        // Coefficient 8 r is the low 16 bits of w[2 r].
-        uint64_t rightOfFirstColumn = 0;
-        for (int r = 0; r < 8; ++r) rightOfFirstColumn |= (w[2 * r] & ~uint64_t{0xffff}) | w[2 * r + 1];
-        if (rightOfFirstColumn == 0) {
-            for (int r = 0; r < 8; ++r) block[8 * r] = static_cast<int16_t>(block[8 * r] * 8);
-            ColumnStage(block);
-            for (int r = 0; r < 8; ++r) {
-                int16_t* line = block + 8 * r;
-                for (int c = 1; c < 8; ++c) line[c] = line[0];
-            }
-            return;
+    // Coefficient 8 r is the low 16 bits of w[2 r] (x86 is little-endian).
+    uint64_t rightOfFirstColumn = 0;
+    for (int r = 0; r < 8; ++r) rightOfFirstColumn |= (w[2 * r] & ~uint64_t{0xffff}) | w[2 * r + 1];
+    if (rightOfFirstColumn == 0) {
+        for (int r = 0; r < 8; ++r) block[8 * r] = static_cast<int16_t>(block[8 * r] * 8);
+        ColumnStage(block);
+        for (int r = 0; r < 8; ++r) {
+            int16_t* line = block + 8 * r;
+            for (int c = 1; c < 8; ++c) line[c] = line[0];
         }
+        return;
     }
     full(block);
 }
