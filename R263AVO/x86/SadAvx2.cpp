@@ -114,18 +114,21 @@ inline int RunCost(const __m256i c[8], const uint8_t* r, long s, int limit) {
     lo = _mm_add_epi16(lo, _mm_slli_si128(lo, 8));
     hi = _mm_add_epi16(hi, _mm_slli_si128(hi, 8));
     hi = _mm_add_epi16(hi, _mm_broadcastw_epi16(_mm_srli_si128(lo, 14)));
-    // Rows whose partial sum passes the limit: p > limit when p - limit saturates above zero. A
-    // negative limit is passed on row 0; a limit above 65535 never.
-    const __m128i l = _mm_set1_epi16(static_cast<short>(limit < 0 ? 0 : (limit > 65535 ? 65535 : limit)));
+    // The partial sums never fall, so the one the loop stops on (the first above the limit) is
+    // the least of those above it, and the full sum when none is: the rows not above the limit
+    // become 0xffff, above any sum, and the last row always counts. Picked in registers: a
+    // vector store read back at a variable word does not forward and stalls the next position.
+    // p > limit when limit + 1 - p saturates to zero; a negative limit is passed on row 0, a
+    // limit of 65535 or more never.
+    const __m128i l = _mm_set1_epi16(static_cast<short>(limit < 0 ? 0 : (limit >= 65535 ? 65535 : limit + 1)));
     const __m128i zero = _mm_setzero_si128();
-    const unsigned within = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_subs_epu16(lo, l), zero))) |
-                            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_subs_epu16(hi, l), zero))) << 16;
-    // Two mask bits per row; the last row stands for the full sum when no row passes.
-    const unsigned passed = (limit < 0 ? ~0u : ~within) | (1u << 30);
-    alignas(16) uint16_t partial[16];
-    _mm_store_si128(reinterpret_cast<__m128i*>(partial), lo);
-    _mm_store_si128(reinterpret_cast<__m128i*>(partial + 8), hi);
-    return partial[__builtin_ctz(passed) >> 1];
+    const __m128i lastRow = _mm_set_epi16(-1, 0, 0, 0, 0, 0, 0, 0);
+    const __m128i loAbove = _mm_cmpeq_epi16(_mm_subs_epu16(l, lo), zero);
+    const __m128i hiAbove = _mm_or_si128(_mm_cmpeq_epi16(_mm_subs_epu16(l, hi), zero), lastRow);
+    const __m128i none = _mm_set1_epi16(-1);
+    const __m128i picked =
+        _mm_min_epu16(_mm_blendv_epi8(none, lo, loAbove), _mm_blendv_epi8(none, hi, hiAbove));
+    return _mm_cvtsi128_si32(_mm_minpos_epu16(picked)) & 0xffff;
 }
 
 }  // namespace
