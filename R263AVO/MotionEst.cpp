@@ -27,6 +27,9 @@ constexpr int kNoStop = 65535;     // a SAD limit that never stops a kernel
 constexpr int kNoCost = 65536;     // cost of a position outside the window; above any SAD
 constexpr int kZeroBias = 100;     // the zero vector is favoured by this much
 constexpr int kIntraMargin = 500;  // INTRA when the activity is below the best cost by this much
+// States of the descent kept to find one that comes back: two per pixel of the largest window
+// the settings allow. Steps beyond that are still taken; they are only not kept.
+constexpr int kMaxDescentStates = 32;
 
 constexpr int kMbTypeInter = 0;
 constexpr int kMbTypeIntra = 3;
@@ -204,12 +207,24 @@ MotionSearchResult MotionSearch(const MotionSearchInput& in, int x, int y, int c
     // step before last found. When that cost is still the best one, the kernel would return it
     // again (a sum equal to its limit does not stop it), so it is not measured again; a lower
     // best at its turn can only come from this step, whose best cost it then cannot beat.
+    //
+    // Everything a step depends on is the state after the step before (DescentState). The best
+    // cost is part of it and never rises, so once a state comes back, the steps since its first
+    // time lowered no cost, and the steps after it would repeat them up to the step limit: the
+    // result is the one the search has now. On flat or evenly textured areas the descent swings
+    // between two centres that way (4CIF foreman: a quarter of all positions measured).
     static constexpr int kCross[4][2] = {{-1, 0}, {0, 1}, {1, 0}, {0, -1}};
     const bool subsampled = preset.subsampledSad == 1;
     int cx = x + best->dx, cy = y + best->dy;
     int previous = kNoCost;
     int centerCost = kNoCost;  // the cost that chose the current centre (none for the first)
     int backX = -1, backY = -1, backCost = kNoCost;  // the centre before it and its cost
+    struct DescentState {
+        int cx, cy, previous, bestCost, backX, backY, backCost, centerCost;
+        bool operator==(const DescentState&) const = default;
+    };
+    DescentState seen[kMaxDescentStates];
+    int seenCount = 0;
     for (int step = 1;;) {
         int pos[4][2], costs[4], slot[4];  // slot: position of each neighbour in the run, or -1
         int n = 0, remembered = -1;
@@ -267,6 +282,9 @@ MotionSearchResult MotionSearch(const MotionSearchInput& in, int x, int y, int c
         ++step;
         if (!(stepBest <= (previous >> preset.stopShift) && step <= 2 * sw)) break;
         previous = stepBest;
+        const DescentState now{cx, cy, previous, bestCost, backX, backY, backCost, centerCost};
+        if (std::find(seen, seen + seenCount, now) != seen + seenCount) break;
+        if (seenCount < kMaxDescentStates) seen[seenCount++] = now;
     }
 
     const int wx = bestX - x, wy = bestY - y;

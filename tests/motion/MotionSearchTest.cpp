@@ -310,6 +310,24 @@ TEST_F(LandscapeSearch, DescentVisitsAtMostEightPositionsPerPixelOfWindow) {
     }
 }
 
+TEST_F(LandscapeSearch, DescentSwingingBetweenTwoCentresEndsWithItsBest) {
+    // Whole pixels (1, 0) and (2, 0) cost 950, everything else 1000, so the zero vector keeps
+    // the best cost (1000 less the bias of 100). The descent goes to (1, 0), to (2, 0), and back,
+    // each step at the cost of the one before: the same state after steps 2 and 4 ends it with
+    // the result that twice the window of steps (6 or 30) would give.
+    for (int sw : {3, 15}) {
+        const auto r = Search(64, 64, sw, 1, [](int u, int v) {
+            return v == 0 && (u == 2 || u == 4) ? 950 : 1000;
+        });
+        EXPECT_EQ(r.type, kInter);
+        EXPECT_EQ(r.record.hx, 0);
+        EXPECT_EQ(r.record.hy, 0);
+        EXPECT_EQ(r.sad, 900);
+        // SAD0, four neighbours in each of four steps, the eight half-pel positions.
+        EXPECT_EQ(land_.calls, 1 + 4 * 4 + 8) << "window " << sw;
+    }
+}
+
 TEST_F(LandscapeSearch, ZeroWindowEvaluatesNoNeighbours) {
     // 100 per half-pel: SAD0 = 1800 - 100; of the eight half positions only (1, 1) at 1600 beats
     // it ((1, 0) and (0, 1) tie at 1700 and do not replace it).
