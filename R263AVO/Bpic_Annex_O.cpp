@@ -29,7 +29,8 @@ void CodeIntra(const PictureCoding& pc, int i, int c, int x, int y) {
 
 void CodeForward(const PictureCoding& pc, int i, int c, int x, int y, const MbRecord& mv) {
     BitWriter& bw = *pc.writer;
-    FormInterPrediction(*pc.kernels, pc.input, pc.reference, x, y, mv.hx, mv.hy, pc.prediction, pc.blocks);
+    const PredictionPlaces pred = InterPredictionPlaces(pc, x, y);
+    FormInterPrediction(*pc.kernels, pc.input, pc.reference, x, y, mv.hx, mv.hy, pred, pc.blocks);
     const int cbp = QuantizeInterMacroblock(pc);
     RecordDecision(pc, i, kDecisionForward, cbp, mv.hx, mv.hy);
     const MotionVector predictor = PredictMotionVector(pc.aboveRecords, *pc.leftRecord, c);
@@ -37,14 +38,14 @@ void CodeForward(const PictureCoding& pc, int i, int c, int x, int y, const MbRe
     if (cbp == 0 && mv.hx == 0 && mv.hy == 0) {
         WriteBMbType(bw, kBForwardNoCoefficients);
         WriteMvd(bw, mv, predictor);
-        if (pc.reconstruct) CopyPredictionMacroblock(pc.recon, x, y, pc.prediction);
+        // A reconstructed picture holds the prediction already.
         return;
     }
     WriteBMbType(bw, kBForward);
     WriteBCbpc(bw, cbp & 3);
     WriteCbpy(bw, (cbp >> 2) ^ 15);
     WriteMvd(bw, mv, predictor);
-    WriteInterBlocks(pc, x, y, cbp);
+    WriteInterBlocks(pc, x, y, cbp, pred);
 }
 
 }  // namespace

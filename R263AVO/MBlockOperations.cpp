@@ -46,8 +46,32 @@ void LoadIntraMacroblock(const ConstPictureView& cur, int x, int y, int16_t bloc
     }
 }
 
+PredictionPlaces BufferPlaces(uint8_t pred[kPredBytes]) {
+    return {pred, 16, pred + kChromaOffsetCb, pred + kChromaOffsetCr, 8, false};
+}
+
+PredictionPlaces PicturePlaces(const PictureView& rec, int x, int y) {
+    const int cw = rec.width / 2;
+    const long chroma = static_cast<long>(y / 2) * cw + x / 2;
+    return {rec.y + static_cast<long>(y) * rec.width + x, rec.width, rec.u + chroma, rec.v + chroma, cw, true};
+}
+
+namespace {
+
+// Block b's samples in a prediction's places, and their stride.
+uint8_t* BlockOf(const PredictionPlaces& pred, int b) {
+    if (b < 4) return pred.y + (b >> 1) * 8 * pred.yStride + (b & 1) * 8;
+    return b == 4 ? pred.u : pred.v;
+}
+
+int StrideOf(const PredictionPlaces& pred, int b) {
+    return b < 4 ? pred.yStride : pred.cStride;
+}
+
+}  // namespace
+
 void FormInterPrediction(const EncoderKernels& kernels, const ConstPictureView& cur,
-                         const ConstPictureView& ref, int x, int y, int mx, int my, uint8_t pred[kPredBytes],
+                         const ConstPictureView& ref, int x, int y, int mx, int my, const PredictionPlaces& pred,
                          int16_t blocks[6][64]) {
     const int W = cur.width, H = cur.height;
     mx = std::clamp(mx, -2 * x, 2 * (W - 16 - x));
@@ -56,20 +80,38 @@ void FormInterPrediction(const EncoderKernels& kernels, const ConstPictureView& 
     const BlockKernels& k = kernels.block;
     // The encoder's pictures use rounding type 0.
     kernels.interpolateBlock(ref.y + static_cast<long>(y + (my >> 1)) * W + x + (mx >> 1), W, mx & 1, my & 1, 0,
-                             16, pred, 16);
+                             16, pred.y, pred.yStride);
 
     // Chroma with the derived chroma vector.
     const ChromaVectorComponent cx = ChromaComponent(mx), cy = ChromaComponent(my);
     const int cw = W / 2;
     const int offset = (y / 2 + cy.whole) * cw + x / 2 + cx.whole;
     const int hx = cx.half ? 1 : 0, hy = cy.half ? 1 : 0;
-    kernels.interpolateBlock(ref.u + offset, cw, hx, hy, 0, 8, pred + kChromaOffsetCb, 8);
-    kernels.interpolateBlock(ref.v + offset, cw, hx, hy, 0, 8, pred + kChromaOffsetCr, 8);
+    kernels.interpolateBlock(ref.u + offset, cw, hx, hy, 0, 8, pred.u, pred.cStride);
+    kernels.interpolateBlock(ref.v + offset, cw, hx, hy, 0, 8, pred.v, pred.cStride);
 
     for (int b = 0; b < 6; ++b) {
         const BlockPlace at = PlaceOf(W, x, y, b);
-        k.subtract8(PlaneOf(cur, b) + at.planeOffset, at.planeStride, pred + at.predOffset, at.predStride,
+        k.subtract8(PlaneOf(cur, b) + at.planeOffset, at.planeStride, BlockOf(pred, b), StrideOf(pred, b),
                     blocks[b]);
+    }
+}
+
+void FormInterPrediction(const EncoderKernels& kernels, const ConstPictureView& cur,
+                         const ConstPictureView& ref, int x, int y, int mx, int my, uint8_t pred[kPredBytes],
+                         int16_t blocks[6][64]) {
+    FormInterPrediction(kernels, cur, ref, x, y, mx, my, BufferPlaces(pred), blocks);
+}
+
+void ReconstructBlock(const EncoderKernels& k, const PredictionPlaces& pred, const PictureView& rec, int x, int y,
+                      int b, const int16_t* block) {
+    const BlockPlace at = PlaceOf(rec.width, x, y, b);
+    uint8_t* dst = PlaneOf(rec, b) + at.planeOffset;
+    if (block) {
+        // The kernels read each line of the prediction before they write it, so in place is safe.
+        k.block.addClip8(BlockOf(pred, b), StrideOf(pred, b), block, dst, at.planeStride);
+    } else if (!pred.inPicture) {
+        CopyBlock8(BlockOf(pred, b), StrideOf(pred, b), dst, at.planeStride);
     }
 }
 

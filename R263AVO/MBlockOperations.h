@@ -28,11 +28,27 @@ inline ChromaVectorComponent ChromaComponent(int mc) {
     return {mc >> 2, (mc & 3) != 0};
 }
 
+// Where a macroblock's prediction is formed: the prediction buffer, or the macroblock's own place
+// in the picture being reconstructed, where the reconstruction then grows from it in place (no
+// copy for blocks without coefficients or for a skipped macroblock).
+struct PredictionPlaces {
+    uint8_t* y;
+    int yStride;
+    uint8_t* u;
+    uint8_t* v;
+    int cStride;
+    bool inPicture;
+};
+PredictionPlaces BufferPlaces(uint8_t pred[kPredBytes]);
+PredictionPlaces PicturePlaces(const PictureView& rec, int x, int y);
+
 // Builds the prediction of the macroblock at (x, y) for half-pel vector (mx, my): luma and chroma
 // interpolated from ref's planes (chroma with the standard's chroma vector); writes the
 // prediction to `pred` and cur - pred into the six blocks. A vector that would take the 16x16
 // block outside the picture is clamped to the picture edge (the motion search never produces
 // one), so nothing outside the planes is read.
+void FormInterPrediction(const EncoderKernels& k, const ConstPictureView& cur, const ConstPictureView& ref,
+                         int x, int y, int mx, int my, const PredictionPlaces& pred, int16_t blocks[6][64]);
 void FormInterPrediction(const EncoderKernels& k, const ConstPictureView& cur, const ConstPictureView& ref,
                          int x, int y, int mx, int my, uint8_t pred[kPredBytes], int16_t blocks[6][64]);
 // The same with the kernels of this processor, selected for the call.
@@ -47,6 +63,11 @@ void AddBlockToPrediction(const EncoderKernels& k, const PictureView& rec, int x
                           const uint8_t pred[kPredBytes], const int16_t block[64]);
 void AddBlockToPrediction(const PictureView& rec, int x, int y, int b, const uint8_t pred[kPredBytes],
                           const int16_t block[64]);
+
+// The reconstruction of block b from a prediction at `pred`: rec = PixelClip(pred + block), in
+// place for a prediction formed in `rec`; an unchanged copy of the prediction for block = null.
+void ReconstructBlock(const EncoderKernels& k, const PredictionPlaces& pred, const PictureView& rec, int x, int y,
+                      int b, const int16_t* block);
 
 // Copies block b of the prediction unchanged into `rec`.
 void CopyPredictionBlock(const PictureView& rec, int x, int y, int b, const uint8_t pred[kPredBytes]);

@@ -47,31 +47,36 @@ void WriteMvd(BitWriter& bw, const MbRecord& mv, const MotionVector& predictor) 
     WriteMvdComponent(bw, WrapMvd(mv.hy - predictor.y));
 }
 
-void WriteInterBlocks(const PictureCoding& pc, int x, int y, int cbp) {
+PredictionPlaces InterPredictionPlaces(const PictureCoding& pc, int x, int y) {
+    return pc.reconstruct ? PicturePlaces(pc.recon, x, y) : BufferPlaces(pc.prediction);
+}
+
+void WriteInterBlocks(const PictureCoding& pc, int x, int y, int cbp, const PredictionPlaces& pred) {
     const int chromaQuant = ChromaQuant(pc.quant, pc.modifiedQuant);
     for (int b = 0; b < kBlocks; ++b) {
         const bool coded = (cbp & CbpBit(b)) != 0;
         if (coded) CodeInterBlock(*pc.writer, pc.blocks[b], pc.modifiedQuant);
         if (!pc.reconstruct) continue;
         if (!coded) {
-            CopyPredictionBlock(pc.recon, x, y, b, pc.prediction);
+            ReconstructBlock(*pc.kernels, pred, pc.recon, x, y, b, nullptr);
             continue;
         }
         pc.kernels->dequant.inter(pc.blocks[b], b < kLumaBlocks ? pc.quant : chromaQuant);
         pc.kernels->idct(pc.blocks[b]);
-        AddBlockToPrediction(*pc.kernels, pc.recon, x, y, b, pc.prediction, pc.blocks[b]);
+        ReconstructBlock(*pc.kernels, pred, pc.recon, x, y, b, pc.blocks[b]);
     }
 }
 
 namespace {
 
-void CodeInterMacroblock(const PictureCoding& pc, int c, int x, int y, const MbRecord& mv, int cbp) {
+void CodeInterMacroblock(const PictureCoding& pc, int c, int x, int y, const MbRecord& mv, int cbp,
+                         const PredictionPlaces& pred) {
     BitWriter& bw = *pc.writer;
     bw.PutBits(1, 0);  // COD: coded
     WriteMcbpcP(bw, kMbInter, cbp & 3);
     WriteCbpy(bw, (cbp >> 2) ^ 15);
     WriteMvd(bw, mv, PredictMotionVector(pc.aboveRecords, *pc.leftRecord, c));
-    WriteInterBlocks(pc, x, y, cbp);
+    WriteInterBlocks(pc, x, y, cbp, pred);
 }
 
 void CodeIntraMacroblock(const PictureCoding& pc, int i, int c, int x, int y) {
@@ -125,16 +130,16 @@ void CodePMacroblock(const PictureCoding& pc, const MotionSearchInput& search, i
             DeblockAfterMacroblock(pc, i, true);
         },
         [&](int i, int c, int x, int y, const MbRecord& record) {
-            FormInterPrediction(*pc.kernels, pc.input, pc.reference, x, y, record.hx, record.hy,
-                                pc.prediction, pc.blocks);
+            const PredictionPlaces pred = InterPredictionPlaces(pc, x, y);
+            FormInterPrediction(*pc.kernels, pc.input, pc.reference, x, y, record.hx, record.hy, pred, pc.blocks);
             const int cbp = QuantizeInterMacroblock(pc);
             const bool skipped = cbp == 0 && record.hx == 0 && record.hy == 0;
             RecordDecision(pc, i, skipped ? kDecisionNotCoded : kDecisionInter, cbp, record.hx, record.hy);
             if (skipped) {
                 pc.writer->PutBits(1, 1);  // COD: not coded, the prediction is the reconstruction
-                CopyPredictionMacroblock(pc.recon, x, y, pc.prediction);
+                if (pc.reconstruct && !pred.inPicture) CopyPredictionMacroblock(pc.recon, x, y, pc.prediction);
             } else {
-                CodeInterMacroblock(pc, c, x, y, record, cbp);
+                CodeInterMacroblock(pc, c, x, y, record, cbp, pred);
             }
             DeblockAfterMacroblock(pc, i, !skipped);
         });

@@ -24,9 +24,13 @@ int QuantizeInterMacroblock(const PictureCoding& pc);
 // Writes the two MVD components of `mv` against `predictor`.
 void WriteMvd(BitWriter& bw, const MbRecord& mv, const MotionVector& predictor);
 
-// Writes the coded blocks of an inter macroblock (levels in pc.blocks, prediction in
-// pc.prediction) and, when pc.reconstruct, reconstructs all six blocks into pc.recon at (x, y).
-void WriteInterBlocks(const PictureCoding& pc, int x, int y, int cbp);
+// Where an inter macroblock's prediction goes: into its place in pc.recon when the picture is
+// reconstructed, else into pc.prediction.
+PredictionPlaces InterPredictionPlaces(const PictureCoding& pc, int x, int y);
+
+// Writes the coded blocks of an inter macroblock (levels in pc.blocks, prediction at `pred`) and,
+// when pc.reconstruct, reconstructs all six blocks into pc.recon at (x, y).
+void WriteInterBlocks(const PictureCoding& pc, int x, int y, int cbp, const PredictionPlaces& pred);
 
 // The motion search set up for pc.input against pc.reference with pc's motion records.
 MotionSearchInput MakeMotionSearchInput(const PictureCoding& pc);
