@@ -137,7 +137,7 @@ constexpr CodeDef kAicTcoefCodes[] = {
     {"0000011", kTcoefEscape},
 };
 
-constexpr auto kAicTcoefLut = BuildVlcLut<12>(kAicTcoefCodes);
+constexpr auto kAicTcoefLut = BuildSplitVlcLut<7, 3, 12>(kAicTcoefCodes);
 
 void FillUnavailable(int16_t* record) {
     std::memset(record, 0, kAicRecordSize * sizeof(int16_t));
@@ -147,7 +147,7 @@ void FillUnavailable(int16_t* record) {
 }  // namespace
 
 bool GetAicTcoef(BitReader& r, bool modifiedQuant, TcoefEvent* event) {
-    const VlcEntry e = kAicTcoefLut[r.ShowBits(12)];
+    const VlcEntry e = kAicTcoefLut.Find(r.ShowBits(12));
     if (e.length == 0) return false;
     // ESCAPE and its fields are those of the standard table.
     if (e.value == kTcoefEscape) return GetTcoef(r, modifiedQuant, event);

@@ -227,10 +227,10 @@ constexpr CodeDef kTcoefCodes[] = {
 };
 
 constexpr auto kMcbpcIntraLut = BuildVlcLut<9>(kMcbpcIntraCodes);
-constexpr auto kMcbpcInterLut = BuildVlcLut<13>(kMcbpcInterCodes);
+constexpr auto kMcbpcInterLut = BuildSplitVlcLut<6, 4, 13>(kMcbpcInterCodes);
 constexpr auto kCbpyLut = BuildVlcLut<6>(kCbpyCodes);
-constexpr auto kMvdLut = BuildVlcLut<13>(kMvdCodes);
-constexpr auto kTcoefLut = BuildVlcLut<12>(kTcoefCodes);
+constexpr auto kMvdLut = BuildSplitVlcLut<5, 4, 13>(kMvdCodes);
+constexpr auto kTcoefLut = BuildSplitVlcLut<7, 3, 12>(kTcoefCodes);
 
 static_assert(std::size(kTcoefCodes) == 103, "102 events and ESCAPE");
 
@@ -253,6 +253,14 @@ inline int Lookup(BitReader& r, const VlcLut<Bits>& lut) {
     return e.value;
 }
 
+template <int Short, int Zeros, int Long>
+inline int Lookup(BitReader& r, const SplitVlcLut<Short, Zeros, Long>& lut) {
+    const VlcEntry e = lut.Find(r.ShowBits(Long));
+    if (e.length == 0) return kInvalidCode;
+    r.SkipBits(e.length);
+    return e.value;
+}
+
 }  // namespace
 
 // Zigzag scan: Figure 14 of H.263.
@@ -266,7 +274,7 @@ int GetMcbpcIntra(BitReader& r) {
 }
 
 int GetMcbpcInter(BitReader& r) {
-    return Lookup<13>(r, kMcbpcInterLut);
+    return Lookup(r, kMcbpcInterLut);
 }
 
 int GetCbpy(BitReader& r) {
@@ -274,7 +282,7 @@ int GetCbpy(BitReader& r) {
 }
 
 int GetMvd(BitReader& r) {
-    const VlcEntry e = kMvdLut[r.ShowBits(13)];
+    const VlcEntry e = kMvdLut.Find(r.ShowBits(13));
     if (e.length == 0) return 0;  // no code: a zero difference, nothing consumed
     r.SkipBits(e.length);
     return e.value;
@@ -289,7 +297,7 @@ int GetReversibleMvd(BitReader& r) {
 }
 
 bool GetTcoef(BitReader& r, bool modifiedQuant, TcoefEvent* event) {
-    const VlcEntry e = kTcoefLut[r.ShowBits(12)];
+    const VlcEntry e = kTcoefLut.Find(r.ShowBits(12));
     if (e.length == 0) return false;
     r.SkipBits(e.length);
     if (e.value != kTcoefEscape) {
