@@ -13,6 +13,7 @@
 #include "R263IRI/Idct.h"
 #include "R263IRI/PpicD.h"
 #include "R263IRI/ReadFunctions.h"
+#include "R263IRI/VlcTable.h"
 #include "StreamBits.h"
 
 namespace r263iri {
@@ -105,6 +106,26 @@ TEST(Vlc, TablesAreTheEncodersTables) {
             EXPECT_EQ(ev.run, c.run);
             EXPECT_EQ(ev.level, sign ? -c.level : c.level);
             EXPECT_EQ(r.byteIndex * 8 + r.bitIndex, b.count);
+        }
+    }
+}
+
+// A table split after its leading zeros answers every window of bits as the direct table does:
+// codes on both sides of the split, the longest ones, and patterns that start no code.
+constexpr CodeDef kSplitCodes[] = {{"1", 1},         {"011", 2},          {"0101", 3},
+                                   {"0001", 4},      {"00101", 5},        {"001001", 6},
+                                   {"0000111", 7},   {"0000110", 8},      {"000001011", 9},
+                                   {"0000001", 10},  {"0000000001", 11},  {"000000000010", 12},
+                                   {"0000000000011", 13}};
+constexpr auto kSplitDirect = BuildVlcLut<13>(kSplitCodes);
+constexpr auto kSplit = BuildSplitVlcLut<6, 4, 13>(kSplitCodes);
+
+TEST(Vlc, SplitTablesAnswerAsTheDirectTable) {
+    for (uint32_t window = 0; window < (1u << 13); ++window) {
+        const VlcEntry direct = kSplitDirect[window], split = kSplit.Find(window);
+        ASSERT_EQ(split.length, direct.length) << window;
+        if (direct.length != 0) {
+            ASSERT_EQ(split.value, direct.value) << window;
         }
     }
 }
