@@ -46,29 +46,9 @@ void LoadIntraMacroblock(const ConstPictureView& cur, int x, int y, int16_t bloc
     }
 }
 
-PredictionPlaces BufferPlaces(uint8_t pred[kPredBytes]) {
-    return {pred, 16, pred + kChromaOffsetCb, pred + kChromaOffsetCr, 8, false};
-}
-
 PredictionPlaces PicturePlaces(const PictureView& rec, int x, int y) {
-    const int cw = rec.width / 2;
-    const long chroma = static_cast<long>(y / 2) * cw + x / 2;
-    return {rec.y + static_cast<long>(y) * rec.width + x, rec.width, rec.u + chroma, rec.v + chroma, cw, true};
+    return r263com::PicturePlaces(rec.y, rec.u, rec.v, rec.width, x, y);
 }
-
-namespace {
-
-// Block b's samples in a prediction's places, and their stride.
-uint8_t* BlockOf(const PredictionPlaces& pred, int b) {
-    if (b < 4) return pred.y + (b >> 1) * 8 * pred.yStride + (b & 1) * 8;
-    return b == 4 ? pred.u : pred.v;
-}
-
-int StrideOf(const PredictionPlaces& pred, int b) {
-    return b < 4 ? pred.yStride : pred.cStride;
-}
-
-}  // namespace
 
 void FormInterPrediction(const EncoderKernels& kernels, const ConstPictureView& cur,
                          const ConstPictureView& ref, int x, int y, int mx, int my, const PredictionPlaces& pred,
@@ -92,7 +72,7 @@ void FormInterPrediction(const EncoderKernels& kernels, const ConstPictureView& 
 
     for (int b = 0; b < 6; ++b) {
         const BlockPlace at = PlaceOf(W, x, y, b);
-        k.subtract8(PlaneOf(cur, b) + at.planeOffset, at.planeStride, BlockOf(pred, b), StrideOf(pred, b),
+        k.subtract8(PlaneOf(cur, b) + at.planeOffset, at.planeStride, pred.Block(b), pred.Stride(b),
                     blocks[b]);
     }
 }
@@ -100,7 +80,7 @@ void FormInterPrediction(const EncoderKernels& kernels, const ConstPictureView& 
 void FormInterPrediction(const EncoderKernels& kernels, const ConstPictureView& cur,
                          const ConstPictureView& ref, int x, int y, int mx, int my, uint8_t pred[kPredBytes],
                          int16_t blocks[6][64]) {
-    FormInterPrediction(kernels, cur, ref, x, y, mx, my, BufferPlaces(pred), blocks);
+    FormInterPrediction(kernels, cur, ref, x, y, mx, my, r263com::BufferPlaces(pred), blocks);
 }
 
 void ReconstructBlock(const EncoderKernels& k, const PredictionPlaces& pred, const PictureView& rec, int x, int y,
@@ -109,9 +89,9 @@ void ReconstructBlock(const EncoderKernels& k, const PredictionPlaces& pred, con
     uint8_t* dst = PlaneOf(rec, b) + at.planeOffset;
     if (block) {
         // The kernels read each line of the prediction before they write it, so in place is safe.
-        k.block.addClip8(BlockOf(pred, b), StrideOf(pred, b), block, dst, at.planeStride);
+        k.block.addClip8(pred.Block(b), pred.Stride(b), block, dst, at.planeStride);
     } else if (!pred.inPicture) {
-        CopyBlock8(BlockOf(pred, b), StrideOf(pred, b), dst, at.planeStride);
+        CopyBlock8(pred.Block(b), pred.Stride(b), dst, at.planeStride);
     }
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "R263COM/BlockPrediction.h"
 #include "Picture.h"
 
 namespace r263avo {
@@ -13,7 +14,7 @@ struct EncoderKernels;
 namespace r263avo {
 
 // Macroblock prediction buffer: 16x16 luma (stride 16), then 8x8 Cb, then 8x8 Cr (stride 8).
-constexpr int kPredBytes = 384;
+constexpr int kPredBytes = r263com::kMacroblockBufferBytes;
 
 // Copies the macroblock at (x, y) of `cur` into the six blocks (values 0..255).
 void LoadIntraMacroblock(const ConstPictureView& cur, int x, int y, int16_t blocks[6][64]);
@@ -28,18 +29,9 @@ inline ChromaVectorComponent ChromaComponent(int mc) {
     return {mc >> 2, (mc & 3) != 0};
 }
 
-// Where a macroblock's prediction is formed: the prediction buffer, or the macroblock's own place
-// in the picture being reconstructed, where the reconstruction then grows from it in place (no
-// copy for blocks without coefficients or for a skipped macroblock).
-struct PredictionPlaces {
-    uint8_t* y;
-    int yStride;
-    uint8_t* u;
-    uint8_t* v;
-    int cStride;
-    bool inPicture;
-};
-PredictionPlaces BufferPlaces(uint8_t pred[kPredBytes]);
+// Where a macroblock's prediction is formed (BufferPlaces, or PicturePlaces in the picture being
+// reconstructed).
+using PredictionPlaces = r263com::MacroblockPlaces;
 PredictionPlaces PicturePlaces(const PictureView& rec, int x, int y);
 
 // Builds the prediction of the macroblock at (x, y) for half-pel vector (mx, my): luma and chroma

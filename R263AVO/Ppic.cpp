@@ -48,7 +48,7 @@ void WriteMvd(BitWriter& bw, const MbRecord& mv, const MotionVector& predictor) 
 }
 
 PredictionPlaces InterPredictionPlaces(const PictureCoding& pc, int x, int y) {
-    return pc.reconstruct ? PicturePlaces(pc.recon, x, y) : BufferPlaces(pc.prediction);
+    return pc.reconstruct ? PicturePlaces(pc.recon, x, y) : r263com::BufferPlaces(pc.prediction);
 }
 
 void WriteInterBlocks(const PictureCoding& pc, int x, int y, int cbp, const PredictionPlaces& pred) {

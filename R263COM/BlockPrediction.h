@@ -34,6 +34,38 @@ using AddClipBlockFunction = void (*)(const uint8_t* pred, int predStride, const
 // The version for the given cpuinfo SIMD flags.
 AddClipBlockFunction SelectAddClipBlock(uint32_t simdFlags);
 
+// Where a macroblock's prediction is formed: a buffer of kMacroblockBufferBytes (16x16 luma at
+// stride 16, then the 8x8 Cb and Cr blocks at stride 8), or the macroblock's own place in a
+// picture, where its reconstruction then grows from the prediction in place: no copy for blocks
+// without coefficients, and the residual of the others added where the prediction stands.
+struct MacroblockPlaces {
+    uint8_t* y;
+    int yStride;
+    uint8_t* u;
+    uint8_t* v;
+    int cStride;
+    bool inPicture;
+
+    // Block b (0..3 the luma quadrants in raster order, 4 Cb, 5 Cr) and its stride.
+    uint8_t* Block(int b) const { return b < 4 ? y + (b >> 1) * 8 * yStride + (b & 1) * 8 : (b == 4 ? u : v); }
+    int Stride(int b) const { return b < 4 ? yStride : cStride; }
+};
+
+constexpr int kMacroblockBufferBytes = 384;
+
+inline MacroblockPlaces BufferPlaces(uint8_t* buffer) {
+    return {buffer, 16, buffer + 256, buffer + 320, 8, false};
+}
+
+// The macroblock at luma sample (x, y) of a 4:2:0 picture with planes yPlane, uPlane, vPlane and
+// luma width `width`.
+inline MacroblockPlaces PicturePlaces(uint8_t* yPlane, uint8_t* uPlane, uint8_t* vPlane, int width, int x,
+                                      int y) {
+    const int cw = width / 2;
+    const long chroma = static_cast<long>(y / 2) * cw + x / 2;
+    return {yPlane + static_cast<long>(y) * width + x, width, uPlane + chroma, vPlane + chroma, cw, true};
+}
+
 #if defined(TESSARO_X86)
 // Bit-exact with InterpolateBlockC and AddClipBlock8C. Call only when the processor has SSE2.
 void InterpolateBlockSse2(const uint8_t* src, int stride, int hx, int hy, int rounding, int size,

@@ -221,25 +221,25 @@ bool DecodeBMacroblock(Decoder& d) {
         const int transform = DecodeIntraBlocks(d);
         WriteIntraMacroblock(d, store, transform);
     } else {
-        alignas(16) uint8_t pred[384];
+        alignas(16) uint8_t pred[r263com::kMacroblockBufferBytes];
         const uint8_t* forwardRef = d.Previous();
         const uint8_t* backwardRef = d.Current();
         switch (type.prediction) {
             case P::kForward:
-                PredictMacroblock(d, forwardRef, v.forward, false, pred);
+                PredictMacroblock(d, forwardRef, v.forward, false, BufferPlaces(pred));
                 break;
             case P::kBackward:
-                PredictMacroblock(d, backwardRef, v.backward, false, pred);
+                PredictMacroblock(d, backwardRef, v.backward, false, BufferPlaces(pred));
                 break;
             default: {
-                alignas(16) uint8_t forward[384], backward[384];
-                PredictMacroblock(d, forwardRef, v.forward, v.four, forward);
-                PredictMacroblock(d, backwardRef, v.backward, v.four, backward);
+                alignas(16) uint8_t forward[r263com::kMacroblockBufferBytes], backward[r263com::kMacroblockBufferBytes];
+                PredictMacroblock(d, forwardRef, v.forward, v.four, BufferPlaces(forward));
+                PredictMacroblock(d, backwardRef, v.backward, v.four, BufferPlaces(backward));
                 AveragePredictions(forward, backward, pred);
                 break;
             }
         }
-        ReconstructInter(d, store, pred);
+        ReconstructInter(d, store, BufferPlaces(pred));
         if (d.hdr.aic) AicMarkNotIntra(d.aic, d.mbColumn);
     }
     if (d.hdr.df) {

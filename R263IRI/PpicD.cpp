@@ -75,19 +75,24 @@ void PredictBlock(const uint8_t* plane, int width, int height, int x, int y, int
     }
 }
 
+MacroblockPlaces StorePlaces(const Decoder& d, uint8_t* store) {
+    uint8_t* cb = store + d.LumaSize();
+    return r263com::PicturePlaces(store, cb, cb + d.LumaSize() / 4, d.codedWidth, d.mbX, d.mbY);
+}
+
 void PredictMacroblock(const Decoder& d, const uint8_t* reference, const MvRecord& v, bool four,
-                       uint8_t* pred) {
+                       const MacroblockPlaces& pred) {
     const int w = d.codedWidth, h = d.codedHeight;
     const int rounding = static_cast<int>(d.hdr.roundingType);
     const uint8_t* luma = reference;
     if (!four) {
         PredictBlock(luma, w, h, d.mbX + (v.x[0] >> 1), d.mbY + (v.y[0] >> 1), v.x[0] & 1, v.y[0] & 1, 16,
-                     rounding, pred, 16, d.interpolate);
+                     rounding, pred.y, pred.yStride, d.interpolate);
     } else {
         for (int b = 0; b < 4; ++b) {
             const int bx = d.mbX + (b & 1) * 8, by = d.mbY + (b >> 1) * 8;
             PredictBlock(luma, w, h, bx + (v.x[b] >> 1), by + (v.y[b] >> 1), v.x[b] & 1, v.y[b] & 1, 8,
-                         rounding, pred + (b >> 1) * 128 + (b & 1) * 8, 16, d.interpolate);
+                         rounding, pred.Block(b), pred.yStride, d.interpolate);
         }
     }
     int cx, cy;
@@ -101,8 +106,8 @@ void PredictMacroblock(const Decoder& d, const uint8_t* reference, const MvRecor
     const int cw = d.chromaWidth, ch = d.chromaHeight;
     const uint8_t* cb = reference + d.LumaSize();
     const int px = d.mbX / 2 + (cx >> 1), py = d.mbY / 2 + (cy >> 1);
-    PredictBlock(cb, cw, ch, px, py, cx & 1, cy & 1, 8, rounding, pred + 256, 8, d.interpolate);
-    PredictBlock(cb + cw * ch, cw, ch, px, py, cx & 1, cy & 1, 8, rounding, pred + 320, 8, d.interpolate);
+    PredictBlock(cb, cw, ch, px, py, cx & 1, cy & 1, 8, rounding, pred.u, pred.cStride, d.interpolate);
+    PredictBlock(cb + cw * ch, cw, ch, px, py, cx & 1, cy & 1, 8, rounding, pred.v, pred.cStride, d.interpolate);
 }
 
 void CopyMacroblock(const Decoder& d, const uint8_t* from, uint8_t* to) {
@@ -115,28 +120,18 @@ void CopyMacroblock(const Decoder& d, const uint8_t* from, uint8_t* to) {
     }
 }
 
-void ReconstructInter(Decoder& d, uint8_t* store, const uint8_t* pred) {
-    const int w = d.codedWidth, cw = d.chromaWidth;
+void ReconstructInter(Decoder& d, uint8_t* store, const MacroblockPlaces& pred) {
+    const MacroblockPlaces to = StorePlaces(d, store);
     for (int b = 0; b < 6; ++b) {
-        const uint8_t* p;
-        int pStride, dStride;
-        uint8_t* dst;
-        if (b < 4) {
-            p = pred + (b >> 1) * 128 + (b & 1) * 8;
-            pStride = 16;
-            dst = store + (d.mbY + (b >> 1) * 8) * w + d.mbX + (b & 1) * 8;
-            dStride = w;
-        } else {
-            p = pred + 256 + (b - 4) * 64;
-            pStride = 8;
-            dst = store + d.LumaSize() + (b - 4) * (d.LumaSize() / 4) + (d.mbY / 2) * cw + d.mbX / 2;
-            dStride = cw;
-        }
+        const uint8_t* p = pred.Block(b);
+        const int pStride = pred.Stride(b), dStride = to.Stride(b);
+        uint8_t* dst = to.Block(b);
         if (d.cbp & (32 >> b)) {
             int16_t* res = d.coeffs + 64 * b;
             d.idct(res);
+            // In place when the prediction stands in the store: each line is read before written.
             d.addClip(p, pStride, res, dst, dStride);
-        } else {
+        } else if (!pred.inPicture) {
             for (int y = 0; y < 8; ++y) std::memcpy(dst + y * dStride, p + y * pStride, 8);
         }
     }
@@ -230,7 +225,6 @@ bool DecodeInterMacroblock(Decoder& d) {
     if (!ReadInterHeader(d)) return false;
     MvRecord& record = d.mvTable[d.mbColumn];
     const bool deferred = d.hdr.obmc != 0;
-    alignas(16) uint8_t pred[384];
     if (d.cod || d.mbType == kMbIntra || d.mbType == kMbIntraQ) {
         // Skipped and intra macroblocks have the zero vector, for prediction and direct mode.
         record = MvRecord{};
@@ -281,8 +275,9 @@ bool DecodeInterMacroblock(Decoder& d) {
         return true;
     }
     const bool fourVectors = d.mbType == kMbInter4V || d.mbType == kMbInter4VQ;
-    PredictMacroblock(d, d.Previous(), v, fourVectors, pred);
-    ReconstructInter(d, d.Current(), pred);
+    const MacroblockPlaces places = StorePlaces(d, d.Current());
+    PredictMacroblock(d, d.Previous(), v, fourVectors, places);
+    ReconstructInter(d, d.Current(), places);
     if (d.hdr.aic) AicMarkNotIntra(d.aic, d.mbColumn);
     FinishAnchorMacroblock(d, true);
     return true;
@@ -387,11 +382,11 @@ void ReconstructDeferred(Decoder& d) {
             FinishAnchorMacroblock(d, true);
             continue;
         }
-        alignas(16) uint8_t pred[384];
-        PredictMacroblock(d, reference, dm.v, dm.four, pred);
+        alignas(16) uint8_t pred[r263com::kMacroblockBufferBytes];
+        PredictMacroblock(d, reference, dm.v, dm.four, BufferPlaces(pred));
         OverlapLuma(d, reference, dm.v, pred);
         if (dm.kind == DeferredKind::kSkipped) d.cbp = 0;
-        ReconstructInter(d, d.Current(), pred);
+        ReconstructInter(d, d.Current(), BufferPlaces(pred));
         FinishAnchorMacroblock(d, dm.kind == DeferredKind::kInter);
     }
 }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "BlockPrediction.h"
 #include "DecoderState.h"
 
 namespace r263iri {
@@ -20,17 +21,21 @@ void PredictBlock(const uint8_t* plane, int width, int height, int x, int y, int
                   r263com::InterpolateBlockFunction interpolate = r263com::InterpolateBlockC);
 
 // Forms the prediction of the current macroblock from a reference picture store with the block
-// vectors of `v` (one vector, block Y0's, unless `four`): 16x16 luma, then 8x8 Cb and Cr, 384
-// bytes.
+// vectors of `v` (one vector, block Y0's, unless `four`) at `pred`: a buffer, or the macroblock's
+// place in the picture store it is reconstructed in (StorePlaces).
 void PredictMacroblock(const Decoder& d, const uint8_t* reference, const MvRecord& v, bool four,
-                       uint8_t* pred);
+                       const MacroblockPlaces& pred);
+
+// The current macroblock's place in a picture store.
+MacroblockPlaces StorePlaces(const Decoder& d, uint8_t* store);
 
 // Copies the current macroblock's samples from one picture store to another.
 void CopyMacroblock(const Decoder& d, const uint8_t* from, uint8_t* to);
 
 // Writes prediction plus residual (blocks of the CBP, inverse-transformed here) or the prediction
-// alone (other blocks) into the picture store at the current macroblock.
-void ReconstructInter(Decoder& d, uint8_t* store, const uint8_t* pred);
+// alone (other blocks) into the picture store at the current macroblock; a prediction formed
+// there already is completed in place.
+void ReconstructInter(Decoder& d, uint8_t* store, const MacroblockPlaces& pred);
 
 // Chroma vector component in chroma half-pel units for one luma vector component (half-pel).
 inline int ChromaFromOneVector(int v) {
