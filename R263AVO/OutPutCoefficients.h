@@ -7,6 +7,7 @@
 #include <span>
 
 #include "Buffer.h"
+#include "R263COM/CodingTypes.h"
 
 namespace r263avo {
 
@@ -19,13 +20,8 @@ struct VlcCode {
 // Builds a code from its binary digits as the standard prints them ("0000 011"); spaces are
 // ignored.
 constexpr VlcCode Bits(const char* digits) {
-    VlcCode v;
-    for (const char* p = digits; *p; ++p) {
-        if (*p == ' ') continue;
-        v.code = static_cast<uint16_t>((v.code << 1) | (*p == '1' ? 1 : 0));
-        ++v.length;
-    }
-    return v;
+    const r263com::CodeBits c = r263com::ParseCodeBits(digits);
+    return VlcCode{static_cast<uint16_t>(c.bits), static_cast<uint8_t>(c.length)};
 }
 
 inline void PutVlc(BitWriter& bw, VlcCode v) {

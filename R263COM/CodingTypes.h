@@ -2,7 +2,26 @@
 // sides.
 #pragma once
 
+#include <cstdint>
+
 namespace r263com {
+
+// A variable-length code as the standard prints its binary digits ("0000 011"; spaces are
+// ignored): the digits as a number, most significant first, and how many there are.
+struct CodeBits {
+    uint32_t bits = 0;
+    int length = 0;
+};
+
+constexpr CodeBits ParseCodeBits(const char* digits) {
+    CodeBits c;
+    for (const char* p = digits; *p; ++p) {
+        if (*p == ' ') continue;
+        c.bits = (c.bits << 1) | (*p == '1' ? 1u : 0u);
+        ++c.length;
+    }
+    return c;
+}
 
 // Picture types: the MPPTYPE codes of PLUSPTYPE (a plain PTYPE header gives I or P).
 enum PictureCodingType : int {

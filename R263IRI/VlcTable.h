@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "R263COM/CodingTypes.h"
+
 namespace r263iri {
 
 // One code of a table: its bits as a string of '0' and '1', and the value it stands for.
@@ -23,21 +25,6 @@ template <int Bits>
 using VlcLut = std::array<VlcEntry, size_t{1} << Bits>;
 
 namespace vlc_detail {
-
-// A code's bits as a number, and its length.
-struct Pattern {
-    uint32_t bits = 0;
-    int length = 0;
-};
-
-constexpr Pattern Parse(const char* text) {
-    Pattern p;
-    for (const char* c = text; *c; ++c) {
-        p.bits = (p.bits << 1) | (*c == '1' ? 1u : 0u);
-        ++p.length;
-    }
-    return p;
-}
 
 // Enters a code of `length` table bits (its `entryLength` bits in the stream) into every entry
 // it starts.
@@ -61,7 +48,7 @@ template <int Bits, size_t N>
 constexpr VlcLut<Bits> BuildVlcLut(const CodeDef (&codes)[N]) {
     VlcLut<Bits> lut{};
     for (const CodeDef& c : codes) {
-        const vlc_detail::Pattern p = vlc_detail::Parse(c.bits);
+        const r263com::CodeBits p = r263com::ParseCodeBits(c.bits);
         vlc_detail::Enter<Bits>(lut, p.bits, p.length, p.length, c.value);
     }
     return lut;
@@ -89,7 +76,7 @@ template <int Short, int Zeros, int Long, size_t N>
 constexpr SplitVlcLut<Short, Zeros, Long> BuildSplitVlcLut(const CodeDef (&codes)[N]) {
     SplitVlcLut<Short, Zeros, Long> lut{};
     for (const CodeDef& c : codes) {
-        const vlc_detail::Pattern p = vlc_detail::Parse(c.bits);
+        const r263com::CodeBits p = r263com::ParseCodeBits(c.bits);
         if (p.length > Long) throw "code longer than the table";
         const bool leadingZeros = p.length >= Zeros && (p.bits >> (p.length - Zeros)) == 0;
         if (!leadingZeros && p.length < Zeros && p.bits == 0) throw "a code of only zeros within the split";
