@@ -29,8 +29,8 @@ void CodeIntra(const PictureCoding& pc, int i, int c, int x, int y) {
 
 void CodeForward(const PictureCoding& pc, int i, int c, int x, int y, const MbRecord& mv) {
     BitWriter& bw = *pc.writer;
-    const PredictionPlaces pred = InterPredictionPlaces(pc, x, y);
-    FormInterPrediction(*pc.kernels, pc.input, pc.reference, x, y, mv.hx, mv.hy, pred, pc.blocks);
+    FormInterPrediction(*pc.kernels, pc.input, pc.reference, x, y, mv.hx, mv.hy, InterPredictionPlaces(pc, x, y),
+                        pc.blocks);
     const int cbp = QuantizeInterMacroblock(pc);
     RecordDecision(pc, i, kDecisionForward, cbp, mv.hx, mv.hy);
     const MotionVector predictor = PredictMotionVector(pc.aboveRecords, *pc.leftRecord, c);
@@ -45,7 +45,7 @@ void CodeForward(const PictureCoding& pc, int i, int c, int x, int y, const MbRe
     WriteBCbpc(bw, cbp & 3);
     WriteCbpy(bw, (cbp >> 2) ^ 15);
     WriteMvd(bw, mv, predictor);
-    WriteInterBlocks(pc, x, y, cbp, pred);
+    WriteInterBlocks(pc, x, y, cbp);
 }
 
 }  // namespace

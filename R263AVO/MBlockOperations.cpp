@@ -83,16 +83,11 @@ void FormInterPrediction(const EncoderKernels& kernels, const ConstPictureView& 
     FormInterPrediction(kernels, cur, ref, x, y, mx, my, r263com::BufferPlaces(pred), blocks);
 }
 
-void ReconstructBlock(const EncoderKernels& k, const PredictionPlaces& pred, const PictureView& rec, int x, int y,
-                      int b, const int16_t* block) {
+void AddBlockInPlace(const EncoderKernels& k, const PictureView& rec, int x, int y, int b, const int16_t block[64]) {
     const BlockPlace at = PlaceOf(rec.width, x, y, b);
-    uint8_t* dst = PlaneOf(rec, b) + at.planeOffset;
-    if (block) {
-        // The kernels read each line of the prediction before they write it, so in place is safe.
-        k.block.addClip8(pred.Block(b), pred.Stride(b), block, dst, at.planeStride);
-    } else if (!pred.inPicture) {
-        CopyBlock8(pred.Block(b), pred.Stride(b), dst, at.planeStride);
-    }
+    uint8_t* samples = PlaneOf(rec, b) + at.planeOffset;
+    // The kernels read each line of the prediction before they write it, so in place is safe.
+    k.block.addClip8(samples, at.planeStride, block, samples, at.planeStride);
 }
 
 void FormInterPrediction(const ConstPictureView& cur, const ConstPictureView& ref, int x, int y, int mx, int my,

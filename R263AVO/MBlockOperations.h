@@ -56,10 +56,8 @@ void AddBlockToPrediction(const EncoderKernels& k, const PictureView& rec, int x
 void AddBlockToPrediction(const PictureView& rec, int x, int y, int b, const uint8_t pred[kPredBytes],
                           const int16_t block[64]);
 
-// The reconstruction of block b from a prediction at `pred`: rec = PixelClip(pred + block), in
-// place for a prediction formed in `rec`; an unchanged copy of the prediction for block = null.
-void ReconstructBlock(const EncoderKernels& k, const PredictionPlaces& pred, const PictureView& rec, int x, int y,
-                      int b, const int16_t* block);
+// rec = PixelClip(rec + block) for block b, whose prediction was formed in `rec` (PicturePlaces).
+void AddBlockInPlace(const EncoderKernels& k, const PictureView& rec, int x, int y, int b, const int16_t block[64]);
 
 // Copies block b of the prediction unchanged into `rec`.
 void CopyPredictionBlock(const PictureView& rec, int x, int y, int b, const uint8_t pred[kPredBytes]);

@@ -51,32 +51,27 @@ PredictionPlaces InterPredictionPlaces(const PictureCoding& pc, int x, int y) {
     return pc.reconstruct ? PicturePlaces(pc.recon, x, y) : r263com::BufferPlaces(pc.prediction);
 }
 
-void WriteInterBlocks(const PictureCoding& pc, int x, int y, int cbp, const PredictionPlaces& pred) {
+void WriteInterBlocks(const PictureCoding& pc, int x, int y, int cbp) {
     const int chromaQuant = ChromaQuant(pc.quant, pc.modifiedQuant);
     for (int b = 0; b < kBlocks; ++b) {
-        const bool coded = (cbp & CbpBit(b)) != 0;
-        if (coded) CodeInterBlock(*pc.writer, pc.blocks[b], pc.modifiedQuant);
+        if ((cbp & CbpBit(b)) == 0) continue;
+        CodeInterBlock(*pc.writer, pc.blocks[b], pc.modifiedQuant);
         if (!pc.reconstruct) continue;
-        if (!coded) {
-            ReconstructBlock(*pc.kernels, pred, pc.recon, x, y, b, nullptr);
-            continue;
-        }
         pc.kernels->dequant.inter(pc.blocks[b], b < kLumaBlocks ? pc.quant : chromaQuant);
         pc.kernels->idct(pc.blocks[b]);
-        ReconstructBlock(*pc.kernels, pred, pc.recon, x, y, b, pc.blocks[b]);
+        AddBlockInPlace(*pc.kernels, pc.recon, x, y, b, pc.blocks[b]);
     }
 }
 
 namespace {
 
-void CodeInterMacroblock(const PictureCoding& pc, int c, int x, int y, const MbRecord& mv, int cbp,
-                         const PredictionPlaces& pred) {
+void CodeInterMacroblock(const PictureCoding& pc, int c, int x, int y, const MbRecord& mv, int cbp) {
     BitWriter& bw = *pc.writer;
     bw.PutBits(1, 0);  // COD: coded
     WriteMcbpcP(bw, kMbInter, cbp & 3);
     WriteCbpy(bw, (cbp >> 2) ^ 15);
     WriteMvd(bw, mv, PredictMotionVector(pc.aboveRecords, *pc.leftRecord, c));
-    WriteInterBlocks(pc, x, y, cbp, pred);
+    WriteInterBlocks(pc, x, y, cbp);
 }
 
 void CodeIntraMacroblock(const PictureCoding& pc, int i, int c, int x, int y) {
@@ -137,9 +132,8 @@ void CodePMacroblock(const PictureCoding& pc, const MotionSearchInput& search, i
             RecordDecision(pc, i, skipped ? kDecisionNotCoded : kDecisionInter, cbp, record.hx, record.hy);
             if (skipped) {
                 pc.writer->PutBits(1, 1);  // COD: not coded, the prediction is the reconstruction
-                if (pc.reconstruct && !pred.inPicture) CopyPredictionMacroblock(pc.recon, x, y, pc.prediction);
             } else {
-                CodeInterMacroblock(pc, c, x, y, record, cbp, pred);
+                CodeInterMacroblock(pc, c, x, y, record, cbp);
             }
             DeblockAfterMacroblock(pc, i, !skipped);
         });

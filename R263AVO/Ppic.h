@@ -28,9 +28,10 @@ void WriteMvd(BitWriter& bw, const MbRecord& mv, const MotionVector& predictor);
 // reconstructed, else into pc.prediction.
 PredictionPlaces InterPredictionPlaces(const PictureCoding& pc, int x, int y);
 
-// Writes the coded blocks of an inter macroblock (levels in pc.blocks, prediction at `pred`) and,
-// when pc.reconstruct, reconstructs all six blocks into pc.recon at (x, y).
-void WriteInterBlocks(const PictureCoding& pc, int x, int y, int cbp, const PredictionPlaces& pred);
+// Writes the coded blocks of an inter macroblock (levels in pc.blocks) and, when pc.reconstruct,
+// completes its reconstruction in pc.recon at (x, y), where InterPredictionPlaces put the
+// prediction: the coded blocks get their residual added, the others are the prediction already.
+void WriteInterBlocks(const PictureCoding& pc, int x, int y, int cbp);
 
 // The motion search set up for pc.input against pc.reference with pc's motion records.
 MotionSearchInput MakeMotionSearchInput(const PictureCoding& pc);

@@ -239,7 +239,7 @@ bool DecodeBMacroblock(Decoder& d) {
                 break;
             }
         }
-        ReconstructInter(d, store, BufferPlaces(pred));
+        ReconstructInter(d, StorePlaces(d, store), BufferPlaces(pred));
         if (d.hdr.aic) AicMarkNotIntra(d.aic, d.mbColumn);
     }
     if (d.hdr.df) {

@@ -120,8 +120,7 @@ void CopyMacroblock(const Decoder& d, const uint8_t* from, uint8_t* to) {
     }
 }
 
-void ReconstructInter(Decoder& d, uint8_t* store, const MacroblockPlaces& pred) {
-    const MacroblockPlaces to = StorePlaces(d, store);
+void ReconstructInter(Decoder& d, const MacroblockPlaces& to, const MacroblockPlaces& pred) {
     for (int b = 0; b < 6; ++b) {
         const uint8_t* p = pred.Block(b);
         const int pStride = pred.Stride(b), dStride = to.Stride(b);
@@ -277,7 +276,7 @@ bool DecodeInterMacroblock(Decoder& d) {
     const bool fourVectors = d.mbType == kMbInter4V || d.mbType == kMbInter4VQ;
     const MacroblockPlaces places = StorePlaces(d, d.Current());
     PredictMacroblock(d, d.Previous(), v, fourVectors, places);
-    ReconstructInter(d, d.Current(), places);
+    ReconstructInter(d, places, places);
     if (d.hdr.aic) AicMarkNotIntra(d.aic, d.mbColumn);
     FinishAnchorMacroblock(d, true);
     return true;
@@ -386,7 +385,7 @@ void ReconstructDeferred(Decoder& d) {
         PredictMacroblock(d, reference, dm.v, dm.four, BufferPlaces(pred));
         OverlapLuma(d, reference, dm.v, pred);
         if (dm.kind == DeferredKind::kSkipped) d.cbp = 0;
-        ReconstructInter(d, d.Current(), BufferPlaces(pred));
+        ReconstructInter(d, StorePlaces(d, d.Current()), BufferPlaces(pred));
         FinishAnchorMacroblock(d, dm.kind == DeferredKind::kInter);
     }
 }

@@ -33,9 +33,9 @@ MacroblockPlaces StorePlaces(const Decoder& d, uint8_t* store);
 void CopyMacroblock(const Decoder& d, const uint8_t* from, uint8_t* to);
 
 // Writes prediction plus residual (blocks of the CBP, inverse-transformed here) or the prediction
-// alone (other blocks) into the picture store at the current macroblock; a prediction formed
-// there already is completed in place.
-void ReconstructInter(Decoder& d, uint8_t* store, const MacroblockPlaces& pred);
+// alone (other blocks) to `to`, the current macroblock's place in a picture store (StorePlaces); a
+// prediction formed there already (pred is `to`) is completed in place.
+void ReconstructInter(Decoder& d, const MacroblockPlaces& to, const MacroblockPlaces& pred);
 
 // Chroma vector component in chroma half-pel units for one luma vector component (half-pel).
 inline int ChromaFromOneVector(int v) {
