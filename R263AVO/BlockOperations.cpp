@@ -14,6 +14,8 @@ void SubtractBlock8Sse2(const uint8_t* cur, int curStride, const uint8_t* pred, 
                         int16_t block[64]);
 void AddClipBlock8Sse2(const uint8_t* pred, int predStride, const int16_t block[64], uint8_t* dst,
                        int dstStride);
+void SubtractBlock16Sse2(const uint8_t* cur, int curStride, const uint8_t* pred, int predStride,
+                         int16_t blocks[4][64]);
 #endif
 
 void LoadBlock8(const uint8_t* src, int stride, int16_t block[64]) {
@@ -25,6 +27,15 @@ void SubtractBlock8(const uint8_t* cur, int curStride, const uint8_t* pred, int 
                     int16_t block[64]) {
     for (int j = 0; j < 8; ++j, cur += curStride, pred += predStride, block += 8)
         for (int i = 0; i < 8; ++i) block[i] = static_cast<int16_t>(cur[i] - pred[i]);
+}
+
+void SubtractBlock16(const uint8_t* cur, int curStride, const uint8_t* pred, int predStride,
+                     int16_t blocks[4][64]) {
+    for (int b = 0; b < 4; ++b) {
+        const int down = (b >> 1) * 8, right = (b & 1) * 8;
+        SubtractBlock8(cur + down * curStride + right, curStride, pred + down * predStride + right, predStride,
+                       blocks[b]);
+    }
 }
 
 void WriteClippedBlock8(const int16_t block[64], uint8_t* dst, int dstStride) {
@@ -43,14 +54,14 @@ void CopyBlock8(const uint8_t* src, int srcStride, uint8_t* dst, int dstStride) 
 }
 
 const BlockKernels& BlockKernelsC() {
-    static const BlockKernels kernels{SubtractBlock8, AddClipBlock8};
+    static const BlockKernels kernels{SubtractBlock8, AddClipBlock8, SubtractBlock16};
     return kernels;
 }
 
 BlockKernels SelectBlockKernels(uint32_t simdFlags) {
     BlockKernels k = BlockKernelsC();
 #ifdef TESSARO_X86
-    if (simdFlags & cpuinfo::kSimdSse2) k = {SubtractBlock8Sse2, AddClipBlock8Sse2};
+    if (simdFlags & cpuinfo::kSimdSse2) k = {SubtractBlock8Sse2, AddClipBlock8Sse2, SubtractBlock16Sse2};
 #else
     (void)simdFlags;
 #endif

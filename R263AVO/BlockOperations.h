@@ -13,6 +13,11 @@ void LoadBlock8(const uint8_t* src, int stride, int16_t block[64]);
 void SubtractBlock8(const uint8_t* cur, int curStride, const uint8_t* pred, int predStride,
                     int16_t block[64]);
 
+// The four 8x8 luma blocks of a macroblock, blocks[b] = cur - pred over quadrant b (0 top left,
+// 1 top right, 2 bottom left, 3 bottom right).
+void SubtractBlock16(const uint8_t* cur, int curStride, const uint8_t* pred, int predStride,
+                     int16_t blocks[4][64]);
+
 // dst = PixelClip(block).
 void WriteClippedBlock8(const int16_t block[64], uint8_t* dst, int dstStride);
 
@@ -28,6 +33,8 @@ struct BlockKernels {
                       int16_t block[64]);
     void (*addClip8)(const uint8_t* pred, int predStride, const int16_t block[64], uint8_t* dst,
                      int dstStride);
+    void (*subtract16)(const uint8_t* cur, int curStride, const uint8_t* pred, int predStride,
+                       int16_t blocks[4][64]);
 };
 const BlockKernels& BlockKernelsC();
 // The best versions for the given cpuinfo SIMD flags.

@@ -29,6 +29,22 @@ void SubtractBlock8Sse2(const uint8_t* cur, int curStride, const uint8_t* pred, 
     }
 }
 
+void SubtractBlock16Sse2(const uint8_t* cur, int curStride, const uint8_t* pred, int predStride,
+                         int16_t blocks[4][64]) {
+    const __m128i zero = _mm_setzero_si128();
+    for (int j = 0; j < 16; ++j, cur += curStride, pred += predStride) {
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cur));
+        const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pred));
+        // Row j of the left and the right quadrant of its half.
+        int16_t* left = blocks[j < 8 ? 0 : 2] + 8 * (j & 7);
+        int16_t* right = blocks[j < 8 ? 1 : 3] + 8 * (j & 7);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(left),
+                         _mm_sub_epi16(_mm_unpacklo_epi8(c, zero), _mm_unpacklo_epi8(p, zero)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(right),
+                         _mm_sub_epi16(_mm_unpackhi_epi8(c, zero), _mm_unpackhi_epi8(p, zero)));
+    }
+}
+
 void AddClipBlock8Sse2(const uint8_t* pred, int predStride, const int16_t block[64], uint8_t* dst,
                        int dstStride) {
     const __m128i zero = _mm_setzero_si128();

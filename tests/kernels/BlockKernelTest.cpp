@@ -33,6 +33,7 @@ void ForEachLevel(const std::function<void(const char*, const BlockKernels&)>& c
 TEST(BlockKernels, PlainCWhenSimdIsMaskedOff) {
     checkkernel::ScopedSimdMask mask(0);
     EXPECT_EQ(r263avo::SelectBlockKernels().addClip8, r263avo::BlockKernelsC().addClip8);
+    EXPECT_EQ(r263avo::SelectBlockKernels().subtract16, r263avo::BlockKernelsC().subtract16);
 }
 
 TEST(BlockKernels, AddClipMatchesReference) {
@@ -77,6 +78,36 @@ TEST(BlockKernels, SubtractMatchesReference) {
             ASSERT_EQ(checkkernel::FirstMismatch(got.Data(), want.Data(), 64), -1) << name;
         }
     });
+}
+
+TEST(BlockKernels, MacroblockSubtractMatchesReferenceAndPlacesTheQuadrants) {
+    Rng rng(5);
+    // 16 rows of `stride` bytes, the last row only 16 long.
+    auto bytes = [](int stride) { return 15 * static_cast<size_t>(stride) + 16; };
+    auto check = [&](const char* name, const BlockKernels& k) {
+        for (int round = 0; round < 300; ++round) {
+            const int curStride = rng.Range(16, 64), predStride = rng.Range(16, 64);
+            std::vector<uint8_t> cur(bytes(curStride)), pred(bytes(predStride));
+            const int kind = round % 3;
+            for (auto& c : cur) c = kind == 0 ? 0 : (kind == 1 ? 255 : rng.Byte());
+            for (auto& p : pred) p = kind == 0 ? 255 : (kind == 1 ? 0 : rng.Byte());
+            GuardedBuffer<int16_t> got(4 * 64, 0x5a5a);
+            k.subtract16(cur.data(), curStride, pred.data(), predStride,
+                         reinterpret_cast<int16_t(*)[64]>(got.Data()));
+            ASSERT_TRUE(got.GuardsIntact()) << name;
+            // Each quadrant against the one-block reference on its own corner.
+            for (int b = 0; b < 4; ++b) {
+                const int down = (b >> 1) * 8, right = (b & 1) * 8;
+                int16_t want[64];
+                r263avo::SubtractBlock8(cur.data() + down * curStride + right, curStride,
+                                        pred.data() + down * predStride + right, predStride, want);
+                ASSERT_EQ(checkkernel::FirstMismatch(got.Data() + 64 * b, want, 64), -1)
+                    << name << " block " << b << " strides " << curStride << "/" << predStride;
+            }
+        }
+    };
+    check("C", r263avo::BlockKernelsC());
+    ForEachLevel(check);
 }
 
 }  // namespace
