@@ -11,9 +11,6 @@ namespace r263avo {
 
 namespace {
 
-constexpr int kChromaOffsetCb = 256;  // offsets of the chroma parts in the prediction buffer
-constexpr int kChromaOffsetCr = 320;
-
 // Where block b (0..3 luma quadrants in raster order, 4 Cb, 5 Cr) of the macroblock at (x, y)
 // lies in a picture and in the prediction buffer.
 struct BlockPlace {
@@ -29,7 +26,7 @@ BlockPlace PlaceOf(int width, int x, int y, int b) {
         return {(y + by) * width + x + bx, width, by * 16 + bx, 16};
     }
     const int cw = width / 2;
-    return {(y / 2) * cw + x / 2, cw, b == 4 ? kChromaOffsetCb : kChromaOffsetCr, 8};
+    return {(y / 2) * cw + x / 2, cw, b == 4 ? r263com::kMacroblockBufferCb : r263com::kMacroblockBufferCr, 8};
 }
 
 template <typename Picture>

@@ -52,9 +52,11 @@ struct MacroblockPlaces {
 };
 
 constexpr int kMacroblockBufferBytes = 384;
+constexpr int kMacroblockBufferCb = 256;  // offsets of the chroma blocks in the buffer
+constexpr int kMacroblockBufferCr = 320;
 
 inline MacroblockPlaces BufferPlaces(uint8_t* buffer) {
-    return {buffer, 16, buffer + 256, buffer + 320, 8, false};
+    return {buffer, 16, buffer + kMacroblockBufferCb, buffer + kMacroblockBufferCr, 8, false};
 }
 
 // The macroblock at luma sample (x, y) of a 4:2:0 picture with planes yPlane, uPlane, vPlane and

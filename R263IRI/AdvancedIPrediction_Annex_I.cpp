@@ -147,7 +147,7 @@ void FillUnavailable(int16_t* record) {
 }  // namespace
 
 bool GetAicTcoef(BitReader& r, bool modifiedQuant, TcoefEvent* event) {
-    const VlcEntry e = kAicTcoefLut.Find(r.ShowBits(12));
+    const VlcEntry e = kAicTcoefLut[r.ShowBits(12)];
     if (e.length == 0) return false;
     // ESCAPE and its fields are those of the standard table.
     if (e.value == kTcoefEscape) return GetTcoef(r, modifiedQuant, event);

@@ -245,17 +245,10 @@ constexpr int8_t kDquantT1[2][32] = {
 constexpr uint8_t kChromaQuant[32] = {0,  1,  2,  3,  4,  5,  6,  6,  7,  8,  9,  9,  10, 10, 11, 11,
                                       12, 12, 12, 13, 13, 13, 14, 14, 14, 14, 14, 15, 15, 15, 15, 15};
 
-template <int Bits>
-inline int Lookup(BitReader& r, const VlcLut<Bits>& lut) {
+// One table, or a split one, indexed by the next Bits bits of the stream.
+template <int Bits, typename Table>
+inline int Lookup(BitReader& r, const Table& lut) {
     const VlcEntry e = lut[r.ShowBits(Bits)];
-    if (e.length == 0) return kInvalidCode;
-    r.SkipBits(e.length);
-    return e.value;
-}
-
-template <int Short, int Zeros, int Long>
-inline int Lookup(BitReader& r, const SplitVlcLut<Short, Zeros, Long>& lut) {
-    const VlcEntry e = lut.Find(r.ShowBits(Long));
     if (e.length == 0) return kInvalidCode;
     r.SkipBits(e.length);
     return e.value;
@@ -274,7 +267,7 @@ int GetMcbpcIntra(BitReader& r) {
 }
 
 int GetMcbpcInter(BitReader& r) {
-    return Lookup(r, kMcbpcInterLut);
+    return Lookup<13>(r, kMcbpcInterLut);
 }
 
 int GetCbpy(BitReader& r) {
@@ -282,7 +275,7 @@ int GetCbpy(BitReader& r) {
 }
 
 int GetMvd(BitReader& r) {
-    const VlcEntry e = kMvdLut.Find(r.ShowBits(13));
+    const VlcEntry e = kMvdLut[r.ShowBits(13)];
     if (e.length == 0) return 0;  // no code: a zero difference, nothing consumed
     r.SkipBits(e.length);
     return e.value;
@@ -297,7 +290,7 @@ int GetReversibleMvd(BitReader& r) {
 }
 
 bool GetTcoef(BitReader& r, bool modifiedQuant, TcoefEvent* event) {
-    const VlcEntry e = kTcoefLut.Find(r.ShowBits(12));
+    const VlcEntry e = kTcoefLut[r.ShowBits(12)];
     if (e.length == 0) return false;
     r.SkipBits(e.length);
     if (e.value != kTcoefEscape) {

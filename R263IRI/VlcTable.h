@@ -65,10 +65,11 @@ struct SplitVlcLut {
     VlcLut<Short> head{};
     VlcLut<Long - Zeros> tail{};
 
-    // The entry for the next Long bits of the stream, `window`.
+    // The entry for the next Long bits of the stream, `window`; indexed like the one table.
     constexpr VlcEntry Find(uint32_t window) const {
         return (window >> (Long - Zeros)) != 0 ? head[window >> (Long - Short)] : tail[window];
     }
+    constexpr VlcEntry operator[](uint32_t window) const { return Find(window); }
 };
 
 // Builds a split table; a code that fits neither part stops the compilation.
