@@ -58,7 +58,7 @@ install: release
 	@cmake --install $(RELEASE_DIR) --prefix $(PREFIX)
 
 # ThreadSanitizer over the job tests and the encoder's threaded coding, to keep it short.
-TSAN_TESTS := ^(JobContract|JobData|EncodeJobApi|DecodeJobApi|JobApi|CompareJobApi|DataSafety|ThreadedEncode|WorkerPool|FrameReader)\.
+TSAN_TESTS := ^(JobContract|JobData|EncodeJobApi|DecodeJobApi|JobApi|CompareJobApi|DataSafety|ThreadedEncode|WorkerPool|FrameReader|FrameWriter|Decode)\.
 tsan: deps
 	@cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSARO_BENCH=OFF \
 		-DCMAKE_CXX_FLAGS=-fsanitize=thread -DCMAKE_C_FLAGS=-fsanitize=thread \

@@ -68,6 +68,11 @@ int main(int argc, char** argv) {
     dec->add_option("-o,--output", decodeOutput,
                     "Raw output file, Y4M for .y4m, or - for Y4M on standard output with the log on standard "
                     "error (default: NAME_.EXT beside the bitstream, never replacing a file)");
+    int decodeThreads = -1;
+    dec->add_option("--threads", decodeThreads,
+                    "Above 1, the decoded pictures are written by a thread of their own while the next ones "
+                    "are decoded (0: one per processor core; overrides Coder/Threads)")
+        ->check(CLI::Range(0, 64));
     addSet(dec);
 
     std::string first, second, compareCsv;
@@ -125,7 +130,10 @@ int main(int argc, char** argv) {
         if (encodeThreads >= 0) common.overrides.push_back("Coder/Threads=" + std::to_string(encodeThreads));
         return RunEncode(encode, common);
     }
-    if (*dec) return RunDecode(decodeInput, decodeOutput, common);
+    if (*dec) {
+        if (decodeThreads >= 0) common.overrides.push_back("Coder/Threads=" + std::to_string(decodeThreads));
+        return RunDecode(decodeInput, decodeOutput, common);
+    }
     if (*cmp) return RunCompare(first, second, compareCsv, common);
     if (*info) return RunInfo(infoPath, common);
     if (*gen) return RunGenerate(genFormat, genFrames, genOutput, genSeed);

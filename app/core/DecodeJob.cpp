@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "BusErrorGuard.h"
+#include "FrameWriter.h"
 #include "OutputFiles.h"
 #include "R263IRI.h"
 #include "Y4m.h"
@@ -113,22 +114,26 @@ void DecodeJob::Run() {
     bool streamFaulted = false;
     uint64_t outputBytes = 0;
     bool headerWritten = false;
+    // With more than one thread the pictures are written by a thread of their own while the next
+    // ones are decoded: writing a large picture costs about half as much as decoding it.
+    FrameWriter writer(fd, ResolvedThreads(config_.settings.coder.Threads) > 1);
     // One picture to the output, behind the stream header and its frame marker for Y4M.
     auto writePicture = [&](const uint8_t* data, uint32_t bytes) {
-        if (config_.y4m) {
-            if (!headerWritten) {
-                const r263iri::DecoderInfo& info = r263iri::DecoderGetInfo(*decoder);
-                const std::string header =
-                    Y4mStreamHeader(info.displayWidth, info.displayHeight, config_.y4mRate);
-                if (!WriteFully(fd, header.data(), header.size())) return false;
-                outputBytes += header.size();
-                headerWritten = true;
-            }
-            if (!WriteFully(fd, kY4mFrameMarker, kY4mFrameMarkerBytes)) return false;
-            outputBytes += kY4mFrameMarkerBytes;
+        if (!config_.y4m) {
+            if (!writer.Write(data, bytes)) return false;
+            outputBytes += bytes;
+            return true;
         }
-        if (!WriteFully(fd, data, bytes)) return false;
-        outputBytes += bytes;
+        if (!headerWritten) {
+            const r263iri::DecoderInfo& info = r263iri::DecoderGetInfo(*decoder);
+            const std::string header =
+                Y4mStreamHeader(info.displayWidth, info.displayHeight, config_.y4mRate);
+            if (!writer.Write(header.data(), header.size())) return false;
+            outputBytes += header.size();
+            headerWritten = true;
+        }
+        if (!writer.Write({{kY4mFrameMarker, kY4mFrameMarkerBytes}, {data, bytes}})) return false;
+        outputBytes += kY4mFrameMarkerBytes + bytes;
         return true;
     };
     while (position < size && running_.load()) {
@@ -202,6 +207,12 @@ void DecodeJob::Run() {
     } else {
         ++written;
         if (analysis_) AppendPictureAnalysis(r263iri::DecoderPictureAnalysis(*decoder), analysis_.get());
+    }
+    // The pictures still queued reach the file before it is kept or dropped.
+    if (!writer.Finish() && failure.empty()) {
+        failure = "Error writing " + outputPath + ": " + SystemReason(writer.Error());
+        out.Error(failure);
+        running_.store(false);
     }
     if (decoder) r263iri::DecoderClose(*decoder);
     file.Close();

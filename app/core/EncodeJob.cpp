@@ -11,7 +11,6 @@
 #include <map>
 #include <memory>
 #include <set>
-#include <thread>
 #include <vector>
 
 #include "FrameReader.h"
@@ -319,8 +318,7 @@ void EncodeJob::Run() {
 
     // With several coding threads the next frame is read while this one is coded (a stream is
     // always read in order by this thread).
-    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    const bool readAhead = (params.Threads > 0 ? static_cast<unsigned>(params.Threads) : cores) > 1;
+    const bool readAhead = ResolvedThreads(params.Threads) > 1;
     // The encoder's threads read the next frame in pieces when they would wait on each other.
     FrameReader reader(file, readAhead && !stream, true);
     if (reader.readsAhead()) r263avo::EncoderSetIdleWork(*encoder, &FrameReader::ReadStep, &reader);

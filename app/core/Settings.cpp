@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <thread>
 
 namespace tessaro {
 namespace {
@@ -88,8 +89,7 @@ const Entry kEntries[] = {
      nullptr},
     {{"Coder/Threads", N, 0, 0, 64, true,
       "threads that encode each picture's macroblock rows (0 = one per processor core); every count gives "
-      "the "
-      "same bitstream"},
+      "the same bitstream; above 1 a decode writes its pictures on a thread of their own"},
      [](CodecSettings& s) { return &s.coder.Threads; },
      nullptr},
     {{"Coder/FrameRateTarget", SettingKind::kFrameRateTarget, 30, 25, 30, true,
@@ -186,6 +186,11 @@ bool ParseWholeNumber(const std::string& text, int64_t* value) {
 }
 
 }  // namespace
+
+int ResolvedThreads(int threadsSetting) {
+    if (threadsSetting > 0) return threadsSetting;
+    return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
 
 const std::vector<SettingInfo>& SettingsRegistry() {
     static const std::vector<SettingInfo> registry = [] {

@@ -48,6 +48,9 @@ struct SettingInfo {
     const char* help;
 };
 
+// The threads a job runs for Coder/Threads: the value itself, or one per processor core for 0.
+int ResolvedThreads(int threadsSetting);
+
 // Every persisted value, in the order of the groups General, Coder, Advanced, Capture.
 const std::vector<SettingInfo>& SettingsRegistry();
 const SettingInfo* FindSetting(const std::string& key);

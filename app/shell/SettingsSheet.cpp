@@ -247,7 +247,8 @@ QWidget* SettingsSheet::BuildCoder() {
     threads_->setValue(std::clamp(p.Threads, 0, 64));
     threads_->setToolTip(
         QStringLiteral("Threads that encode each picture's macroblock rows (0: one per processor core). "
-                       "Every count gives the same bitstream."));
+                       "Every count gives the same bitstream. Above one, a decode writes its pictures "
+                       "on a thread of their own."));
     miscForm->addRow(QStringLiteral("Threads:"), threads_);
     grid->addWidget(misc, 3, 0);
 

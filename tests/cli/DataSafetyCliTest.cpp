@@ -104,10 +104,14 @@ TEST_F(DataSafety, AFailedWriteSaysWhyAndWhichFile) {
         EXPECT_EQ(run.out.find("-> Encoding completed"), std::string::npos) << run.out;
     }
     CliOk("encode a.qcif -o c.263");
-    CliRun run = Cli("decode c.263 -o /dev/full");
-    EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find("Error writing /dev/full: No space left on device"), std::string::npos) << run.err;
-    EXPECT_EQ(run.out.find("-> Decoding completed"), std::string::npos) << run.out;
+    // Written in turn, and by a thread of their own.
+    for (const char* threads : {"1", "2"}) {
+        CliRun run = Cli(std::string("decode c.263 -o /dev/full --threads ") + threads);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.err.find("Error writing /dev/full: No space left on device"), std::string::npos)
+            << run.err;
+        EXPECT_EQ(run.out.find("-> Decoding completed"), std::string::npos) << run.out;
+    }
 }
 
 }  // namespace

@@ -224,6 +224,30 @@ TEST_F(Decode, TenPictureQcifStream) {
     EXPECT_EQ(testsupport::ReadFile(Path("ten_.qcif")).size(), 10u * 38016);
 }
 
+// Pictures written by a thread of their own are the pictures written in turn, raw and as Y4M, to
+// a file and to standard output.
+TEST_F(Decode, ThreadsOptionGivesTheSameFile) {
+    Generate("cif", 5, "t.cif");
+    CliOk("encode t.cif -o t.263 --set Advanced/UseTrueBPictures=1");
+    const std::string cli = testsupport::BinDir() + "/tessaro-cli";
+    for (const char* ext : {".cif", ".y4m"}) {
+        CliOk(std::string("decode t.263 --threads 1 -o one") + ext);
+        const auto one = testsupport::ReadFile(Path(std::string("one") + ext));
+        ASSERT_FALSE(one.empty());
+        for (const char* threads : {"2", "0", "3"}) {
+            const std::string out = std::string("t") + threads + ext;
+            CliOk("decode t.263 -o " + out + " --threads " + threads);
+            EXPECT_TRUE(testsupport::ReadFile(Path(out)) == one) << ext << " --threads " << threads;
+        }
+        if (std::string(ext) == ".y4m") {
+            ASSERT_EQ(Shell(cli + " decode t.263 -o - --threads 2 >s.y4m 2>/dev/null"), 0);
+            EXPECT_TRUE(testsupport::ReadFile(Path("s.y4m")) == one);
+        }
+    }
+    EXPECT_EQ(Cli("decode t.263 -o bad.cif --threads 65").status, 2);
+    EXPECT_NE(CliOk("decode --help").out.find("--threads"), std::string::npos);
+}
+
 TEST_F(Decode, NeverWritesOverAnExistingFile) {
     Generate("qcif", 3, "a.qcif");
     CliOk("encode a.qcif -o a.263");
