@@ -1,5 +1,10 @@
 #include "FrameWriter.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <system_error>
@@ -18,6 +23,15 @@ int WriteError() {
 }  // namespace
 
 FrameWriter::FrameWriter(int fd, bool threaded) : fd_(fd) {
+    // Space is reserved ahead only at the end of a regular file, where nothing can be lost.
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        // Appending writes go to the end whatever the offset says.
+        const int flags = fcntl(fd, F_GETFL);
+        const off_t at = flags >= 0 && (flags & O_APPEND) ? st.st_size : lseek(fd, 0, SEEK_CUR);
+        reserving_ = at >= 0 && at == st.st_size;
+        end_ = reserved_ = at;
+    }
     if (!threaded) return;
     try {
         thread_ = std::thread(&FrameWriter::Loop, this);
@@ -44,8 +58,7 @@ void FrameWriter::Loop() {
         const std::vector<uint8_t>& buffer = buffers_[head_];
         lock.unlock();
         // The buffer at head_ stays the thread's until queued_ drops below: Write fills others.
-        errno = 0;
-        const bool ok = WriteFully(fd_, buffer.data(), buffer.size());
+        const bool ok = WriteToFile(buffer.data(), buffer.size());
         const int error = ok ? 0 : WriteError();
         lock.lock();
         if (ok) {
@@ -67,8 +80,7 @@ bool FrameWriter::Write(std::initializer_list<Piece> pieces) {
             return false;
         }
         for (const Piece& p : pieces) {
-            errno = 0;
-            if (!WriteFully(fd_, p.data, p.size)) {
+            if (!WriteToFile(p.data, p.size)) {
                 error_ = WriteError();
                 errno = error_;
                 return false;
@@ -110,9 +122,39 @@ bool FrameWriter::Write(std::initializer_list<Piece> pieces) {
     return true;
 }
 
+bool FrameWriter::WriteToFile(const void* data, size_t size) {
+    if (reserving_ && end_ + static_cast<off_t>(size) > reserved_) {
+        // Blocks taken in large steps spare the file system most of its work per page; the file's
+        // size stays that of what was written.
+        const off_t step = std::max<off_t>(kReserveStep, static_cast<off_t>(size));
+        if (fallocate(fd_, FALLOC_FL_KEEP_SIZE, reserved_, step) == 0) {
+            reserved_ += step;
+        } else {
+            reserving_ = false;  // not supported here, or no room: plain writes say what fails
+        }
+    }
+    errno = 0;
+    if (!WriteFully(fd_, data, size)) return false;
+    end_ += static_cast<off_t>(size);
+    return true;
+}
+
+void FrameWriter::ReleaseReserve() {
+    if (reserved_ <= end_) return;
+    // Truncating to its own size frees the blocks beyond the end; only when nothing else has
+    // written past what this writer wrote.
+    struct stat st;
+    if (fstat(fd_, &st) == 0 && st.st_size == end_) {
+        const int saved = errno;
+        if (ftruncate(fd_, end_) == 0) reserved_ = end_;
+        errno = saved;
+    }
+}
+
 bool FrameWriter::Finish() {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [&] { return queued_ == 0; });
+    ReleaseReserve();
     if (error_ == 0) return true;
     errno = error_;
     return false;

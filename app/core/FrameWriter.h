@@ -2,7 +2,13 @@
 // the next picture while the system copies the last one into the file: each write is copied into
 // one of a few reusable buffers and queued, and the thread writes the buffers in their order. On
 // one core (or when asked not to) every write goes straight to the file.
+//
+// Writing at the end of a regular file, the writer reserves the file's blocks ahead in large steps
+// (which halves the file system's work per page) and gives back what it did not fill when it
+// finishes.
 #pragma once
+
+#include <sys/types.h>
 
 #include <condition_variable>
 #include <cstddef>
@@ -49,9 +55,19 @@ class FrameWriter {
     int Error() const;
 
   private:
+    static constexpr off_t kReserveStep = off_t{8} << 20;
+
     void Loop();
+    // One write with its reservation; by the thread when there is one, else by the caller.
+    bool WriteToFile(const void* data, size_t size);
+    void ReleaseReserve();
 
     int fd_;
+    // The reservation: whether the file takes one, the end of what was written and of what is
+    // reserved (the writing side's alone; Finish reads them once the queue is empty).
+    bool reserving_ = false;
+    off_t end_ = 0;
+    off_t reserved_ = 0;
     std::vector<uint8_t> buffers_[kBuffers];
     // Under mutex_: the buffer written next, the number queued from it on, and the outcome.
     mutable std::mutex mutex_;

@@ -3,6 +3,7 @@
 // and none after it is written.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -60,6 +61,49 @@ TEST(FrameWriter, WritesReachTheFileWholeAndInOrder) {
             expected.insert(expected.end(), tail.begin(), tail.end());
         }
         close(fd);
+        EXPECT_TRUE(testsupport::ReadFile(path) == expected);
+    }
+}
+
+// Space reserved ahead is given back at the end, and a file is only ever reserved at its end: a
+// writer placed before existing bytes neither reserves nor cuts them off.
+TEST(FrameWriter, ReservesAheadOnlyAtTheEndAndGivesBackTheRest) {
+    const std::string dir = testsupport::MakeTempDir("framewriter-reserve");
+    const std::vector<uint8_t> head = Bytes(5000, 7), picture = Bytes(608256, 8);
+    for (bool threaded : {false, true}) {
+        SCOPED_TRACE(threaded ? "threaded" : "straight");
+        // Appending to a file that holds a head already: 30 pictures, several reservation steps.
+        const std::string path = dir + (threaded ? "/t.raw" : "/s.raw");
+        testsupport::WriteFile(path, head);
+        int fd = open(path.c_str(), O_WRONLY | O_APPEND);
+        ASSERT_GE(fd, 0);
+        std::vector<uint8_t> expected = head;
+        {
+            FrameWriter writer(fd, threaded);
+            for (int k = 0; k < 30; ++k) {
+                ASSERT_TRUE(writer.Write(picture.data(), picture.size()));
+                expected.insert(expected.end(), picture.begin(), picture.end());
+            }
+            ASSERT_TRUE(writer.Finish());
+        }
+        struct stat st;
+        ASSERT_EQ(fstat(fd, &st), 0);
+        close(fd);
+        EXPECT_EQ(static_cast<size_t>(st.st_size), expected.size());
+        // Blocks for the bytes, not for a reservation beyond them (one step is 8 MB).
+        EXPECT_LT(static_cast<size_t>(st.st_blocks) * 512, expected.size() + (1 << 20));
+        EXPECT_TRUE(testsupport::ReadFile(path) == expected);
+
+        // Overwriting the start of a file: what lies beyond the written bytes stays.
+        fd = open(path.c_str(), O_WRONLY);
+        ASSERT_GE(fd, 0);
+        {
+            FrameWriter writer(fd, threaded);
+            ASSERT_TRUE(writer.Write(head.data(), 100));
+            ASSERT_TRUE(writer.Finish());
+        }
+        close(fd);
+        std::copy(head.begin(), head.begin() + 100, expected.begin());
         EXPECT_TRUE(testsupport::ReadFile(path) == expected);
     }
 }
