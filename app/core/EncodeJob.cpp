@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "FrameReader.h"
+#include "FrameWriter.h"
 #include "OutputFiles.h"
 #include "R263AVO.h"
 #include "Y4m.h"
@@ -28,19 +29,27 @@ using Clock = std::chrono::steady_clock;
 // is a Y4M sequence: the header first, a frame marker before each picture.
 class ReconWriter {
   public:
-    ReconWriter(int fd, int width, int height, int64_t frameBytes, std::string y4mHeader)
+    // threaded: the pictures are written by a thread of their own (FrameWriter).
+    ReconWriter(int fd, int width, int height, int64_t frameBytes, std::string y4mHeader, bool threaded)
         : fd_(fd),
           width_(width),
           height_(height),
           frameBytes_(frameBytes),
-          y4mHeader_(std::move(y4mHeader)) {}
+          y4mHeader_(std::move(y4mHeader)),
+          writer_(fd, threaded && fd >= 0) {}
 
     // A frame handed to the encoder; its picture may come back later.
     void Submitted(int frame) { outstanding_.insert(frame); }
 
     void Add(const r263avo::ReconstructedPicture& picture) {
         if (fd_ < 0 || !picture.data) return;
-        std::vector<uint8_t> frame(static_cast<size_t>(frameBytes_), 0);
+        // A buffer of a picture written before is used again: no allocation per picture.
+        std::vector<uint8_t> frame;
+        if (!spare_.empty()) {
+            frame = std::move(spare_.back());
+            spare_.pop_back();
+        }
+        frame.assign(static_cast<size_t>(frameBytes_), 0);
         const int cw = width_ / 2, ch = height_ / 2;
         const int codedChromaWidth = picture.codedWidth / 2;
         const size_t codedLuma = static_cast<size_t>(picture.codedWidth) * picture.codedHeight;
@@ -61,6 +70,10 @@ class ReconWriter {
 
     bool Finish() {
         WriteBefore(INT32_MAX);
+        if (!writer_.Finish() && ok_) {
+            ok_ = false;
+            error_ = writer_.Error();
+        }
         return ok_;
     }
     int Error() const { return error_; }
@@ -68,20 +81,18 @@ class ReconWriter {
   private:
     void WriteBefore(int limit) {
         while (!pending_.empty() && pending_.begin()->first < limit) {
-            const auto& frame = pending_.begin()->second;
-            if (ok_ && !y4mHeader_.empty()) {
-                const bool first = !headerWritten_;
+            std::vector<uint8_t>& frame = pending_.begin()->second;
+            if (ok_ && !y4mHeader_.empty() && !headerWritten_) {
                 headerWritten_ = true;
-                if ((first && !WriteFully(fd_, y4mHeader_.data(), y4mHeader_.size())) ||
-                    !WriteFully(fd_, kY4mFrameMarker, kY4mFrameMarkerBytes)) {
-                    ok_ = false;
-                    error_ = errno;
-                }
+                ok_ = writer_.Write(y4mHeader_.data(), y4mHeader_.size());
             }
-            if (ok_ && !WriteFully(fd_, frame.data(), frame.size())) {
-                ok_ = false;
-                error_ = errno;
+            if (ok_) {
+                // The Y4M frame marker goes with its picture in one write.
+                const size_t marker = y4mHeader_.empty() ? 0 : kY4mFrameMarkerBytes;
+                ok_ = writer_.Write({{kY4mFrameMarker, marker}, {frame.data(), frame.size()}});
             }
+            if (!ok_ && error_ == 0) error_ = writer_.Error();
+            spare_.push_back(std::move(frame));
             pending_.erase(pending_.begin());
         }
     }
@@ -92,8 +103,10 @@ class ReconWriter {
     bool headerWritten_ = false;
     std::set<int> outstanding_;
     std::map<int, std::vector<uint8_t>> pending_;
+    std::vector<std::vector<uint8_t>> spare_;  // buffers of pictures written
     bool ok_ = true;
     int error_ = 0;  // errno of the failed write
+    FrameWriter writer_;
 };
 
 // The setting that keeps the encoder from coding `p`, as the user is told; empty when none of
@@ -257,7 +270,8 @@ void EncodeJob::Run() {
     ReconWriter recon(reconFd, file.width(), file.height(), file.frameBytes(),
                       IsY4mPath(config_.reconPath)
                           ? Y4mStreamHeader(file.width(), file.height(), file.frameRate())
-                          : std::string());
+                          : std::string(),
+                      ResolvedThreads(params.Threads) > 1);
 
     double sumY = 0.0, sumU = 0.0, sumV = 0.0;
     int snrPictures = 0;
