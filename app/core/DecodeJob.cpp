@@ -116,7 +116,7 @@ void DecodeJob::Run() {
     bool headerWritten = false;
     // With more than one thread the pictures are written by a thread of their own while the next
     // ones are decoded: writing a large picture costs about half as much as decoding it.
-    FrameWriter writer(fd, ResolvedThreads(config_.settings.coder.Threads) > 1);
+    FrameWriter writer(fd, fd >= 0 && ResolvedThreads(config_.settings.coder.Threads) > 1);
     // One picture to the output, behind the stream header and its frame marker for Y4M.
     auto writePicture = [&](const uint8_t* data, uint32_t bytes) {
         if (!config_.y4m) {
