@@ -134,9 +134,19 @@ bool FrameWriter::WriteToFile(const void* data, size_t size) {
         }
     }
     errno = 0;
-    if (!WriteFully(fd_, data, size)) return false;
-    end_ += static_cast<off_t>(size);
-    return true;
+    if (WriteFully(fd_, data, size)) {
+        end_ += static_cast<off_t>(size);
+        return true;
+    }
+    // Part of the bytes may have reached the file: the end is where they stop, so that the
+    // reservation beyond them is still given back.
+    if (reserved_ > end_) {
+        const int error = errno;
+        const off_t at = lseek(fd_, 0, SEEK_CUR);
+        if (at >= end_) end_ = at;
+        errno = error;
+    }
+    return false;
 }
 
 void FrameWriter::ReleaseReserve() {

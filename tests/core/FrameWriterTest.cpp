@@ -3,6 +3,7 @@
 // and none after it is written.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -106,6 +107,40 @@ TEST(FrameWriter, ReservesAheadOnlyAtTheEndAndGivesBackTheRest) {
         std::copy(head.begin(), head.begin() + 100, expected.begin());
         EXPECT_TRUE(testsupport::ReadFile(path) == expected);
     }
+}
+
+// A write cut short by the file size limit (EFBIG after part of its bytes): the reservation
+// beyond the bytes that reached the file is still given back.
+TEST(FrameWriter, AWriteCutShortStillGivesBackTheReservation) {
+    const std::string dir = testsupport::MakeTempDir("framewriter-cut");
+    const std::vector<uint8_t> picture = Bytes(608256, 3);
+    const sighandler_t old = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    for (bool threaded : {false, true}) {
+        SCOPED_TRACE(threaded ? "threaded" : "straight");
+        const std::string path = dir + (threaded ? "/t.raw" : "/s.raw");
+        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        struct rlimit limit = saved;
+        limit.rlim_cur = 1 << 20;  // the second picture stops at 1 MB
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+        bool finished;
+        {
+            FrameWriter writer(fd, threaded);
+            for (int k = 0; k < 4 && writer.Write(picture.data(), picture.size()); ++k) {
+            }
+            finished = writer.Finish();
+        }
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+        struct stat st;
+        ASSERT_EQ(fstat(fd, &st), 0);
+        close(fd);
+        EXPECT_FALSE(finished);
+        EXPECT_EQ(st.st_size, 1 << 20);
+        EXPECT_LT(static_cast<size_t>(st.st_blocks) * 512, size_t{2} << 20);
+    }
+    signal(SIGXFSZ, old);
 }
 
 TEST(FrameWriter, AFailedWriteIsReportedAndStopsTheWrites) {
