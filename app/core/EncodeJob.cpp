@@ -49,7 +49,8 @@ class ReconWriter {
             frame = std::move(spare_.back());
             spare_.pop_back();
         }
-        frame.assign(static_cast<size_t>(frameBytes_), 0);
+        // Every byte is written below (the coded sizes are even), so a reused buffer needs no clearing.
+        frame.resize(static_cast<size_t>(frameBytes_));
         const int cw = width_ / 2, ch = height_ / 2;
         const int codedChromaWidth = picture.codedWidth / 2;
         const size_t codedLuma = static_cast<size_t>(picture.codedWidth) * picture.codedHeight;
