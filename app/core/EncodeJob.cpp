@@ -336,6 +336,12 @@ void EncodeJob::Run() {
     const bool readAhead = ResolvedThreads(params.Threads) > 1;
     // The encoder's threads read the next frame in pieces when they would wait on each other.
     FrameReader reader(file, readAhead && !stream, true);
+    // With one thread a file is coded in place from a mapping instead: the copy a read makes
+    // would be a serial step of its own (4CIF: 4 % of the time), while the threads above hide it
+    // in their waits, where the mapping's misses would not be hidden. Not with B-pictures, which
+    // hold copies of frames anyway: a frame that faults is dropped with the call that coded it,
+    // and that call may code held B-pictures as well.
+    if (!readAhead && !bPictures) reader.MapInPlace(startFrame);
     if (reader.readsAhead()) r263avo::EncoderSetIdleWork(*encoder, &FrameReader::ReadStep, &reader);
     int step = 1;  // the frame step of the last call, to guess the frame after it
     Clock::duration encodeTime{};
@@ -373,6 +379,15 @@ void EncodeJob::Run() {
         const Clock::time_point t0 = Clock::now();
         const int32_t result = r263avo::EncodeFrame(*encoder, n, intra, &iPicture, input, &byteCount);
         encodeTime += Clock::now() - t0;
+        if (reader.Faulted()) {
+            // The file shrank while the frame was coded from it: the picture, made partly of
+            // zeros, is not written, as a frame cut off before its turn is not coded.
+            failure = Format("Error reading frame %d of %s: the file is shorter than when opened", n,
+                             file.name().c_str());
+            out.Error(failure);
+            running_.store(false);
+            break;
+        }
         if (result < n) {
             // The encoder refused the frame: end the run rather than skip the rest of the range.
             running_.store(false);

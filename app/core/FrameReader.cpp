@@ -1,5 +1,9 @@
 #include "FrameReader.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <system_error>
@@ -94,7 +98,50 @@ const uint8_t* FrameReader::ReadInSteps(int64_t k, int64_t next) {
     return buffers_[current_].data();
 }
 
+bool FrameReader::MapInPlace(int64_t first, size_t windowBytes) {
+    int fd = -1;
+    uint64_t offset = 0;
+    if (mapped_ || file_.isStream() || !file_.FrameLocation(first, &fd, &offset)) return mapped_;
+    windowBytes_ = windowBytes;
+    // The first window tells whether this file can be mapped at all.
+    mapped_ = true;
+    if (ReadInPlace(first) == nullptr && !window_.mapped()) {
+        mapped_ = false;
+        return false;
+    }
+    // The copies' buffers are not needed any more.
+    for (auto& buffer : buffers_) std::vector<uint8_t>().swap(buffer);
+    return true;
+}
+
+const uint8_t* FrameReader::ReadInPlace(int64_t k) {
+    errno = 0;
+    int fd = -1;
+    uint64_t at = 0;
+    if (!file_.FrameLocation(k, &fd, &at)) return nullptr;
+    const uint64_t bytes = static_cast<uint64_t>(file_.frameBytes());
+    // A frame the file no longer holds whole is not served (its pages would fault).
+    struct stat st {};
+    if (fstat(fd, &st) != 0) return nullptr;
+    const uint64_t size = static_cast<uint64_t>(st.st_size);
+    if (size < at + bytes) return nullptr;
+    if (!window_.mapped() || window_.Faulted() || at < window_.offset() ||
+        at + bytes > window_.offset() + window_.size()) {
+        const uint64_t page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+        const uint64_t start = at / page * page;
+        const uint64_t fileEnd = (size + page - 1) / page * page;
+        const uint64_t end =
+            std::min(fileEnd, std::max(start + windowBytes_, (at + bytes + page - 1) / page * page));
+        if (!window_.Map(fd, start, static_cast<size_t>(end - start))) return nullptr;
+        // The system reads this window and the next one from the disk meanwhile, if it must.
+        posix_fadvise(fd, static_cast<off_t>(start), static_cast<off_t>(2 * (end - start)),
+                      POSIX_FADV_WILLNEED);
+    }
+    return window_.data() + (at - window_.offset());
+}
+
 const uint8_t* FrameReader::Read(int64_t k, int64_t next) {
+    if (mapped_) return ReadInPlace(k);
     if (!readsAhead()) return file_.ReadFrame(k, buffers_[0].data()) ? buffers_[0].data() : nullptr;
     if (inSteps_) return ReadInSteps(k, next);
     std::unique_lock<std::mutex> lock(mutex_);

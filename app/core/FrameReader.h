@@ -1,4 +1,7 @@
-// Frames of a raw sequence for a job that codes them one after the other. With read-ahead, the
+// Frames of a raw sequence for a job that codes them one after the other. In place, the frames are
+// served from a read-only mapping of the file, without a copy: the coder's loads then fetch the
+// samples, which it asks for ahead of their use, where a read would first copy them all. With
+// read-ahead, the
 // frame expected next is read while the caller codes the current one, so that on several cores
 // the reading is not a serial step between the pictures: by a thread of its own, or in pieces by
 // ReadStep, which the coder's threads call when they would otherwise wait (on as many cores as
@@ -13,6 +16,8 @@
 #include <mutex>
 #include <thread>
 #include <vector>
+
+#include "BusErrorGuard.h"
 
 namespace tessaro {
 
@@ -36,7 +41,19 @@ class FrameReader {
     FrameReader(const FrameReader&) = delete;
     FrameReader& operator=(const FrameReader&) = delete;
 
-    bool readsAhead() const { return thread_.joinable() || inSteps_; }
+    bool readsAhead() const { return !mapped_ && (thread_.joinable() || inSteps_); }
+
+    // Serves the frames in place from now on: Read returns a pointer into a mapping of the file
+    // (windows of kWindowBytes, each frame whole in one), and nothing is read ahead. False, and
+    // nothing changes, for a stream or a file that cannot be mapped. Before the first Read only;
+    // `first` is the frame that Read will be asked for first. A window is at least one frame.
+    static constexpr size_t kWindowBytes = 8 << 20;
+    bool MapInPlace(int64_t first, size_t windowBytes = kWindowBytes);
+    bool mapsInPlace() const { return mapped_; }
+
+    // In place: the file shrank while the frame of the last Read was being read from the mapping,
+    // whose reads then gave zeros. What was made from that frame must be dropped.
+    bool Faulted() const { return mapped_ && window_.Faulted(); }
 
     // Reads one piece of the frame expected next into its buffer; false when no piece is left
     // (or none is expected). For EncoderSetIdleWork: safe on several threads at once, but not
@@ -52,8 +69,12 @@ class FrameReader {
   private:
     void Loop();
     const uint8_t* ReadInSteps(int64_t k, int64_t next);
+    const uint8_t* ReadInPlace(int64_t k);
 
     const VideoFile& file_;
+    bool mapped_ = false;
+    size_t windowBytes_ = kWindowBytes;
+    GuardedMapping window_;  // in place: the window of the file holding the last frame served
     std::vector<uint8_t> buffers_[2];
     int current_ = 0;  // the buffer the last call returned
 

@@ -457,12 +457,19 @@ bool VideoFile::ReadFrame(int64_t k, uint8_t* out) const {
 }
 
 bool VideoFile::ReadFramePart(int64_t k, size_t begin, size_t count, uint8_t* out) const {
-    if (stream_ || !isRaw_ || fd_ < 0 || k < 0 || k >= frameCount_) return false;
+    int fd = -1;
+    uint64_t start = 0;
+    if (!FrameLocation(k, &fd, &start)) return false;
     if (begin > static_cast<size_t>(frameBytes_) || count > static_cast<size_t>(frameBytes_) - begin)
         return false;
-    const uint64_t start =
-        isY4m_ ? frameOffsets_[static_cast<size_t>(k)] : static_cast<uint64_t>(k) * frameBytes_;
-    return ReadAt(fd_, out, count, start + begin);
+    return ReadAt(fd, out, count, start + begin);
+}
+
+bool VideoFile::FrameLocation(int64_t k, int* fd, uint64_t* offset) const {
+    if (stream_ || !isRaw_ || fd_ < 0 || k < 0 || k >= frameCount_) return false;
+    *fd = fd_;
+    *offset = isY4m_ ? frameOffsets_[static_cast<size_t>(k)] : static_cast<uint64_t>(k) * frameBytes_;
+    return true;
 }
 
 const uint8_t* VideoFile::ReadFrame(int64_t k) {

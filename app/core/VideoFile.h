@@ -84,6 +84,10 @@ class VideoFile {
     // Reads bytes [begin, begin + count) of frame k into `out` (not of a stream); like ReadFrame,
     // safe on several threads at once.
     bool ReadFramePart(int64_t k, size_t begin, size_t count, uint8_t* out) const;
+    // The descriptor and the offset of frame k's frameBytes() bytes, for a caller that maps them:
+    // random-access raw and Y4M files only (false for a stream, another kind of file or a frame
+    // outside the file).
+    bool FrameLocation(int64_t k, int* fd, uint64_t* offset) const;
     // Reads frame k into the object's frame buffer and returns it (nullptr on a failed read).
     const uint8_t* ReadFrame(int64_t k);
     // The whole bitstream (bitstreamSize bytes); false on a read error.

@@ -1,6 +1,7 @@
-// Frames read ahead, on a thread of their own or in pieces by ReadStep from other threads, equal
-// the file's frames whatever the guess of the next frame and however many pieces the steps read,
-// and a frame that is gone when its turn comes is reported, not served stale.
+// Frames read ahead, on a thread of their own or in pieces by ReadStep from other threads, or
+// served in place from a mapping of the file, equal the file's frames whatever the guess of the
+// next frame and however many pieces the steps read, and a frame that is gone when its turn comes
+// (or while it is read in place) is reported, not served stale.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -146,6 +147,84 @@ TEST(FrameReader, AFrameCutWhileReadInStepsIsNotServed) {
     EXPECT_EQ(reader.Read(3, -1), nullptr);
     // A frame still whole is served.
     EXPECT_TRUE(SameAsFrame(reader.Read(1, -1), all, 1));
+}
+
+// A Y4M file of `frames` QCIF frames with per-frame parameters on some FRAME lines, so that the
+// frames do not sit at a fixed stride. Returns the pictures' bytes in `pictures`.
+std::string MakeY4m(const std::string& dir, int frames, std::vector<uint8_t>* pictures) {
+    std::string text = "YUV4MPEG2 W176 H144 F25:1 C420jpeg\n";
+    std::vector<uint8_t> bytes(text.begin(), text.end());
+    pictures->clear();
+    for (int k = 0; k < frames; ++k) {
+        const std::string marker = k % 3 == 1 ? "FRAME Ixyz\n" : "FRAME\n";
+        bytes.insert(bytes.end(), marker.begin(), marker.end());
+        for (size_t i = 0; i < kQcif; ++i) {
+            const uint8_t v = static_cast<uint8_t>(i * 7 + k * 31);
+            bytes.push_back(v);
+            pictures->push_back(v);
+        }
+    }
+    const std::string path = dir + "/seq.y4m";
+    testsupport::WriteFile(path, bytes);
+    return path;
+}
+
+// In place, the frames come from windows of the mapped file: windows smaller than a frame, a few
+// frames long, or the whole file, frames inside the window served last or straddling its end,
+// in any order, raw and Y4M alike. Nothing is read ahead then.
+TEST(FrameReader, FramesServedInPlaceAreTheFilesFrames) {
+    const std::string dir = testsupport::MakeTempDir("framereader-inplace");
+    std::vector<uint8_t> y4m;
+    const std::string paths[] = {MakeSequence(dir, 12), MakeY4m(dir, 12, &y4m)};
+    for (const std::string& path : paths) {
+        const std::vector<uint8_t> all = path == paths[0] ? testsupport::ReadFile(path) : y4m;
+        VideoFile file;
+        ASSERT_TRUE(file.Open(path)) << file.Error();
+        for (size_t window : {size_t{4096}, 3 * kQcif, size_t{8} << 20}) {
+            FrameReader reader(file, true, true, kPiece);
+            ASSERT_TRUE(reader.MapInPlace(2, window)) << path;
+            EXPECT_FALSE(reader.readsAhead());
+            EXPECT_FALSE(FrameReader::ReadStep(&reader));
+            for (int k : {2, 3, 4, 5, 11, 0, 1, 7, 7, 6, 10}) {
+                const uint8_t* got = reader.Read(k, k + 1);
+                ASSERT_TRUE(SameAsFrame(got, all, k)) << path << ", frame " << k << ", window " << window;
+                EXPECT_FALSE(reader.Faulted());
+            }
+            EXPECT_EQ(reader.Read(12, -1), nullptr);
+        }
+    }
+}
+
+// A frame cut off the file before its turn is not served in place either. One cut while it is
+// being read gives zeros where its bytes were, on any thread, instead of a bus error that would
+// end the process, and the reader reports it; the next window serves whole frames again.
+TEST(FrameReader, AFrameCutWhileServedInPlaceReadsAsZerosAndIsReported) {
+    const std::string path = MakeSequence(testsupport::MakeTempDir("framereader-inplace-cut"), 6);
+    const std::vector<uint8_t> all = testsupport::ReadFile(path);
+    VideoFile file;
+    ASSERT_TRUE(file.Open(path));
+    FrameReader reader(file, false);
+    ASSERT_TRUE(reader.MapInPlace(0, size_t{1} << 20));
+    const uint8_t* frame2 = reader.Read(2, 3);
+    ASSERT_TRUE(SameAsFrame(frame2, all, 2));
+    // Frame 2 loses its second half (the pages past the new end fault), frames 3.. are gone.
+    ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(2 * kQcif + kQcif / 2)), 0);
+    uint64_t sum = 0;
+    std::thread reading([&] {
+        for (size_t i = 0; i < kQcif; ++i) sum += frame2[i];
+    });
+    reading.join();
+    EXPECT_TRUE(reader.Faulted());
+    // The first page that faulted and everything after it read as zeros: at most the pages
+    // before the cut keep their bytes.
+    uint64_t before = 0;
+    for (size_t i = 0; i < kQcif / 2; ++i) before += all[2 * kQcif + i];
+    EXPECT_LE(sum, before);
+    EXPECT_EQ(frame2[kQcif - 1], 0);
+    EXPECT_EQ(reader.Read(3, -1), nullptr);
+    // The first frames are still whole: they are served from a new mapping.
+    EXPECT_TRUE(SameAsFrame(reader.Read(1, -1), all, 1));
+    EXPECT_FALSE(reader.Faulted());
 }
 
 struct Quiet : JobObserver {

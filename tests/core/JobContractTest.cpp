@@ -384,6 +384,34 @@ TEST(JobData, TruncatedInputEndsTheRunAndTheOldOutputStaysUntilTheEnd) {
     EXPECT_GT(result.outputBytes, 3u);
 }
 
+// With one coding thread the frames are coded in place from a mapping of the file. Cut at any
+// moment of the run, the file ends it with the read error of the frame whose turn it was or of
+// the frame being coded from it, which is not written; what was coded before is kept.
+TEST(JobData, InputCutAtAnyMomentOfAOneThreadRunEndsItCleanly) {
+    for (int delay : {0, 300, 1000, 3000, 10000}) {
+        Fixture f("data-cut-" + std::to_string(delay), 150);
+        EncodeJobConfig config = f.Config(false);
+        config.settings.coder.Threads = 1;
+        Collector reports;
+        EncodeJob job;
+        std::string error;
+        ASSERT_TRUE(job.Start(config, reports, &error)) << error;
+        // The cut lands anywhere in the run, depending on the delay and the machine.
+        std::this_thread::sleep_for(std::chrono::microseconds(delay));
+        ASSERT_EQ(truncate((f.dir + "/seq.qcif").c_str(), 40 * 38016 + 38016 / 2), 0);
+        const JobResult& result = job.Wait();
+        EXPECT_EQ(testsupport::ReadFile(f.dir + "/out.263").size(), result.outputBytes);
+        if (result.status == JobStatus::kCompleted) {
+            EXPECT_EQ(result.frames, 150);  // done before the cut
+            continue;
+        }
+        ASSERT_EQ(result.status, JobStatus::kFailed);
+        EXPECT_GE(result.frames, 40) << "frames before the cut are whole";
+        EXPECT_EQ(result.reason, "Error reading frame " + std::to_string(result.frames) + " of " + f.dir +
+                                     "/seq.qcif: the file is shorter than when opened");
+    }
+}
+
 TEST(JobData, StopKeepsWhatWasWrittenUnderTheTargetName) {
     Fixture f("data-stop", 10);
     struct Stopper : Collector {
