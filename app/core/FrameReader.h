@@ -47,7 +47,7 @@ class FrameReader {
     // (windows of kWindowBytes, each frame whole in one), and nothing is read ahead. False, and
     // nothing changes, for a stream or a file that cannot be mapped. Before the first Read only;
     // `first` is the frame that Read will be asked for first. A window is at least one frame.
-    static constexpr size_t kWindowBytes = 8 << 20;
+    static constexpr size_t kWindowBytes = 2 << 20;
     bool MapInPlace(int64_t first, size_t windowBytes = kWindowBytes);
     bool mapsInPlace() const { return mapped_; }
 
