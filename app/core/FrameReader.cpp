@@ -103,18 +103,14 @@ bool FrameReader::MapInPlace(int64_t first, size_t windowBytes) {
     uint64_t offset = 0;
     if (mapped_ || file_.isStream() || !file_.FrameLocation(first, &fd, &offset)) return mapped_;
     windowBytes_ = windowBytes;
-    // The first window tells whether this file can be mapped at all.
+    // The first window tells whether this file can be mapped at all (when that frame is still
+    // whole; if not, the reader stays in place and reports the frame when it is asked for).
     mapped_ = true;
-    if (ReadInPlace(first) == nullptr && !window_.mapped()) {
-        mapped_ = false;
-        return false;
-    }
-    // The copies' buffers are not needed any more.
-    for (auto& buffer : buffers_) std::vector<uint8_t>().swap(buffer);
-    return true;
+    ReadInPlace(first, -1);
+    return mapped_;
 }
 
-const uint8_t* FrameReader::ReadInPlace(int64_t k) {
+const uint8_t* FrameReader::ReadInPlace(int64_t k, int64_t next) {
     errno = 0;
     int fd = -1;
     uint64_t at = 0;
@@ -132,7 +128,11 @@ const uint8_t* FrameReader::ReadInPlace(int64_t k) {
         const uint64_t fileEnd = (size + page - 1) / page * page;
         const uint64_t end =
             std::min(fileEnd, std::max(start + windowBytes_, (at + bytes + page - 1) / page * page));
-        if (!window_.Map(fd, start, static_cast<size_t>(end - start))) return nullptr;
+        if (!window_.Map(fd, start, static_cast<size_t>(end - start))) {
+            // Refused (no address space or guard left): the frames are copied from now on.
+            mapped_ = false;
+            return Read(k, next);
+        }
         // The system reads this window and the next one from the disk meanwhile, if it must.
         posix_fadvise(fd, static_cast<off_t>(start), static_cast<off_t>(2 * (end - start)),
                       POSIX_FADV_WILLNEED);
@@ -141,7 +141,7 @@ const uint8_t* FrameReader::ReadInPlace(int64_t k) {
 }
 
 const uint8_t* FrameReader::Read(int64_t k, int64_t next) {
-    if (mapped_) return ReadInPlace(k);
+    if (mapped_) return ReadInPlace(k, next);
     if (!readsAhead()) return file_.ReadFrame(k, buffers_[0].data()) ? buffers_[0].data() : nullptr;
     if (inSteps_) return ReadInSteps(k, next);
     std::unique_lock<std::mutex> lock(mutex_);

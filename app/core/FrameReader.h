@@ -1,12 +1,12 @@
-// Frames of a raw sequence for a job that codes them one after the other. In place, the frames are
-// served from a read-only mapping of the file, without a copy: the coder's loads then fetch the
-// samples, which it asks for ahead of their use, where a read would first copy them all. With
-// read-ahead, the
-// frame expected next is read while the caller codes the current one, so that on several cores
-// the reading is not a serial step between the pictures: by a thread of its own, or in pieces by
-// ReadStep, which the coder's threads call when they would otherwise wait (on as many cores as
-// coding threads, a reading thread would take a core from one of them, and the others would wait
-// for it).
+// Frames of a raw sequence for a job that codes them one after the other.
+// - In place, the frames are served from a read-only mapping of the file, without a copy: the
+//   coder's loads fetch the samples, which it asks for ahead of their use, where a read would
+//   first copy the whole frame as a step of its own.
+// - With read-ahead, the frame expected next is read while the caller codes the current one, so
+//   that on several cores the reading is not a serial step between the pictures: by a thread of
+//   its own, or in pieces by ReadStep, which the coder's threads call when they would otherwise
+//   wait (on as many cores as coding threads, a reading thread would take a core from one of
+//   them, and the others would wait for it).
 #pragma once
 
 #include <atomic>
@@ -45,8 +45,9 @@ class FrameReader {
 
     // Serves the frames in place from now on: Read returns a pointer into a mapping of the file
     // (windows of kWindowBytes, each frame whole in one), and nothing is read ahead. False, and
-    // nothing changes, for a stream or a file that cannot be mapped. Before the first Read only;
-    // `first` is the frame that Read will be asked for first. A window is at least one frame.
+    // nothing changes, for a stream or a file that cannot be mapped; a window the system refuses
+    // later makes the reader copy the frames from then on. Before the first Read only; `first` is
+    // the frame that Read will be asked for first. A window is at least one frame.
     static constexpr size_t kWindowBytes = 2 << 20;
     bool MapInPlace(int64_t first, size_t windowBytes = kWindowBytes);
     bool mapsInPlace() const { return mapped_; }
@@ -69,7 +70,7 @@ class FrameReader {
   private:
     void Loop();
     const uint8_t* ReadInSteps(int64_t k, int64_t next);
-    const uint8_t* ReadInPlace(int64_t k);
+    const uint8_t* ReadInPlace(int64_t k, int64_t next);
 
     const VideoFile& file_;
     bool mapped_ = false;

@@ -7,10 +7,12 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "BusErrorGuard.h"
 #include "EncodeJob.h"
 #include "FrameReader.h"
 #include "Settings.h"
@@ -193,6 +195,26 @@ TEST(FrameReader, FramesServedInPlaceAreTheFilesFrames) {
             EXPECT_EQ(reader.Read(12, -1), nullptr);
         }
     }
+}
+
+// When the file cannot be mapped (here: every guard against bus errors is taken), the reader
+// stays with copies and serves the same frames.
+TEST(FrameReader, AFileThatCannotBeMappedIsCopied) {
+    const std::string path = MakeSequence(testsupport::MakeTempDir("framereader-nomap"), 4);
+    const std::vector<uint8_t> all = testsupport::ReadFile(path);
+    VideoFile file;
+    ASSERT_TRUE(file.Open(path));
+    int fd = -1;
+    uint64_t offset = 0;
+    ASSERT_TRUE(file.FrameLocation(0, &fd, &offset));
+    std::vector<std::unique_ptr<GuardedMapping>> taken;
+    for (auto m = std::make_unique<GuardedMapping>(); m->Map(fd, 0, 4096);
+         m = std::make_unique<GuardedMapping>())
+        taken.push_back(std::move(m));
+    FrameReader reader(file, false);
+    EXPECT_FALSE(reader.MapInPlace(1));
+    EXPECT_FALSE(reader.mapsInPlace());
+    for (int k : {1, 2, 0, 3}) EXPECT_TRUE(SameAsFrame(reader.Read(k, -1), all, k)) << "frame " << k;
 }
 
 // A frame cut off the file before its turn is not served in place either. One cut while it is
