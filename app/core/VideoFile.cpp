@@ -450,10 +450,7 @@ void VideoFile::SetFrameRateIndex(int index) {
 
 bool VideoFile::ReadFrame(int64_t k, uint8_t* out) const {
     if (stream_ && isRaw_ && k >= 0) return ReadStreamFrame(k, out);
-    if (!isRaw_ || fd_ < 0 || k < 0 || k >= frameCount_) return false;
-    if (isY4m_)
-        return ReadAt(fd_, out, static_cast<size_t>(frameBytes_), frameOffsets_[static_cast<size_t>(k)]);
-    return ReadAt(fd_, out, static_cast<size_t>(frameBytes_), static_cast<uint64_t>(k) * frameBytes_);
+    return ReadFramePart(k, 0, static_cast<size_t>(frameBytes_), out);
 }
 
 bool VideoFile::ReadFramePart(int64_t k, size_t begin, size_t count, uint8_t* out) const {
