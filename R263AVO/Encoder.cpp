@@ -115,12 +115,12 @@ PictureCoding MakePictureCoding(Encoder& e, int pictureType, int32_t trSource, c
         pc.reconstruct = !e.bRecon.empty();
         if (pc.reconstruct) pc.recon = MakePictureView(e.bRecon.data(), g.width, g.height);
     } else {
-        pc.recon = MakePictureView(e.recon[e.current].data(), g.width, g.height);
+        pc.recon = MakePictureView(e.recon[e.current], g.width, g.height);
         pc.deblock = p.UseDeblockFilter != 0;
         pc.mbCoded = e.mbCoded.data();
         pc.mbQuant = e.mbQuant.data();
     }
-    pc.reference = MakePictureView(e.recon[ref].data(), g.width, g.height);
+    pc.reference = MakePictureView(e.recon[ref], g.width, g.height);
     pc.preset = &e.preset;
     pc.interTables = &e.interTables;
     pc.searchWindow = p.SearchWindow;
@@ -175,7 +175,7 @@ void CodeAnchor(Encoder& e, int pictureType, int32_t frame, int32_t trSource, co
         CodePPicture(pc);
     }
     e.schedule.lastAnchorFrame = frame;
-    NoteCoded(e, pictureType, frame, e.recon[e.current].data(), input);
+    NoteCoded(e, pictureType, frame, e.recon[e.current], input);
 }
 
 // Codes the picture held in B-slot `slot` as a B-picture and empties the slot.
@@ -282,7 +282,8 @@ Position ClassifyCall(Schedule& s, int32_t frame, bool intraRequest) {
 void Encoder::Release() {
     isOpen = false;
     output.Clear();
-    for (auto& b : recon) b.Clear();
+    reconStore.Clear();
+    recon = {};
     anchorInput.Clear();
     bSlots.clear();
     bSlotFrame = {};
@@ -331,7 +332,8 @@ int32_t EncoderOpen(Encoder& e, const EncoderParams& params) {
         // Sized for the worst case (every coefficient escaped, headers everywhere), so no content
         // can overflow it.
         e.output.Reset(WorstCasePictureBytes(geo.mbCount));
-        for (auto& b : e.recon) b.Reset(geo.pictureBytes);
+        e.reconStore.ResetDense(2 * geo.pictureBytes);
+        e.recon = {e.reconStore.data(), e.reconStore.data() + geo.pictureBytes};
         e.anchorInput.Reset(geo.pictureBytes);
         e.aboveRecords.assign(static_cast<size_t>(geo.mbPerRow) + 1, MbRecord{});
         e.bSlots.resize(static_cast<size_t>(p.BPictures));

@@ -93,7 +93,9 @@ class Encoder {
     // the other one is its reference. The motion search and the prediction interpolate half-pel
     // samples from them as they need them.
     ZeroedBytes output;
-    std::array<ZeroedBytes, 2> recon;
+    // Both reconstructions in one dense store: every anchor writes one of them whole.
+    ZeroedBytes reconStore;
+    std::array<uint8_t*, 2> recon{};
     int current = 0;
     ZeroedBytes anchorInput;
 

@@ -12,6 +12,7 @@
 
 #include "CPUInfo.h"
 #include "ClrConv.h"
+#include "LargePages.h"
 #include "OutputFiles.h"
 #include "VideoFile.h"
 
@@ -161,6 +162,7 @@ bool CaptureJob::Start(const CaptureConfig& config, CaptureObserver& observer, s
         p.Height = height;
         if (p.MBlocksPerSlice < 1) p.MBlocksPerSlice = std::max(width / 16, 1);
         p.ComputeSnr = general.ShowSNR != 0 ? 1 : 0;
+        UseLargePagesForPictureStores();
         encoder_.reset(r263avo::EncoderCreate());
         if (!encoder_ || r263avo::EncoderOpen(*encoder_, p) == -1) {
             encoder_.reset();

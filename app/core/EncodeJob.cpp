@@ -15,6 +15,7 @@
 
 #include "FrameReader.h"
 #include "FrameWriter.h"
+#include "LargePages.h"
 #include "OutputFiles.h"
 #include "R263AVO.h"
 #include "Y4m.h"
@@ -216,6 +217,7 @@ bool EncodeJob::Start(const EncodeJobConfig& config, JobObserver& observer, std:
             Format("The frame range %d..%d of %s is empty", p.StartFrame, p.EndFrame, file.name().c_str());
         return false;
     }
+    UseLargePagesForPictureStores();
     encoder_.reset(r263avo::EncoderCreate());
     if (!encoder_ || r263avo::EncoderOpen(*encoder_, p) == -1) {
         *error = RefusalMessage(file.name(), p, encoder_ != nullptr);

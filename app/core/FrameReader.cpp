@@ -15,9 +15,12 @@ namespace tessaro {
 FrameReader::FrameReader(const VideoFile& file, bool readAhead, bool inSteps, size_t pieceBytes)
     : file_(file), pieceBytes_(std::max<size_t>(pieceBytes, 1)) {
     const size_t bytes = static_cast<size_t>(file.frameBytes());
-    buffers_[0].assign(bytes, 0);
-    if (!readAhead || file.isStream()) return;
-    buffers_[1].assign(bytes, 0);
+    // Both buffers in one dense store, which every frame read writes whole.
+    const bool two = readAhead && !file.isStream();
+    store_.ResetDense(two ? 2 * bytes : bytes);
+    buffers_[0] = store_.data();
+    if (!two) return;
+    buffers_[1] = store_.data() + bytes;
     if (inSteps) {
         inSteps_ = true;
         pieces_ = static_cast<int>((bytes + pieceBytes_ - 1) / pieceBytes_);
@@ -45,7 +48,7 @@ void FrameReader::Loop() {
         changed_.wait(lock, [&] { return stopping_ || reading_; });
         if (stopping_) return;
         const int64_t frame = aheadFrame_;
-        uint8_t* out = buffers_[aheadBuffer_].data();
+        uint8_t* out = buffers_[aheadBuffer_];
         lock.unlock();
         // VideoFile::ReadFrame may run on several threads at once for a random-access file.
         const bool ok = file_.ReadFrame(frame, out);
@@ -61,10 +64,10 @@ bool FrameReader::ReadStep(void* reader) {
     if (r->stepFrame_ < 0) return false;
     const int piece = r->nextPiece_.fetch_add(1, std::memory_order_relaxed);
     if (piece >= r->pieces_) return false;
-    std::vector<uint8_t>& buffer = r->buffers_[r->stepBuffer_];
+    uint8_t* buffer = r->buffers_[r->stepBuffer_];
     const size_t begin = static_cast<size_t>(piece) * r->pieceBytes_;
-    const size_t count = std::min(r->pieceBytes_, buffer.size() - begin);
-    if (!r->file_.ReadFramePart(r->stepFrame_, begin, count, buffer.data() + begin))
+    const size_t count = std::min(r->pieceBytes_, static_cast<size_t>(r->file_.frameBytes()) - begin);
+    if (!r->file_.ReadFramePart(r->stepFrame_, begin, count, buffer + begin))
         r->stepFailed_.store(true, std::memory_order_relaxed);
     r->donePieces_.fetch_add(1, std::memory_order_release);
     return true;
@@ -86,7 +89,7 @@ const uint8_t* FrameReader::ReadInSteps(int64_t k, int64_t next) {
         // Not read ahead, or a piece failed: the whole frame, with the errno of its own read.
         current_ = 1 - stepBuffer_;
         errno = 0;
-        if (!file_.ReadFrame(k, buffers_[current_].data())) return nullptr;
+        if (!file_.ReadFrame(k, buffers_[current_])) return nullptr;
     }
     if (next >= 0) {
         stepBuffer_ = 1 - current_;
@@ -95,7 +98,7 @@ const uint8_t* FrameReader::ReadInSteps(int64_t k, int64_t next) {
         stepFailed_.store(false, std::memory_order_relaxed);
         stepFrame_ = next;
     }
-    return buffers_[current_].data();
+    return buffers_[current_];
 }
 
 bool FrameReader::MapInPlace(int64_t first, size_t windowBytes) {
@@ -142,7 +145,7 @@ const uint8_t* FrameReader::ReadInPlace(int64_t k, int64_t next) {
 
 const uint8_t* FrameReader::Read(int64_t k, int64_t next) {
     if (mapped_) return ReadInPlace(k, next);
-    if (!readsAhead()) return file_.ReadFrame(k, buffers_[0].data()) ? buffers_[0].data() : nullptr;
+    if (!readsAhead()) return file_.ReadFrame(k, buffers_[0]) ? buffers_[0] : nullptr;
     if (inSteps_) return ReadInSteps(k, next);
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [&] { return !reading_; });
@@ -155,7 +158,7 @@ const uint8_t* FrameReader::Read(int64_t k, int64_t next) {
         lock.unlock();
         current_ = 1 - aheadBuffer_;
         errno = 0;
-        const bool ok = file_.ReadFrame(k, buffers_[current_].data());
+        const bool ok = file_.ReadFrame(k, buffers_[current_]);
         if (!ok) return nullptr;
         lock.lock();
     }
@@ -165,7 +168,7 @@ const uint8_t* FrameReader::Read(int64_t k, int64_t next) {
         reading_ = true;
         changed_.notify_all();
     }
-    return buffers_[current_].data();
+    return buffers_[current_];
 }
 
 }  // namespace tessaro

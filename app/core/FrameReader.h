@@ -15,9 +15,9 @@
 #include <cstdint>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 #include "BusErrorGuard.h"
+#include "R263COM/ZeroedBytes.h"
 
 namespace tessaro {
 
@@ -76,7 +76,8 @@ class FrameReader {
     bool mapped_ = false;
     size_t windowBytes_ = kWindowBytes;
     GuardedMapping window_;  // in place: the window of the file holding the last frame served
-    std::vector<uint8_t> buffers_[2];
+    r263com::ZeroedBytes store_;
+    uint8_t* buffers_[2] = {};
     int current_ = 0;  // the buffer the last call returned
 
     // Read-ahead state, under mutex_: the frame asked for (-1: none), its buffer, whether the
