@@ -342,8 +342,10 @@ void EncodeJob::Run() {
     // would be a serial step of its own (4CIF: 4 % of the time), while the threads above hide it
     // in their waits, where the mapping's misses would not be hidden. Not with B-pictures, which
     // hold copies of frames anyway: a frame that faults is dropped with the call that coded it,
-    // and that call may code held B-pictures as well.
-    if (!readAhead && !bPictures) reader.MapInPlace(startFrame);
+    // and that call may code held B-pictures as well. Only where faulting the pages in costs less
+    // than the copy, which is not so on every system.
+    if (!readAhead && !bPictures)
+        reader.MapInPlace(startFrame, FrameReader::kWindowBytes, FrameReader::InPlace::kWhenFaster);
     if (reader.readsAhead()) r263avo::EncoderSetIdleWork(*encoder, &FrameReader::ReadStep, &reader);
     int step = 1;  // the frame step of the last call, to guess the frame after it
     Clock::duration encodeTime{};

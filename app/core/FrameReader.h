@@ -48,8 +48,12 @@ class FrameReader {
     // nothing changes, for a stream or a file that cannot be mapped; a window the system refuses
     // later makes the reader copy the frames from then on. Before the first Read only; `first` is
     // the frame that Read will be asked for first. A window is at least one frame.
+    // kWhenFaster maps only when taking the first window in through the mapping costs less than
+    // copying it: where page faults are slow (some virtual machines) a mapped frame costs
+    // several times its copy.
     static constexpr size_t kWindowBytes = 2 << 20;
-    bool MapInPlace(int64_t first, size_t windowBytes = kWindowBytes);
+    enum class InPlace { kAlways, kWhenFaster };
+    bool MapInPlace(int64_t first, size_t windowBytes = kWindowBytes, InPlace when = InPlace::kAlways);
     bool mapsInPlace() const { return mapped_; }
 
     // In place: the file shrank while the frame of the last Read was being read from the mapping,
@@ -71,6 +75,7 @@ class FrameReader {
     void Loop();
     const uint8_t* ReadInSteps(int64_t k, int64_t next);
     const uint8_t* ReadInPlace(int64_t k, int64_t next);
+    bool MappingPays(int fd);
 
     const VideoFile& file_;
     bool mapped_ = false;

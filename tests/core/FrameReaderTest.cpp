@@ -197,6 +197,25 @@ TEST(FrameReader, FramesServedInPlaceAreTheFilesFrames) {
     }
 }
 
+// Mapped only where that is the cheaper way in: either way the frames are the file's, and the
+// reader says which way it took.
+TEST(FrameReader, InPlaceWhenFasterServesTheFilesFramesEitherWay) {
+    const std::string path = MakeSequence(testsupport::MakeTempDir("framereader-whenfaster"), 70);
+    const std::vector<uint8_t> all = testsupport::ReadFile(path);
+    VideoFile file;
+    ASSERT_TRUE(file.Open(path));
+    for (int round = 0; round < 3; ++round) {
+        FrameReader reader(file, false);
+        const bool mapped = reader.MapInPlace(1, FrameReader::kWindowBytes, FrameReader::InPlace::kWhenFaster);
+        EXPECT_EQ(mapped, reader.mapsInPlace());
+        for (int k : {1, 2, 69, 0, 55, 56}) {
+            EXPECT_TRUE(SameAsFrame(reader.Read(k, k + 1), all, k)) << "frame " << k << ", mapped " << mapped;
+            EXPECT_FALSE(reader.Faulted());
+        }
+        EXPECT_EQ(reader.Read(70, -1), nullptr);
+    }
+}
+
 // When the file cannot be mapped (here: every guard against bus errors is taken), the reader
 // stays with copies and serves the same frames.
 TEST(FrameReader, AFileThatCannotBeMappedIsCopied) {
