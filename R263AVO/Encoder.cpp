@@ -91,10 +91,10 @@ const char* ParamsRefusal(const EncoderParams& p) {
 // size). Anchors reconstruct into the current reconstruction and predict from the other one;
 // B-pictures predict from the other one too (the anchor before the latest) and reconstruct, when
 // asked, into their own store.
-PictureCoding MakePictureCoding(Encoder& e, int pictureType, int32_t trSource, const uint8_t* input) {
+PictureCoding MakePictureCoding(Encoder& e, int pictureType, int32_t trSource, const uint8_t* input,
+                                int current, int ref) {
     const Geometry& g = e.geo;
     const EncoderParams& p = e.params;
-    const int ref = 1 - e.current;
     PictureCoding pc;
     pc.kernels = &e.kernels;
     pc.writer = &e.writer;
@@ -115,10 +115,10 @@ PictureCoding MakePictureCoding(Encoder& e, int pictureType, int32_t trSource, c
         pc.reconstruct = !e.bRecon.empty();
         if (pc.reconstruct) pc.recon = MakePictureView(e.bRecon.data(), g.width, g.height);
     } else {
-        pc.recon = MakePictureView(e.recon[e.current], g.width, g.height);
+        pc.recon = MakePictureView(e.recon[current], g.width, g.height);
         pc.deblock = p.UseDeblockFilter != 0;
-        pc.mbCoded = e.mbCoded.data();
-        pc.mbQuant = e.mbQuant.data();
+        pc.mbCoded = e.mbCoded[current].data();
+        pc.mbQuant = e.mbQuant[current].data();
     }
     pc.reference = MakePictureView(e.recon[ref], g.width, g.height);
     pc.preset = &e.preset;
@@ -135,6 +135,11 @@ PictureCoding MakePictureCoding(Encoder& e, int pictureType, int32_t trSource, c
     pc.wavefront = e.wavefront.Threads() > 1 ? &e.wavefront : nullptr;
     pc.decisions = e.decisions.empty() ? nullptr : e.decisions.data();
     return pc;
+}
+
+// The view for the current reconstruction and its reference.
+PictureCoding MakePictureCoding(Encoder& e, int pictureType, int32_t trSource, const uint8_t* input) {
+    return MakePictureCoding(e, pictureType, trSource, input, e.current, e.reference);
 }
 
 void NoteCoded(Encoder& e, int pictureType, int32_t frame, const uint8_t* recon, const uint8_t* input) {
@@ -167,8 +172,38 @@ void SetBQuant(Encoder& e) {
 // with temporal reference source `trSource`.
 void CodeAnchor(Encoder& e, int pictureType, int32_t frame, int32_t trSource, const uint8_t* input) {
     SetAnchorQuant(e, pictureType);
-    e.current = 1 - e.current;  // the older reconstruction becomes the new current one
+    // The latest anchor becomes the reference. The picture goes into the store its rows were
+    // coded ahead in, when they were coded for it; else into the store neither of the two holds
+    // (with two stores, the old reference).
+    const bool aheadFits =
+        e.ahead && e.aheadFrame == frame && e.aheadInput == input && pictureType == kPictureP;
+    int next = e.reference;
+    for (int k = 0; k < e.reconCount; ++k) {
+        if (k != e.current && k != e.reference) next = k;
+    }
+    if (aheadFits) next = e.aheadRecon;
+    e.reference = e.current;
+    e.current = next;
+    if (!aheadFits) e.wavefront.DropAhead();
+    e.ahead = false;
     const PictureCoding pc = MakePictureCoding(e, pictureType, trSource, input);
+    // The next frame, when the caller has it and it will be the next anchor, a P-picture with
+    // the same quantiser: its top rows are coded beside this picture's rows, into the store that
+    // is neither this picture's nor its reference.
+    PictureCoding nextPc;
+    const MacroblockCoder nextCoder = PMacroblockCoder();
+    if (e.codeAhead && e.nextPicture && e.nextFrame == e.schedule.nextAnchor && !e.schedule.intraPending) {
+        int store = 0;
+        while (store == e.current || store == e.reference) ++store;
+        nextPc = MakePictureCoding(e, kPictureP, e.nextFrame, e.nextPicture, store, e.current);
+        nextPc.quant = e.params.PQuantizer;
+        e.wavefront.SetNext(nextPc, nextCoder);
+        e.ahead = true;
+        e.aheadFrame = e.nextFrame;
+        e.aheadInput = e.nextPicture;
+        e.aheadRecon = store;
+    }
+    e.nextPicture = nullptr;
     if (pictureType == kPictureI) {
         CodeIPicture(pc);
     } else {
@@ -291,6 +326,9 @@ void Encoder::Release() {
     aic = AicStores{};
     mbCoded = {};
     mbQuant = {};
+    codeAhead = false;
+    ahead = false;
+    nextPicture = nullptr;
     aboveRecords = {};
     decisions = {};
     wavefront.Release();
@@ -328,12 +366,23 @@ int32_t EncoderOpen(Encoder& e, const EncoderParams& params) {
     p.SearchWindow = std::clamp(p.SearchWindow, 0, kMaxSearchWindow);
     p.MBlocksPerSlice = std::max(p.MBlocksPerSlice, 1);
 
+    // More threads than macroblock rows would only wait.
+    const int threads = std::min(ResolveThreadCount(p.Threads), geo.mbRows);
+    // Two threads code the next picture's top rows beside the current picture's, where nothing
+    // about the next picture depends on how the current one turns out: no B-pictures, a constant
+    // quantiser, and the caller's pictures used as they are.
+    const bool codeAhead = threads == 2 && p.BPictures == 0 && p.RateControl != 1 && !p.RecordDecisions &&
+                           geo.inputWidth == geo.width && geo.inputHeight == geo.height;
     try {
         // Sized for the worst case (every coefficient escaped, headers everywhere), so no content
         // can overflow it.
         e.output.Reset(WorstCasePictureBytes(geo.mbCount));
-        e.reconStore.ResetDense(2 * geo.pictureBytes);
-        e.recon = {e.reconStore.data(), e.reconStore.data() + geo.pictureBytes};
+        const int stores = codeAhead ? 3 : 2;
+        e.reconStore.ResetDense(static_cast<size_t>(stores) * geo.pictureBytes);
+        e.recon = {};
+        for (int k = 0; k < stores; ++k)
+            e.recon[static_cast<size_t>(k)] = e.reconStore.data() + k * geo.pictureBytes;
+        e.reconCount = stores;
         e.anchorInput.Reset(geo.pictureBytes);
         e.aboveRecords.assign(static_cast<size_t>(geo.mbPerRow) + 1, MbRecord{});
         e.bSlots.resize(static_cast<size_t>(p.BPictures));
@@ -342,8 +391,10 @@ int32_t EncoderOpen(Encoder& e, const EncoderParams& params) {
         if (p.BPictures > 0 && p.ReconstructBPictures) e.bRecon.Reset(geo.pictureBytes);
         if (p.UseAdvIntraCoding) e.aic.Init(geo.mbPerRow);
         if (p.UseDeblockFilter) {
-            e.mbCoded.assign(static_cast<size_t>(geo.mbCount), 1);
-            e.mbQuant.assign(static_cast<size_t>(geo.mbCount), 1);
+            for (int k = 0; k < stores; ++k) {
+                e.mbCoded[static_cast<size_t>(k)].assign(static_cast<size_t>(geo.mbCount), 1);
+                e.mbQuant[static_cast<size_t>(k)].assign(static_cast<size_t>(geo.mbCount), 1);
+            }
         }
         if (p.RecordDecisions) e.decisions.assign(static_cast<size_t>(geo.mbCount), MacroblockDecision{});
     } catch (const std::bad_alloc&) {
@@ -351,10 +402,9 @@ int32_t EncoderOpen(Encoder& e, const EncoderParams& params) {
         e.lastError = "not enough memory for the encoder's picture stores";
         return -1;
     }
-    // More threads than macroblock rows would only wait. Should the threads not start, the
-    // calling thread codes alone, with the same bytes.
-    const int threads = std::min(ResolveThreadCount(p.Threads), geo.mbRows);
+    // Should the threads not start, the calling thread codes alone, with the same bytes.
     if (threads > 1) e.wavefront.Init(threads, geo.mbPerRow, geo.mbRows, p.UseAdvIntraCoding != 0);
+    e.codeAhead = codeAhead && e.wavefront.Threads() == 2;
 
     e.params = p;
     e.geo = geo;
@@ -383,6 +433,9 @@ int32_t EncoderOpen(Encoder& e, const EncoderParams& params) {
     e.schedule.step = p.FrameRateActual;
     e.schedule.bPictures = p.BPictures;
     e.current = 0;
+    e.reference = 1;
+    e.ahead = false;
+    e.nextPicture = nullptr;
     e.quant = p.PQuantizer;
     e.leftRecord = MbRecord{};
     RateControlReset(e.rateControl, p);
@@ -399,6 +452,11 @@ int32_t EncoderOpen(Encoder& e, const EncoderParams& params) {
 int32_t EncodeFrame(Encoder& e, int32_t frame, int32_t intraRequest, uint32_t* iPicture,
                     const uint8_t* picture, uint32_t* byteCount) {
     if (byteCount) *byteCount = 0;
+    // The next frame's hint holds for this call only.
+    struct HintForThisCall {
+        Encoder& e;
+        ~HintForThisCall() { e.nextPicture = nullptr; }
+    } hint{e};
     if (!e.isOpen || picture == nullptr) return -1;
     // The next anchor and the result lie up to step + nB frames ahead and must stay countable.
     if (frame > std::numeric_limits<int32_t>::max() - e.schedule.step - e.schedule.bPictures) return -1;
@@ -464,6 +522,7 @@ int32_t EncodeFrame(Encoder& e, int32_t frame, int32_t intraRequest, uint32_t* i
 
 int32_t EncoderFlushFrame(Encoder& e, uint32_t* byteCount) {
     if (byteCount) *byteCount = 0;
+    e.nextPicture = nullptr;
     if (!e.isOpen) return -1;
     e.lastCoded = false;
     e.stats.ByteCount = 0;
@@ -511,6 +570,15 @@ EncoderStats& EncoderGetStats(Encoder& e) {
 
 void EncoderSetComputeSnr(Encoder& e, int32_t computeSnr) {
     e.computeSnr = computeSnr;
+}
+
+void EncoderSetNextFrame(Encoder& e, int32_t frame, const uint8_t* picture) {
+    e.nextFrame = frame;
+    e.nextPicture = picture;
+}
+
+bool EncoderCodesAhead(const Encoder& e) {
+    return e.isOpen && e.codeAhead;
 }
 
 void EncoderSetIdleWork(Encoder& e, bool (*step)(void*), void* context) {

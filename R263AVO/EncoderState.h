@@ -93,10 +93,14 @@ class Encoder {
     // the other one is its reference. The motion search and the prediction interpolate half-pel
     // samples from them as they need them.
     ZeroedBytes output;
-    // Both reconstructions in one dense store: every anchor writes one of them whole.
+    // The reconstructions in one dense store: every anchor writes one of them whole. Two, or
+    // three when the next picture's top rows are coded beside the current picture's (the third
+    // receives them while the other two are the current picture and its reference).
     ZeroedBytes reconStore;
-    std::array<uint8_t*, 2> recon{};
+    std::array<uint8_t*, 3> recon{};
+    int reconCount = 2;
     int current = 0;
+    int reference = 1;
     ZeroedBytes anchorInput;
 
     // B-pictures: the held input pictures with their frame numbers (-1 = empty), and the store of
@@ -105,10 +109,11 @@ class Encoder {
     std::vector<int32_t> bSlotFrame;
     ZeroedBytes bRecon;
 
-    // Annex I neighbour stores; Annex J coded flag and QUANT of every macroblock.
+    // Annex I neighbour stores; Annex J coded flag and QUANT of every macroblock, one set for
+    // each reconstruction (a picture coded ahead keeps its own).
     AicStores aic;
-    std::vector<uint8_t> mbCoded;
-    std::vector<uint8_t> mbQuant;
+    std::array<std::vector<uint8_t>, 3> mbCoded;
+    std::array<std::vector<uint8_t>, 3> mbQuant;
 
     // Motion records of the row above (mbPerRow + 1, the last one the spare) and the left one.
     std::vector<MbRecord> aboveRecords;
@@ -124,6 +129,16 @@ class Encoder {
 
     // The threads of the macroblock rows, when more than one is used.
     Wavefront wavefront;
+    // Whether the next picture's top rows may be coded beside the current picture's: two
+    // threads, no B-pictures, a constant quantiser, no decision records. The caller's next frame
+    // (EncoderSetNextFrame) and the picture whose rows were coded ahead, if any.
+    bool codeAhead = false;
+    int32_t nextFrame = -1;
+    const uint8_t* nextPicture = nullptr;
+    bool ahead = false;
+    int32_t aheadFrame = -1;
+    const uint8_t* aheadInput = nullptr;
+    int aheadRecon = 0;
 
     // What the last call coded: the picture's frame number and type, its reconstruction (null
     // for a B-picture that was not reconstructed) and its input at the coded size.

@@ -141,10 +141,14 @@ void CodePMacroblock(const PictureCoding& pc, const MotionSearchInput& search, i
 
 }  // namespace
 
+MacroblockCoder PMacroblockCoder() {
+    return MacroblockCoder{BeginMotionSearch, CodePMacroblock};
+}
+
 void CodePPicture(const PictureCoding& pc) {
     ResetPredictionState(pc);
     WritePictureHeader(*pc.writer, *pc.header, pc.pictureType, pc.tr, pc.quant);
-    CodeMacroblocks(pc, MacroblockCoder{BeginMotionSearch, CodePMacroblock});
+    CodeMacroblocks(pc, PMacroblockCoder());
 }
 
 }  // namespace r263avo

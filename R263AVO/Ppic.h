@@ -65,4 +65,7 @@ void BeginMotionSearch(const PictureCoding& pc, MotionSearchInput* search);
 // Codes pc.input as a P-picture against pc.reference; reconstructs into pc.recon.
 void CodePPicture(const PictureCoding& pc);
 
+// How CodePPicture codes each macroblock (for coding rows of a P-picture ahead of its header).
+MacroblockCoder PMacroblockCoder();
+
 }  // namespace r263avo

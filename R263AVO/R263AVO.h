@@ -150,6 +150,17 @@ void EncoderSetComputeSnr(Encoder& encoder, int32_t computeSnr);
 // EncoderOpen.
 void EncoderSetIdleWork(Encoder& encoder, bool (*step)(void*), void* context);
 
+// The frame the caller will pass to the next EncodeFrame call, when it has it already: with two
+// coding threads the encoder may code that picture's top rows during the next call, beside the
+// rows of the picture of that call. `picture` must stay unchanged until it is passed to
+// EncodeFrame. Applies to the next EncodeFrame call only. A hint that turns out wrong (another
+// frame, another buffer, an intra request) costs the work done ahead, never the bitstream: the
+// bytes are those of a run without hints.
+void EncoderSetNextFrame(Encoder& encoder, int32_t frame, const uint8_t* picture);
+// Whether the open encoder uses EncoderSetNextFrame's hints (two coding threads, no B-pictures,
+// a constant quantiser, no decision records, pictures at the coded size).
+bool EncoderCodesAhead(const Encoder& encoder);
+
 // The reconstruction of the picture coded by the last EncodeFrame / EncoderFlushFrame call, with
 // that picture's input frame number (coding order; see EncodeFrame). Returns false when that call
 // coded no picture or the picture was not reconstructed (a B-picture without

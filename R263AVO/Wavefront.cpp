@@ -175,24 +175,43 @@ void WorkerPool::Loop(int worker, uint64_t seen) {
 
 // ---- Wavefront -----------------------------------------------------------------------------
 
+namespace {
+
+// A row of the picture coded ahead reads its reference (this picture's reconstruction) up to 15.5
+// samples below its own luma rows, and its chroma prediction up to 8.5 below its chroma rows: that
+// reaches into the next row but one. The Annex J filter of a row changes the lowest lines of the
+// row above, so a row of the reference is final once the row after it is coded. One row more
+// keeps clear of both.
+constexpr int kAheadLag = 3;
+
+// Whether two views are of the same picture: the same input, stores, type and quantiser.
+bool SamePicture(const PictureCoding& a, const PictureCoding& b) {
+    return a.input.y == b.input.y && a.recon.y == b.recon.y && a.reference.y == b.reference.y &&
+           a.pictureType == b.pictureType && a.quant == b.quant && a.tr == b.tr;
+}
+
+}  // namespace
+
 bool Wavefront::Init(int threads, int mbPerRow, int mbRows, bool advIntra) {
     Release();
     threads = std::clamp(threads, 1, kMaxThreads);
     try {
         mbPerRow_ = mbPerRow;
         mbRows_ = mbRows;
-        rows_ = std::vector<RowStream>(static_cast<size_t>(mbRows));
-        for (RowStream& rs : rows_) {
-            // Left uninitialised: only the pages a row's bits reach are ever touched.
-            rs.capacity = WorstCasePictureBytes(mbPerRow);
-            rs.bytes.reset(new uint8_t[rs.capacity]);
-            rs.marks.assign(2 * static_cast<size_t>(mbPerRow), 0);
-        }
-        progress_.reset(new RowProgress[static_cast<size_t>(mbRows)]);
-        records_.assign(static_cast<size_t>(mbPerRow) * mbRows, RecordSlot{});
-        if (advIntra) {
-            aicAbove_.resize(static_cast<size_t>(mbPerRow));
-            for (AicMacroblock& r : aicAbove_) SetAicUnavailable(r);
+        for (PictureRows& p : pictures_) {
+            p.rows = std::vector<RowStream>(static_cast<size_t>(mbRows));
+            for (RowStream& rs : p.rows) {
+                // Left uninitialised: only the pages a row's bits reach are ever touched.
+                rs.capacity = WorstCasePictureBytes(mbPerRow);
+                rs.bytes.reset(new uint8_t[rs.capacity]);
+                rs.marks.assign(2 * static_cast<size_t>(mbPerRow), 0);
+            }
+            p.progress.reset(new RowProgress[static_cast<size_t>(mbRows)]);
+            p.records.assign(static_cast<size_t>(mbPerRow) * mbRows, RecordSlot{});
+            if (advIntra) {
+                p.aicAbove.resize(static_cast<size_t>(mbPerRow));
+                for (AicMacroblock& r : p.aicAbove) SetAicUnavailable(r);
+            }
         }
         for (int t = 0; t < threads; ++t) {
             auto w = std::make_unique<Worker>();
@@ -210,6 +229,10 @@ bool Wavefront::Init(int threads, int mbPerRow, int mbRows, bool advIntra) {
         Release();
         return false;
     }
+    current_ = 0;
+    aheadRows_ = 0;
+    nextSet_ = false;
+    cut_ = mbRows / 2;
     initialised_ = true;
     return true;
 }
@@ -217,26 +240,41 @@ bool Wavefront::Init(int threads, int mbPerRow, int mbRows, bool advIntra) {
 void Wavefront::Release() {
     pool_.Stop();
     initialised_ = false;
-    std::vector<RowStream>().swap(rows_);
-    progress_.reset();
+    for (PictureRows& p : pictures_) {
+        std::vector<RowStream>().swap(p.rows);
+        p.progress.reset();
+        p.records = {};
+        p.aicAbove = {};
+    }
     std::vector<std::unique_ptr<Worker>>().swap(workers_);
-    records_ = {};
-    aicAbove_ = {};
+    aheadRows_ = 0;
+    nextSet_ = false;
     mbPerRow_ = mbRows_ = 0;
 }
 
-void Wavefront::CodeMacroblocks(const PictureCoding& pc, const MacroblockCoder& coder) {
-    picture_ = &pc;
-    coder_ = &coder;
+void Wavefront::SetNext(const PictureCoding& next, const MacroblockCoder& coder) {
+    if (!initialised_ || pool_.Size() != 2) return;
+    // The slot the next CodeMacroblocks does not code into.
+    PictureRows& p = pictures_[current_];
+    p.view = next;
+    p.coder = coder;
+    nextSet_ = true;
+}
+
+void Wavefront::ResetRows(PictureRows& p) {
     for (int r = 0; r < mbRows_; ++r) {
-        progress_[r].done.store(0, std::memory_order_relaxed);
-        progress_[r].handOver.store(0, std::memory_order_relaxed);
+        p.progress[r].done.store(0, std::memory_order_relaxed);
+        p.progress[r].handOver.store(0, std::memory_order_relaxed);
     }
-    nextRow_.store(0, std::memory_order_relaxed);
+    p.joined.store(0, std::memory_order_relaxed);
+}
+
+void Wavefront::PrepareWorkers(int slot) {
+    const PictureRows& p = pictures_[slot];
     for (auto& w : workers_) {
         // Each thread codes with the picture's view but its own writer, records and buffers.
-        PictureCoding& wpc = w->pc;
-        wpc = pc;
+        PictureCoding& wpc = w->pc[slot];
+        wpc = p.view;
         wpc.wavefront = nullptr;
         wpc.aboveRecords = w->above.data();
         wpc.leftRecord = &w->left;
@@ -245,36 +283,127 @@ void Wavefront::CodeMacroblocks(const PictureCoding& pc, const MacroblockCoder& 
         wpc.aicPixels = w->aicPixels;
         wpc.aicRecon = w->aicRecon;
         wpc.prediction = w->prediction;
-        if (coder.begin) coder.begin(wpc, &w->search);
+        if (p.coder.begin) p.coder.begin(wpc, &w->search[slot]);
     }
-    joined_.store(0, std::memory_order_relaxed);
+}
+
+void Wavefront::CodeMacroblocks(const PictureCoding& pc, const MacroblockCoder& coder) {
+    const int slot = 1 - current_;
+    PictureRows& p = pictures_[slot];
+    // Rows coded ahead count only for the picture they were coded for.
+    const bool keep = (aheadRows_ > 0 || aheadColumn_ > 0) && SamePicture(p.view, pc);
+    if (keep) ++picturesCodedAhead_;
+    firstRow_ = keep ? aheadRows_ : 0;
+    firstColumn_ = keep ? aheadColumn_ : 0;
+    aheadRows_ = aheadColumn_ = 0;
+    current_ = slot;
+    p.view = pc;
+    p.coder = coder;
+    if (!keep) ResetRows(p);
+    PrepareWorkers(slot);
+    for (int r = 0; r < firstRow_; ++r) AppendRow(p, r);
+
+    // With a next picture set, the calling thread codes the rest of this one and the other thread
+    // the next one's top rows: each goes on where its own stores were written the picture before.
+    bands_ = nextSet_ && pool_.Size() == 2;
+    nextSet_ = false;
+    if (bands_) {
+        PictureRows& n = pictures_[1 - slot];
+        ResetRows(n);
+        PrepareWorkers(1 - slot);
+        // A picture coded from its first row gives the thread ahead only the rows at the cut;
+        // otherwise it may go a row further while the calling thread is busy.
+        aheadCap_ = std::clamp(firstRow_ == 0 && firstColumn_ == 0 ? cut_ : cut_ + 1, 1, mbRows_ - 1);
+        aheadCapped_ = false;
+        currentDone_.store(false, std::memory_order_relaxed);
+    }
+    nextRow_.store(firstRow_, std::memory_order_relaxed);
     idleLeft_.store(idleStep_ != nullptr, std::memory_order_relaxed);
     pool_.Run(&Wavefront::Task, this);
+    if (!bands_) return;
+    if (aheadCapped_) {
+        cut_ = std::min(cut_ + 1, mbRows_ - 1);
+    } else if (aheadRows_ < cut_ - 1) {
+        cut_ = std::max(cut_ - 1, 1);
+    }
 }
 
 void Wavefront::Task(void* self, int worker) {
     auto* wf = static_cast<Wavefront*>(self);
-    wf->CodeRows(*wf->workers_[static_cast<size_t>(worker)]);
+    wf->CodeRows(*wf->workers_[static_cast<size_t>(worker)], worker);
 }
 
-void Wavefront::CodeRows(Worker& w) {
-    // Rows are taken in order, so the row each one waits for is always being coded.
-    for (;;) {
-        const int row = nextRow_.fetch_add(1, std::memory_order_relaxed);
-        if (row >= mbRows_) break;
-        RowStream& rs = rows_[static_cast<size_t>(row)];
-        rs.writer.Reset(rs.bytes.get(), rs.capacity);
-        rs.markCount = 0;
-        // Hand-overs move the thread between this row and its neighbours until one it holds ends.
-        for (Place at{row, 0}; at.row >= 0;) {
-            w.waitedPolls = 0;
-            at = CodeRow(w, at);
+void Wavefront::CodeRows(Worker& w, int worker) {
+    if (bands_) {
+        CodeBands(w, worker);
+    } else {
+        // Rows are taken in order, so the row each one waits for is always being coded.
+        for (;;) {
+            const int row = nextRow_.fetch_add(1, std::memory_order_relaxed);
+            if (row >= mbRows_) break;
+            // The row the picture coded ahead stopped in goes on where it stopped.
+            const int column = row == firstRow_ ? firstColumn_ : 0;
+            if (column == 0) {
+                RowStream& rs = pictures_[current_].rows[static_cast<size_t>(row)];
+                rs.writer.Reset(rs.bytes.get(), rs.capacity);
+                rs.markCount = 0;
+            }
+            // Hand-overs move the thread between this row and its neighbours until one it holds ends.
+            for (Place at{row, column}; at.row >= 0;) {
+                w.waitedPolls = 0;
+                at = CodeRow(w, current_, at);
+            }
         }
     }
     // No row left to take: the idle work fills the time until the last row ends, and what is
     // left of it then is shared by all threads rather than left to the caller alone.
     while (IdleStep()) {
     }
+}
+
+void Wavefront::CodeBands(Worker& w, int worker) {
+    if (worker == 0) {
+        PictureRows& p = pictures_[current_];
+        for (int row = firstRow_; row < mbRows_; ++row) {
+            const int column = row == firstRow_ ? firstColumn_ : 0;
+            if (column == 0) {
+                RowStream& rs = p.rows[static_cast<size_t>(row)];
+                rs.writer.Reset(rs.bytes.get(), rs.capacity);
+                rs.markCount = 0;
+            }
+            w.waitedPolls = 0;
+            CodeRow(w, current_, Place{row, column});
+        }
+        // The idle work (the frame after next) goes here, while the other thread still codes
+        // ahead: the rows it adds there are this thread's fewer next time.
+        while (IdleStep()) {
+        }
+        currentDone_.store(true, std::memory_order_release);
+        return;
+    }
+    if (worker != 1) return;
+    const int slot = 1 - current_;
+    PictureRows& p = pictures_[slot];
+    PictureRows& reference = pictures_[current_];
+    int row = 0;
+    for (; row < aheadCap_; ++row) {
+        // The next picture's row reads this picture's reconstruction a little below itself.
+        WaitForRow(reference, std::min(row + kAheadLag, mbRows_ - 1));
+        if (currentDone_.load(std::memory_order_acquire)) break;
+        RowStream& rs = p.rows[static_cast<size_t>(row)];
+        rs.writer.Reset(rs.bytes.get(), rs.capacity);
+        rs.markCount = 0;
+        w.waitedPolls = 0;
+        const Place stop = CodeRow(w, slot, Place{row, 0});
+        if (stop.row >= 0) {
+            aheadRows_ = row;
+            aheadColumn_ = stop.column;
+            return;
+        }
+    }
+    aheadRows_ = row;
+    aheadColumn_ = 0;
+    aheadCapped_ = row == aheadCap_ && !currentDone_.load(std::memory_order_acquire);
 }
 
 bool Wavefront::IdleStep() const {
@@ -284,9 +413,23 @@ bool Wavefront::IdleStep() const {
     return false;
 }
 
-int Wavefront::WaitFor(Worker& w, int row, int columns, int column) {
-    std::atomic<int>& p = progress_[row].done;
-    std::atomic<int>& handOver = progress_[row].handOver;
+void Wavefront::WaitForRow(PictureRows& p, int row) {
+    std::atomic<int>& done = p.progress[row].done;
+    int seen = done.load(std::memory_order_acquire);
+    while (seen < mbPerRow_ && IdleStep()) seen = done.load(std::memory_order_acquire);
+    for (int polls = 0; seen < mbPerRow_ && polls < spinPolls_; ++polls) {
+        CpuRelax();
+        seen = done.load(std::memory_order_acquire);
+    }
+    while (seen < mbPerRow_) {
+        done.wait(seen, std::memory_order_acquire);
+        seen = done.load(std::memory_order_acquire);
+    }
+}
+
+int Wavefront::WaitFor(Worker& w, PictureRows& pr, int row, int columns, int column) {
+    std::atomic<int>& p = pr.progress[row].done;
+    std::atomic<int>& handOver = pr.progress[row].handOver;
     int seen = p.load(std::memory_order_acquire);
     // A short piece of the idle work at a time, as long as the row above is still behind.
     while (seen < columns && IdleStep()) seen = p.load(std::memory_order_acquire);
@@ -318,29 +461,30 @@ int Wavefront::WaitFor(Worker& w, int row, int columns, int column) {
     return seen;
 }
 
-void Wavefront::PrepareNeighbours(Worker& w, int i, int c, int row, int segmentStart) const {
-    const PictureCoding& pc = w.pc;
+void Wavefront::PrepareNeighbours(Worker& w, const PictureRows& p, int i, int c, int row,
+                                  int segmentStart) const {
+    const PictureCoding& pc = p.view;
     // A neighbour is available when it lies in this macroblock's segment: that is what the
     // one-thread loop's stores hold after their resets at each segment start.
     const int above = i - mbPerRow_;
     const bool aboveAvailable = row > 0 && above >= segmentStart;
     const bool startsSegment = i == segmentStart;
     w.above[static_cast<size_t>(c)] =
-        aboveAvailable ? records_[static_cast<size_t>(above)].record : UnavailableRecord();
+        aboveAvailable ? p.records[static_cast<size_t>(above)].record : UnavailableRecord();
     if (c + 1 < mbPerRow_) {
         const bool aboveRightAvailable = row > 0 && above + 1 >= segmentStart;
         w.above[static_cast<size_t>(c) + 1] =
-            aboveRightAvailable ? records_[static_cast<size_t>(above) + 1].record : UnavailableRecord();
+            aboveRightAvailable ? p.records[static_cast<size_t>(above) + 1].record : UnavailableRecord();
     } else {
         w.above[static_cast<size_t>(c) + 1] = MbRecord{};  // the spare right of the last column
     }
     // Inside a segment the left record is the one the coder left in w.left for the macroblock
-    // before: reading it back from records_ would wait for that store to reach the cache line.
+    // before: reading it back from the records would wait for that store to reach the cache line.
     if (c == 0 || startsSegment) w.left = MbRecord{};
     if (pc.advIntra) {
         AicMacroblock& store = w.aic.above[static_cast<size_t>(c)];
         if (aboveAvailable) {
-            store = aicAbove_[static_cast<size_t>(c)];
+            store = p.aicAbove[static_cast<size_t>(c)];
         } else {
             SetAicUnavailable(store);
         }
@@ -370,23 +514,25 @@ void Wavefront::WriteSegmentHeader(const PictureCoding& pc, RowStream& rs, int i
     }
 }
 
-void Wavefront::ResumeRow(Worker& w, int row, int column) const {
+void Wavefront::ResumeRow(Worker& w, const PictureRows& p, int row, int column) const {
     // The left neighbour's records as the thread that coded it left them: its motion record, and
     // the Annex I record it stored for its column, which the row below overwrites only after
     // this row has passed that column by two.
     const int i = row * mbPerRow_ + column;
-    w.left = records_[static_cast<size_t>(i) - 1].record;
-    if (w.pc.advIntra) w.aic.left = aicAbove_[static_cast<size_t>(column) - 1];
+    w.left = p.records[static_cast<size_t>(i) - 1].record;
+    if (p.view.advIntra) w.aic.left = p.aicAbove[static_cast<size_t>(column) - 1];
 }
 
-Wavefront::Place Wavefront::CodeRow(Worker& w, Place at) {
+Wavefront::Place Wavefront::CodeRow(Worker& w, int slot, Place at) {
     const int row = at.row;
-    const PictureCoding& pc = w.pc;
-    RowStream& rs = rows_[static_cast<size_t>(row)];
-    w.pc.writer = &rs.writer;
-    if (at.column > 0) ResumeRow(w, row, at.column);
-    std::atomic<int>& done = progress_[row].done;
-    std::atomic<int>& handOver = progress_[row].handOver;
+    PictureRows& p = pictures_[slot];
+    PictureCoding& pc = w.pc[slot];
+    const MotionSearchInput& search = w.search[slot];
+    RowStream& rs = p.rows[static_cast<size_t>(row)];
+    pc.writer = &rs.writer;
+    if (at.column > 0) ResumeRow(w, p, row, at.column);
+    std::atomic<int>& done = p.progress[row].done;
+    std::atomic<int>& handOver = p.progress[row].handOver;
     // What the row above was last seen to have finished: its counter is read again only when
     // that is not enough, since every read takes the line from the thread that writes it.
     int aboveDone = 0;
@@ -394,21 +540,26 @@ Wavefront::Place Wavefront::CodeRow(Worker& w, Place at) {
         const int i = row * mbPerRow_ + c;
         const int needed = std::min(c + 2, mbPerRow_);
         if (row > 0 && aboveDone < needed) {
-            aboveDone = WaitFor(w, row - 1, needed, c);
+            aboveDone = WaitFor(w, p, row - 1, needed, c);
             // Handed over: this thread goes on with the row above, and the thread that coded it
             // with this row from c.
             if (aboveDone < 0) return Place{row - 1, -1 - aboveDone};
         }
         // The above-right record of the next macroblock, once it is known to be written.
-        if (row > 0 && aboveDone >= c + 3) __builtin_prefetch(&records_[static_cast<size_t>(i - mbPerRow_) + 2]);
+        if (row > 0 && aboveDone >= c + 3)
+            __builtin_prefetch(&p.records[static_cast<size_t>(i - mbPerRow_) + 2]);
         PrefetchNextMacroblock(pc, c, row);
         WriteSegmentHeader(pc, rs, i);
-        PrepareNeighbours(w, i, c, row, SegmentStart(pc, i));
-        coder_->code(pc, w.search, i, c, 16 * c, 16 * row);
-        records_[static_cast<size_t>(i)].record = w.above[static_cast<size_t>(c)];
-        if (pc.advIntra) aicAbove_[static_cast<size_t>(c)] = w.aic.above[static_cast<size_t>(c)];
+        PrepareNeighbours(w, p, i, c, row, SegmentStart(pc, i));
+        p.coder.code(pc, search, i, c, 16 * c, 16 * row);
+        p.records[static_cast<size_t>(i)].record = w.above[static_cast<size_t>(c)];
+        if (pc.advIntra) p.aicAbove[static_cast<size_t>(c)] = w.aic.above[static_cast<size_t>(c)];
         done.store(c + 1, std::memory_order_release);
         done.notify_all();
+        // Coding ahead stops as soon as the current picture is done: the rest of the row is
+        // coded with that picture's rows, by the call that codes it.
+        if (slot != current_ && c + 1 < mbPerRow_ && currentDone_.load(std::memory_order_relaxed))
+            return Place{row, c + 1};
         // The thread on the row below asks to take this row over: it goes on from c + 1, and
         // this thread with the row below from where that thread stopped.
         int asked = handOver.load(std::memory_order_relaxed);
@@ -420,7 +571,8 @@ Wavefront::Place Wavefront::CodeRow(Worker& w, Place at) {
     }
     rs.endBit = rs.writer.TotalBits();
     rs.writer.AlignToByte();
-    AppendRow(row);
+    // A row of the picture coded ahead is joined when that picture is coded.
+    if (slot == current_) AppendRow(p, row);
     return Place{};
 }
 
@@ -439,18 +591,18 @@ void AppendBits(BitWriter& out, const uint8_t* data, int32_t begin, int32_t end)
 
 }  // namespace
 
-void Wavefront::AppendRow(int row) {
+void Wavefront::AppendRow(PictureRows& p, int row) {
     // The thread of the row above appended it right after its last macroblock, which this row
     // waited for before its own last one: the wait here is short, and it never sleeps.
-    for (int polls = 0; joined_.load(std::memory_order_acquire) != row; ++polls) {
+    for (int polls = 0; p.joined.load(std::memory_order_acquire) != row; ++polls) {
         if (polls < spinPolls_) {
             CpuRelax();
         } else {
             std::this_thread::yield();
         }
     }
-    BitWriter& out = *picture_->writer;
-    const RowStream& rs = rows_[static_cast<size_t>(row)];
+    BitWriter& out = *p.view.writer;
+    const RowStream& rs = p.rows[static_cast<size_t>(row)];
     const uint8_t* data = rs.writer.Data();
     int32_t begin = 0;
     for (int m = 0; m < rs.markCount; ++m) {
@@ -459,7 +611,7 @@ void Wavefront::AppendRow(int row) {
         begin = rs.marks[static_cast<size_t>(2 * m + 1)];
     }
     AppendBits(out, data, begin, rs.endBit);
-    joined_.store(row + 1, std::memory_order_release);
+    p.joined.store(row + 1, std::memory_order_release);
 }
 
 }  // namespace r263avo

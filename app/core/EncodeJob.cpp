@@ -347,6 +347,10 @@ void EncodeJob::Run() {
     if (!readAhead && !bPictures)
         reader.MapInPlace(startFrame, FrameReader::kWindowBytes, FrameReader::InPlace::kWhenFaster);
     if (reader.readsAhead()) r263avo::EncoderSetIdleWork(*encoder, &FrameReader::ReadStep, &reader);
+    // An encoder that starts on the next picture during the current one is handed it one call
+    // early: the reader keeps the next frame whole while it reads the one after.
+    const bool hints = reader.readsAhead() && r263avo::EncoderCodesAhead(*encoder);
+    if (hints) reader.KeepTwoAhead();
     int step = 1;  // the frame step of the last call, to guess the frame after it
     Clock::duration encodeTime{};
     int nextFrame = startFrame, skipped = 0;
@@ -361,7 +365,9 @@ void EncodeJob::Run() {
             continue;
         }
         errno = 0;
-        const uint8_t* input = reader.Read(n, !stream && n + step <= endFrame ? n + step : -1);
+        const int next = !stream && n + step <= endFrame ? n + step : -1;
+        const int after = hints && next >= 0 && next + step <= endFrame ? next + step : -1;
+        const uint8_t* input = reader.Read(n, next, after);
         if (input == nullptr) {
             if (stream) break;  // the end of the stream (or a fault, told below)
             // The file was cut short or removed while the run went on: end rather than code stale bytes.
@@ -372,11 +378,16 @@ void EncodeJob::Run() {
             running_.store(false);
             break;
         }
-        int intra = 0;
-        if (n == startFrame) {
-            intra = 1;
-        } else if (params.IFramePeriod != 0) {
-            intra = (n - startFrame) % params.IFramePeriod == 0 ? 1 : 0;
+        // The first frame and every IFramePeriod-th after it are intra-coded.
+        auto intraAt = [&](int frame) {
+            return frame == startFrame ||
+                   (params.IFramePeriod != 0 && (frame - startFrame) % params.IFramePeriod == 0);
+        };
+        const int intra = intraAt(n) ? 1 : 0;
+        // The next frame, when it is whole already and will be a P-picture.
+        if (hints && next >= 0 && !intraAt(next)) {
+            if (const uint8_t* ready = reader.Ready(next))
+                r263avo::EncoderSetNextFrame(*encoder, next, ready);
         }
         uint32_t iPicture = 0, byteCount = 0;
         recon.Submitted(n);

@@ -22,6 +22,7 @@ FrameReader::FrameReader(const VideoFile& file, bool readAhead, bool inSteps, si
     buffers_[0] = store_.data();
     if (!two) return;
     buffers_[1] = store_.data() + bytes;
+    bufferCount_ = 2;
     if (inSteps) {
         inSteps_ = true;
         pieces_ = static_cast<int>((bytes + pieceBytes_ - 1) / pieceBytes_);
@@ -74,30 +75,89 @@ bool FrameReader::ReadStep(void* reader) {
     return true;
 }
 
-const uint8_t* FrameReader::ReadInSteps(int64_t k, int64_t next) {
-    bool hit = false;
+void FrameReader::KeepTwoAhead() {
+    if (!inSteps_ || bufferCount_ == 3 || stepFrame_ >= 0) return;
+    const size_t bytes = static_cast<size_t>(file_.frameBytes());
+    store_.ResetDense(3 * bytes);
+    for (int b = 0; b < 3; ++b) buffers_[b] = store_.data() + b * bytes;
+    bufferCount_ = 3;
+}
+
+bool FrameReader::StillInFile(int64_t k) const {
+    int fd = -1;
+    uint64_t offset = 0;
+    if (!file_.FrameLocation(k, &fd, &offset)) return true;  // no file to look at: as it was read
+    struct stat st {};
+    return fstat(fd, &st) == 0 &&
+           static_cast<uint64_t>(st.st_size) >= offset + static_cast<uint64_t>(file_.frameBytes());
+}
+
+int FrameReader::Holding(int64_t k) const {
+    if (k < 0) return -1;
+    for (int b = 0; b < bufferCount_; ++b) {
+        if (held_[b] == k) return b;
+    }
+    return -1;
+}
+
+const uint8_t* FrameReader::Ready(int64_t frame) const {
+    const int b = bufferCount_ == 3 ? Holding(frame) : -1;
+    return b >= 0 && b != current_ ? buffers_[b] : nullptr;
+}
+
+const uint8_t* FrameReader::ReadInSteps(int64_t k, int64_t next, int64_t after) {
     if (stepFrame_ >= 0) {
         // The pieces no step took are read here; those taken are normally finished already.
         while (ReadStep(this)) {
         }
         while (donePieces_.load(std::memory_order_acquire) < pieces_) std::this_thread::yield();
-        hit = stepFrame_ == k && !stepFailed_.load(std::memory_order_relaxed);
+        // A frame a piece of which failed is read again whole, with the errno of its own read.
+        held_[stepBuffer_] = stepFailed_.load(std::memory_order_relaxed) ? -1 : stepFrame_;
         stepFrame_ = -1;
     }
-    if (hit) {
-        current_ = stepBuffer_;
-    } else {
-        // Not read ahead, or a piece failed: the whole frame, with the errno of its own read.
-        current_ = 1 - stepBuffer_;
+    const bool twoAhead = bufferCount_ == 3 && next >= 0 && after >= 0;
+    // Only frames read ahead are served from the buffers; the last one served is read again.
+    held_[current_] = -1;
+    int keep = bufferCount_ == 3 ? Holding(next) : -1;
+    current_ = Holding(k);
+    if (current_ < 0) {
+        current_ = 0;
+        while (current_ == keep || (bufferCount_ == 2 && current_ == stepBuffer_)) ++current_;
+        held_[current_] = -1;
         errno = 0;
         if (!file_.ReadFrame(k, buffers_[current_])) return nullptr;
     }
-    if (next >= 0) {
-        stepBuffer_ = 1 - current_;
+    if (!StillInFile(k)) {
+        // Read ahead, but cut off the file since: not served, as a frame read now would not be.
+        held_[current_] = -1;
+        errno = 0;
+        return nullptr;
+    }
+    held_[current_] = k;
+    int64_t stepFor = next;
+    if (twoAhead) {
+        if (keep < 0) {
+            // Not read ahead (the first call, or after a miss): read whole now. A failed read is
+            // told by the call that asks for the frame.
+            keep = current_ == 0 ? 1 : 0;
+            held_[keep] = -1;
+            if (file_.ReadFrame(next, buffers_[keep])) held_[keep] = next;
+        }
+        stepFor = after;
+    } else if (keep >= 0) {
+        stepFor = -1;  // the next frame is whole already
+    }
+    // Every buffer but the current frame's and the next one's is free.
+    for (int b = 0; b < bufferCount_; ++b) {
+        if (b != current_ && b != keep) held_[b] = -1;
+    }
+    if (stepFor >= 0) {
+        stepBuffer_ = 0;
+        while (stepBuffer_ == current_ || stepBuffer_ == keep) ++stepBuffer_;
         nextPiece_.store(0, std::memory_order_relaxed);
         donePieces_.store(0, std::memory_order_relaxed);
         stepFailed_.store(false, std::memory_order_relaxed);
-        stepFrame_ = next;
+        stepFrame_ = stepFor;
     }
     return buffers_[current_];
 }
@@ -178,10 +238,10 @@ const uint8_t* FrameReader::ReadInPlace(int64_t k, int64_t next) {
     return window_.data() + (at - window_.offset());
 }
 
-const uint8_t* FrameReader::Read(int64_t k, int64_t next) {
+const uint8_t* FrameReader::Read(int64_t k, int64_t next, int64_t after) {
     if (mapped_) return ReadInPlace(k, next);
     if (!readsAhead()) return file_.ReadFrame(k, buffers_[0]) ? buffers_[0] : nullptr;
-    if (inSteps_) return ReadInSteps(k, next);
+    if (inSteps_) return ReadInSteps(k, next, after);
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [&] { return !reading_; });
     const bool hit = aheadFrame_ == k && aheadOk_;

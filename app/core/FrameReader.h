@@ -69,11 +69,25 @@ class FrameReader {
     // cannot be read (errno as VideoFile::ReadFrame left it). `next` is the frame the following
     // call is expected to ask for (-1: none); it is read meanwhile. A call for another frame
     // than the one read ahead reads its frame itself, so the answer never depends on the guess.
-    const uint8_t* Read(int64_t k, int64_t next);
+    // With KeepTwoAhead, `after` is the frame expected after `next`: `next` is then read whole
+    // before the call returns (normally it is already) and `after` meanwhile.
+    const uint8_t* Read(int64_t k, int64_t next, int64_t after = -1);
+
+    // Reading in steps: keeps a third frame buffer, so that the frame after the current one is
+    // whole while the one after it is read (for a coder that starts on the next picture during
+    // the current one). Before the first Read only.
+    void KeepTwoAhead();
+    // With KeepTwoAhead: the bytes of frame `frame` when the last Read left it read whole as its
+    // `next`, else nullptr. They stay unchanged until the Read after the one that returns them.
+    const uint8_t* Ready(int64_t frame) const;
 
   private:
     void Loop();
-    const uint8_t* ReadInSteps(int64_t k, int64_t next);
+    const uint8_t* ReadInSteps(int64_t k, int64_t next, int64_t after);
+    // The buffer holding frame k whole, or -1.
+    int Holding(int64_t k) const;
+    // Whether the file still holds frame k whole: a frame read ahead may have been cut off since.
+    bool StillInFile(int64_t k) const;
     const uint8_t* ReadInPlace(int64_t k, int64_t next);
     bool MappingPays(int fd);
 
@@ -82,8 +96,11 @@ class FrameReader {
     size_t windowBytes_ = kWindowBytes;
     GuardedMapping window_;  // in place: the window of the file holding the last frame served
     r263com::ZeroedBytes store_;
-    uint8_t* buffers_[2] = {};
+    uint8_t* buffers_[3] = {};
+    int bufferCount_ = 1;
     int current_ = 0;  // the buffer the last call returned
+    // Reading in steps: the frame each buffer holds whole (-1: none or being read).
+    int64_t held_[3] = {-1, -1, -1};
 
     // Read-ahead state, under mutex_: the frame asked for (-1: none), its buffer, whether the
     // thread is reading, and the outcome of its last read.

@@ -108,6 +108,64 @@ TEST(FrameReader, FramesReadInStepsAreTheFilesFrames) {
     }
 }
 
+// Two ahead: the next frame is whole when Read returns (Ready gives it) and stays so through the
+// following Read, which serves it, while the frame after it is read in steps; guesses that miss,
+// frames asked for again, a missing `after` and frames outside the file are served as without.
+TEST(FrameReader, TwoAheadKeepsTheNextFrameWhole) {
+    const std::string path = MakeSequence(testsupport::MakeTempDir("framereader-two"), 12);
+    const std::vector<uint8_t> all = testsupport::ReadFile(path);
+    VideoFile file;
+    ASSERT_TRUE(file.Open(path));
+    for (int steps : {0, 1, 100}) {
+        FrameReader reader(file, true, true, kPiece);
+        reader.KeepTwoAhead();
+        const int calls[][3] = {{0, 1, 2},  {1, 2, 3},    {2, 3, 4},   {3, 5, 7},   {5, 7, 9}, {7, 8, -1},
+                                {8, 9, 10}, {10, 11, -1}, {9, 10, 11}, {9, 10, 11}, {4, 2, 0}, {11, -1, -1}};
+        const uint8_t* ready = nullptr;
+        int readyFrame = -1;
+        for (const auto& c : calls) {
+            const std::string what =
+                "frame " + std::to_string(c[0]) + ", " + std::to_string(steps) + " steps";
+            const uint8_t* got = reader.Read(c[0], c[1], c[2]);
+            ASSERT_TRUE(SameAsFrame(got, all, c[0])) << what;
+            // The frame that was ready is the one served, in the same buffer.
+            if (ready && readyFrame == c[0]) {
+                EXPECT_EQ(got, ready) << what;
+            }
+            ready = c[1] >= 0 ? reader.Ready(c[1]) : nullptr;
+            readyFrame = c[1];
+            if (c[1] >= 0 && c[2] >= 0) {
+                ASSERT_TRUE(SameAsFrame(ready, all, c[1])) << what << ": next frame " << c[1];
+            }
+            EXPECT_EQ(reader.Ready(c[0]), nullptr) << what << ": the current frame is not ready";
+            int done = 0;
+            while (done < steps && FrameReader::ReadStep(&reader)) ++done;
+            ASSERT_TRUE(SameAsFrame(got, all, c[0])) << what << " after the steps";
+            if (ready) {
+                ASSERT_TRUE(SameAsFrame(ready, all, c[1])) << what << ": next frame after the steps";
+            }
+        }
+        EXPECT_EQ(reader.Read(12, 13, 14), nullptr);
+        EXPECT_EQ(reader.Ready(13), nullptr);
+    }
+}
+
+TEST(FrameReader, AFrameReadTwoAheadAndCutOffSinceIsNotServed) {
+    const std::string path = MakeSequence(testsupport::MakeTempDir("framereader-two-cut"), 6);
+    const std::vector<uint8_t> all = testsupport::ReadFile(path);
+    VideoFile file;
+    ASSERT_TRUE(file.Open(path));
+    FrameReader reader(file, true, true, kPiece);
+    reader.KeepTwoAhead();
+    ASSERT_TRUE(SameAsFrame(reader.Read(0, 1, 2), all, 0));
+    while (FrameReader::ReadStep(&reader)) {
+    }
+    // Frames 2.. go away after frame 2 was read whole.
+    ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(2 * kQcif)), 0);
+    EXPECT_TRUE(SameAsFrame(reader.Read(1, 2, 3), all, 1));
+    EXPECT_EQ(reader.Read(2, 3, 4), nullptr);
+}
+
 // The coding threads take steps on several threads at once (run under ThreadSanitizer too).
 TEST(FrameReader, StepsOnSeveralThreads) {
     const std::string path = MakeSequence(testsupport::MakeTempDir("framereader-threads"), 8);

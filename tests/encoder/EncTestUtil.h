@@ -155,11 +155,13 @@ struct EncodeRun {
 // encode job does, then flushes the held B-pictures. `pictures` lists the coded pictures in
 // coding order (calls that only stored a picture add none). With `keepRecon` every picture must
 // have a reconstruction (B-pictures need ReconstructBPictures). `opened` and `finished` see the
-// encoder after it was opened and after the last call.
+// encoder after it was opened and after the last call. With `hintNext` every call is told the
+// frame that the next one will get (EncoderSetNextFrame), as the encode job tells it.
 inline EncodeRun EncodeSequence(const r263avo::EncoderParams& p, const std::vector<uint8_t>& source,
                                 bool keepRecon = false,
                                 const std::function<void(r263avo::Encoder&)>& opened = {},
-                                const std::function<void(r263avo::Encoder&)>& finished = {}) {
+                                const std::function<void(r263avo::Encoder&)>& finished = {},
+                                bool hintNext = false) {
     EncodeRun run;
     EncoderPtr e = OpenEncoder(p);
     EXPECT_TRUE(e) << "EncoderOpen refused the parameters";
@@ -189,6 +191,8 @@ inline EncodeRun EncodeSequence(const r263avo::EncoderParams& p, const std::vect
             f == p.StartFrame || (p.IFramePeriod > 0 && (f - p.StartFrame) % p.IFramePeriod == 0);
         CodedPicture pic;
         pic.frame = f;
+        const int next = f + std::max(p.FrameRateActual, 1);
+        if (hintNext && next <= p.EndFrame) r263avo::EncoderSetNextFrame(*e, next, source.data() + next * fb);
         const int32_t r =
             r263avo::EncodeFrame(*e, f, intra ? 1 : 0, &pic.isIntra, source.data() + f * fb, &pic.bytes);
         EXPECT_GE(r, f);

@@ -154,6 +154,94 @@ TEST(ThreadedEncode, ThreadCountsBeyondTheRowsAndOddSizes) {
     }
 }
 
+// Two threads told the next frame code its top rows beside the current picture's: the bytes stay
+// those of one thread with every option set (the sets that cannot code ahead ignore the hints),
+// at a frame step of 2 as well, and on pictures of a few rows.
+TEST(ThreadedEncode, PicturesCodedAheadKeepTheBytes) {
+    struct Size {
+        int format, w, h;
+    };
+    const Size sizes[] = {{3, 352, 288}, {1, 128, 96}, {6, 96, 48}};
+    // How many pictures find rows coded ahead depends on the timing of the threads; runs without
+    // any would test nothing.
+    int64_t codedAhead = 0;
+    for (const Size& size : sizes) {
+        const int frames = 9;
+        const std::vector<uint8_t> source = Synthetic(size.w, size.h, frames, 17);
+        for (const OptionSet& set : kOptionSets) {
+            for (int step : {1, 2}) {
+                r263avo::EncoderParams p = BaseParams(size.format, size.w, size.h, frames);
+                set.apply(p);
+                if (step > 1 && p.UseTrueBPictures) continue;  // B-pictures need a step of 1
+                p.FrameRateActual = step;
+                p.Threads = 1;
+                const EncodeRun one = EncodeSequence(p, source, true);
+                p.Threads = 2;
+                int64_t ahead = 0;
+                const EncodeRun two = EncodeSequence(
+                    p, source, true, {},
+                    [&](r263avo::Encoder& e) { ahead = e.wavefront.PicturesCodedAhead(); }, true);
+                const std::string what = std::string(set.name) + ", " + std::to_string(size.w) + "x" +
+                                         std::to_string(size.h) + ", step " + std::to_string(step);
+                ExpectSameRun(one, two, what);
+                if (p.UseTrueBPictures || p.RateControl == 1) {
+                    EXPECT_EQ(ahead, 0) << what;
+                }
+                codedAhead += ahead;
+            }
+        }
+    }
+    EXPECT_GT(codedAhead, 0);
+}
+
+// A hint that turns out wrong costs only the rows coded ahead: it names another frame than the
+// next call's, a buffer other than the one the next call passes (whatever it holds), or a frame
+// that is then intra coded; a refused call takes its hint with it.
+TEST(ThreadedEncode, WrongHintsLeaveTheBytesOfTheFramesCoded) {
+    const int w = 176, h = 144, frames = 10;
+    const std::vector<uint8_t> source = Synthetic(w, h, frames, 23);
+    const size_t fb = enctest::FrameBytes(w, h);
+    r263avo::EncoderParams p = BaseParams(2, w, h, frames);
+    p.UseDeblockFilter = 1;
+    const std::vector<uint8_t> decoy(source.begin() + 9 * fb, source.begin() + 10 * fb);
+    auto run = [&](int threads, bool hints, int64_t* codedAhead) {
+        p.Threads = threads;
+        enctest::EncoderPtr e = enctest::OpenEncoder(p);
+        EXPECT_TRUE(e);
+        std::vector<uint8_t> stream, copy(fb);
+        for (int f = 0; f < frames; ++f) {
+            const uint8_t* input = source.data() + f * fb;
+            if (f == 5) {
+                // Frame 5 comes in a buffer of its own, not the source's that the hint named.
+                std::copy(input, input + fb, copy.begin());
+                input = copy.data();
+            }
+            if (hints && f + 1 < frames) {
+                // At 1 the hint names frame 3; at 3, a buffer with frame 9's bytes for frame 4;
+                // frame 6 is intra coded.
+                const int next = f == 1 ? 3 : f + 1;
+                r263avo::EncoderSetNextFrame(*e, next, f == 3 ? decoy.data() : source.data() + next * fb);
+                if (f == 7) {
+                    uint32_t bytes = 0;
+                    EXPECT_EQ(r263avo::EncodeFrame(*e, f, 0, nullptr, nullptr, &bytes), -1);
+                }
+            }
+            uint32_t isIntra = 0, bytes = 0;
+            EXPECT_EQ(r263avo::EncodeFrame(*e, f, f == 0 || f == 6, &isIntra, input, &bytes), f);
+            const r263avo::EncoderStats& s = r263avo::EncoderGetStats(*e);
+            stream.insert(stream.end(), s.OutputBuffer, s.OutputBuffer + bytes);
+        }
+        if (codedAhead) *codedAhead = e->wavefront.PicturesCodedAhead();
+        return stream;
+    };
+    const std::vector<uint8_t> one = run(1, false, nullptr);
+    EXPECT_TRUE(run(2, false, nullptr) == one);
+    int64_t codedAhead = 0;
+    EXPECT_TRUE(run(2, true, &codedAhead) == one);
+    // Only frames 1, 3, 7 and 9 (hinted at 0, 2, 6 and 8) can have been coded ahead.
+    EXPECT_LE(codedAhead, 4);
+}
+
 // An encoder context opened again with another thread count (threads stopped and started) and
 // two contexts coding at the same time stay independent.
 TEST(ThreadedEncode, ReopenedAndConcurrentContexts) {
