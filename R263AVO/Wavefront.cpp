@@ -305,7 +305,7 @@ void Wavefront::CodeMacroblocks(const PictureCoding& pc, const MacroblockCoder& 
 
     // With a next picture set, the calling thread codes the rest of this one and the other thread
     // the next one's top rows: each goes on where its own stores were written the picture before.
-    bands_ = nextSet_ && pool_.Size() == 2;
+    bands_ = nextSet_ && pool_.Size() == 2 && mbRows_ >= 2;
     nextSet_ = false;
     if (bands_) {
         PictureRows& n = pictures_[1 - slot];
