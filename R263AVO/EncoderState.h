@@ -130,8 +130,9 @@ class Encoder {
     // The threads of the macroblock rows, when more than one is used.
     Wavefront wavefront;
     // Whether the next picture's top rows may be coded beside the current picture's: two
-    // threads, no B-pictures, a constant quantiser, no decision records. The caller's next frame
-    // (EncoderSetNextFrame) and the picture whose rows were coded ahead, if any.
+    // threads, no B-pictures, a constant quantiser, no decision records, pictures at the coded
+    // size. The caller's next frame (EncoderSetNextFrame) and the picture whose rows were coded
+    // ahead, if any.
     bool codeAhead = false;
     int32_t nextFrame = -1;
     const uint8_t* nextPicture = nullptr;
