@@ -168,6 +168,15 @@ void SetBQuant(Encoder& e) {
     e.schedule.firstBPending = false;
 }
 
+// The reconstruction store that is neither the current picture's nor its reference; with two
+// stores, the reference (the next anchor overwrites it).
+int SpareRecon(const Encoder& e) {
+    for (int k = 0; k < e.reconCount; ++k) {
+        if (k != e.current && k != e.reference) return k;
+    }
+    return e.reference;
+}
+
 // Codes `input` (a picture at the coded size) as an I- or P-picture of input frame `frame`,
 // with temporal reference source `trSource`.
 void CodeAnchor(Encoder& e, int pictureType, int32_t frame, int32_t trSource, const uint8_t* input) {
@@ -177,11 +186,7 @@ void CodeAnchor(Encoder& e, int pictureType, int32_t frame, int32_t trSource, co
     // (with two stores, the old reference).
     const bool aheadFits =
         e.ahead && e.aheadFrame == frame && e.aheadInput == input && pictureType == kPictureP;
-    int next = e.reference;
-    for (int k = 0; k < e.reconCount; ++k) {
-        if (k != e.current && k != e.reference) next = k;
-    }
-    if (aheadFits) next = e.aheadRecon;
+    const int next = aheadFits ? e.aheadRecon : SpareRecon(e);
     e.reference = e.current;
     e.current = next;
     if (!aheadFits) e.wavefront.DropAhead();
@@ -190,14 +195,11 @@ void CodeAnchor(Encoder& e, int pictureType, int32_t frame, int32_t trSource, co
     // The next frame, when the caller has it and it will be the next anchor, a P-picture with
     // the same quantiser: its top rows are coded beside this picture's rows, into the store that
     // is neither this picture's nor its reference.
-    PictureCoding nextPc;
-    const MacroblockCoder nextCoder = PMacroblockCoder();
     if (e.codeAhead && e.nextPicture && e.nextFrame == e.schedule.nextAnchor && !e.schedule.intraPending) {
-        int store = 0;
-        while (store == e.current || store == e.reference) ++store;
-        nextPc = MakePictureCoding(e, kPictureP, e.nextFrame, e.nextPicture, store, e.current);
+        const int store = SpareRecon(e);
+        PictureCoding nextPc = MakePictureCoding(e, kPictureP, e.nextFrame, e.nextPicture, store, e.current);
         nextPc.quant = e.params.PQuantizer;
-        e.wavefront.SetNext(nextPc, nextCoder);
+        e.wavefront.SetNext(nextPc, PMacroblockCoder());
         e.ahead = true;
         e.aheadFrame = e.nextFrame;
         e.aheadInput = e.nextPicture;

@@ -341,13 +341,7 @@ void Wavefront::CodeRows(Worker& w, int worker) {
         for (;;) {
             const int row = nextRow_.fetch_add(1, std::memory_order_relaxed);
             if (row >= mbRows_) break;
-            // The row the picture coded ahead stopped in goes on where it stopped.
-            const int column = row == firstRow_ ? firstColumn_ : 0;
-            if (column == 0) {
-                RowStream& rs = pictures_[current_].rows[static_cast<size_t>(row)];
-                rs.writer.Reset(rs.bytes.get(), rs.capacity);
-                rs.markCount = 0;
-            }
+            const int column = StartRow(pictures_[current_], row);
             // Hand-overs move the thread between this row and its neighbours until one it holds ends.
             for (Place at{row, column}; at.row >= 0;) {
                 w.waitedPolls = 0;
@@ -365,12 +359,7 @@ void Wavefront::CodeBands(Worker& w, int worker) {
     if (worker == 0) {
         PictureRows& p = pictures_[current_];
         for (int row = firstRow_; row < mbRows_; ++row) {
-            const int column = row == firstRow_ ? firstColumn_ : 0;
-            if (column == 0) {
-                RowStream& rs = p.rows[static_cast<size_t>(row)];
-                rs.writer.Reset(rs.bytes.get(), rs.capacity);
-                rs.markCount = 0;
-            }
+            const int column = StartRow(p, row);
             w.waitedPolls = 0;
             CodeRow(w, current_, Place{row, column});
         }
@@ -390,9 +379,7 @@ void Wavefront::CodeBands(Worker& w, int worker) {
         // The next picture's row reads this picture's reconstruction a little below itself.
         WaitForRow(reference, std::min(row + kAheadLag, mbRows_ - 1));
         if (currentDone_.load(std::memory_order_acquire)) break;
-        RowStream& rs = p.rows[static_cast<size_t>(row)];
-        rs.writer.Reset(rs.bytes.get(), rs.capacity);
-        rs.markCount = 0;
+        StartRow(p, row);
         w.waitedPolls = 0;
         const Place stop = CodeRow(w, slot, Place{row, 0});
         if (stop.row >= 0) {
@@ -404,6 +391,16 @@ void Wavefront::CodeBands(Worker& w, int worker) {
     aheadRows_ = row;
     aheadColumn_ = 0;
     aheadCapped_ = row == aheadCap_ && !currentDone_.load(std::memory_order_acquire);
+}
+
+int Wavefront::StartRow(PictureRows& p, int row) {
+    // The row the picture coded ahead stopped in goes on where it stopped (the next picture's
+    // rows start fresh: its slot was reset, so firstRow_ does not apply to it).
+    if (&p == &pictures_[current_] && row == firstRow_ && firstColumn_ > 0) return firstColumn_;
+    RowStream& rs = p.rows[static_cast<size_t>(row)];
+    rs.writer.Reset(rs.bytes.get(), rs.capacity);
+    rs.markCount = 0;
+    return 0;
 }
 
 bool Wavefront::IdleStep() const {

@@ -209,6 +209,9 @@ class Wavefront {
     // Appends a finished row's stream to the picture's writer once the rows before it are there.
     void AppendRow(PictureRows& p, int row);
     void ResetRows(PictureRows& p);
+    // Readies `row` of picture p for coding; returns the column it starts from: where rows coded
+    // ahead stopped in it, else 0 with its stream emptied.
+    int StartRow(PictureRows& p, int row);
     // Gives each thread its view of the picture in `slot` and starts its motion search.
     void PrepareWorkers(int slot);
     // One step of the idle work; false when there is none (left).
